@@ -1,0 +1,126 @@
+// Small ownership kit: every handle, key, view, module and COM pointer is held
+// by one of these so that early returns cannot leak.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <utility>
+
+namespace vx {
+
+// unique_any<Traits>: owns one value of a handle-like type. Traits gives the
+// type, its "none" value and how to close it.
+template <typename Traits>
+class unique_any {
+public:
+    using T = typename Traits::type;
+    unique_any() = default;
+    explicit unique_any(T value) : value_(value) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~unique_any() { reset(); }
+
+    T get() const { return value_; }
+    explicit operator bool() const { return value_ != Traits::invalid(); }
+    T release() { return std::exchange(value_, Traits::invalid()); }
+    void reset(T value = Traits::invalid()) {
+        T old = std::exchange(value_, value);
+        if (old != Traits::invalid()) Traits::close(old);
+    }
+    // For out-parameters of the creating call: frees any held value first.
+    T* put() { reset(); return &value_; }
+
+private:
+    T value_ = Traits::invalid();
+};
+
+namespace detail {
+template <typename T, auto Close>
+struct null_traits {
+    using type = T;
+    static T invalid() { return nullptr; }
+    static void close(T v) { Close(v); }
+};
+struct file_traits {
+    using type = HANDLE;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { ::CloseHandle(h); }
+};
+inline void close_handle(HANDLE h) { ::CloseHandle(h); }
+inline void close_key(HKEY k) { ::RegCloseKey(k); }
+inline void unmap_view(void* p) { ::UnmapViewOfFile(p); }
+inline void free_library(HMODULE m) { ::FreeLibrary(m); }
+inline void free_bstr(BSTR s) { ::SysFreeString(s); }
+}  // namespace detail
+
+// Handles whose "none" is NULL (mappings, events, threads, processes).
+using unique_handle = unique_any<detail::null_traits<HANDLE, detail::close_handle>>;
+// File handles, whose "none" is INVALID_HANDLE_VALUE.
+using unique_file = unique_any<detail::file_traits>;
+using unique_hkey = unique_any<detail::null_traits<HKEY, detail::close_key>>;
+using unique_view = unique_any<detail::null_traits<void*, detail::unmap_view>>;
+using unique_module = unique_any<detail::null_traits<HMODULE, detail::free_library>>;
+using unique_bstr = unique_any<detail::null_traits<BSTR, detail::free_bstr>>;
+
+// Runs a callable when the scope ends, unless dismissed.
+template <typename F>
+class scope_exit {
+public:
+    explicit scope_exit(F f) : f_(std::move(f)) {}
+    scope_exit(const scope_exit&) = delete;
+    scope_exit& operator=(const scope_exit&) = delete;
+    ~scope_exit() { if (armed_) f_(); }
+    void dismiss() { armed_ = false; }
+private:
+    F f_;
+    bool armed_ = true;
+};
+
+// Owns one COM interface pointer; never throws.
+template <typename I>
+class com_ptr {
+public:
+    com_ptr() = default;
+    com_ptr(std::nullptr_t) {}
+    com_ptr(const com_ptr& other) : p_(other.p_) { if (p_) p_->AddRef(); }
+    com_ptr(com_ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    com_ptr& operator=(com_ptr other) noexcept { std::swap(p_, other.p_); return *this; }
+    ~com_ptr() { reset(); }
+
+    I* get() const { return p_; }
+    I* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    void reset() { if (I* p = std::exchange(p_, nullptr)) p->Release(); }
+    I* detach() { return std::exchange(p_, nullptr); }
+    // Takes ownership of a pointer that already carries a reference.
+    void attach(I* p) { reset(); p_ = p; }
+    I** put() { reset(); return &p_; }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+
+private:
+    I* p_ = nullptr;
+};
+
+// VARIANT cleared when the scope ends.
+class unique_variant : public VARIANT {
+public:
+    unique_variant() { ::VariantInit(this); }
+    unique_variant(const unique_variant&) = delete;
+    unique_variant& operator=(const unique_variant&) = delete;
+    ~unique_variant() { ::VariantClear(this); }
+    VARIANT* put() { ::VariantClear(this); return this; }
+};
+
+}  // namespace vx
+
+// HRESULT flow: return a failure at once.
+#define RETURN_IF_FAILED(expr)                      \
+    do {                                            \
+        HRESULT vx_hr_ = (expr);                    \
+        if (FAILED(vx_hr_)) return vx_hr_;          \
+    } while (0)

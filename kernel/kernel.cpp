@@ -1,0 +1,398 @@
+#include "kernel.h"
+
+#include <oleauto.h>
+#include <cstdio>
+#include <cstring>
+
+#include "filepolicy.h"
+#include "korbin.h"
+#include "pool.h"
+#include "raii.h"
+#include "timetext.h"
+
+namespace korbin {
+
+Kernel g_kernel;
+
+namespace {
+
+constexpr HRESULT kFail = E_FAIL;
+// Generations are counted up one atom at a time; this many is far beyond any
+// real process and only stops a search through a damaged atom table.
+constexpr int kMaxGeneration = 100000;
+
+// Keeps the client's last-error value across the kernel's own file and registry work.
+class LastErrorGuard {
+public:
+    LastErrorGuard() : saved_(::GetLastError()) {}
+    ~LastErrorGuard() { ::SetLastError(saved_); }
+private:
+    DWORD saved_;
+};
+
+class InitLockGuard {
+public:
+    InitLockGuard() { ::EnterCriticalSection(&g_kernel.initLock); }
+    ~InitLockGuard() { ::LeaveCriticalSection(&g_kernel.initLock); }
+};
+
+bool ListedProcessAlive(const TraceMap* map) {
+    for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
+        DWORD id = map->processes[i];
+        if (id != kFreeSlot && id != ::GetCurrentProcessId() && !ProcessIsGone(id)) return true;
+    }
+    return false;
+}
+
+// "ExtraFile.txt" may hold diverted records of live clients: delete it only
+// when the map lists none.
+void DeleteStaleExtraFile(const TraceStore& store) {
+    vx::unique_handle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, store.mapName));
+    if (mapping) {
+        vx::unique_view view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+        if (view && ListedProcessAlive(static_cast<const TraceMap*>(view.get()))) return;
+    }
+    ::DeleteFileA(store.files.extra);
+}
+
+bool KernelStart() {
+    Kernel& k = g_kernel;
+    if (k.startAttempted) return k.started;
+    k.startAttempted = true;
+    if (k.store.files.mainSettings[0] == '\0') return false;
+    k.generation = NextLoadGeneration();
+    if (!k.store.SetUpMaps()) return false;
+    if (FAILED(::LoadTypeLibEx(L"STDOLE2.TLB", REGKIND_NONE, &k.stdole))) k.stdole = nullptr;
+    k.started = true;
+    return true;
+}
+
+const char* FileNameOf(const char* path) {
+    const char* slash = std::strrchr(path, '\\');
+    const char* other = std::strrchr(path, '/');
+    if (other > slash) slash = other;
+    return slash ? slash + 1 : path;
+}
+
+HMODULE LoadFromOwnFolder(const char* path) {
+    // The component may load its own dependencies from its folder by relative name.
+    DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+    wchar_t* saved = needed ? static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), 0, needed * sizeof(wchar_t)))
+                            : nullptr;
+    if (saved && ::GetCurrentDirectoryW(needed, saved) == 0) {
+        ::HeapFree(::GetProcessHeap(), 0, saved);
+        saved = nullptr;
+    }
+    char folder[MAX_PATH];
+    size_t cut = static_cast<size_t>(FileNameOf(path) - path);
+    if (cut > 0 && cut < sizeof folder) {
+        std::memcpy(folder, path, cut);
+        folder[cut] = '\0';
+        ::SetCurrentDirectoryA(folder);
+    }
+    HMODULE module = ::LoadLibraryA(path);
+    DWORD loadError = ::GetLastError();
+    if (saved) {
+        ::SetCurrentDirectoryW(saved);
+        ::HeapFree(::GetProcessHeap(), 0, saved);
+    }
+    ::SetLastError(loadError);
+    return module;
+}
+
+void WriteDllRecord(const char* kind, const HookedDll& dll, bool unloadLine) {
+    TraceStore& s = g_kernel.store;
+    char time[vx::kTimeTextLength + 1];
+    vx::CurrentTimeText(time);
+    s.LockDiagFile();
+    s.Line("========= %s DLL: %s =========", kind, dll.fileName);
+    s.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), g_kernel.processId, s.recordNumber());
+    s.Line("Time: %s", time);
+    s.Line("DLL's path: %s", dll.path);
+    s.Line("Host process's command line: %s", ::GetCommandLineA());
+    if (unloadLine)
+        s.Line(dll.unloaded ? "All interface pointers were released" : "NOT all interface pointers were released");
+    s.UnLockDiagFile();
+}
+
+HookedDll* TakeRecord(unsigned long hookNumber) {
+    ProcessBlock* block = g_kernel.store.block();
+    HookedDll* freeRecord = nullptr;
+    HookedDll** tail = &block->hookedDlls;
+    for (HookedDll* d = block->hookedDlls; d; d = d->next) {
+        if (d->hookNumber == static_cast<LONG>(hookNumber)) return d;
+        if (!freeRecord && d->hookNumber == -1) freeRecord = d;
+        tail = &d->next;
+    }
+    if (freeRecord) return freeRecord;
+    auto* fresh = static_cast<HookedDll*>(PoolAlloc(sizeof(HookedDll)));
+    if (!fresh) return nullptr;
+    fresh->hookNumber = -1;
+    *tail = fresh;
+    return fresh;
+}
+
+void ClearHookEntries(TraceMap* map, DWORD processId, unsigned long hookNumber) {
+    for (HookEntry& e : map->hooks)
+        if (e.processId == processId && e.hookNumber == hookNumber) e = HookEntry{0, 0};
+}
+
+template <typename F>
+void Resolve(HMODULE module, const char* name, F& entry) {
+    entry = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+HRESULT InitHook(unsigned long hookNumber) {
+    Kernel& k = g_kernel;
+    if (!KernelStart()) return kFail;
+    // A failed hook may have released the maps while no other hook was loaded.
+    if (!k.store.SetUpMaps()) return kFail;
+
+    static char text[kSettingsReadLimit + 1];
+    char path[MAX_PATH];
+    int length = ReadSettingsFile(k.store.files.mainSettings, text, sizeof text);
+    bool found = length >= 0 && FindModuleLine(std::string_view(text, length), hookNumber, path, sizeof path) &&
+                 path[0] != '\0' &&
+                 FindStructurePath(std::string_view(text, length), k.structureFile, sizeof k.structureFile);
+    HMODULE module = found ? LoadFromOwnFolder(path) : nullptr;
+    auto fail = [&]() -> HRESULT {
+        if (module) ::FreeLibrary(module);
+        // Other hooks of this process keep writing through the maps.
+        if (k.store.block() && k.store.block()->loadedHookedDlls == 0) k.store.ReleaseMaps();
+        return kFail;
+    };
+    if (!module) return fail();
+
+    HookedDll entry = {};
+    Resolve(module, "DllCanUnloadNow", entry.canUnloadNow);
+    Resolve(module, "DllGetClassObject", entry.getClassObject);
+    Resolve(module, "DllRegisterServer", entry.registerServer);
+    Resolve(module, "DllUnregisterServer", entry.unregisterServer);
+    if (!entry.canUnloadNow || !entry.getClassObject || !entry.registerServer || !entry.unregisterServer)
+        return fail();
+
+    wchar_t widePath[MAX_PATH];
+    if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0 ||
+        FAILED(::LoadTypeLibEx(widePath, REGKIND_NONE, &entry.typeLib)))
+        entry.typeLib = nullptr;
+
+    HookedDll* record = TakeRecord(hookNumber);
+    char* pathCopy = PoolCopy(path);
+    char* nameCopy = PoolCopy(FileNameOf(path));
+    if (!record || !pathCopy || !nameCopy) {
+        if (entry.typeLib) entry.typeLib->Release();
+        PoolFree(pathCopy);
+        PoolFree(nameCopy);
+        return fail();
+    }
+    if (record->hookNumber == static_cast<LONG>(hookNumber)) {
+        // Loaded again after an unload: the old names go.
+        PoolFree(record->path);
+        PoolFree(record->fileName);
+    }
+    entry.generation = k.generation;
+    entry.path = pathCopy;
+    entry.fileName = nameCopy;
+    entry.module = module;
+    entry.unloaded = false;
+    entry.next = record->next;
+    entry.hookNumber = static_cast<LONG>(hookNumber);
+    *record = entry;
+
+    RegisterProcess(k.store, k.processId, hookNumber, k.generation);
+    WriteDllRecord("LOAD", *record, false);
+    return S_OK;
+}
+
+}  // namespace
+
+HookedDll* ReloadIfUnloaded(HookedDll* dll, unsigned long hookNumber) {
+    if (!dll || !dll->unloaded) return dll;
+    // COM may keep the stub copy a while after the component said it could
+    // unload; a creation in that time loads the component again, as it would
+    // find it still loaded without the hook.
+    LastErrorGuard keepError;
+    InitLockGuard lock;
+    if (dll->unloaded && FAILED(InitHook(hookNumber))) return nullptr;
+    return FindHook(hookNumber);
+}
+
+int NextLoadGeneration() {
+    char name[64];
+    if (::FindAtomA("At least one DLL has been loaded") == 0) {
+        ::AddAtomA("At least one DLL has been loaded");
+        ::AddAtomA("Number of DLL = 1");
+        return 1;
+    }
+    int generation = 1;
+    for (int n = 1; n <= kMaxGeneration; ++n) {
+        std::snprintf(name, sizeof name, "Number of DLL = %d", n);
+        if (ATOM atom = ::FindAtomA(name)) {
+            ::DeleteAtom(atom);
+            generation = n + 1;
+            break;
+        }
+    }
+    std::snprintf(name, sizeof name, "Number of DLL = %d", generation);
+    ::AddAtomA(name);
+    return generation;
+}
+
+bool ProcessIsGone(DWORD processId) {
+    // Opening the process works across 32-bit and 64-bit processes alike.
+    vx::unique_handle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation) {
+    TraceMap* map = store.map();
+    if (!map) return;
+    store.LockDiagFileNoInc();
+    if (map->liveProcesses != 0) {
+        for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
+            uint32_t id = map->processes[i];
+            if (id != kFreeSlot && ProcessIsGone(id)) {
+                map->processes[i] = kFreeSlot;
+                if (map->liveProcesses) --map->liveProcesses;
+            }
+        }
+    }
+    if (map->liveProcesses == 0) {
+        map->liveProcesses = 1;
+        map->processes[0] = processId;
+        if (generation == 1) ApplyFilePolicy(store.files.distilled, store.switches.filePolicy);
+    } else {
+        int end = 0, lastFree = -1;
+        bool listed = false;
+        for (; end < kProcessSlots && map->processes[end] != 0; ++end) {
+            if (map->processes[end] == processId) listed = true;
+            if (map->processes[end] == kFreeSlot && end > 0) lastFree = end;
+        }
+        // The list ends at its first 0, so the last slot stays a terminator;
+        // a process beyond that is traced but not listed.
+        int slot = lastFree >= 0 ? lastFree : (end < kProcessSlots - 1 ? end : -1);
+        if (!listed && slot >= 0) {
+            map->processes[slot] = processId;
+            ++map->liveProcesses;
+        }
+    }
+    InterlockedIncrement(&store.block()->loadedHookedDlls);
+    bool entered = false;
+    for (const HookEntry& e : map->hooks)
+        if (e.processId == processId && e.hookNumber == hookNumber) entered = true;
+    for (HookEntry& e : map->hooks) {
+        if (entered) break;
+        if (e.processId == 0 && e.hookNumber == 0) {
+            e = HookEntry{processId, hookNumber};
+            entered = true;
+        }
+    }
+    store.UnLockDiagFileSimple();
+}
+
+HookedDll* FindHook(unsigned long hookNumber) {
+    ProcessBlock* block = g_kernel.store.block();
+    if (!block || hookNumber == 0) return nullptr;
+    for (HookedDll* d = block->hookedDlls; d; d = d->next)
+        if (d->hookNumber == static_cast<LONG>(hookNumber)) return d;
+    return nullptr;
+}
+
+void ModuleLoad() {
+    Kernel& k = g_kernel;
+    ::InitializeCriticalSection(&k.initLock);
+    k.processId = ::GetCurrentProcessId();
+    TraceStore& s = k.store;
+    char folder[MAX_PATH];
+    if (!LookUpInstallFolder(folder, sizeof folder) || !s.files.Build(folder)) return;
+    DeleteStaleExtraFile(s);
+
+    static char text[kSettingsReadLimit + 1];
+    int length = ReadSettingsFile(s.files.advancedSettings, text, sizeof text);
+    std::string_view view(text, length > 0 ? length : 0);
+    ApplyAdvancedSettings(length >= 0 ? &view : nullptr, s.switches);
+    length = ReadSettingsFile(s.files.mainSettings, text, sizeof text);
+    view = std::string_view(text, length > 0 ? length : 0);
+    ApplyMainSettings(length >= 0 ? &view : nullptr, s.switches);
+    s.WriteStartBanner();
+}
+
+void ModuleUnload(bool processTerminating) {
+    Kernel& k = g_kernel;
+    // At process exit other DLLs may already be gone: leave their objects alone.
+    if (k.stdole && !processTerminating) k.stdole->Release();
+    k.stdole = nullptr;
+    if (ProcessBlock* block = k.store.block()) {
+        if (block->loadedHookedDlls == 0) {
+            block->hookedDlls = nullptr;
+            PoolFreeAll();
+        }
+        k.store.ReleaseMaps();
+    }
+    if (!processTerminating) ::DeleteCriticalSection(&k.initLock);
+}
+
+}  // namespace korbin
+
+using korbin::g_kernel;
+using korbin::HookedDll;
+
+long __stdcall InitZorNumber(unsigned long hookNumber) {
+    if (hookNumber == 0) return korbin::kFail;
+    korbin::LastErrorGuard keepError;
+    korbin::InitLockGuard lock;
+    return korbin::InitHook(hookNumber);
+}
+
+long __stdcall DetachZorNumber(unsigned long hookNumber) {
+    korbin::LastErrorGuard keepError;
+    HookedDll* dll = korbin::FindHook(hookNumber);
+    if (!dll) return korbin::kFail;
+    korbin::WriteDllRecord("UNLOAD", *dll, true);
+    dll->hookNumber = -1;
+    korbin::PoolFree(dll->path);
+    korbin::PoolFree(dll->fileName);
+    dll->path = dll->fileName = nullptr;
+    return S_OK;
+}
+
+long __stdcall MyDllGetClassObject(const _GUID& classId, const _GUID& interfaceId, void** object,
+                                   unsigned long hookNumber) {
+    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    if (!dll) return korbin::kFail;
+    // Class objects pass through unchanged until call interception is in place.
+    return dll->getClassObject(classId, interfaceId, object);
+}
+
+long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
+    HookedDll* dll = korbin::FindHook(hookNumber);
+    if (!dll) return korbin::kFail;
+    if (dll->unloaded) return S_OK;
+    HRESULT hr = dll->canUnloadNow();
+    if (hr != S_OK) return hr;
+    korbin::LastErrorGuard keepError;
+    korbin::TraceStore& s = g_kernel.store;
+    InterlockedDecrement(&s.block()->loadedHookedDlls);
+    s.LockDiagFileNoInc();
+    korbin::ClearHookEntries(s.map(), g_kernel.processId, hookNumber);
+    s.UnLockDiagFileSimple();
+    if (dll->typeLib) dll->typeLib->Release();
+    dll->typeLib = nullptr;
+    ::FreeLibrary(dll->module);
+    dll->module = nullptr;
+    dll->unloaded = true;
+    return hr;
+}
+
+long __stdcall MyDllRegisterServer(unsigned long hookNumber) {
+    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    if (!dll) return korbin::kFail;
+    return dll->registerServer();
+}
+
+long __stdcall MyDllUnregisterServer(unsigned long hookNumber) {
+    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    if (!dll) return korbin::kFail;
+    return dll->unregisterServer();
+}

@@ -1,0 +1,56 @@
+// Kernel state and the hooked-DLL records.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "tracestore.h"
+
+namespace korbin {
+
+struct HookedDll {
+    volatile LONG hookNumber;  // -1: free for reuse
+    int generation;
+    char* path;
+    char* fileName;
+    HRESULT(__stdcall* canUnloadNow)();
+    HRESULT(__stdcall* getClassObject)(REFCLSID, REFIID, void**);
+    HRESULT(__stdcall* registerServer)();
+    HRESULT(__stdcall* unregisterServer)();
+    bool unloaded;
+    ITypeLib* typeLib;
+    HMODULE module;
+    HookedDll* next;
+};
+
+struct Kernel {
+    TraceStore store;
+    DWORD processId = 0;
+    bool startAttempted = false;
+    bool started = false;
+    int generation = 0;
+    ITypeLib* stdole = nullptr;
+    char structureFile[MAX_PATH] = {};
+    CRITICAL_SECTION initLock;
+};
+
+extern Kernel g_kernel;
+
+// Module load and unload (process attach and detach of the kernel).
+void ModuleLoad();
+void ModuleUnload(bool processTerminating);
+
+// Load generation from the process's local atoms; public for tests.
+int NextLoadGeneration();
+
+// Registers this process in the trace map (holding only the map lock word)
+// and enters its hook; public for tests.
+void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation);
+
+bool ProcessIsGone(DWORD processId);
+
+HookedDll* FindHook(unsigned long hookNumber);
+// Loads the real DLL again when it was freed after saying it could unload.
+HookedDll* ReloadIfUnloaded(HookedDll* dll, unsigned long hookNumber);
+
+}  // namespace korbin

@@ -1,0 +1,56 @@
+#include "locks.h"
+
+#include "raii.h"
+
+namespace korbin {
+namespace {
+
+volatile LONG g_takeovers = 0;
+
+// Checking an owner costs a system call; a short wait is normal, so look
+// only every so many yields.
+constexpr unsigned kSpinsBetweenOwnerChecks = 32;
+
+}  // namespace
+
+bool ThreadIsGone(DWORD threadId) {
+    vx::unique_handle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
+    if (!thread) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+bool TakeOverIfAbandoned(volatile LONG* word, LONG self, ReaderHoldWatch& watch) {
+    LONG owner = *word;
+    if (owner == 0) return TryTakeLock(word, self);
+    bool gone;
+    if (owner == kReaderMark) {
+        DWORD now = ::GetTickCount();
+        if (!watch.watching) {
+            watch.watching = true;
+            watch.since = now;
+        }
+        gone = now - watch.since >= kReaderHoldLimitMs;
+    } else {
+        watch.watching = false;
+        gone = owner != self && ThreadIsGone(static_cast<DWORD>(owner));
+    }
+    if (!gone) return false;
+    if (::InterlockedCompareExchange(word, self, owner) != owner) return false;
+    watch.watching = false;
+    ::InterlockedIncrement(&g_takeovers);
+    return true;
+}
+
+void TakeLock(volatile LONG* word, LONG self, uint32_t* waits) {
+    ReaderHoldWatch watch;
+    unsigned spins = 0;
+    while (!TryTakeLock(word, self)) {
+        if (waits) ++*waits;
+        ::SwitchToThread();
+        if (++spins % kSpinsBetweenOwnerChecks == 0 && TakeOverIfAbandoned(word, self, watch)) return;
+    }
+}
+
+uint32_t LockTakeovers() { return static_cast<uint32_t>(g_takeovers); }
+
+}  // namespace korbin

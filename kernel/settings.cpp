@@ -1,0 +1,196 @@
+#include "settings.h"
+
+#include <cstring>
+
+#include "raii.h"
+
+namespace korbin {
+namespace {
+
+constexpr std::string_view kFullQ = "Print full diagnostic ? [Y/N]:";
+constexpr std::string_view kDistilledQ = "Print distilled diagnostic ? [Y/N]:";
+constexpr std::string_view kBeyondQ = "Print BeyondVtbl methods ? [Y/N]:";
+constexpr std::string_view kSpecificQ = "Print SpecificInfo ? [Y/N]:";
+constexpr std::string_view kFindAllQ = "Find all supported interfaces ? [Y/N]:";
+constexpr std::string_view kHookAllQ = "Hook all supported interfaces ? [Y/N]:";
+constexpr std::string_view kPolicyQ =
+    "FilePolicy ? [FILE_BACKUPlast(1) / FILE_BACKUPall(2) / FILE_OVERRIDE(3)]:";
+constexpr std::string_view kIUnknownQ = "Print IUnknown methods ? [Y/N]:";
+constexpr std::string_view kIDispatchQ = "Print IDispatch methods ? [Y/N]:";
+constexpr std::string_view kModulesHeader = "[List of modules with components to investigate]";
+constexpr std::string_view kStructureHeader = "[Path to file with TypeLibs structure]";
+
+// The two characters right after a question, as far as the text reaches.
+// Returns false when the question is absent.
+bool AnswerOf(std::string_view text, std::string_view question, char answer[2]) {
+    size_t at = text.find(question);
+    if (at == std::string_view::npos) return false;
+    size_t after = at + question.size();
+    answer[0] = after < text.size() ? text[after] : '\0';
+    answer[1] = after + 1 < text.size() ? text[after + 1] : '\0';
+    return true;
+}
+
+bool Either(const char answer[2], char a, char b) {
+    return answer[0] == a || answer[0] == b || answer[1] == a || answer[1] == b;
+}
+
+// Sets a switch that an answer letter turns on; missing question leaves `missing`.
+void YesSwitch(std::string_view text, std::string_view q, bool& value, bool missing) {
+    char a[2];
+    value = AnswerOf(text, q, a) ? Either(a, 'Y', 'y') : missing;
+}
+
+void NoSwitch(std::string_view text, std::string_view q, bool& hidden, bool missing) {
+    char a[2];
+    hidden = AnswerOf(text, q, a) ? Either(a, 'N', 'n') : missing;
+}
+
+// Cuts a line at its carriage return (or the end), then at "//", then trims
+// trailing tabs, line feeds, blanks, commas and semicolons.
+bool CutLine(std::string_view text, size_t start, char* out, size_t outSize) {
+    size_t end = text.find('\r', start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+    size_t comment = line.find("//");
+    if (comment != std::string_view::npos) line = line.substr(0, comment);
+    while (!line.empty() && std::strchr("\t\n ,;", line.back()) != nullptr) line.remove_suffix(1);
+    if (line.size() + 1 > outSize) return false;
+    std::memcpy(out, line.data(), line.size());
+    out[line.size()] = '\0';
+    return true;
+}
+
+bool IsLetterOrUnderscore(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+}  // namespace
+
+void ApplyAdvancedSettings(const std::string_view* text, Switches& s) {
+    if (text == nullptr) {
+        s.fullTrace = false;
+        s.distilledTrace = true;
+        s.hideBeyondVtbl = true;
+        s.specificInfo = false;
+        s.findAllInterfaces = false;
+        s.hookAllInterfaces = false;
+        s.filePolicy = FilePolicy::BackupLast;
+        return;
+    }
+    YesSwitch(*text, kFullQ, s.fullTrace, false);
+    YesSwitch(*text, kDistilledQ, s.distilledTrace, false);
+    NoSwitch(*text, kBeyondQ, s.hideBeyondVtbl, false);
+    YesSwitch(*text, kSpecificQ, s.specificInfo, false);
+    YesSwitch(*text, kFindAllQ, s.findAllInterfaces, false);
+    YesSwitch(*text, kHookAllQ, s.hookAllInterfaces, false);
+    char a[2];
+    s.filePolicy = FilePolicy::BackupLast;
+    if (AnswerOf(*text, kPolicyQ, a)) {
+        if (Either(a, '1', '1')) s.filePolicy = FilePolicy::BackupLast;
+        else if (Either(a, '2', '2')) s.filePolicy = FilePolicy::BackupAll;
+        else if (Either(a, '3', '3')) s.filePolicy = FilePolicy::Override;
+    }
+}
+
+void ApplyMainSettings(const std::string_view* text, Switches& s) {
+    if (text == nullptr) {
+        s.hideIUnknown = false;
+        s.hideIDispatch = false;
+        return;
+    }
+    NoSwitch(*text, kIUnknownQ, s.hideIUnknown, false);
+    NoSwitch(*text, kIDispatchQ, s.hideIDispatch, false);
+}
+
+bool FindModuleLine(std::string_view text, unsigned long k, char* out, size_t outSize) {
+    if (k == 0) return false;
+    size_t pos = text.find(kModulesHeader);
+    if (pos == std::string_view::npos) return false;
+    // End of the header line, then end of the skipped line after it.
+    pos = text.find('\r', pos);
+    if (pos == std::string_view::npos) return false;
+    pos = text.find('\r', pos + 1);
+    if (pos == std::string_view::npos) return false;
+    for (unsigned long line = 1;; ++line) {
+        pos += 2;  // the line break
+        if (pos > text.size()) return false;
+        if (line == k) break;
+        pos = text.find('\r', pos);
+        if (pos == std::string_view::npos) return false;
+    }
+    return CutLine(text, pos, out, outSize);
+}
+
+bool FindStructurePath(std::string_view text, char* out, size_t outSize) {
+    size_t pos = text.find(kStructureHeader);
+    if (pos == std::string_view::npos) return false;
+    for (;;) {
+        size_t lineEnd = text.find('\r', pos);
+        if (lineEnd == std::string_view::npos) return false;
+        size_t start = lineEnd;
+        while (start < text.size() && !IsLetterOrUnderscore(text[start])) ++start;
+        if (start >= text.size()) return false;
+        if (text.substr(lineEnd, start - lineEnd).find("//") == std::string_view::npos)
+            return CutLine(text, start, out, outSize);
+        pos = start;  // a comment line: look past it
+    }
+}
+
+bool InstallFolderFromValue(std::string_view value, char* out, size_t outSize) {
+    if (!value.empty() && value.front() == '"') value.remove_prefix(1);
+    size_t cut = value.rfind('\\');
+    if (cut == std::string_view::npos) cut = value.rfind('/');
+    if (cut == std::string_view::npos || cut + 2 > outSize) {
+        if (outSize) out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, value.data(), cut + 1);
+    out[cut + 1] = '\0';
+    return true;
+}
+
+bool LookUpInstallFolder(char* out, size_t outSize) {
+    out[0] = '\0';
+    vx::unique_hkey key;
+    // Reading is all the kernel needs; full access would fail for clients without
+    // administrator rights.
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Vexilo.exe", 0,
+                        KEY_READ, key.put()) != ERROR_SUCCESS)
+        return false;
+    static char value[kSettingsReadLimit + 1];
+    DWORD size = kSettingsReadLimit, type = 0;
+    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                           &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    size = size > kSettingsReadLimit ? kSettingsReadLimit : size;
+    value[size] = '\0';
+    return InstallFolderFromValue(std::string_view(value, std::strlen(value)), out, outSize);
+}
+
+int ReadSettingsFile(const char* path, char* buf, size_t bufSize) {
+    if (path[0] == '\0' || bufSize == 0) return -1;
+    vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return -1;
+    DWORD want = static_cast<DWORD>(bufSize - 1);
+    if (want > kSettingsReadLimit) want = kSettingsReadLimit;
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buf, want, &got, nullptr)) return -1;
+    buf[got] = '\0';
+    return static_cast<int>(got);
+}
+
+bool JoinPath(char* out, size_t outSize, const char* folder, const char* name) {
+    size_t a = std::strlen(folder), b = std::strlen(name);
+    if (a + b + 1 > outSize) {
+        if (outSize) out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, folder, a);
+    std::memcpy(out + a, name, b + 1);
+    return true;
+}
+
+}  // namespace korbin

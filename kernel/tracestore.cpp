@@ -1,0 +1,393 @@
+#include "tracestore.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "raii.h"
+#include "ring.h"
+#include "timetext.h"
+
+namespace korbin {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// The extra file is opened exclusively for a whole append or merge; the other
+// side only ever waits for one such short operation.
+constexpr int kExtraFileTries = 2000;
+
+HANDLE OpenShared(const char* path, DWORD disposition) {
+    return ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE OpenExtraExclusive(const char* path, DWORD access, DWORD disposition) {
+    for (int i = 0; i < kExtraFileTries; ++i) {
+        HANDLE h = ::CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) return h;
+        ::Sleep(1);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// A non-empty file is entered one byte before its end, over the previous
+// record's end mark.
+void SeekToRecordEnd(HANDLE file) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size)) return;
+    LARGE_INTEGER to;
+    to.QuadPart = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
+    ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
+}
+
+void WriteAll(HANDLE file, const char* data, size_t length) {
+    if (file == INVALID_HANDLE_VALUE) return;
+    while (length > 0) {
+        DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return;
+        data += written;
+        length -= written;
+    }
+}
+
+}  // namespace
+
+bool TraceFiles::Build(const char* installFolder) {
+    bool ok = JoinPath(folder, sizeof folder, installFolder, "") &&
+              JoinPath(mainSettings, sizeof mainSettings, installFolder, "Vexilo.txt") &&
+              JoinPath(advancedSettings, sizeof advancedSettings, installFolder, "VexiloAdv.txt") &&
+              JoinPath(full, sizeof full, installFolder, "TraceFull.txt") &&
+              JoinPath(distilled, sizeof distilled, installFolder, "TraceDistilled.txt") &&
+              JoinPath(extra, sizeof extra, installFolder, "ExtraFile.txt");
+    if (!ok) *this = TraceFiles{};
+    return ok;
+}
+
+TraceStore::TraceStore() { std::memset(blanks_, ' ', sizeof blanks_); }
+
+bool TraceStore::SetUpMaps() {
+    if (block_) return true;
+    char name[128];
+    std::snprintf(name, sizeof name, "%s%.8lx", blockPrefix, ::GetCurrentProcessId());
+    vx::unique_handle blockHandle(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                                       0, sizeof(ProcessBlock), name));
+    if (!blockHandle) return false;
+    bool blockExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    vx::unique_view blockView(::MapViewOfFile(blockHandle.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!blockView) return false;
+    auto* block = static_cast<ProcessBlock*>(blockView.get());
+
+    if (blockExisted) {
+        // Another load of the kernel in this process left its state here.
+        blockHandle_ = blockHandle.release();
+        block_ = static_cast<ProcessBlock*>(blockView.release());
+        map_ = block_->map;
+        return map_ != nullptr;
+    }
+    std::memset(block, 0, sizeof *block);
+
+    if (std::strlen(files.distilled) >= kMapPathSize) return false;
+    vx::unique_handle mapHandle(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                     kTraceMapSize, mapName));
+    if (!mapHandle) return false;
+    bool mapExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    vx::unique_view mapView(::MapViewOfFile(mapHandle.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!mapView) return false;
+    auto* map = static_cast<TraceMap*>(mapView.get());
+
+    block_ = block;
+    map_ = map;
+    auto initialise = [&](size_t from) {
+        std::memset(reinterpret_cast<char*>(map) + from, 0, kTraceMapSize - from);
+        map->ringOffset = kRingOffset;
+        map->ringCapacity = kRingCapacity;
+        std::strcpy(map->distilledPath, files.distilled);
+    };
+    if (!mapExisted) {
+        map->lockWord = CurrentOwnerId();
+        initialise(offsetof(TraceMap, readerWindow));
+        ReleaseLock(&map->lockWord);
+    } else if (map->liveProcesses == 0) {
+        LockDiagFileNoInc();
+        initialise(offsetof(TraceMap, liveProcesses));
+        UnLockDiagFileSimple();
+    }
+    block->map = map;
+    blockHandle_ = blockHandle.release();
+    blockView.release();
+    mapHandle_ = mapHandle.release();
+    mapView.release();
+    return true;
+}
+
+void TraceStore::ReleaseMaps() {
+    if (map_ && mapHandle_) ::UnmapViewOfFile(map_);
+    if (block_) ::UnmapViewOfFile(block_);
+    if (mapHandle_) ::CloseHandle(mapHandle_);
+    if (blockHandle_) ::CloseHandle(blockHandle_);
+    map_ = nullptr;
+    block_ = nullptr;
+    mapHandle_ = blockHandle_ = nullptr;
+}
+
+bool TraceStore::TryMapLock(LONG self) {
+    return TryTakeLock(&map_->lockWord, self) || TakeOverIfAbandoned(&map_->lockWord, self, readerWatch_);
+}
+
+void TraceStore::LockDiagFile() {
+    if (!block_ || !map_) return;
+    LONG self = CurrentOwnerId();
+    LockCounters& c = counters();
+    if (block_->recordLock == self) {
+        ++c.doubleLockingInLockDiagFile;
+    } else {
+        TakeLock(&block_->recordLock, self, &c.waitingsForUnlockMapFile);
+        if (TryMapLock(self)) {
+            diverted_ = false;
+            c.currentExtraRun = 0;
+        } else {
+            diverted_ = true;
+            ++c.writesToExtraFile;
+            if (++c.currentExtraRun > c.maxRecordsInExtraFile) c.maxRecordsInExtraFile = c.currentExtraRun;
+        }
+    }
+    if (switches.distilledTrace) {
+        LONG number = ::InterlockedIncrement(&map_->recordCounter);
+        if (!diverted_) map_->recordsInFile = static_cast<uint32_t>(number);
+    }
+    recordNumber_ = map_->recordCounter;
+    firstLine_ = true;
+}
+
+void TraceStore::OpenDistilledSide() {
+    firstLine_ = false;
+    divertLength_ = 0;
+    if (diverted_) return;  // kept in memory until the record ends
+    distilledFile_ = OpenShared(files.distilled, OPEN_EXISTING);
+    if (distilledFile_ == INVALID_HANDLE_VALUE) {
+        ++counters().cntFailedToOpenTraceFile;
+        return;
+    }
+    SeekToRecordEnd(distilledFile_);
+    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_);
+}
+
+void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool distilled) {
+    if (!distilled) {
+        WriteAll(file, data, length);
+        return;
+    }
+    RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, data, length);
+    if (!diverted_) {
+        WriteAll(file, data, length);
+        return;
+    }
+    if (divertLength_ + length > divertCapacity_) {
+        size_t capacity = (divertLength_ + length) * 2 + 4096;
+        void* grown = divertBuffer_
+                          ? ::HeapReAlloc(::GetProcessHeap(), 0, divertBuffer_, capacity)
+                          : ::HeapAlloc(::GetProcessHeap(), 0, capacity);
+        if (!grown) return;
+        divertBuffer_ = static_cast<char*>(grown);
+        divertCapacity_ = capacity;
+    }
+    std::memcpy(divertBuffer_ + divertLength_, data, length);
+    divertLength_ += length;
+}
+
+void TraceStore::Dgn(const char* text) {
+    bool distilled = stream_ == Stream::Distilled;
+    if (distilled && !map_) return;
+    LONG self = CurrentOwnerId();
+    LockCounters& c = counters();
+    if (lineLock_ == self) {
+        ++c.doubleLockingInDgn;
+        return;
+    }
+    TakeLock(&lineLock_, self, &c.nestedWhenLocked);
+
+    HANDLE file = INVALID_HANDLE_VALUE;
+    vx::unique_file fullFile;
+    if (distilled) {
+        if (firstLine_) OpenDistilledSide();
+        file = distilledFile_;
+    } else {
+        fullFile.reset(OpenShared(files.full, OPEN_ALWAYS));
+        file = fullFile.get();
+        if (file != INVALID_HANDLE_VALUE) {
+            if (recordEndPending_) SeekToRecordEnd(file);
+            else ::SetFilePointer(file, 0, nullptr, FILE_END);
+        }
+        recordEndPending_ = false;
+    }
+
+    // Line start: a leading 0x08 continues the previous line; otherwise a new
+    // line with the thread id (full stream) and the indentation. The pieces are
+    // gathered so that a line usually costs one write.
+    char head[kLineBufferSize + 160];
+    size_t used = 0;
+    auto put = [&](const char* data, size_t length) {
+        if (used + length > sizeof head) {
+            WritePiece(file, head, used, distilled);
+            used = 0;
+        }
+        if (length > sizeof head) {
+            WritePiece(file, data, length, distilled);
+            return;
+        }
+        std::memcpy(head + used, data, length);
+        used += length;
+    };
+    const char* p = text;
+    bool continuation = *p == '\b';
+    if (continuation) ++p;
+    else put("\r\n", 2);
+    for (; p[0] == '\r' && p[1] == '\n'; p += 2) put("\r\n", 2);
+    if (!continuation) {
+        if (!distilled) {
+            char id[16];
+            put(id, std::snprintf(id, sizeof id, "[%lx] ", static_cast<unsigned long>(self)));
+        }
+        put(blanks_, static_cast<size_t>(indent_));
+    }
+    put(p, std::strlen(p));
+    if (used) WritePiece(file, head, used, distilled);
+
+    if (lineLock_ != self) ++c.doubleLockingInDgn;
+    ReleaseLock(&lineLock_);
+}
+
+void TraceStore::MergeExtraFile(HANDLE target) {
+    vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | DELETE, OPEN_EXISTING));
+    if (!extra) return;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return;
+    size_t length = static_cast<size_t>(size.QuadPart);
+    char* text = length ? static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, length)) : nullptr;
+    if (length && !text) return;  // stays for a later record
+    vx::scope_exit freeText([&] { if (text) ::HeapFree(::GetProcessHeap(), 0, text); });
+    DWORD got = 0;
+    if (length && (!::ReadFile(extra.get(), text, static_cast<DWORD>(length), &got, nullptr) || got != length))
+        return;
+    // Deleted only once read; no appender can slip in while the handle is exclusive.
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    ::SetFileInformationByHandle(extra.get(), FileDispositionInfo, &dispose, sizeof dispose);
+    extra.reset();
+    if (length > 0 && text[length - 1] == '\x01') --length;
+    RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
+    WriteAll(target, text, length);
+}
+
+void TraceStore::AppendDivertedRecord() {
+    if (divertLength_ == 0) return;
+    vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
+    if (extra) {
+        SeekToRecordEnd(extra.get());
+        WriteAll(extra.get(), divertBuffer_, divertLength_);
+    }
+    divertLength_ = 0;
+}
+
+void TraceStore::UnLockDiagFile() {
+    if (!block_ || !map_) return;
+    LONG self = CurrentOwnerId();
+    LockCounters& c = counters();
+    if (switches.fullTrace) {
+        Select(Stream::Full);
+        Dgn("\b\r\n\x01");
+    }
+    if (switches.distilledTrace) {
+        Select(Stream::Distilled);
+        Dgn("\b\r\n\x01");
+    }
+    if (diverted_) AppendDivertedRecord();
+    if (distilledFile_ != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(distilledFile_);
+        distilledFile_ = INVALID_HANDLE_VALUE;
+    }
+    firstLine_ = false;
+    recordEndPending_ = true;
+    if (block_->recordLock != self) ++c.doubleLockingInUnLockDiagFile;
+
+    if (diverted_) {
+        if (TryMapLock(self)) {
+            vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
+            if (!file) {
+                ++c.cntFailedToOpenTraceFile;
+            } else {
+                SeekToRecordEnd(file.get());
+                MergeExtraFile(file.get());
+                // The merged text ends a record: put the end mark back, so the
+                // next record enters the file over it and not over the line break.
+                WriteAll(file.get(), "\x01", 1);
+            }
+            map_->recordsInFile = static_cast<uint32_t>(map_->recordCounter);
+            c.currentExtraRun = 0;
+            ReleaseLock(&map_->lockWord);
+        }
+    } else {
+        ReleaseLock(&map_->lockWord);
+    }
+    ReleaseLock(&block_->recordLock);
+
+    HWND reader = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(map_->readerWindow)));
+    if (reader) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", recordNumber_);
+        DWORD_PTR ignored;
+        ::SendMessageTimeoutA(reader, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(number), SMTO_NORMAL, 10,
+                              &ignored);
+    }
+}
+
+void TraceStore::LockDiagFileNoInc() {
+    if (!map_) return;
+    LONG self = CurrentOwnerId();
+    if (map_->lockWord == self) {
+        ++counters().doubleLockingInLockDiagFileNoInc;
+        return;
+    }
+    TakeLock(&map_->lockWord, self, &counters().waitingsForUnlockMapFile);
+}
+
+void TraceStore::UnLockDiagFileSimple() {
+    if (!map_) return;
+    if (map_->lockWord != CurrentOwnerId()) ++counters().doubleLockingInUnLockDiagFileSimple;
+    ReleaseLock(&map_->lockWord);
+}
+
+void TraceStore::LineV(const char* format, va_list args) {
+    int n = std::vsnprintf(line_, sizeof line_, format, args);
+    if (n < 0) line_[0] = '\0';
+    if (switches.fullTrace) {
+        Select(Stream::Full);
+        Dgn(line_);
+    }
+    if (switches.distilledTrace) {
+        Select(Stream::Distilled);
+        Dgn(line_);
+    }
+}
+
+void TraceStore::Line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LineV(format, args);
+    va_end(args);
+}
+
+void TraceStore::Indent(int delta) {
+    indent_ += delta;
+    if (indent_ < 0) indent_ = 0;
+    if (indent_ > kMaxIndent) indent_ = kMaxIndent;
+}
+
+void TraceStore::WriteStartBanner() {
+    if (!switches.fullTrace) return;
+    char time[vx::kTimeTextLength + 1];
+    vx::CurrentTimeText(time);
+    std::snprintf(line_, sizeof line_, "\r\n\r\n========= Start %s at %s =========\r\n", "Interc", time);
+    Select(Stream::Full);
+    Dgn(line_);
+}
+
+}  // namespace korbin
