@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "settings.h"
+#include "settings_template.h"
+
+using namespace korbin;
+
+namespace {
+
+Switches Advanced(const std::string& text) {
+    Switches s;
+    std::string_view view(text);
+    ApplyAdvancedSettings(&view, s);
+    return s;
+}
+
+std::string Module(const std::string& text, unsigned long k) {
+    char out[MAX_PATH];
+    if (!FindModuleLine(text, k, out, sizeof out)) return "<fail>";
+    return out;
+}
+
+std::string Structure(const std::string& text) {
+    char out[MAX_PATH];
+    if (!FindStructurePath(text, out, sizeof out)) return "<fail>";
+    return out;
+}
+
+const char kPolicyQ[] = "FilePolicy ? [FILE_BACKUPlast(1) / FILE_BACKUPall(2) / FILE_OVERRIDE(3)]:";
+
+}  // namespace
+
+TEST(AdvancedSettings, UnreadableFileGivesItsOwnDefaults) {
+    Switches s;
+    s.fullTrace = true;
+    ApplyAdvancedSettings(nullptr, s);
+    EXPECT_FALSE(s.fullTrace);
+    EXPECT_TRUE(s.distilledTrace);
+    EXPECT_TRUE(s.hideBeyondVtbl);
+    EXPECT_FALSE(s.specificInfo);
+    EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast);
+}
+
+TEST(AdvancedSettings, MissingLinesLeaveDistilledOffAndBeyondVtblShown) {
+    Switches s = Advanced("Print full diagnostic ? [Y/N]: Y\r\n");
+    EXPECT_TRUE(s.fullTrace);
+    EXPECT_FALSE(s.distilledTrace);
+    EXPECT_FALSE(s.hideBeyondVtbl);
+    EXPECT_FALSE(s.findAllInterfaces);
+}
+
+TEST(AdvancedSettings, OnlyTheTwoCharactersAfterTheColonCount) {
+    EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]:y").distilledTrace);
+    EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]: Y").distilledTrace);
+    EXPECT_FALSE(Advanced("Print distilled diagnostic ? [Y/N]:  Y").distilledTrace);
+    EXPECT_TRUE(Advanced("Print BeyondVtbl methods ? [Y/N]: n").hideBeyondVtbl);
+    EXPECT_FALSE(Advanced("Print BeyondVtbl methods ? [Y/N]: Y").hideBeyondVtbl);
+    // The question at the very end of the text: nothing after it to read.
+    EXPECT_FALSE(Advanced("Print SpecificInfo ? [Y/N]:").specificInfo);
+}
+
+TEST(AdvancedSettings, FilePolicyOneWinsOverTheOthers) {
+    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " 2 1").filePolicy, FilePolicy::BackupAll);
+    EXPECT_EQ(Advanced(std::string(kPolicyQ) + "31").filePolicy, FilePolicy::BackupLast);
+    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " 3").filePolicy, FilePolicy::Override);
+    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " x").filePolicy, FilePolicy::BackupLast);
+}
+
+TEST(MainSettings, HidingNeedsAnNInTheTwoPlaces) {
+    Switches s;
+    std::string text = "Print IUnknown methods ? [Y/N]:N\r\nPrint IDispatch methods ? [Y/N]: y\r\n";
+    std::string_view view(text);
+    ApplyMainSettings(&view, s);
+    EXPECT_TRUE(s.hideIUnknown);
+    EXPECT_FALSE(s.hideIDispatch);
+    ApplyMainSettings(nullptr, s);
+    EXPECT_FALSE(s.hideIUnknown);
+}
+
+TEST(ModuleList, LineAfterTheSkippedLineIsHookOne) {
+    std::string text =
+        "q\r\n[List of modules with components to investigate]\r\n\r\n"
+        "C:\\a\\one.dll\r\nC:\\b\\two.dll  ; // comment\r\n//C:\\old.dll\r\n\r\n[Next]\r\n";
+    EXPECT_EQ(Module(text, 1), "C:\\a\\one.dll");
+    EXPECT_EQ(Module(text, 2), "C:\\b\\two.dll");
+    EXPECT_EQ(Module(text, 3), "");  // a freed number
+    EXPECT_EQ(Module(text, 4), "");  // the empty line that ends the list
+    EXPECT_EQ(Module(text, 0), "<fail>");
+}
+
+TEST(ModuleList, RunningOutOfLinesOrHeaderFails) {
+    std::string text = "[List of modules with components to investigate]\r\n\r\nC:\\x.dll";
+    EXPECT_EQ(Module(text, 1), "C:\\x.dll");
+    EXPECT_EQ(Module(text, 2), "<fail>");
+    EXPECT_EQ(Module("no header here\r\n", 1), "<fail>");
+    EXPECT_EQ(Module("[List of modules with components to investigate]", 1), "<fail>");
+}
+
+TEST(ModuleList, TrailingSeparatorsAreTrimmedAndLongLinesFail) {
+    std::string text = "[List of modules with components to investigate]\r\n\r\nC:\\x.dll\t ,;\r\n";
+    EXPECT_EQ(Module(text, 1), "C:\\x.dll");
+    std::string longLine = "[List of modules with components to investigate]\r\n\r\nC:\\" +
+                           std::string(400, 'a') + ".dll\r\n";
+    EXPECT_EQ(Module(longLine, 1), "<fail>");
+}
+
+TEST(StructurePath, CommentLinesAreSkipped) {
+    std::string text = "[Path to file with TypeLibs structure]\r\n// old one\r\n  C:\\v\\TLBlist.txt  // now\r\n";
+    EXPECT_EQ(Structure(text), "C:\\v\\TLBlist.txt");
+    EXPECT_EQ(Structure("[Path to file with TypeLibs structure]\r\n_x\r\n"), "_x");
+    EXPECT_EQ(Structure("[Path to file with TypeLibs structure]\r\n"), "<fail>");
+    EXPECT_EQ(Structure("nothing"), "<fail>");
+}
+
+TEST(InstallFolder, CutAfterTheLastSeparatorKeepingIt) {
+    char out[MAX_PATH];
+    ASSERT_TRUE(InstallFolderFromValue("\"C:\\Program Files\\Vexilo\\Vexilo.exe\"", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Program Files\\Vexilo\\");
+    ASSERT_TRUE(InstallFolderFromValue("C:/tools/Vexilo.exe", out, sizeof out));
+    EXPECT_STREQ(out, "C:/tools/");
+    EXPECT_FALSE(InstallFolderFromValue("Vexilo.exe", out, sizeof out));
+    EXPECT_STREQ(out, "");
+    std::string longValue = "C:\\" + std::string(300, 'd') + "\\Vexilo.exe";
+    EXPECT_FALSE(InstallFolderFromValue(longValue, out, sizeof out));
+}
+
+TEST(JoinPathTest, RefusesWhatDoesNotFit) {
+    char out[16];
+    EXPECT_TRUE(JoinPath(out, sizeof out, "C:\\ab\\", "c.txt"));
+    EXPECT_STREQ(out, "C:\\ab\\c.txt");
+    EXPECT_FALSE(JoinPath(out, sizeof out, "C:\\abcdef\\", "ghijk.txt"));
+    EXPECT_STREQ(out, "");
+}
+
+// The installed files must read back through the kernel's own parsers.
+TEST(SettingsTemplate, InstalledFilesReadBackAsWritten) {
+    vx::MainSettingsContent main;
+    main.collectIUnknown = false;
+    main.modules = {"C:\\comp\\one.dll", "//C:\\comp\\freed.dll", "C:\\comp\\three.dll"};
+    main.structureFilePath = "C:\\Vexilo\\TLBlist.txt";
+    std::string text = vx::MainSettingsText(main);
+    EXPECT_EQ(Module(text, 1), "C:\\comp\\one.dll");
+    EXPECT_EQ(Module(text, 2), "");
+    EXPECT_EQ(Module(text, 3), "C:\\comp\\three.dll");
+    EXPECT_EQ(Structure(text), "C:\\Vexilo\\TLBlist.txt");
+    Switches s;
+    std::string_view view(text);
+    ApplyMainSettings(&view, s);
+    EXPECT_TRUE(s.hideIUnknown);
+    EXPECT_FALSE(s.hideIDispatch);
+
+    // The header is the first line beginning with "[" and stands on the fourth line.
+    size_t lineStart = 0;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(text[lineStart], '[');
+        lineStart = text.find("\r\n", lineStart) + 2;
+    }
+    EXPECT_EQ(text.compare(lineStart, 49, "[List of modules with components to investigate]\r"), 0);
+    EXPECT_NE(text.find("[Path to Vexilo utility]\r\n[Path to catalog with imported type libraries]"),
+              std::string::npos);
+
+    vx::AdvancedSettingsContent adv;
+    adv.fullTrace = true;
+    adv.distilledTrace = false;
+    adv.beyondVtblMethods = false;
+    adv.filePolicy = 2;
+    Switches a = Advanced(vx::AdvancedSettingsText(adv));
+    EXPECT_TRUE(a.fullTrace);
+    EXPECT_FALSE(a.distilledTrace);
+    EXPECT_TRUE(a.hideBeyondVtbl);
+    EXPECT_EQ(a.filePolicy, FilePolicy::BackupAll);
+}

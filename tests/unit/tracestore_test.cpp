@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "filepolicy.h"
+#include "kernel.h"
+#include "tempdir.h"
+#include "tracestore.h"
+
+using namespace korbin;
+
+namespace {
+
+std::string Hex(unsigned long v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%lx", v);
+    return b;
+}
+
+// A store on a map and state block of its own, so tests run beside a live trace.
+class TraceStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(store.files.Build(dir.path().c_str()));
+        std::snprintf(store.mapName, sizeof store.mapName, "VxTestMap-%lu", ::GetCurrentProcessId());
+        std::snprintf(store.blockPrefix, sizeof store.blockPrefix, "VxTestBlock ");
+        store.switches.fullTrace = true;
+        store.switches.distilledTrace = true;
+        WriteWhole(store.files.distilled, "");
+        ASSERT_TRUE(store.SetUpMaps());
+    }
+    void TearDown() override { store.ReleaseMaps(); }
+
+    void Record(const char* title) {
+        store.LockDiagFile();
+        store.Line("========= %s =========", title);
+        store.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), store.recordNumber());
+        store.Line("body of %s", title);
+        store.UnLockDiagFile();
+    }
+    std::string Expected(const char* title, int number) {
+        return "\r\n========= " + std::string(title) + " ========= TID=" + Hex(::GetCurrentThreadId()) +
+               "h PID=" + Hex(::GetCurrentProcessId()) + "h [" + std::to_string(number) + "]\r\nbody of " + title +
+               "\r\n";
+    }
+    std::string Ring() {
+        TraceMap* m = store.map();
+        return std::string(reinterpret_cast<char*>(m->ring), m->ringPosition);
+    }
+
+    TempDir dir;
+    TraceStore store;
+};
+
+}  // namespace
+
+TEST_F(TraceStoreTest, FreshMapHeader) {
+    TraceMap* m = store.map();
+    EXPECT_EQ(m->lockWord, 0);
+    EXPECT_EQ(m->ringOffset, 900u);
+    EXPECT_EQ(m->ringCapacity, 261244u);
+    EXPECT_STREQ(m->distilledPath, store.files.distilled);
+    EXPECT_EQ(store.block()->map, m);
+}
+
+TEST_F(TraceStoreTest, RecordsAreFramedAndRingHoldsTheDistilledText) {
+    Record("ONE");
+    Record("TWO");
+    std::string expected = Expected("ONE", 1) + Expected("TWO", 2);
+    EXPECT_EQ(ReadWhole(store.files.distilled), expected + "\x01");
+    EXPECT_EQ(Ring(), expected);
+    EXPECT_EQ(store.map()->ringTotal, expected.size());
+    EXPECT_EQ(store.map()->recordCounter, 2);
+    EXPECT_EQ(store.map()->recordsInFile, 2u);
+    EXPECT_EQ(store.map()->lockWord, 0);
+    EXPECT_EQ(store.block()->recordLock, 0);
+
+    // Full stream: every new line carries the thread id.
+    std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
+    std::string full = ReadWhole(store.files.full);
+    EXPECT_EQ(full, "\r\n" + tid + "========= ONE ========= TID=" + Hex(::GetCurrentThreadId()) + "h PID=" +
+                        Hex(::GetCurrentProcessId()) + "h [1]\r\n" + tid + "body of ONE\r\n" + "\r\n" + tid +
+                        "========= TWO ========= TID=" + Hex(::GetCurrentThreadId()) + "h PID=" +
+                        Hex(::GetCurrentProcessId()) + "h [2]\r\n" + tid + "body of TWO\r\n\x01");
+}
+
+TEST_F(TraceStoreTest, LongLinesAreCutAndIndentationIsClamped) {
+    store.switches.fullTrace = false;
+    store.Indent(500);
+    EXPECT_EQ(store.indent(), 100);
+    store.LockDiagFile();
+    store.Line("%s", std::string(5000, 'x').c_str());
+    store.UnLockDiagFile();
+    store.Indent(-1000);
+    EXPECT_EQ(store.indent(), 0);
+    std::string text = ReadWhole(store.files.distilled);
+    EXPECT_EQ(text, "\r\n" + std::string(100, ' ') + std::string(kLineBufferSize - 1, 'x') + "\r\n\x01");
+}
+
+TEST_F(TraceStoreTest, RecordDivertedWhileReaderHoldsTheMapIsMergedInOrder) {
+    store.map()->lockWord = -1;  // the reader's mark
+    Record("A");
+    EXPECT_EQ(ReadWhole(store.files.distilled), "");
+    EXPECT_EQ(ReadWhole(store.files.extra), Expected("A", 1) + "\x01");
+    EXPECT_EQ(store.counters().writesToExtraFile, 1u);
+    EXPECT_EQ(store.map()->recordsInFile, 0u);
+    Record("B");
+    EXPECT_EQ(store.counters().maxRecordsInExtraFile, 2u);
+    store.map()->lockWord = 0;
+    Record("C");
+    EXPECT_EQ(ReadWhole(store.files.distilled), Expected("A", 1) + Expected("B", 2) + Expected("C", 3) + "\x01");
+    EXPECT_FALSE(FileExists(store.files.extra));
+    EXPECT_EQ(store.map()->recordsInFile, 3u);
+    EXPECT_EQ(store.counters().currentExtraRun, 0u);
+    // Diverted text enters the ring when written and again when merged.
+    EXPECT_EQ(Ring(), Expected("A", 1) + Expected("B", 2) + Expected("A", 1) + Expected("B", 2) + Expected("C", 3));
+}
+
+TEST_F(TraceStoreTest, DivertedRecordMergedAtItsOwnEndLeavesAWellFormedFile) {
+    store.map()->lockWord = -1;
+    store.LockDiagFile();
+    store.map()->lockWord = 0;  // released while the record is written
+    store.Line("========= LATE =========");
+    store.UnLockDiagFile();
+    EXPECT_EQ(store.map()->lockWord, 0);
+    Record("NEXT");
+    EXPECT_EQ(ReadWhole(store.files.distilled), "\r\n========= LATE =========\r\n" + Expected("NEXT", 2) + "\x01");
+}
+
+TEST_F(TraceStoreTest, MapLockOfADeadThreadIsTakenOver) {
+    std::thread([this] { store.map()->lockWord = static_cast<LONG>(::GetCurrentThreadId()); }).join();
+    Record("AFTER");
+    EXPECT_EQ(store.counters().writesToExtraFile, 0u);
+    EXPECT_EQ(ReadWhole(store.files.distilled), Expected("AFTER", 1) + "\x01");
+    EXPECT_GE(LockTakeovers(), 1u);
+    // The waiting form of the lock as well.
+    std::thread([this] { store.map()->lockWord = static_cast<LONG>(::GetCurrentThreadId()); }).join();
+    store.LockDiagFileNoInc();
+    EXPECT_EQ(store.map()->lockWord, static_cast<LONG>(::GetCurrentThreadId()));
+    store.UnLockDiagFileSimple();
+}
+
+TEST_F(TraceStoreTest, RecordLockOfALiveThreadIsWaitedFor) {
+    volatile LONG holding = 0, release = 0;
+    std::thread holder([&] {
+        store.block()->recordLock = static_cast<LONG>(::GetCurrentThreadId());
+        holding = 1;
+        while (!release) ::Sleep(1);
+        store.block()->recordLock = 0;
+    });
+    while (!holding) ::Sleep(1);
+    std::thread writer([&] { Record("W"); });
+    ::Sleep(100);
+    EXPECT_EQ(ReadWhole(store.files.distilled), "");  // still waiting
+    release = 1;
+    holder.join();
+    writer.join();
+    EXPECT_NE(ReadWhole(store.files.distilled).find("========= W ========="), std::string::npos);
+    EXPECT_GT(store.counters().waitingsForUnlockMapFile, 0u);
+}
+
+TEST_F(TraceStoreTest, DistilledOffKeepsTheRecordNumber) {
+    Record("ONE");
+    store.switches.distilledTrace = false;
+    store.LockDiagFile();
+    EXPECT_EQ(store.recordNumber(), 1);
+    store.UnLockDiagFile();
+    EXPECT_EQ(store.map()->recordCounter, 1);
+}
+
+namespace {
+std::string g_windowText;
+LRESULT CALLBACK CaptureProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SETTEXT) g_windowText = reinterpret_cast<const char*>(lp);
+    return ::DefWindowProcA(w, msg, wp, lp);
+}
+}  // namespace
+
+TEST_F(TraceStoreTest, ReaderWindowGetsTheRecordNumber) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = CaptureProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VxCaptureWindow";
+    ::RegisterClassA(&wc);
+    HWND window = ::CreateWindowA("VxCaptureWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    store.map()->readerWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+    Record("ONE");
+    Record("TWO");
+    EXPECT_EQ(g_windowText, "2");
+    ::DestroyWindow(window);
+}
+
+TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {
+    store.WriteStartBanner();
+    std::string full = ReadWhole(store.files.full);
+    std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
+    ASSERT_EQ(full.compare(0, 6 + tid.size(), "\r\n\r\n\r\n" + tid), 0) << full;
+    EXPECT_EQ(full.compare(6 + tid.size(), 22, "========= Start Interc"), 0) << full;
+    EXPECT_EQ(full.size(), 6 + tid.size() + 22 + 4 + 24 + 12);
+    EXPECT_EQ(full.substr(full.size() - 12), " =========\r\n");
+    EXPECT_EQ(ReadWhole(store.files.distilled), "");
+}
+
+TEST_F(TraceStoreTest, ProcessListAndHookTable) {
+    TraceMap* m = store.map();
+    DWORD self = ::GetCurrentProcessId();
+    // An empty run: the process becomes the only one and the file is reset.
+    WriteWhole(store.files.distilled, "old run");
+    RegisterProcess(store, self, 3, 1);
+    EXPECT_EQ(m->liveProcesses, 1u);
+    EXPECT_EQ(m->processes[0], self);
+    EXPECT_EQ(ReadWhole(store.files.distilled), "");
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), "old run");
+    EXPECT_EQ(m->hooks[0].processId, self);
+    EXPECT_EQ(m->hooks[0].hookNumber, 3u);
+    // The same process and hook again: listed once, entered once.
+    RegisterProcess(store, self, 3, 1);
+    EXPECT_EQ(m->liveProcesses, 1u);
+    EXPECT_EQ(m->processes[1], 0u);
+    EXPECT_EQ(m->hooks[1].processId, 0u);
+    EXPECT_EQ(store.block()->loadedHookedDlls, 2);
+}
+
+TEST_F(TraceStoreTest, ProcessListFillsTheLastFreeSlotAndNeverOverflows) {
+    TraceMap* m = store.map();
+    DWORD self = ::GetCurrentProcessId();
+    // Live ids: this process stands in for the others (only its liveness matters).
+    m->processes[0] = self;
+    m->processes[1] = self;
+    m->processes[2] = kFreeSlot;
+    m->processes[3] = self;
+    m->processes[4] = self;
+    m->processes[5] = kFreeSlot;
+    m->processes[6] = self;
+    m->liveProcesses = 5;
+    RegisterProcess(store, 0x7FFFFFF0u, 1, 2);
+    EXPECT_EQ(m->processes[5], 0x7FFFFFF0u);
+    EXPECT_EQ(m->processes[2], kFreeSlot);
+    EXPECT_EQ(m->liveProcesses, 6u);
+
+    // A dead id is swept before the new one is placed.
+    RegisterProcess(store, 0x7FFFFFE0u, 1, 2);
+    EXPECT_EQ(m->processes[5], 0x7FFFFFE0u);  // the dead 0x7FFFFFF0 left slot 5 free
+    EXPECT_EQ(m->liveProcesses, 6u);
+
+    for (int i = 0; i < kProcessSlots; ++i) m->processes[i] = self;
+    m->processes[kProcessSlots - 1] = 0;
+    m->liveProcesses = kProcessSlots - 1;
+    RegisterProcess(store, 0x7FFFFFD0u, 1, 2);
+    EXPECT_EQ(m->processes[kProcessSlots - 1], 0u);  // the terminator stays
+    EXPECT_EQ(m->liveProcesses, static_cast<uint32_t>(kProcessSlots - 1));
+
+    for (HookEntry& e : m->hooks) e = HookEntry{self, 99};
+    RegisterProcess(store, self, 7, 2);  // a full table leaves the hook out
+    for (const HookEntry& e : m->hooks) EXPECT_EQ(e.hookNumber, 99u);
+}
+
+TEST(FilePolicyTest, BackupAllNumbersOnAndOverrideDeletes) {
+    TempDir dir;
+    std::string path = dir / "TraceDistilled.txt";
+    for (int i = 1; i <= 3; ++i) WriteWhole(dir / ("TraceDistilled0" + std::to_string(i) + ".txt"), "old");
+    WriteWhole(path, "run 4");
+    ApplyFilePolicy(path.c_str(), FilePolicy::BackupAll);
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled04.txt"), "run 4");
+    EXPECT_EQ(ReadWhole(path), "");
+
+    WriteWhole(path, "run 5");
+    ApplyFilePolicy(path.c_str(), FilePolicy::BackupLast);
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), "run 5");
+
+    WriteWhole(path, "run 6");
+    ApplyFilePolicy(path.c_str(), FilePolicy::Override);
+    EXPECT_EQ(ReadWhole(path), "");
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), "run 5");
+    EXPECT_FALSE(FileExists(dir / "TraceDistilled05.txt"));
+
+    ::DeleteFileA(path.c_str());
+    ApplyFilePolicy(path.c_str(), FilePolicy::BackupLast);  // nothing to back up
+    EXPECT_EQ(ReadWhole(path), "");
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), "run 5");
+
+    char name[MAX_PATH];
+    ASSERT_TRUE(BackupName("C:\\t\\TraceDistilled.txt", 123, name, sizeof name));
+    EXPECT_STREQ(name, "C:\\t\\TraceDistilled123.txt");
+}
+
+TEST(LoadGeneration, CountsKernelStartsInTheProcess) {
+    EXPECT_EQ(NextLoadGeneration(), 1);
+    EXPECT_EQ(NextLoadGeneration(), 2);
+    EXPECT_EQ(NextLoadGeneration(), 3);
+    EXPECT_NE(::FindAtomA("Number of DLL = 3"), 0);
+    EXPECT_EQ(::FindAtomA("Number of DLL = 2"), 0);
+}
