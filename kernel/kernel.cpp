@@ -206,16 +206,20 @@ HRESULT InitHook(unsigned long hookNumber) {
 
 }  // namespace
 
-HookedDll* ReloadIfUnloaded(HookedDll* dll, unsigned long hookNumber) {
-    if (!dll || !dll->unloaded) return dll;
-    // COM may keep the stub copy a while after the component said it could
-    // unload; a creation in that time loads the component again, as it would
-    // find it still loaded without the hook.
+HookedDll* EnterHook(unsigned long hookNumber) {
+    // COM may keep the stub copy loaded after the component said it could
+    // unload (another apartment still holds it); a call in that time loads
+    // the component again, as it would find it still loaded without the hook.
+    // Under the init lock, so that no unload frees the DLL in between.
     LastErrorGuard keepError;
     InitLockGuard lock;
-    if (dll->unloaded && FAILED(InitHook(hookNumber))) return nullptr;
-    return FindHook(hookNumber);
+    HookedDll* dll = FindHook(hookNumber);
+    if (dll && dll->unloaded) dll = SUCCEEDED(InitHook(hookNumber)) ? FindHook(hookNumber) : nullptr;
+    if (dll) ::InterlockedIncrement(&dll->callsInFlight);
+    return dll;
 }
+
+void LeaveHook(HookedDll* dll) { ::InterlockedDecrement(&dll->callsInFlight); }
 
 int NextLoadGeneration() {
     char name[64];
@@ -359,19 +363,26 @@ long __stdcall DetachZorNumber(unsigned long hookNumber) {
 
 long __stdcall MyDllGetClassObject(const _GUID& classId, const _GUID& interfaceId, void** object,
                                    unsigned long hookNumber) {
-    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    HookedDll* dll = korbin::EnterHook(hookNumber);
     if (!dll) return korbin::kFail;
     // Class objects pass through unchanged until call interception is in place.
-    return dll->getClassObject(classId, interfaceId, object);
+    HRESULT hr = dll->getClassObject(classId, interfaceId, object);
+    korbin::LeaveHook(dll);
+    return hr;
 }
 
 long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
+    korbin::LastErrorGuard keepError;
+    // Taken before the real DLL is asked, so no creation starts between its
+    // answer and the FreeLibrary.
+    korbin::InitLockGuard lock;
     HookedDll* dll = korbin::FindHook(hookNumber);
     if (!dll) return korbin::kFail;
     if (dll->unloaded) return S_OK;
+    // Another thread is inside the DLL (its class object is not counted yet).
+    if (dll->callsInFlight != 0) return S_FALSE;
     HRESULT hr = dll->canUnloadNow();
     if (hr != S_OK) return hr;
-    korbin::LastErrorGuard keepError;
     korbin::TraceStore& s = g_kernel.store;
     InterlockedDecrement(&s.block()->loadedHookedDlls);
     s.LockDiagFileNoInc();
@@ -386,13 +397,17 @@ long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
 }
 
 long __stdcall MyDllRegisterServer(unsigned long hookNumber) {
-    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    HookedDll* dll = korbin::EnterHook(hookNumber);
     if (!dll) return korbin::kFail;
-    return dll->registerServer();
+    HRESULT hr = dll->registerServer();
+    korbin::LeaveHook(dll);
+    return hr;
 }
 
 long __stdcall MyDllUnregisterServer(unsigned long hookNumber) {
-    HookedDll* dll = korbin::ReloadIfUnloaded(korbin::FindHook(hookNumber), hookNumber);
+    HookedDll* dll = korbin::EnterHook(hookNumber);
     if (!dll) return korbin::kFail;
-    return dll->unregisterServer();
+    HRESULT hr = dll->unregisterServer();
+    korbin::LeaveHook(dll);
+    return hr;
 }

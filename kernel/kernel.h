@@ -18,6 +18,8 @@ struct HookedDll {
     HRESULT(__stdcall* registerServer)();
     HRESULT(__stdcall* unregisterServer)();
     bool unloaded;
+    // Calls into the real DLL under way; it is not freed while any is.
+    volatile LONG callsInFlight;
     ITypeLib* typeLib;
     HMODULE module;
     HookedDll* next;
@@ -51,6 +53,9 @@ bool ProcessIsGone(DWORD processId);
 
 HookedDll* FindHook(unsigned long hookNumber);
 // Loads the real DLL again when it was freed after saying it could unload.
-HookedDll* ReloadIfUnloaded(HookedDll* dll, unsigned long hookNumber);
+// The hook's record with its real DLL loaded (loaded again if it was freed),
+// counted as busy until LeaveHook; nullptr when the hook cannot be served.
+HookedDll* EnterHook(unsigned long hookNumber);
+void LeaveHook(HookedDll* dll);
 
 }  // namespace korbin

@@ -1,0 +1,162 @@
+// Early-bound scenarios on VxSample.Calc: create, basic, threads, loop.
+#include <cstdio>
+#include <thread>
+
+#include "VxSample.h"
+#include "scenarios.h"
+
+namespace vxc {
+namespace {
+
+std::string add_call(ICalc* calc, const char* who, LONG a, LONG b) {
+    LONG total = 0;
+    HRESULT hr = calc->Add(a, b, &total);
+    return call_line(format("%s.Add(%ld,%ld)", who, a, b), hr,
+                     SUCCEEDED(hr) ? format("%ld", total) : "");
+}
+
+std::string recurse_call(ICalc* calc, LONG depth) {
+    LONG total = 0;
+    HRESULT hr = calc->Recurse(depth, &total);
+    return call_line(format("Calc.Recurse(%ld)", depth), hr, SUCCEEDED(hr) ? format("%ld", total) : "");
+}
+
+std::string name_call(ICalc* calc, const char* who) {
+    vx::unique_bstr name;
+    HRESULT hr = calc->get_Name(name.put());
+    return call_line(format("%s.Name", who), hr, SUCCEEDED(hr) ? quoted(name.get()) : "");
+}
+
+std::string divide_call(ICalc* calc, double a, double b) {
+    double quotient = 0;
+    HRESULT hr = calc->Divide(a, b, &quotient);
+    return call_line("Calc.Divide(" + real(a) + "," + real(b) + ")", hr,
+                     SUCCEEDED(hr) ? real(quotient) : "");
+}
+
+// One thread of the threads scenario: its own apartment (the MTA) and its
+// own object; lines are kept for the main thread to print in order.
+void thread_body(int index, std::vector<std::string>& lines, HRESULT& result) {
+    const std::string who = format("thread %d: ", index);
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    result = hr;
+    if (FAILED(hr)) {
+        lines.push_back(who + call_line("CoInitializeEx(MULTITHREADED)", hr));
+        return;
+    }
+    {
+        vx::com_ptr<ICalc> calc;
+        hr = CoCreateInstance(CLSID_Calc, nullptr, CLSCTX_INPROC_SERVER, IID_ICalc, calc.put_void());
+        lines.push_back(who + call_line("CoCreateInstance(VxSample.Calc)", hr));
+        result = hr;
+        if (SUCCEEDED(hr)) {
+            lines.push_back(who + add_call(calc.get(), "Calc", index + 1, 100 * (index + 1)));
+            lines.push_back(who + recurse_call(calc.get(), index + 2));
+        }
+    }
+    CoUninitialize();
+}
+
+}  // namespace
+
+HRESULT scenario_create(Run& run, long) {
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    print(add_call(calc.get(), "Calc", 2, 3));
+    return S_OK;
+}
+
+HRESULT scenario_basic(Run& run, long) {
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    print(add_call(calc.get(), "Calc", 2, 3));
+    print(add_call(calc.get(), "Calc", -7, 3));
+
+    {
+        vx::unique_bstr a(SysAllocString(L"foo"));
+        vx::unique_bstr b(SysAllocString(L"bar"));
+        vx::unique_bstr joined;
+        HRESULT hr = calc->Concat(a.get(), b.get(), joined.put());
+        print(call_line("Calc.Concat(\"foo\",\"bar\")", hr, SUCCEEDED(hr) ? quoted(joined.get()) : ""));
+    }
+
+    print(divide_call(calc.get(), 7, 2));
+    print(divide_call(calc.get(), 1, 0));
+
+    print(name_call(calc.get(), "Calc"));
+    {
+        vx::unique_bstr name(SysAllocString(L"Renamed"));
+        print(call_line("Calc.Name=\"Renamed\"", calc->put_Name(name.get())));
+    }
+    print(name_call(calc.get(), "Calc"));
+
+    print(recurse_call(calc.get(), 3));
+    print(recurse_call(calc.get(), 0));
+
+    vx::com_ptr<ICalc> child;
+    HRESULT hr = calc->CreateChild(child.put());
+    print(call_line("Calc.CreateChild()", hr));
+    if (FAILED(hr) || !child) {
+        complain("CreateChild returned no object");
+        return FAILED(hr) ? hr : E_POINTER;
+    }
+    print(name_call(child.get(), "Child"));
+    print(add_call(child.get(), "Child", 40, 2));
+
+    vx::com_ptr<ITypes> types;
+    hr = calc->QueryInterface(IID_ITypes, types.put_void());
+    print(call_line("Calc.QueryInterface(ITypes)", hr));
+    vx::com_ptr<IClassFactory> not_there;
+    hr = calc->QueryInterface(IID_IClassFactory, not_there.put_void());
+    print(call_line("Calc.QueryInterface(IClassFactory)", hr));
+    return S_OK;
+}
+
+HRESULT scenario_threads(Run& run, long n) {
+    run.uses(kCalc);
+    const auto count = static_cast<size_t>(n);
+    std::vector<std::vector<std::string>> lines(count);
+    std::vector<HRESULT> results(count, S_OK);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < count; ++i)
+        threads.emplace_back(thread_body, static_cast<int>(i), std::ref(lines[i]), std::ref(results[i]));
+    for (std::thread& t : threads) t.join();
+    HRESULT first_failure = S_OK;
+    for (size_t i = 0; i < count; ++i) {
+        for (const std::string& line : lines[i]) print(line);
+        if (FAILED(results[i]) && SUCCEEDED(first_failure)) first_failure = results[i];
+    }
+    if (FAILED(first_failure))
+        complain(format("a thread could not create VxSample.Calc: hr=%s", hr_text(first_failure).c_str()));
+    return first_failure;
+}
+
+HRESULT scenario_wait(Run& run, long) {
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    print(add_call(calc.get(), "Calc", 2, 3));
+    // Holds the object (and the loaded component) until a line arrives.
+    print("waiting");
+    char line[16];
+    if (!std::fgets(line, sizeof line, stdin)) print("no input");
+    print(add_call(calc.get(), "Calc", 3, 4));
+    return S_OK;
+}
+
+HRESULT scenario_loop(Run& run, long n) {
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    long failed = 0;
+    long long sum = 0;
+    for (long i = 0; i < n; ++i) {
+        LONG total = 0;
+        if (FAILED(calc->Add(i, 1, &total)))
+            ++failed;
+        else
+            sum += total;
+    }
+    print(format("loop: Calc.Add calls=%ld failed=%ld sum=%lld", n, failed, sum));
+    return S_OK;
+}
+
+}  // namespace vxc

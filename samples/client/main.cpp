@@ -1,0 +1,130 @@
+// vxclient SCENARIO [N]: drives the sample components and prints what every
+// call returned. Exit code 0 after "done"; 1 when something that must work
+// did not (class not registered, interface missing); 2 for a bad command line.
+#include <cstdlib>
+#include <cstring>
+
+#include "VxSample.h"
+#include "plain.h"
+#include "scenarios.h"
+
+namespace vxc {
+
+const SampleClass kCalc = {&CLSID_Calc, "VxSample.Calc", L"VxSample.dll"};
+const SampleClass kLicensed = {&CLSID_Licensed, "VxSample.Licensed", L"VxSample.dll"};
+const SampleClass kDispOnly = {&CLSID_DispOnly, "VxSample.DispOnly", L"VxSample.dll"};
+const SampleClass kBroken = {&CLSID_Broken, "VxSample.Broken", L"VxSample.dll"};
+const SampleClass kPlain = {&CLSID_Plain, "VxPlain.Plain", L"VxPlain.dll"};
+
+void Run::uses(const SampleClass& cls) {
+    for (const std::wstring& dll : dlls_)
+        if (dll == cls.dll) return;
+    dlls_.emplace_back(cls.dll);
+}
+
+HRESULT create(Run& run, const SampleClass& cls, REFIID riid, void** ppv) {
+    run.uses(cls);
+    HRESULT hr = CoCreateInstance(*cls.clsid, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
+    print(call_line(format("CoCreateInstance(%s)", cls.progid), hr));
+    if (FAILED(hr)) {
+        complain(format("cannot create %s: hr=%s%s", cls.progid, hr_text(hr).c_str(),
+                        hr == REGDB_E_CLASSNOTREG ? " (class not registered)" : ""));
+    }
+    return hr;
+}
+
+HRESULT require(IUnknown* object, REFIID riid, const char* name, void** ppv) {
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    if (FAILED(hr)) complain(format("QueryInterface(%s) failed: hr=%s", name, hr_text(hr).c_str()));
+    return hr;
+}
+
+namespace {
+
+struct Scenario {
+    const char* name;
+    ScenarioFn run;
+    long default_n;
+};
+
+const Scenario kScenarios[] = {
+    {"create", scenario_create, 0},   {"basic", scenario_basic, 0},
+    {"types", scenario_types, 0},     {"licensed", scenario_licensed, 0},
+    {"disp", scenario_disp, 0},       {"broken", scenario_broken, 0},
+    {"plain", scenario_plain, 0},     {"threads", scenario_threads, 4},
+    {"loop", scenario_loop, 1000},    {"wait", scenario_wait, 0},
+};
+
+// Everything except the benchmark loop and the wait for input, in this order.
+HRESULT scenario_all(Run& run, long n) {
+    for (const Scenario& s : kScenarios) {
+        if (std::strcmp(s.name, "loop") == 0 || std::strcmp(s.name, "wait") == 0) continue;
+        print(format("== %s", s.name));
+        const bool threads = std::strcmp(s.name, "threads") == 0;
+        RETURN_IF_FAILED(s.run(run, threads && n > 0 ? n : s.default_n));
+    }
+    return S_OK;
+}
+
+void usage() {
+    std::fputs("usage: vxclient SCENARIO [N]\n"
+               "scenarios: create basic types licensed disp broken plain threads [N] loop [N] wait all\n",
+               stderr);
+}
+
+}  // namespace
+}  // namespace vxc
+
+int main(int argc, char** argv) {
+    using namespace vxc;
+    if (argc < 2 || argc > 3) {
+        usage();
+        return 2;
+    }
+    ScenarioFn run_fn = nullptr;
+    long n = 0;
+    if (std::strcmp(argv[1], "all") == 0) {
+        run_fn = scenario_all;
+    } else {
+        for (const Scenario& s : kScenarios) {
+            if (std::strcmp(argv[1], s.name) == 0) {
+                run_fn = s.run;
+                n = s.default_n;
+            }
+        }
+    }
+    if (!run_fn) {
+        complain(format("unknown scenario '%s'", argv[1]));
+        usage();
+        return 2;
+    }
+    if (argc == 3) {
+        char* end = nullptr;
+        n = std::strtol(argv[2], &end, 10);
+        if (*end != '\0' || n <= 0) {
+            complain(format("N must be a positive number, not '%s'", argv[2]));
+            return 2;
+        }
+    }
+
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr)) {
+        complain(format("CoInitializeEx failed: hr=%s", hr_text(hr).c_str()));
+        return 1;
+    }
+    Run run;
+    hr = run_fn(run, n);
+
+    // CoFreeUnusedLibraries alone waits ten minutes before freeing a DLL of
+    // threading model Both; the Ex form with no delay frees it now, so the
+    // unload (and what a tracer writes for it) happens before CoUninitialize.
+    CoFreeUnusedLibrariesEx(0, 0);
+    CoFreeUnusedLibraries();
+    for (const std::wstring& dll : run.dlls())
+        print(format("unloaded %s: %s", utf8(dll).c_str(), GetModuleHandleW(dll.c_str()) ? "no" : "yes"));
+    CoUninitialize();
+
+    if (FAILED(hr)) return 1;
+    print("done");
+    return 0;
+}

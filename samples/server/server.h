@@ -1,0 +1,86 @@
+// Plumbing shared by the sample in-process servers: module counts behind
+// DllCanUnloadNow, a plain class factory, and table-driven registration.
+// Each server DLL links its own copy, so the counts are per module.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <span>
+#include <string>
+
+namespace vxs {
+
+// Live objects (class objects included) and IClassFactory::LockServer locks.
+void object_created();
+void object_destroyed();
+void lock_server(bool lock);
+// S_OK exactly when no object and no lock remain.
+HRESULT can_unload_now();
+
+// Reference count of one object; its lifetime also counts as a live object of
+// the module, so DllCanUnloadNow stays S_FALSE while it exists.
+class RefCount {
+public:
+    RefCount() { object_created(); }
+    ~RefCount() { object_destroyed(); }
+    RefCount(const RefCount&) = delete;
+    RefCount& operator=(const RefCount&) = delete;
+    ULONG add() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG release() { return static_cast<ULONG>(InterlockedDecrement(&refs_)); }
+
+private:
+    LONG refs_ = 1;
+};
+
+// Creates an instance of one class (no aggregation) and hands out riid.
+using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
+// Creates the class object that hands out instances made by create.
+using FactoryFn = HRESULT (*)(CreateFn create, REFIID riid, void** ppv);
+
+// A plain IClassFactory around create.
+HRESULT plain_factory(CreateFn create, REFIID riid, void** ppv);
+
+struct ClassObjectEntry {
+    const CLSID* clsid;
+    CreateFn create;
+    FactoryFn factory;
+};
+
+// DllGetClassObject over a class-object table.
+HRESULT get_class_object(std::span<const ClassObjectEntry> table, REFCLSID clsid,
+                         REFIID riid, void** ppv);
+
+struct ClassRegistration {
+    const CLSID* clsid;
+    const wchar_t* progid;
+    const wchar_t* description;
+};
+
+// HKCR\Interface entries for interfaces no type library describes.
+struct InterfaceRegistration {
+    const IID* iid;
+    const wchar_t* name;
+    unsigned method_count;  // including IUnknown's three
+};
+
+struct ServerRegistration {
+    std::span<const ClassRegistration> classes;
+    std::span<const InterfaceRegistration> interfaces;
+    // The module embeds a type library as resource 1 and registers it.
+    bool has_type_library;
+};
+
+// Writes the classes, ProgIDs, interfaces and type library of the module.
+HRESULT register_server(const ServerRegistration& server);
+// Removes them; what is already gone counts as removed.
+HRESULT unregister_server(const ServerRegistration& server);
+
+// Full path of the module this code is linked into.
+std::wstring module_path();
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", upper case.
+std::wstring guid_text(REFGUID guid);
+// Type description of guid from the module's own type library.
+HRESULT load_type_info(REFGUID guid, ITypeInfo** info);
+
+}  // namespace vxs

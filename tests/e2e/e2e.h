@@ -1,0 +1,71 @@
+// Shared pieces of the end-to-end tests: the installation under test, the
+// trace map held open by the test (as the trace reader holds it), and record
+// parsing.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "layout.h"
+#include "process.h"
+#include "testinstall.h"
+
+namespace e2e {
+
+std::string ArchName();
+std::string InstallFolder();  // "C:\vxe2e-<arch>\"
+std::string SamplePath();     // the sample component, as a Windows path
+std::string PlainPath();      // the component without a type library
+std::string ClientPath();
+std::string StressPath();
+std::string Quoted(const std::string& path);
+std::string ReadFileText(const std::string& path);
+bool FileExists(const std::string& path);
+
+// The named trace map, opened or created by the test so that its content
+// outlives the clients.
+class HeldMap {
+public:
+    explicit HeldMap(const char* name = korbin::kTraceMapName);
+    ~HeldMap();
+    korbin::TraceMap* operator->() const { return map_; }
+    korbin::TraceMap* get() const { return map_; }
+    std::string Ring() const;
+
+private:
+    HANDLE handle_ = nullptr;
+    korbin::TraceMap* map_ = nullptr;
+};
+
+// Records of a distilled trace: the text of each, from the "\r\n" before its
+// first line to the line break that ends it. The final end mark must be there.
+std::vector<std::string> SplitRecords(const std::string& fileText);
+
+// A record with its time text replaced by "<time>" once checked to be one.
+std::string WithoutTime(const std::string& record);
+
+// What a LOAD DLL or UNLOAD DLL record must say.
+std::string DllRecord(const char* kind, const std::string& dllPath, DWORD threadId, DWORD processId, int number,
+                      const std::string& commandLine, const char* unloadLine = nullptr);
+
+std::string Hex(unsigned long value);
+
+// Installs into InstallFolder() with the sample component hooked as number 1.
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Rewrites the settings files with the installation's current content.
+    void Rewrite();
+    std::string Distilled() const { return ReadFileText(inst.folder + "TraceDistilled.txt"); }
+    std::string Full() const { return ReadFileText(inst.folder + "TraceFull.txt"); }
+    std::string ClientCommand(const std::string& scenario) const { return Quoted(ClientPath()) + " " + scenario; }
+
+    vxinstall::Installation inst;
+    std::string sample;
+};
+
+}  // namespace e2e

@@ -1,0 +1,263 @@
+// A real client under Wine creating the sample class through the hook.
+#include <set>
+
+#include "e2e.h"
+
+using namespace e2e;
+
+namespace {
+
+const char kReleased[] = "All interface pointers were released";
+
+}  // namespace
+
+TEST_F(TraceTest, ClientThroughTheHookWritesLoadAndUnloadRecords) {
+    HeldMap map;
+    ASSERT_TRUE(map.get());
+    std::string command = ClientCommand("create");
+    ProcessResult run = RunProgram(command);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+
+    std::string distilled = Distilled();
+    std::vector<std::string> records = SplitRecords(distilled);
+    ASSERT_EQ(records.size(), 2u) << distilled;
+    EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, run.threadId, run.processId, 1, command));
+    EXPECT_EQ(WithoutTime(records[1]), DllRecord("UNLOAD", sample, run.threadId, run.processId, 2, command, kReleased));
+
+    // The ring holds exactly the distilled text, without the end mark.
+    EXPECT_EQ(map.Ring(), distilled.substr(0, distilled.size() - 1));
+    EXPECT_EQ(map->ringPosition, map->ringTotal);
+    EXPECT_EQ(map->ringOffset, 900u);
+    EXPECT_EQ(map->ringCapacity, 261244u);
+    EXPECT_EQ(map->recordCounter, 2);
+    EXPECT_EQ(map->recordsInFile, 2u);
+    EXPECT_EQ(map->lockWord, 0);
+    EXPECT_EQ(map->liveProcesses, 1u);
+    EXPECT_EQ(map->processes[0], run.processId);
+    EXPECT_EQ(map->processes[1], 0u);
+    EXPECT_STREQ(map->distilledPath, (inst.folder + "TraceDistilled.txt").c_str());
+    for (const korbin::HookEntry& e : map->hooks) EXPECT_EQ(e.processId, 0u) << "hook entry left after unload";
+
+    // The full trace: the same lines, each new line with the thread id.
+    std::string full = Full();
+    std::string tid = "[" + Hex(run.threadId) + "] ";
+    EXPECT_NE(full.find("\r\n" + tid + "========= LOAD DLL: VxSample.dll ========= TID="), std::string::npos) << full;
+    EXPECT_NE(full.find("\r\n" + tid + "DLL's path: " + sample + "\r\n"), std::string::npos) << full;
+    EXPECT_NE(full.find("\r\n" + tid + kReleased + "\r\n\x01"), std::string::npos) << full;
+    EXPECT_NE(full.find("========= Start Interc at "), std::string::npos) << full;
+}
+
+TEST_F(TraceTest, ClientOutputIsTheSameWithAndWithoutTheHook) {
+    ProcessResult hooked = RunProgram(ClientCommand("all"));
+    ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
+    // The threads' apartment may end (and free the component) before the
+    // next thread creates again: then the component loads once more.
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_GE(records.size(), 2u) << Distilled();
+    EXPECT_NE(records.front().find("========= LOAD DLL: VxSample.dll ========="), std::string::npos);
+    EXPECT_NE(records.back().find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos);
+    for (const std::string& r : records)
+        EXPECT_TRUE(r.find(" DLL: VxSample.dll =========") != std::string::npos) << r;
+
+    std::string error;
+    ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+    vxinstall::ClearTraceFiles(inst.folder);
+    ProcessResult plain = RunProgram(ClientCommand("all"));
+    ASSERT_EQ(plain.exitCode, 0u) << plain.output;
+    EXPECT_EQ(hooked.output, plain.output);
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt"));
+}
+
+TEST_F(TraceTest, ScriptsOfThePrefixScriptHostAreTraced) {
+    for (const char* script : {"calc.vbs", "calc.js"}) {
+        vxinstall::ClearTraceFiles(inst.folder);
+        std::string command = "C:\\windows\\system32\\cscript.exe //nologo " +
+                              Quoted(vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/" + script));
+        HeldMap map;
+        ProcessResult hooked = RunProgram(command);
+        ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
+        std::vector<std::string> records = SplitRecords(Distilled());
+        ASSERT_EQ(records.size(), 2u) << Distilled();
+        EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, hooked.threadId, hooked.processId, 1, command));
+        EXPECT_NE(records[1].find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos);
+
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        ProcessResult plain = RunProgram(command);
+        EXPECT_EQ(hooked.output, plain.output);
+        ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    }
+}
+
+namespace {
+
+struct Notifications {
+    std::vector<std::string> texts;
+    std::vector<korbin::HookEntry> hooksAtFirst;
+    korbin::TraceMap* map = nullptr;
+} g_notes;
+
+LRESULT CALLBACK ReaderProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SETTEXT) {
+        g_notes.texts.push_back(reinterpret_cast<const char*>(lp));
+        if (g_notes.texts.size() == 1)
+            g_notes.hooksAtFirst.assign(std::begin(g_notes.map->hooks), std::end(g_notes.map->hooks));
+    }
+    return ::DefWindowProcA(window, msg, wp, lp);
+}
+
+}  // namespace
+
+TEST_F(TraceTest, ReaderWindowGetsEveryRecordNumber) {
+    HeldMap map;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ReaderProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VxTestReader";
+    ::RegisterClassA(&wc);
+    HWND window = ::CreateWindowA("VxTestReader", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    g_notes = {};
+    g_notes.map = map.get();
+    map->readerWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+
+    ProcessResult run = RunProgram(ClientCommand("create"), 120000, true);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(g_notes.texts, (std::vector<std::string>{"1", "2"}));
+    // While the component is loaded, its hook stands in the table.
+    ASSERT_FALSE(g_notes.hooksAtFirst.empty());
+    EXPECT_EQ(g_notes.hooksAtFirst[0].processId, run.processId);
+    EXPECT_EQ(g_notes.hooksAtFirst[0].hookNumber, 1u);
+    EXPECT_EQ(map->readerWindow, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)));
+    ::DestroyWindow(window);
+}
+
+TEST_F(TraceTest, FilePoliciesKeepTheRightBackups) {
+    HeldMap map;
+    auto runs = [&](int policy, int count) {
+        vxinstall::ClearTraceFiles(inst.folder);
+        inst.advanced.filePolicy = policy;
+        Rewrite();
+        std::vector<std::string> texts;
+        for (int i = 0; i < count; ++i) {
+            ProcessResult run = RunProgram(ClientCommand("create"));
+            EXPECT_EQ(run.exitCode, 0u) << run.output;
+            texts.push_back(Distilled());
+            EXPECT_EQ(SplitRecords(texts.back()).size(), 2u) << texts.back();
+        }
+        return texts;
+    };
+    std::vector<std::string> last = runs(1, 3);
+    EXPECT_EQ(ReadFileText(inst.folder + "TraceDistilled01.txt"), last[1]);
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled02.txt"));
+
+    std::vector<std::string> all = runs(2, 3);
+    EXPECT_EQ(ReadFileText(inst.folder + "TraceDistilled01.txt"), all[0]);
+    EXPECT_EQ(ReadFileText(inst.folder + "TraceDistilled02.txt"), all[1]);
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled03.txt"));
+
+    runs(3, 2);
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled01.txt"));
+    // The full trace is never reset by the kernel: both runs are in it.
+    std::string full = Full();
+    size_t first = full.find("LOAD DLL: VxSample.dll");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(full.find("LOAD DLL: VxSample.dll", first + 1), std::string::npos);
+}
+
+TEST_F(TraceTest, StubWithoutHookNumberFailsWithNothingWritten) {
+    HeldMap map;
+    // Point the classes at a stub copy whose name carries no number.
+    std::string copy = inst.folder + "NoNumber.dll";
+    ASSERT_TRUE(::CopyFileA((inst.folder + "Vexilo.dll").c_str(), copy.c_str(), FALSE));
+    for (const std::string& cls : vxinstall::ClassesOfServer(inst.folder + vxinstall::StubCopyName(1))) {
+        std::string key = "CLSID\\" + cls + "\\InprocServer32";
+        ASSERT_EQ(::RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, copy.c_str(), 0), ERROR_SUCCESS);
+    }
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt"));
+    EXPECT_EQ(map->recordCounter, 0);
+    EXPECT_EQ(map->liveProcesses, 0u);
+}
+
+TEST_F(TraceTest, MissingOrFreedModuleLineFailsTheCreation) {
+    HeldMap map;
+    for (const std::string& line : {std::string("//") + sample, std::string()}) {
+        inst.main.modules = {line};
+        if (line.empty()) inst.main.modules.clear();
+        Rewrite();
+        ProcessResult run = RunProgram(ClientCommand("create"));
+        EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
+        EXPECT_EQ(map->recordCounter, 0);
+        EXPECT_EQ(map->liveProcesses, 0u);
+    }
+}
+
+TEST_F(TraceTest, KilledLockHolderDoesNotStopTheNextClient) {
+    HeldMap map;
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start(Quoted(StressPath()) + " hold SPDiagMappingObject"));
+    ASSERT_TRUE(holder.WaitForOutput("held", 30000));
+    ASSERT_NE(map->lockWord, 0);
+    holder.Kill();
+    holder.Finish(10000);
+
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(SplitRecords(Distilled()).size(), 2u) << Distilled();
+    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
+    EXPECT_EQ(map->lockWord, 0);
+    EXPECT_EQ(map->recordsInFile, 2u);
+}
+
+TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
+    HeldMap map;
+    // a keeps the component loaded while b runs six threads through it.
+    ChildProcess a, b;
+    ASSERT_TRUE(a.Start(ClientCommand("wait")));
+    ASSERT_TRUE(a.WaitForOutput("waiting", 60000));
+    ASSERT_TRUE(b.Start(ClientCommand("threads 6")));
+    ProcessResult rb = b.Finish();
+    EXPECT_EQ(map->liveProcesses, 2u);
+    a.Write("go\n");
+    ProcessResult ra = a.Finish();
+    ASSERT_EQ(ra.exitCode, 0u) << ra.output;
+    ASSERT_EQ(rb.exitCode, 0u) << rb.output;
+    std::string pa = "PID=" + Hex(ra.processId) + "h", pb = "PID=" + Hex(rb.processId) + "h";
+
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_GE(records.size(), 4u) << Distilled();
+    EXPECT_NE(records.front().find("LOAD DLL: VxSample.dll ========= TID=" + Hex(ra.threadId) + "h " + pa + " [1]"),
+              std::string::npos) << records.front();
+    EXPECT_NE(records.back().find("UNLOAD DLL: VxSample.dll ========= TID=" + Hex(ra.threadId) + "h " + pa), std::string::npos)
+        << records.back();
+    // b's records lie between a's, numbered on from a's, each whole.
+    int number = 1, ofB = 0;
+    for (const std::string& r : records) {
+        EXPECT_NE(r.find(" [" + std::to_string(number++) + "]\r\nTime: "), std::string::npos) << r;
+        EXPECT_NE(r.find("Host process's command line: "), std::string::npos) << r;
+        if (r.find(pb) != std::string::npos) ++ofB;
+        else EXPECT_NE(r.find(pa), std::string::npos) << r;
+    }
+    EXPECT_EQ(ofB, static_cast<int>(records.size()) - 2);
+    EXPECT_EQ(map->recordsInFile, records.size());
+}
+
+// The main thread's apartment keeps the stub loaded while the threads'
+// apartment frees the component and the next thread creates again: the
+// component is loaded again, never called after it was freed.
+TEST_F(TraceTest, ComponentFreedInOneApartmentWhileAnotherCreates) {
+    HeldMap map;
+    for (int run = 0; run < 5; ++run) {
+        vxinstall::ClearTraceFiles(inst.folder);
+        ProcessResult result = RunProgram(ClientCommand("all"));
+        ASSERT_EQ(result.exitCode, 0u) << result.output;
+        std::vector<std::string> records = SplitRecords(Distilled());
+        ASSERT_GE(records.size(), 2u);
+        int loads = 0;
+        for (const std::string& r : records) loads += r.find("========= LOAD DLL: ") != std::string::npos;
+        EXPECT_EQ(records.size() - loads, 1u) << "one UNLOAD, at the stub's unload";
+        EXPECT_EQ(map->liveProcesses, 1u);
+    }
+}
