@@ -47,11 +47,11 @@ endfunction()
 # The folder that holds exactly what an installation holds.
 set(VX_STAGE ${CMAKE_BINARY_DIR}/stage)
 
-# vx_stage(<target>): part of an installation. `cmake --install` lays it out
-# under the prefix; every build also copies it into the stage folder, where
+# vx_stage(<target>): part of an installation. `cmake --install --component
+# product` lays it out under the prefix (nothing else: no import libraries); every build also copies it into the stage folder, where
 # the tests and the demo take the binaries from.
 function(vx_stage target)
-    install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+    install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT product)
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -E make_directory ${VX_STAGE}
         COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${VX_STAGE}/

@@ -103,6 +103,8 @@ void TraceTest::SetUp() {
     ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
     ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
     vxinstall::ClearTraceFiles(inst.folder);
+    // The "all" scenario also uses the component without a type library, unhooked.
+    ASSERT_TRUE(vxinstall::RegisterComponent(PlainPath(), false, &error)) << error;
     ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
 }
 

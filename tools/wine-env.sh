@@ -1,0 +1,34 @@
+# Sourced by the demo and test scripts: a display for windows, a Wine prefix
+# with a persistent, warmed wineserver. Set WINEPREFIX before sourcing to
+# choose the prefix; it is made when missing.
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+VX_WINE32=/usr/bin/wine
+VX_WINE64=/usr/lib/wine/wine64
+
+vx_start_display() {
+    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
+        export DISPLAY=:99
+        if ! xdpyinfo -display :99 >/dev/null 2>&1; then
+            Xvfb :99 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+            for _ in $(seq 50); do xdpyinfo -display :99 >/dev/null 2>&1 && break; sleep 0.1; done
+        fi
+    fi
+}
+
+vx_start_wine() {
+    vx_start_display
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "== making Wine prefix $WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+        # A crashing client ends at once instead of waiting in the debugger.
+        for view in 32 64; do
+            "$VX_WINE32" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+                /v Debugger /f "/reg:$view" >/dev/null 2>&1 || true
+        done
+        wineserver -w
+    fi
+    wineserver -p
+    "$VX_WINE32" cmd /c exit >/dev/null 2>&1 || true
+}
