@@ -56,6 +56,7 @@ inline void close_key(HKEY k) { ::RegCloseKey(k); }
 inline void unmap_view(void* p) { ::UnmapViewOfFile(p); }
 inline void free_library(HMODULE m) { ::FreeLibrary(m); }
 inline void free_bstr(BSTR s) { ::SysFreeString(s); }
+inline void destroy_safearray(SAFEARRAY* a) { ::SafeArrayDestroy(a); }
 }  // namespace detail
 
 // Handles whose "none" is NULL (mappings, events, threads, processes).
@@ -66,6 +67,7 @@ using unique_hkey = unique_any<detail::null_traits<HKEY, detail::close_key>>;
 using unique_view = unique_any<detail::null_traits<void*, detail::unmap_view>>;
 using unique_module = unique_any<detail::null_traits<HMODULE, detail::free_library>>;
 using unique_bstr = unique_any<detail::null_traits<BSTR, detail::free_bstr>>;
+using unique_safearray = unique_any<detail::null_traits<SAFEARRAY*, detail::destroy_safearray>>;
 
 // Runs a callable when the scope ends, unless dismissed.
 template <typename F>

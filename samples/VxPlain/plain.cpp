@@ -1,7 +1,6 @@
 // The Plain object: IPlain only.
 #include "plain_server.h"
 
-#include <new>
 #include <string>
 
 #include "server.h"
@@ -9,25 +8,8 @@
 namespace vxplain {
 namespace {
 
-class PlainObject final : public IPlain {
+class PlainObject final : public vxs::SingleInterfaceObject<IPlain> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPlain)) {
-            *ppv = static_cast<IPlain*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE Multiply(LONG a, LONG b, LONG* product) override {
         if (!product) return E_POINTER;
         *product = a * b;
@@ -52,20 +34,13 @@ public:
     }
 
 private:
-    vxs::RefCount refs_;
+    bool provides(REFIID riid) const override { return IsEqualIID(riid, IID_IPlain); }
+
     LONG calls_ = 0;
 };
 
 }  // namespace
 
-HRESULT Plain_CreateInstance(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    auto* object = new (std::nothrow) PlainObject();
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
-    return hr;
-}
+HRESULT Plain_CreateInstance(REFIID riid, void** ppv) { return vxs::create_object<PlainObject>(riid, ppv); }
 
 }  // namespace vxplain

@@ -1,7 +1,6 @@
 // DispOnly: the dispinterface DDispOnly, with IDispatch written by hand (no
 // method table beyond IDispatch's own for a tracer to patch).
 #include <atomic>
-#include <new>
 #include <string>
 
 #include "VxSample.h"
@@ -30,26 +29,8 @@ HRESULT argument(DISPPARAMS* params, UINT index, VARTYPE vt, VARIANT* value, UIN
     return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;
 }
 
-class DispOnlyObject final : public IDispatch {
+class DispOnlyObject final : public vxs::SingleInterfaceObject<IDispatch> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, DIID_DDispOnly)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
         *count = 1;
@@ -148,20 +129,17 @@ private:
         return S_OK;
     }
 
-    vxs::RefCount refs_;
+    bool provides(REFIID riid) const override {
+        return IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID_DDispOnly);
+    }
+
     std::atomic<LONG> value_{7};
 };
 
 }  // namespace
 
 HRESULT DispOnly_CreateInstance(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    auto* object = new (std::nothrow) DispOnlyObject();
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
-    return hr;
+    return vxs::create_object<DispOnlyObject>(riid, ppv);
 }
 
 }  // namespace vxsample

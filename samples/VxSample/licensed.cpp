@@ -2,8 +2,6 @@
 // always counts as licensed; CreateInstanceLic checks the runtime key.
 #include <ocidl.h>
 
-#include <new>
-
 #include "classes.h"
 #include "server.h"
 
@@ -12,27 +10,9 @@ namespace {
 
 constexpr wchar_t kLicenseKey[] = L"VxSample-Runtime-Key-1";
 
-class LicensedFactory final : public IClassFactory2 {
+class LicensedFactory final : public vxs::SingleInterfaceObject<IClassFactory2> {
 public:
     explicit LicensedFactory(vxs::CreateFn create) : create_(create) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory) ||
-            IsEqualIID(riid, IID_IClassFactory2)) {
-            *ppv = static_cast<IClassFactory2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -69,7 +49,10 @@ public:
     }
 
 private:
-    vxs::RefCount refs_;
+    bool provides(REFIID riid) const override {
+        return IsEqualIID(riid, IID_IClassFactory) || IsEqualIID(riid, IID_IClassFactory2);
+    }
+
     vxs::CreateFn create_;
 };
 
@@ -80,13 +63,7 @@ HRESULT Licensed_CreateInstance(REFIID riid, void** ppv) {
 }
 
 HRESULT Licensed_Factory(vxs::CreateFn create, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    auto* factory = new (std::nothrow) LicensedFactory(create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return vxs::create_object<LicensedFactory>(riid, ppv, create);
 }
 
 }  // namespace vxsample

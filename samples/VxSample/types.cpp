@@ -9,12 +9,7 @@
 namespace vxsample {
 namespace {
 
-struct safearray_traits {
-    using type = SAFEARRAY*;
-    static SAFEARRAY* invalid() { return nullptr; }
-    static void close(SAFEARRAY* array) { SafeArrayDestroy(array); }
-};
-using unique_safearray = vx::unique_any<safearray_traits>;
+using vx::unique_safearray;
 
 VARIANT_BOOL as_bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 

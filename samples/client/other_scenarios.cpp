@@ -14,12 +14,7 @@
 namespace vxc {
 namespace {
 
-struct safearray_traits {
-    using type = SAFEARRAY*;
-    static SAFEARRAY* invalid() { return nullptr; }
-    static void close(SAFEARRAY* array) { SafeArrayDestroy(array); }
-};
-using unique_safearray = vx::unique_any<safearray_traits>;
+using vx::unique_safearray;
 
 std::string result_or_empty(HRESULT hr, const std::string& text) { return SUCCEEDED(hr) ? text : ""; }
 
@@ -27,33 +22,28 @@ std::string money(const CURRENCY& value) {
     return format("%lld.%04lld", value.int64 / 10000, (value.int64 < 0 ? -value.int64 : value.int64) % 10000);
 }
 
-// "[a,b,...]" of a one-dimensional BSTR array.
-std::string bstr_array_text(SAFEARRAY* array) {
+// "[a,b,...]" of a one-dimensional array whose elements Item reads and text() shows.
+template <typename Item, typename Text>
+std::string array_text(SAFEARRAY* array, Text text) {
     if (!array) return "null";
     LONG lower = 0, upper = -1;
     SafeArrayGetLBound(array, 1, &lower);
     SafeArrayGetUBound(array, 1, &upper);
-    std::string text = "[";
+    std::string out = "[";
     for (LONG i = lower; i <= upper; ++i) {
-        vx::unique_bstr item;
+        Item item;
         SafeArrayGetElement(array, &i, item.put());
-        text += (i > lower ? "," : "") + quoted(item.get());
+        out += (i > lower ? "," : "") + text(item);
     }
-    return text + "]";
+    return out + "]";
+}
+
+std::string bstr_array_text(SAFEARRAY* array) {
+    return array_text<vx::unique_bstr>(array, [](const vx::unique_bstr& item) { return quoted(item.get()); });
 }
 
 std::string variant_array_text(SAFEARRAY* array) {
-    if (!array) return "null";
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(array, 1, &lower);
-    SafeArrayGetUBound(array, 1, &upper);
-    std::string text = "[";
-    for (LONG i = lower; i <= upper; ++i) {
-        vx::unique_variant item;
-        SafeArrayGetElement(array, &i, static_cast<VARIANT*>(&item));
-        text += (i > lower ? "," : "") + variant_text(item);
-    }
-    return text + "]";
+    return array_text<vx::unique_variant>(array, [](const vx::unique_variant& item) { return variant_text(item); });
 }
 
 void types_numbers(ITypes* t) {

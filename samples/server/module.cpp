@@ -1,8 +1,6 @@
 // Module counts, the plain class factory and the class-object lookup.
 #include "server.h"
 
-#include <new>
-
 #include "raii.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -13,26 +11,9 @@ namespace {
 LONG g_objects = 0;
 LONG g_locks = 0;
 
-class PlainFactory final : public IClassFactory {
+class PlainFactory final : public SingleInterfaceObject<IClassFactory> {
 public:
     explicit PlainFactory(CreateFn create) : create_(create) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -46,7 +27,8 @@ public:
     }
 
 private:
-    RefCount refs_;
+    bool provides(REFIID riid) const override { return IsEqualIID(riid, IID_IClassFactory); }
+
     CreateFn create_;
 };
 
@@ -70,11 +52,7 @@ HRESULT can_unload_now() {
 }
 
 HRESULT plain_factory(CreateFn create, REFIID riid, void** ppv) {
-    auto* factory = new (std::nothrow) PlainFactory(create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return create_object<PlainFactory>(riid, ppv, create);
 }
 
 HRESULT get_class_object(std::span<const ClassObjectEntry> table, REFCLSID clsid,

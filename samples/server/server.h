@@ -6,8 +6,10 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <new>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace vxs {
 
@@ -32,6 +34,53 @@ public:
 private:
     LONG refs_ = 1;
 };
+
+// An object whose interfaces all derive from Interface, one method table: the
+// IUnknown part, written once. Lives until its last reference is released.
+template <typename Interface>
+class SingleInterfaceObject : public Interface {
+public:
+    SingleInterfaceObject() = default;
+    SingleInterfaceObject(const SingleInterfaceObject&) = delete;
+    SingleInterfaceObject& operator=(const SingleInterfaceObject&) = delete;
+    virtual ~SingleInterfaceObject() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || provides(riid)) {
+            *ppv = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = refs_.release();
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    // The interface ids the object answers besides IUnknown.
+    virtual bool provides(REFIID riid) const = 0;
+
+private:
+    RefCount refs_;
+};
+
+// A new T(args...) handing out riid; the caller's reference is the only one.
+template <typename T, typename... Args>
+HRESULT create_object(REFIID riid, void** ppv, Args&&... args) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    auto* object = new (std::nothrow) T(std::forward<Args>(args)...);
+    if (!object) return E_OUTOFMEMORY;
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
 // Creates an instance of one class (no aggregation) and hands out riid.
 using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
