@@ -1,4 +1,4 @@
-// Calc: IUnknown, the type-library IDispatch and ICalc.
+// Calc: IUnknown, the type-library IDispatch, ICalc and IRaw.
 #include "calc_object.h"
 
 #include <new>
@@ -25,6 +25,8 @@ HRESULT STDMETHODCALLTYPE CalcObject::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ICalc*>(this);
     } else if (IsEqualIID(riid, IID_ITypes)) {
         *ppv = static_cast<ITypes*>(this);
+    } else if (IsEqualIID(riid, IID_IRaw)) {
+        *ppv = static_cast<IRaw*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -158,6 +160,12 @@ HRESULT STDMETHODCALLTYPE CalcObject::CreateChild(ICalc** child) {
     name += L".child";
     return Calc_CreateNamed(name.c_str(), IID_ICalc, reinterpret_cast<void**>(child));
 }
+
+void STDMETHODCALLTYPE CalcObject::Remember(LONG number) { remembered_ += number; }
+
+LONG STDMETHODCALLTYPE CalcObject::Recall() { return remembered_; }
+
+void STDMETHODCALLTYPE CalcObject::Forget() { remembered_ = 0; }
 
 HRESULT Calc_CreateNamed(const wchar_t* name, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;

@@ -11,7 +11,7 @@
 
 namespace vxsample {
 
-class CalcObject final : public ICalc, public ITypes {
+class CalcObject final : public ICalc, public ITypes, public IRaw {
 public:
     explicit CalcObject(BSTR name) : name_(name) {}
     ~CalcObject();
@@ -77,6 +77,11 @@ public:
     HRESULT STDMETHODCALLTYPE DoubleCount(VxCount n, VxCount* result) override;
     HRESULT STDMETHODCALLTYPE Facility(SCODE code, LONG* result) override;
 
+    // IRaw
+    void STDMETHODCALLTYPE Remember(LONG number) override;
+    LONG STDMETHODCALLTYPE Recall() override;
+    void STDMETHODCALLTYPE Forget() override;
+
 private:
     // Loaded on first late-bound use; borrowed reference, owned by the object.
     HRESULT dispatch_info(ITypeInfo** info);
@@ -85,6 +90,7 @@ private:
     std::mutex name_lock_;
     vx::unique_bstr name_;
     std::atomic<ITypeInfo*> info_{nullptr};
+    std::atomic<LONG> remembered_{0};
 };
 
 }  // namespace vxsample

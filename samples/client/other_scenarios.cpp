@@ -242,6 +242,17 @@ void types_arrays_and_records(ITypes* t) {
     }
 }
 
+void raw_calls(IRaw* raw) {
+    raw->Remember(40);
+    print("Raw.Remember(40)");
+    raw->Remember(2);
+    print("Raw.Remember(2)");
+    print(format("Raw.Recall() -> %ld", raw->Recall()));
+    raw->Forget();
+    print("Raw.Forget()");
+    print(format("Raw.Recall() -> %ld", raw->Recall()));
+}
+
 void types_interfaces(ITypes* t, ICalc* calc) {
     LONG total = 0;
     HRESULT hr = t->UseCalc(calc, 8, &total);
@@ -291,6 +302,9 @@ HRESULT scenario_types(Run& run, long) {
     types_strings_and_variants(types.get());
     types_arrays_and_records(types.get());
     types_interfaces(types.get(), calc.get());
+    vx::com_ptr<IRaw> raw;
+    RETURN_IF_FAILED(require(calc.get(), IID_IRaw, "IRaw", raw.put_void()));
+    raw_calls(raw.get());
     return S_OK;
 }
 
