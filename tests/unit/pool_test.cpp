@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "pool.h"
+
+using namespace korbin;
+
+namespace {
+
+class PoolTest : public ::testing::Test {
+protected:
+    void SetUp() override { PoolFreeAll(); }
+    void TearDown() override { PoolFreeAll(); }
+};
+
+uintptr_t Offset(const void* p) { return reinterpret_cast<uintptr_t>(p) % kPoolBlockSize; }
+
+}  // namespace
+
+TEST_F(PoolTest, UnitsAreSixteenBytesFromTheDataStartAndZeroFilled) {
+    EXPECT_EQ(PoolAlloc(0), nullptr);
+    auto* a = static_cast<unsigned char*>(PoolAlloc(1));
+    auto* b = static_cast<unsigned char*>(PoolAlloc(17));
+    auto* c = static_cast<unsigned char*>(PoolAlloc(16));
+    ASSERT_TRUE(a && b && c);
+    // VirtualAlloc hands out 64 KiB-aligned regions, so offsets within a block show.
+    EXPECT_EQ(Offset(a), kPoolDataOffset);
+    EXPECT_EQ(b, a + 16);
+    EXPECT_EQ(c, b + 32);  // 17 bytes take two units
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(b[i], 0);
+    std::memset(b, 0xAB, 32);
+    PoolFree(b);
+    auto* again = static_cast<unsigned char*>(PoolAlloc(20));
+    EXPECT_EQ(again, b);  // first fit reuses the freed run
+    EXPECT_EQ(again[0], 0);
+    EXPECT_EQ(again[31], 0);
+}
+
+TEST_F(PoolTest, MemoryIsExecutable) {
+    void* p = PoolAlloc(64);
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(::VirtualQuery(p, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
+}
+
+TEST_F(PoolTest, FreeIgnoresForeignAndInnerAddresses) {
+    auto* a = static_cast<char*>(PoolAlloc(48));
+    auto* b = static_cast<char*>(PoolAlloc(16));
+    int local = 0;
+    PoolFree(&local);
+    PoolFree(a + 16);  // inside a run, not its start: length 0 there
+    EXPECT_EQ(PoolAlloc(16), b + 16);
+    PoolFree(a);
+    EXPECT_EQ(PoolAlloc(48), a);
+}
+
+TEST_F(PoolTest, FullBlockAppendsAnotherAndOversizeGetsItsOwn) {
+    const size_t blockData = kPoolUnits * kPoolUnitSize;
+    void* whole = PoolAlloc(blockData);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(PoolBlockCount(), 1u);
+    void* next = PoolAlloc(16);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(PoolBlockCount(), 2u);
+    EXPECT_EQ(Offset(next), kPoolDataOffset);
+
+    auto* big = static_cast<unsigned char*>(PoolAlloc(blockData + 1));
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(PoolBlockCount(), 3u);
+    EXPECT_EQ(Offset(big), kPoolOversizeHeader);
+    big[blockData] = 1;  // the whole request is usable
+    // Freeing the first block's run makes room there again, before block 2.
+    PoolFree(whole);
+    EXPECT_EQ(PoolAlloc(32), whole);
+}
+
+TEST_F(PoolTest, FreeAllGivesEveryBlockBack) {
+    void* p = PoolAlloc(100);
+    PoolAlloc(300000);
+    EXPECT_EQ(PoolBlockCount(), 2u);
+    PoolFreeAll();
+    EXPECT_EQ(PoolBlockCount(), 0u);
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(::VirtualQuery(p, &info, sizeof info), 0u);
+    EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+}
