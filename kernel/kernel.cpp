@@ -6,6 +6,7 @@
 
 #include "filepolicy.h"
 #include "korbin.h"
+#include "objects.h"
 #include "pool.h"
 #include "raii.h"
 #include "timetext.h"
@@ -221,6 +222,19 @@ HookedDll* EnterHook(unsigned long hookNumber) {
 
 void LeaveHook(HookedDll* dll) { ::InterlockedDecrement(&dll->callsInFlight); }
 
+void ForgetDllObjects(const HookedDll& dll) {
+    LockCounters& c = g_kernel.store.counters();
+    InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
+    // Its objects are gone with it; a new object at one of their addresses is not theirs.
+    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
+        if (e->cls && e->cls->dll == &dll) e->state = -1;
+    // Its method tables go with its image: never write into them again.
+    auto* base = reinterpret_cast<const unsigned char*>(dll.module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    ForgetTablesIn(base, nt->OptionalHeader.SizeOfImage);
+}
+
 int NextLoadGeneration() {
     char name[64];
     if (::FindAtomA("At least one DLL has been loaded") == 0) {
@@ -329,6 +343,13 @@ void ModuleUnload(bool processTerminating) {
     k.stdole = nullptr;
     if (ProcessBlock* block = k.store.block()) {
         if (block->loadedHookedDlls == 0) {
+            {
+                LockCounters& c = k.store.counters();
+                InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
+                RestoreMethodTables();
+                WriteFinalReport();
+                ForgetObjects();
+            }
             block->hookedDlls = nullptr;
             PoolFreeAll();
         }
@@ -365,8 +386,11 @@ long __stdcall MyDllGetClassObject(const _GUID& classId, const _GUID& interfaceI
                                    unsigned long hookNumber) {
     HookedDll* dll = korbin::EnterHook(hookNumber);
     if (!dll) return korbin::kFail;
-    // Class objects pass through unchanged until call interception is in place.
     HRESULT hr = dll->getClassObject(classId, interfaceId, object);
+    if (SUCCEEDED(hr) && object && g_kernel.store.block()) {
+        korbin::LastErrorGuard keepError;
+        korbin::InterceptClassObject(classId, interfaceId, *object, dll);
+    }
     korbin::LeaveHook(dll);
     return hr;
 }
@@ -390,6 +414,7 @@ long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
     s.UnLockDiagFileSimple();
     if (dll->typeLib) dll->typeLib->Release();
     dll->typeLib = nullptr;
+    korbin::ForgetDllObjects(*dll);
     ::FreeLibrary(dll->module);
     dll->module = nullptr;
     dll->unloaded = true;

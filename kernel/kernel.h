@@ -57,5 +57,7 @@ HookedDll* FindHook(unsigned long hookNumber);
 // counted as busy until LeaveHook; nullptr when the hook cannot be served.
 HookedDll* EnterHook(unsigned long hookNumber);
 void LeaveHook(HookedDll* dll);
+// The real DLL is about to be freed: its objects and method tables are forgotten.
+void ForgetDllObjects(const HookedDll& dll);
 
 }  // namespace korbin

@@ -1,6 +1,9 @@
 #include "e2e.h"
 
+#include <algorithm>
+#include <map>
 #include <cstdio>
+#include <cstring>
 
 namespace e2e {
 
@@ -58,15 +61,86 @@ std::string HeldMap::Ring() const {
 std::vector<std::string> SplitRecords(const std::string& fileText) {
     std::vector<std::string> records;
     if (fileText.empty() || fileText.back() != '\x01') return records;
-    std::string text = fileText.substr(0, fileText.size() - 1);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t next = text.find("\r\n=========", start + 1);
-        records.push_back(text.substr(start, next == std::string::npos ? std::string::npos : next - start));
-        if (next == std::string::npos) break;
-        start = next;
-    }
+    const std::string text = fileText.substr(0, fileText.size() - 1);
+    // Where a record's text starts: the line break before its first line
+    // (the final report begins with an empty line of its own).
+    static const char* const kStarts[] = {"\r\n=========",         "\r\n--- CREATING THE INSTANCE ---",
+                                          "\r\n--- DESTROYING OF THE INSTANCE ---", "\r\n*** Serial# of call: ",
+                                          "\r\n   *** Serial# of exit: ", "\r\n\r\n<<<<<<<<<<<<  FINAL REPORT",
+                                          "\r\n<<<<<<<<<<<<  End of report"};
+    std::vector<size_t> starts;
+    for (const char* marker : kStarts)
+        for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1))
+            starts.push_back(at);
+    std::sort(starts.begin(), starts.end());
+    // "\r\n\r\n<<<" also holds a "\r\n" start one byte on: keep the first.
+    std::vector<size_t> kept;
+    for (size_t at : starts)
+        if (kept.empty() || at > kept.back() + 1) kept.push_back(at);
+    for (size_t i = 0; i < kept.size(); ++i)
+        records.push_back(text.substr(kept[i], i + 1 < kept.size() ? kept[i + 1] - kept[i] : std::string::npos));
     return records;
+}
+
+std::string RecordKind(const std::string& record) {
+    auto has = [&](const char* text) { return record.find(text) != std::string::npos; };
+    auto serial = [&](const char* text) {
+        size_t at = record.find(text) + std::strlen(text);
+        return record.substr(at, record.find(' ', at) - at);
+    };
+    if (has("========= LOAD DLL: ")) return "LOAD";
+    if (has("========= UNLOAD DLL: ")) return "UNLOAD";
+    if (has("--- CREATING THE INSTANCE ---")) return "CREATE";
+    if (has("--- DESTROYING OF THE INSTANCE ---")) return "DESTROY";
+    if (has("*** Serial# of exit: ")) return "EXIT " + serial("*** Serial# of exit: ");
+    if (has("*** Serial# of call: ")) return "ENTER " + serial("*** Serial# of call: ");
+    if (has("FINAL REPORT")) return "REPORT";
+    if (has("End of report")) return "END";
+    return "?";
+}
+
+std::vector<std::string> RecordKinds(const std::vector<std::string>& records) {
+    std::vector<std::string> kinds;
+    for (const std::string& r : records) kinds.push_back(RecordKind(r));
+    return kinds;
+}
+
+std::string CheckCallPairing(const std::vector<std::string>& records) {
+    std::map<std::string, std::vector<std::string>> open;  // per thread: serials entered, innermost last
+    for (const std::string& r : records) {
+        std::string kind = RecordKind(r);
+        size_t tid = r.find(" TID=");
+        if (tid == std::string::npos) continue;
+        std::string thread = r.substr(tid + 5, r.find('h', tid) - tid - 5);
+        if (kind.rfind("ENTER ", 0) == 0) {
+            open[thread].push_back(kind.substr(6));
+        } else if (kind.rfind("EXIT ", 0) == 0) {
+            std::vector<std::string>& stack = open[thread];
+            if (stack.empty() || stack.back() != kind.substr(5))
+                return "exit " + kind.substr(5) + " on thread " + thread + " does not close " +
+                       (stack.empty() ? std::string("any entry") : stack.back()) + ":\n" + r;
+            stack.pop_back();
+        }
+    }
+    for (const auto& [thread, stack] : open)
+        if (!stack.empty()) return "entry " + stack.back() + " on thread " + thread + " never exited";
+    return {};
+}
+
+std::vector<int> RecordNumbers(const std::vector<std::string>& records) {
+    std::vector<int> numbers;
+    for (const std::string& r : records) {
+        size_t at = r.find("h [");
+        numbers.push_back(at == std::string::npos ? -1 : std::atoi(r.c_str() + at + 3));
+    }
+    return numbers;
+}
+
+std::vector<std::string> DllRecords(const std::vector<std::string>& records) {
+    std::vector<std::string> out;
+    for (const std::string& r : records)
+        if (r.find(" DLL: ") != std::string::npos && r.rfind("\r\n=========", 0) == 0) out.push_back(r);
+    return out;
 }
 
 std::string WithoutTime(const std::string& record) {

@@ -40,9 +40,20 @@ private:
     korbin::TraceMap* map_ = nullptr;
 };
 
-// Records of a distilled trace: the text of each, from the "\r\n" before its
-// first line to the line break that ends it. The final end mark must be there.
+// Records of a trace file: the text of each, from the "\r\n" before its first
+// line to the line break that ends it. The final end mark must be there.
 std::vector<std::string> SplitRecords(const std::string& fileText);
+
+// "LOAD", "UNLOAD", "CREATE", "DESTROY", "ENTER <thunk>.<slot>", "EXIT <thunk>.<slot>", "REPORT", "END".
+std::string RecordKind(const std::string& record);
+std::vector<std::string> RecordKinds(const std::vector<std::string>& records);
+// "" when, per thread, every exit closes the innermost open entry of the
+// same serial and no entry stays open; else what went wrong.
+std::string CheckCallPairing(const std::vector<std::string>& records);
+// The number in brackets of each record's header.
+std::vector<int> RecordNumbers(const std::vector<std::string>& records);
+// Only the LOAD DLL and UNLOAD DLL records.
+std::vector<std::string> DllRecords(const std::vector<std::string>& records);
 
 // A record with its time text replaced by "<time>" once checked to be one.
 std::string WithoutTime(const std::string& record);

@@ -49,17 +49,22 @@ TEST_F(TraceTest, ThirtyTwoAndSixtyFourBitClientsShareOneTrace) {
     ASSERT_EQ(b.exitCode, 0u) << b.output;
 
     std::string distilled = Distilled();
-    std::vector<std::string> records = SplitRecords(distilled);
+    std::vector<std::string> all = SplitRecords(distilled);
+    std::vector<std::string> records = DllRecords(all);
     ASSERT_EQ(records.size(), 4u) << distilled;
     std::string commandA = ClientCommand("wait");
+    // a: LOAD, CREATE, Add in and out [1-4]; b: its whole run [5-14]; a: Add and Release in and out,
+    // DESTROY [15-19], UNLOAD [20], report [21-22].
     EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, ra.threadId, ra.processId, 1, commandA));
-    EXPECT_EQ(WithoutTime(records[1]), DllRecord("LOAD", sample64, b.threadId, b.processId, 2, command64));
-    EXPECT_EQ(WithoutTime(records[2]),
-              DllRecord("UNLOAD", sample64, b.threadId, b.processId, 3, command64, "All interface pointers were released"));
-    EXPECT_EQ(WithoutTime(records[3]),
-              DllRecord("UNLOAD", sample, ra.threadId, ra.processId, 4, commandA, "All interface pointers were released"));
+    EXPECT_EQ(WithoutTime(records[1]), DllRecord("LOAD", sample64, b.threadId, b.processId, 5, command64));
+    EXPECT_EQ(WithoutTime(records[2]), DllRecord("UNLOAD", sample64, b.threadId, b.processId, 12, command64,
+                                                 "All interface pointers were released"));
+    EXPECT_EQ(WithoutTime(records[3]), DllRecord("UNLOAD", sample, ra.threadId, ra.processId, 20, commandA,
+                                                 "All interface pointers were released"));
+    EXPECT_EQ(CheckCallPairing(all), "");
     EXPECT_EQ(map.Ring(), distilled.substr(0, distilled.size() - 1));
-    EXPECT_EQ(map->recordCounter, 4);
+    EXPECT_EQ(map->recordCounter, 22);
+    EXPECT_EQ(static_cast<int>(all.size()), 22);
     EXPECT_EQ(map->liveProcesses, 2u);
     EXPECT_EQ(map->processes[0], ra.processId);
     EXPECT_EQ(map->processes[1], b.processId);

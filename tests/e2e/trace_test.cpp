@@ -11,7 +11,7 @@ const char kReleased[] = "All interface pointers were released";
 
 }  // namespace
 
-TEST_F(TraceTest, ClientThroughTheHookWritesLoadAndUnloadRecords) {
+TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
     HeldMap map;
     ASSERT_TRUE(map.get());
     std::string command = ClientCommand("create");
@@ -20,17 +20,45 @@ TEST_F(TraceTest, ClientThroughTheHookWritesLoadAndUnloadRecords) {
 
     std::string distilled = Distilled();
     std::vector<std::string> records = SplitRecords(distilled);
-    ASSERT_EQ(records.size(), 2u) << distilled;
+    std::vector<std::string> kinds = RecordKinds(records);
+    // Created, Add (slot 7) called, released (slot 2) to 0, unloaded, reported.
+    ASSERT_EQ(kinds.size(), 10u) << distilled;
+    const std::string add = kinds[2].substr(6), release = kinds[4].substr(6);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"LOAD", "CREATE", "ENTER " + add, "EXIT " + add, "ENTER " + release,
+                                                "EXIT " + release, "DESTROY", "UNLOAD", "REPORT", "END"}));
+    EXPECT_EQ(add.substr(add.find('.')), ".7");
+    EXPECT_EQ(release.substr(release.find('.')), ".2");
     EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, run.threadId, run.processId, 1, command));
-    EXPECT_EQ(WithoutTime(records[1]), DllRecord("UNLOAD", sample, run.threadId, run.processId, 2, command, kReleased));
+    EXPECT_EQ(WithoutTime(records[7]), DllRecord("UNLOAD", sample, run.threadId, run.processId, 8, command, kReleased));
+
+    const std::string header = " TID=" + Hex(run.threadId) + "h PID=" + Hex(run.processId) + "h [";
+    EXPECT_EQ(records[1], "\r\n--- CREATING THE INSTANCE ---" + header +
+                              "2]\r\nClass: VxSample Calc Class (instance# 1)\r\nTotal instances: 1\r\n");
+    EXPECT_EQ(records[2], "\r\n*** Serial# of call: " + add + " *** " + header +
+                              "3]\r\nClass: VxSample Calc Class (instance# 1)\r\nInterface: ICalc (dual)\r\n"
+                              "Method: VT_HRESULT Add (\r\n"
+                              "               [in]  a  (VT_I4),\r\n"
+                              "               [in]  b  (VT_I4),\r\n"
+                              "               [out,retval]  total  (VT_POINTER VT_I4) );\r\n");
+    EXPECT_EQ(records[3], "\r\n   *** Serial# of exit: " + add + " ***" + header +
+                              "4]\r\n               [out,retval]  total  (VT_POINTER VT_I4)\r\n"
+                              "               HRESULT = 0 (0h)\r\n");
+    EXPECT_NE(records[5].find("               Return value = 0 (0h)  (VT_UI4)\r\n"), std::string::npos) << records[5];
+    EXPECT_EQ(records[6], "\r\n--- DESTROYING OF THE INSTANCE ---" + header +
+                              "7]\r\nClass: VxSample Calc Class (instance# 1)\r\nRemaining instances: 0\r\n"
+                              "Queried interfaces:\r\n          ICalc\r\n");
+    EXPECT_EQ(records[8], "\r\n\r\n<<<<<<<<<<<<  FINAL REPORT  >>>>>>>>>>>>" + header +
+                              "9]\r\n\r\n---- Class# 1: VxSample Calc Class ----\r\n"
+                              "Number of created instances: 1\r\nNumber of undestroyed instances:    0\r\n");
+    EXPECT_EQ(records[9], "\r\n<<<<<<<<<<<<  End of report  >>>>>>>>>>>>" + header + "10]\r\n");
 
     // The ring holds exactly the distilled text, without the end mark.
     EXPECT_EQ(map.Ring(), distilled.substr(0, distilled.size() - 1));
     EXPECT_EQ(map->ringPosition, map->ringTotal);
     EXPECT_EQ(map->ringOffset, 900u);
     EXPECT_EQ(map->ringCapacity, 261244u);
-    EXPECT_EQ(map->recordCounter, 2);
-    EXPECT_EQ(map->recordsInFile, 2u);
+    EXPECT_EQ(map->recordCounter, 10);
+    EXPECT_EQ(map->recordsInFile, 10u);
     EXPECT_EQ(map->lockWord, 0);
     EXPECT_EQ(map->liveProcesses, 1u);
     EXPECT_EQ(map->processes[0], run.processId);
@@ -43,7 +71,8 @@ TEST_F(TraceTest, ClientThroughTheHookWritesLoadAndUnloadRecords) {
     std::string tid = "[" + Hex(run.threadId) + "] ";
     EXPECT_NE(full.find("\r\n" + tid + "========= LOAD DLL: VxSample.dll ========= TID="), std::string::npos) << full;
     EXPECT_NE(full.find("\r\n" + tid + "DLL's path: " + sample + "\r\n"), std::string::npos) << full;
-    EXPECT_NE(full.find("\r\n" + tid + kReleased + "\r\n\x01"), std::string::npos) << full;
+    EXPECT_NE(full.find("\r\n" + tid + "               [in]  a  (VT_I4),\r\n"), std::string::npos) << full;
+    EXPECT_NE(full.find("\r\n" + tid + "<<<<<<<<<<<<  End of report  >>>>>>>>>>>> TID="), std::string::npos) << full;
     EXPECT_NE(full.find("========= Start Interc at "), std::string::npos) << full;
 }
 
@@ -52,12 +81,13 @@ TEST_F(TraceTest, ClientOutputIsTheSameWithAndWithoutTheHook) {
     ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
     // The threads' apartment may end (and free the component) before the
     // next thread creates again: then the component loads once more.
-    std::vector<std::string> records = SplitRecords(Distilled());
+    std::vector<std::string> records = DllRecords(SplitRecords(Distilled()));
     ASSERT_GE(records.size(), 2u) << Distilled();
     EXPECT_NE(records.front().find("========= LOAD DLL: VxSample.dll ========="), std::string::npos);
     EXPECT_NE(records.back().find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos);
     for (const std::string& r : records)
         EXPECT_TRUE(r.find(" DLL: VxSample.dll =========") != std::string::npos) << r;
+    EXPECT_EQ(CheckCallPairing(SplitRecords(Distilled())), "");
 
     std::string error;
     ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
@@ -77,9 +107,15 @@ TEST_F(TraceTest, ScriptsOfThePrefixScriptHostAreTraced) {
         ProcessResult hooked = RunProgram(command);
         ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
         std::vector<std::string> records = SplitRecords(Distilled());
-        ASSERT_EQ(records.size(), 2u) << Distilled();
+        std::vector<std::string> dlls = DllRecords(records);
+        ASSERT_EQ(dlls.size(), 2u) << Distilled();
         EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, hooked.threadId, hooked.processId, 1, command));
-        EXPECT_NE(records[1].find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos);
+        EXPECT_NE(dlls[1].find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos);
+        // Late binding: the object answers IDispatch, whose calls are traced.
+        EXPECT_EQ(RecordKind(records[1]), "CREATE");
+        EXPECT_NE(Distilled().find("Interface: IDispatch (dual)\r\nMethod: VT_HRESULT Invoke ("), std::string::npos);
+        // The script host keeps the component until it exits: no final report then.
+        EXPECT_EQ(RecordKinds(records).back(), "UNLOAD");
 
         std::string error;
         ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
@@ -123,7 +159,10 @@ TEST_F(TraceTest, ReaderWindowGetsEveryRecordNumber) {
 
     ProcessResult run = RunProgram(ClientCommand("create"), 120000, true);
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(g_notes.texts, (std::vector<std::string>{"1", "2"}));
+    std::vector<std::string> numbers;
+    for (int i = 1; i <= map->recordCounter; ++i) numbers.push_back(std::to_string(i));
+    EXPECT_EQ(map->recordCounter, 10);
+    EXPECT_EQ(g_notes.texts, numbers);
     // While the component is loaded, its hook stands in the table.
     ASSERT_FALSE(g_notes.hooksAtFirst.empty());
     EXPECT_EQ(g_notes.hooksAtFirst[0].processId, run.processId);
@@ -143,7 +182,7 @@ TEST_F(TraceTest, FilePoliciesKeepTheRightBackups) {
             ProcessResult run = RunProgram(ClientCommand("create"));
             EXPECT_EQ(run.exitCode, 0u) << run.output;
             texts.push_back(Distilled());
-            EXPECT_EQ(SplitRecords(texts.back()).size(), 2u) << texts.back();
+            EXPECT_EQ(DllRecords(SplitRecords(texts.back())).size(), 2u) << texts.back();
         }
         return texts;
     };
@@ -205,10 +244,10 @@ TEST_F(TraceTest, KilledLockHolderDoesNotStopTheNextClient) {
 
     ProcessResult run = RunProgram(ClientCommand("create"));
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(SplitRecords(Distilled()).size(), 2u) << Distilled();
+    EXPECT_EQ(SplitRecords(Distilled()).size(), 10u) << Distilled();
     EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
     EXPECT_EQ(map->lockWord, 0);
-    EXPECT_EQ(map->recordsInFile, 2u);
+    EXPECT_EQ(map->recordsInFile, 10u);
 }
 
 TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
@@ -230,17 +269,25 @@ TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
     ASSERT_GE(records.size(), 4u) << Distilled();
     EXPECT_NE(records.front().find("LOAD DLL: VxSample.dll ========= TID=" + Hex(ra.threadId) + "h " + pa + " [1]"),
               std::string::npos) << records.front();
-    EXPECT_NE(records.back().find("UNLOAD DLL: VxSample.dll ========= TID=" + Hex(ra.threadId) + "h " + pa), std::string::npos)
-        << records.back();
-    // b's records lie between a's, numbered on from a's, each whole.
-    int number = 1, ofB = 0;
+    std::vector<std::string> dlls = DllRecords(records);
+    ASSERT_EQ(dlls.size(), 4u);
+    EXPECT_NE(dlls.back().find("UNLOAD DLL: VxSample.dll ========= TID=" + Hex(ra.threadId) + "h " + pa), std::string::npos)
+        << dlls.back();
+    // Every record whole and numbered on from the one before, whichever process wrote it.
+    std::vector<int> numbers = RecordNumbers(records);
+    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
+    int ofB = 0;
     for (const std::string& r : records) {
-        EXPECT_NE(r.find(" [" + std::to_string(number++) + "]\r\nTime: "), std::string::npos) << r;
-        EXPECT_NE(r.find("Host process's command line: "), std::string::npos) << r;
+        EXPECT_NE(RecordKind(r), "?") << r;
         if (r.find(pb) != std::string::npos) ++ofB;
         else EXPECT_NE(r.find(pa), std::string::npos) << r;
     }
-    EXPECT_EQ(ofB, static_cast<int>(records.size()) - 2);
+    EXPECT_EQ(CheckCallPairing(records), "");
+    // b: six threads, each creating, calling Add and Recurse, and releasing.
+    int created = 0;
+    for (const std::string& r : records) created += RecordKind(r) == "CREATE" && r.find(pb) != std::string::npos;
+    EXPECT_EQ(created, 6);
+    EXPECT_GT(ofB, 6 * 4);
     EXPECT_EQ(map->recordsInFile, records.size());
 }
 
@@ -253,11 +300,12 @@ TEST_F(TraceTest, ComponentFreedInOneApartmentWhileAnotherCreates) {
         vxinstall::ClearTraceFiles(inst.folder);
         ProcessResult result = RunProgram(ClientCommand("all"));
         ASSERT_EQ(result.exitCode, 0u) << result.output;
-        std::vector<std::string> records = SplitRecords(Distilled());
+        std::vector<std::string> records = DllRecords(SplitRecords(Distilled()));
         ASSERT_GE(records.size(), 2u);
         int loads = 0;
         for (const std::string& r : records) loads += r.find("========= LOAD DLL: ") != std::string::npos;
         EXPECT_EQ(records.size() - loads, 1u) << "one UNLOAD, at the stub's unload";
+        EXPECT_EQ(CheckCallPairing(SplitRecords(Distilled())), "");
         EXPECT_EQ(map->liveProcesses, 1u);
     }
 }

@@ -1,0 +1,286 @@
+#include "describe.h"
+
+#include <oleauto.h>
+#include <cstdio>
+#include <cstring>
+
+#include "kernel.h"
+#include "pool.h"
+#include "raii.h"
+
+namespace korbin {
+namespace {
+
+struct TypeAttrHold {
+    ITypeInfo* info;
+    TYPEATTR* attr = nullptr;
+    explicit TypeAttrHold(ITypeInfo* i) : info(i) {
+        if (FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
+    }
+    ~TypeAttrHold() {
+        if (attr) info->ReleaseTypeAttr(attr);
+    }
+};
+
+void Narrow(const wchar_t* wide, char* out, size_t outSize) {
+    if (!wide || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
+        out[0] = '\0';
+    out[outSize - 1] = '\0';
+}
+
+char* PoolNarrow(const wchar_t* wide) {
+    char text[256];
+    Narrow(wide, text, sizeof text);
+    return PoolCopy(text);
+}
+
+void GuidKey(REFGUID guid, const char* prefix, char* out, size_t outSize) {
+    wchar_t wide[40];
+    char text[40];
+    ::StringFromGUID2(guid, wide, 40);
+    Narrow(wide, text, sizeof text);
+    std::snprintf(out, outSize, "%s%s", prefix, text);
+}
+
+bool RegistryName(REFIID iid, char* out, size_t outSize) {
+    char key[64];
+    GuidKey(iid, "Interface\\", key, sizeof key);
+    vx::unique_hkey hkey;
+    DWORD size = static_cast<DWORD>(outSize - 1), type = 0;
+    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) != ERROR_SUCCESS) return false;
+    if (::RegQueryValueExA(hkey.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(out), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    out[size < outSize ? size : outSize - 1] = '\0';
+    return out[0] != '\0';
+}
+
+ITypeInfo* FromLibrary(ITypeLib* library, REFIID iid) {
+    ITypeInfo* info = nullptr;
+    if (library && SUCCEEDED(library->GetTypeInfoOfGuid(iid, &info))) return info;
+    return nullptr;
+}
+
+// The standard library first, then the hooked DLL's own, then the others loaded.
+ITypeInfo* FindTypeInfo(REFIID iid, HookedDll* dll) {
+    if (ITypeInfo* info = FromLibrary(g_kernel.stdole, iid)) return info;
+    if (dll)
+        if (ITypeInfo* info = FromLibrary(dll->typeLib, iid)) return info;
+    if (ProcessBlock* block = g_kernel.store.block())
+        for (HookedDll* d = block->hookedDlls; d; d = d->next)
+            if (d != dll && !d->unloaded && d->hookNumber > 0)
+                if (ITypeInfo* info = FromLibrary(d->typeLib, iid)) return info;
+    return nullptr;
+}
+
+// The method-table part of a dual interface; a plain interface as it is.
+ITypeInfo* VtablePart(ITypeInfo* info, bool* dispatchOnly) {
+    *dispatchOnly = false;
+    TypeAttrHold a(info);
+    if (!a.attr) return nullptr;
+    if (a.attr->typekind == TKIND_INTERFACE) {
+        info->AddRef();
+        return info;
+    }
+    if (a.attr->typekind != TKIND_DISPATCH) return nullptr;
+    HREFTYPE ref;
+    ITypeInfo* part = nullptr;
+    if ((a.attr->wTypeFlags & TYPEFLAG_FDUAL) && SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
+        SUCCEEDED(info->GetRefTypeInfo(ref, &part)))
+        return part;
+    *dispatchOnly = true;
+    return nullptr;
+}
+
+uint32_t StackSize(VARTYPE code) {
+    if (code & 0x0F00) return sizeof(void*);
+    switch (code & 0xFF) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+    case VT_VARIANT: case VT_DECIMAL: return 16;
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_LPSTR: case VT_LPWSTR:
+    case VT_SAFEARRAY: return sizeof(void*);
+    default: return 4;
+    }
+}
+
+bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* methods, uint32_t capacity, bool* dispatchChain) {
+    TypeAttrHold a(info);
+    if (!a.attr) return false;
+    // Bases first, so methods come in method-table order.
+    if (a.attr->cImplTypes > 0) {
+        HREFTYPE ref;
+        vx::com_ptr<ITypeInfo> base;
+        if (SUCCEEDED(info->GetRefTypeOfImplType(0, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, base.put())))
+            AddFunctions(base.get(), out, methods, capacity, dispatchChain);
+    }
+    vx::unique_bstr name;
+    if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)) && name.get() &&
+        std::wcscmp(name.get(), L"IDispatch") == 0)
+        *dispatchChain = true;
+    for (UINT i = 0; i < a.attr->cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &f))) continue;
+        ++out.functionCount;
+        if (out.methodCount < capacity) {
+            MethodDesc& m = methods[out.methodCount++];
+            BSTR names[64] = {};
+            UINT got = 0;
+            info->GetNames(f->memid, names, 64, &got);
+            m.name = PoolNarrow(names[0] ? names[0] : L"?");
+            m.offset = static_cast<uint32_t>(f->oVft / sizeof(void*) * 4);
+            m.returnVt = EncodeType(f->elemdescFunc.tdesc);
+            m.paramCount = static_cast<uint32_t>(f->cParams);
+            m.params = m.paramCount ? static_cast<MethodParam*>(PoolAlloc(sizeof(MethodParam) * m.paramCount)) : nullptr;
+            if (!m.params) m.paramCount = 0;
+            for (uint32_t p = 0; p < m.paramCount; ++p) {
+                const ELEMDESC& e = f->lprgelemdescParam[p];
+                m.params[p].name = PoolNarrow(p + 1 < got && names[p + 1] ? names[p + 1] : L"?");
+                m.params[p].flags = e.paramdesc.wParamFlags;
+                m.params[p].vt = EncodeType(e.tdesc);
+                m.params[p].size = StackSize(m.params[p].vt);
+            }
+            for (UINT n = 0; n < got && n < 64; ++n) ::SysFreeString(names[n]);
+            if (m.offset > out.largestOffset) out.largestOffset = m.offset;
+        }
+        info->ReleaseFuncDesc(f);
+    }
+    return true;
+}
+
+}  // namespace
+
+VARTYPE EncodeType(const TYPEDESC& type) {
+    const TYPEDESC* t = &type;
+    unsigned levels = 0;
+    while (t->vt == VT_PTR && t->lptdesc) {
+        ++levels;
+        t = t->lptdesc;
+    }
+    if (levels > 15) levels = 15;
+    return static_cast<VARTYPE>((levels << 8) | (t->vt & 0xF0FF));
+}
+
+void TypeName(VARTYPE code, char* out, size_t outSize) {
+    static const char* const kBase[] = {
+        "VT_EMPTY", "VT_NULL", "VT_I2", "VT_I4", "VT_R4", "VT_R8", "VT_CY", "VT_DATE", "VT_BSTR", "VT_DISPATCH",
+        "VT_ERROR", "VT_BOOL", "VT_VARIANT", "VT_UNKNOWN", "VT_DECIMAL", nullptr, "VT_I1", "VT_UI1", "VT_UI2",
+        "VT_UI4", "VT_I8", "VT_UI8", "VT_INT", "VT_UINT", "VT_VOID", "VT_HRESULT", "VT_PTR", "VT_SAFEARRAY",
+        "VT_CARRAY", "VT_USERDEFINED", "VT_LPSTR", "VT_LPWSTR", nullptr, nullptr, nullptr, nullptr, "VT_RECORD"};
+    static const char* const kHigh[] = {"VT_FILETIME", "VT_BLOB", "VT_STREAM", "VT_STORAGE", "VT_STREAMED_OBJECT",
+                                        "VT_STORED_OBJECT", "VT_BLOB_OBJECT", "VT_CF", "VT_CLSID"};
+    size_t n = std::snprintf(out, outSize, "\b");
+    auto add = [&](const char* text) {
+        if (n < outSize) n += std::snprintf(out + n, outSize - n, "%s", text);
+    };
+    if (code & 0x1000) add("VT_VECTOR ");
+    if (code & 0x2000) add("VT_ARRAY ");
+    if (code & 0x4000) add("VT_BYREF ");
+    if (code & 0x8000) add("VT_RESERVED ");
+    unsigned levels = (code >> 8) & 0x0F;
+    if (levels == 1) add("VT_POINTER ");
+    if (levels == 2) add("VT_POINTER* ");
+    unsigned base = code & 0xFF;
+    const char* name = nullptr;
+    if (base < sizeof kBase / sizeof kBase[0]) name = kBase[base];
+    if (base >= 64 && base <= 72) name = kHigh[base - 64];
+    add(name ? name : "(not defined value)");
+}
+
+bool CollectMethods(ITypeInfo* info, InterfaceDescription& out) {
+    bool dispatchOnly = false;
+    vx::com_ptr<ITypeInfo> part;
+    part.attach(VtablePart(info, &dispatchOnly));
+    if (dispatchOnly) {
+        // Only IDispatch's own methods have places in the method table.
+        ITypeInfo* dispatch = FromLibrary(g_kernel.stdole, IID_IDispatch);
+        if (!dispatch) return false;
+        part.attach(dispatch);
+    }
+    if (!part) return false;
+    constexpr uint32_t kCapacity = 512;
+    auto* methods = static_cast<MethodDesc*>(PoolAlloc(sizeof(MethodDesc) * kCapacity));
+    if (!methods) return false;
+    out.methodCount = out.functionCount = out.largestOffset = 0;
+    bool dispatchChain = false;
+    AddFunctions(part.get(), out, methods, kCapacity, &dispatchChain);
+    out.methods = methods;
+    out.kind = dispatchOnly ? TableKind::Dispatch : dispatchChain ? TableKind::Dual : TableKind::Custom;
+    return out.methodCount > 0;
+}
+
+bool DescribeInterface(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
+    out = InterfaceDescription{};
+    vx::com_ptr<ITypeInfo> info;
+    info.attach(FindTypeInfo(iid, dll));
+    if (info) {
+        vx::unique_bstr name;
+        if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
+            Narrow(name.get(), out.name, sizeof out.name);
+    } else if (!RegistryName(iid, out.name, sizeof out.name)) {
+        return false;
+    }
+    out.described = info && CollectMethods(info.get(), out);
+    if (out.described) return true;
+    // Without a description, IUnknown's three methods are still traced.
+    vx::com_ptr<ITypeInfo> unknown;
+    unknown.attach(FromLibrary(g_kernel.stdole, IID_IUnknown));
+    return unknown && CollectMethods(unknown.get(), out);
+}
+
+SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnknown* object) {
+    SupportedInterfaceList list = {nullptr, 0};
+    vx::unique_file file(::CreateFileA(structureFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    if (!file) return list;
+    DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE || size == 0) return list;
+    auto* text = static_cast<char*>(PoolAlloc(size + 1));
+    DWORD got = 0;
+    if (!text || !::ReadFile(file.get(), text, size, &got, nullptr)) {
+        PoolFree(text);
+        return list;
+    }
+    text[got] = '\0';
+    int capacity = 0;
+    for (const char* p = text; (p = std::strchr(p, '{')); ++p) ++capacity;
+    list.items = capacity ? static_cast<SupportedInterface*>(PoolAlloc(sizeof(SupportedInterface) * capacity)) : nullptr;
+    for (const char* p = text; list.items && (p = std::strchr(p, '{')); ++p) {
+        if (std::strlen(p) < 38) break;
+        wchar_t idText[39];
+        for (int i = 0; i < 38; ++i) idText[i] = static_cast<unsigned char>(p[i]);
+        idText[38] = L'\0';
+        IID iid;
+        if (FAILED(::IIDFromString(idText, &iid))) continue;
+        // The descriptor line: the next line that begins with a letter or an
+        // underscore, lines holding "//" skipped.
+        const char* line = std::strchr(p, '\n');
+        while (line) {
+            ++line;
+            bool letter = (*line >= 'A' && *line <= 'Z') || (*line >= 'a' && *line <= 'z') || *line == '_';
+            const char* end = line + std::strcspn(line, "\r\n");
+            bool comment = std::strstr(line, "//") && std::strstr(line, "//") < end;
+            if (letter && !comment) break;
+            line = *end ? std::strchr(line, '\n') : nullptr;
+        }
+        if (!line) continue;
+        char name[256];
+        size_t length = std::strcspn(line, ":;\r\n");
+        if (length >= sizeof name) length = sizeof name - 1;
+        std::memcpy(name, line, length);
+        name[length] = '\0';
+        bool known = false;
+        for (int i = 0; i < list.count; ++i) known = known || std::strcmp(list.items[i].name, name) == 0;
+        if (known) continue;
+        void* pointer = nullptr;
+        if (FAILED(object->QueryInterface(iid, &pointer)) || !pointer) continue;
+        static_cast<IUnknown*>(pointer)->Release();
+        list.items[list.count++] = SupportedInterface{iid, PoolCopy(name), pointer};
+    }
+    PoolFree(text);
+    return list;
+}
+
+}  // namespace korbin

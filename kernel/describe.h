@@ -1,0 +1,42 @@
+// What the kernel knows of an interface: its name and its methods in
+// method-table order, from the standard OLE library, the hooked DLLs' own
+// type libraries or the registry; and the type names shown in records.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "objects.h"
+
+namespace korbin {
+
+struct InterfaceDescription {
+    char name[256];
+    bool described;            // a type description was found (else IUnknown's methods stand in)
+    uint32_t largestOffset;    // index * 4 of the last method
+    TableKind kind;
+    uint32_t methodCount;
+    uint32_t functionCount;
+    MethodDesc* methods;       // pool memory
+};
+
+// False when nothing at all is known of the interface (no name, no description).
+bool DescribeInterface(REFIID iid, HookedDll* dll, InterfaceDescription& out);
+
+// Methods of an interface type description over its bases; false when it has none.
+bool CollectMethods(ITypeInfo* info, InterfaceDescription& out);
+
+// Type code of a type description: base type, VT_PTR levels in 0x0F00.
+VARTYPE EncodeType(const TYPEDESC& type);
+// "\bVT_POINTER VT_I4" and the like: one piece continuing the line.
+void TypeName(VARTYPE code, char* out, size_t outSize);
+
+struct SupportedInterfaceList {
+    SupportedInterface* items;
+    int count;
+};
+// Interfaces of the structure file the object answers (QueryInterface, then
+// Release), each named by its descriptor line.
+SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnknown* object);
+
+}  // namespace korbin

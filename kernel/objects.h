@@ -1,0 +1,168 @@
+// The kernel's object model: classes whose class objects were handed out,
+// their instances, the interfaces intercepted on them, the patched method
+// tables and the calls in progress. All records live in the kernel pool.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+
+namespace korbin {
+
+struct HookedDll;
+struct ClassRecord;
+struct InstanceRecord;
+
+struct MethodParam {
+    char* name;
+    uint16_t flags;  // PARAMFLAG_F*
+    VARTYPE vt;
+    uint32_t size;   // bytes on the stack before rounding
+};
+
+struct MethodDesc {
+    char* name;
+    uint32_t offset;  // byte offset in the method table, in 32-bit slots (index * 4)
+    VARTYPE returnVt;
+    uint32_t paramCount;
+    MethodParam* params;
+};
+
+struct PatchedTable {
+    void* lastInterface;
+    void** table;
+    unsigned char* thunks;
+    uint32_t slots;
+    PatchedTable* next;
+};
+
+struct InterceptedInterface;
+
+struct PendingCall {
+    uint32_t thunkNumber;  // kFreePending when free
+    void* realReturn;
+    InterceptedInterface* entry;
+    void** returnSlot;
+    PendingCall* next;
+    // What a query or a creation in progress asked for, kept per call so that
+    // calls on other threads cannot mix theirs in.
+    DWORD threadId;
+    void** out;
+    IID iid;
+    bool remembered;   // out and iid were read
+    bool creation;     // a CreateInstance(Lic) call of a class object
+    bool outerCreation;  // a nested creation ran inside it on its thread: not reported
+};
+constexpr uint32_t kFreePending = 0xFFFF;
+
+enum class TableKind { Custom = 1, Dual = 2, Dispatch = 3 };
+
+struct MethodTableRecord {
+    char* interfaceName;
+    uint32_t largestOffset;
+    TableKind kind;
+    uint32_t methodCount;
+    uint32_t functionCount;
+    MethodDesc* methods;
+    void* pointer;
+    void** table;
+    MethodTableRecord* next;
+};
+
+struct QueriedInterface {
+    IID iid;
+    char* name;
+    void* pointer;
+    bool hooked;
+    bool described;  // a type description was found for it
+    QueriedInterface* next;
+};
+
+struct InstanceRecord {
+    QueriedInterface* queried;
+    uint32_t queriedCount;
+    MethodTableRecord* tables;
+    InstanceRecord* next;
+    bool createdThroughOther;
+    int number;
+    int destroyed;  // -1 once destroyed
+    int pendingQueries;  // their interface ids and out pointers are kept per call
+    bool hooking;
+};
+
+struct SupportedInterface {
+    IID iid;
+    char* name;
+    void* pointer;
+};
+
+struct ClassRecord {
+    CLSID clsid;
+    char* name;
+    HookedDll* dll;
+    InstanceRecord* instances;
+    int live;
+    int failed;
+    int allocated;
+    int created;
+    SupportedInterface* supported;
+    int supportedCount;
+    ClassRecord* next;
+};
+
+struct InterceptedInterface {
+    void* pointer;
+    ClassRecord* cls;
+    InstanceRecord* instance;     // none for a class object
+    MethodTableRecord* table;     // none for a class object
+    int state;                    // 0 live, -1 dead
+    InterceptedInterface* next;
+};
+
+// Everything the handlers and the hooks share, guarded by the interception lock.
+struct ObjectModel {
+    ClassRecord* classes;
+    PatchedTable* tables;
+    PendingCall* pending;
+    InterceptedInterface* interfaces;
+    uint32_t nextThunkNumber;
+    uint32_t unwritableTables;  // tables that could not be made writable: left untraced
+};
+extern ObjectModel g_objects;
+
+// Patches the first `slots` slots of the object's method table (extending an
+// earlier patch); false when the table cannot be made writable, with nothing written.
+bool PatchMethodTable(void* object, uint32_t slots);
+// Puts every real method back into tables that still lie in loaded memory.
+void RestoreMethodTables();
+// Forgets the patched tables inside [base, base + size) without writing to them
+// (their DLL is being freed).
+void ForgetTablesIn(const void* base, size_t size);
+
+// After the real DllGetClassObject succeeded, or a class object's QueryInterface.
+void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* dll);
+
+// The final report and its closing record (module unload with no hooked DLL loaded).
+void WriteFinalReport();
+
+// Frees the whole model (the pool goes with it).
+void ForgetObjects();
+
+// The interception lock, re-entrant for its owner.
+class InterceptionLock {
+public:
+    InterceptionLock(uint32_t* waits, uint32_t* nested);
+    ~InterceptionLock();
+    InterceptionLock(const InterceptionLock&) = delete;
+    InterceptionLock& operator=(const InterceptionLock&) = delete;
+
+private:
+    uint32_t* nested_;
+    bool taken_;
+};
+
+// Reads client memory without faulting: false when any byte is unreadable.
+bool ReadClient(const void* address, void* out, size_t size);
+
+}  // namespace korbin

@@ -1,0 +1,50 @@
+// Generated call interception, behind one small interface per architecture.
+// A patched method-table slot points at the entry thunk of its thunk pair:
+// the entry thunk calls the entry handler and then continues into the real
+// method; when the handler has put the exit thunk in place of the caller's
+// return address, the method returns into the exit thunk, which calls the
+// exit handler and then returns to the caller. Both thunks leave every
+// register, the flags and the stack as the client left them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korbin {
+
+// One intercepted call as the handlers see it, on any architecture.
+struct Call {
+    uint32_t thunkNumber;
+    uint32_t slot;            // method-table index
+    const void* frame;        // the thunk's saved state, for the argument reader
+    // Entry: the object and the cell that holds the caller's return address
+    // (replace it with exitThunk to see the method's return).
+    void* self;
+    void** returnSlot;
+    void* exitThunk;
+    // Exit: the method's result (accumulator), the cell the exit thunk
+    // returns through (set it to the caller's real return address), and the
+    // stack address just above the consumed return slot: every entry of this
+    // call and of the calls around it had its return slot below that.
+    uintptr_t result;
+    void** continuation;
+    uintptr_t stackAtExit;
+};
+
+// Implemented by the interception layer; called with the thread's last-error
+// value already saved (and restored after they return).
+void OnCallEntry(Call& call);
+void OnCallExit(Call& call);
+
+// Bytes of one thunk pair.
+size_t ThunkPairSize();
+// Writes a pair for the slot whose real method is realMethod.
+void WriteThunkPair(void* pair, void* realMethod, uint32_t slot, uint32_t thunkNumber);
+void* EntryThunkOf(void* pair);
+void* RealMethodOf(const void* pair);
+
+// Argument words after `this`, in order, at the call's entry: on i686 the
+// stack words; on x86_64 the integer register or stack slot of that position.
+uintptr_t ArgumentWord(const Call& call, size_t index);
+
+}  // namespace korbin

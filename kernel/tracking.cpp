@@ -1,0 +1,562 @@
+// Classes, instances and intercepted interfaces; the CREATE, ENTER, EXIT and
+// DESTROY records; the final report.
+#include "tracking.h"
+
+#include <oleauto.h>
+#include <cstdio>
+#include <cstring>
+
+#include "describe.h"
+#include "kernel.h"
+#include "pool.h"
+#include "raii.h"
+
+namespace korbin {
+namespace {
+
+constexpr IID kIClassFactory = {0x00000001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID kIClassFactory2 = {0xB196B28F, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+constexpr uint32_t kSlotQueryInterface = 0;
+constexpr uint32_t kSlotAddRef = 1;
+constexpr uint32_t kSlotRelease = 2;
+constexpr uint32_t kSlotCreateInstance = 3;
+constexpr uint32_t kSlotCreateInstanceLic = 7;
+
+TraceStore& Store() { return g_kernel.store; }
+
+void Header() {
+    Store().Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), g_kernel.processId, Store().recordNumber());
+}
+
+void GuidText(REFGUID guid, char* out) {
+    wchar_t wide[40];
+    if (::StringFromGUID2(guid, wide, 40) == 0 || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, 40, nullptr, nullptr) == 0)
+        std::strcpy(out, "{?}");
+}
+
+char* ClassName(REFCLSID clsid) {
+    char key[64] = "CLSID\\";
+    GuidText(clsid, key + 6);
+    char value[512];
+    DWORD size = sizeof value - 1, type = 0;
+    vx::unique_hkey hkey;
+    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) == ERROR_SUCCESS &&
+        ::RegQueryValueExA(hkey.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+            ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        value[size < sizeof value ? size : sizeof value - 1] = '\0';
+        return PoolCopy(value);
+    }
+    return PoolCopy("No name");
+}
+
+ClassRecord* FindClass(REFCLSID clsid) {
+    for (ClassRecord* c = g_objects.classes; c; c = c->next)
+        if (IsEqualCLSID(c->clsid, clsid)) return c;
+    return nullptr;
+}
+
+// Appends, so the report lists classes in the order they were first seen.
+template <typename T>
+void Append(T*& head, T* item) {
+    T** link = &head;
+    while (*link) link = &(*link)->next;
+    *link = item;
+}
+
+void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, MethodTableRecord* table) {
+    InterceptedInterface* reuse = nullptr;
+    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next) {
+        if (e->state == 0 && e->pointer == pointer) return;
+        if (!reuse && e->state != 0 && !e->instance && !e->table) reuse = e;
+    }
+    InterceptedInterface* e = reuse;
+    if (!e) {
+        e = static_cast<InterceptedInterface*>(PoolAlloc(sizeof(InterceptedInterface)));
+        if (!e) return;
+        Append(g_objects.interfaces, e);
+    }
+    e->pointer = pointer;
+    e->cls = cls;
+    e->instance = instance;
+    e->table = table;
+    e->state = 0;
+}
+
+bool ReadIid(uintptr_t address, IID* iid) { return ReadClient(reinterpret_cast<const void*>(address), iid, sizeof *iid); }
+
+QueriedInterface* FindQueried(InstanceRecord& instance, REFIID iid) {
+    for (QueriedInterface* q = instance.queried; q; q = q->next)
+        if (IsEqualIID(q->iid, iid)) return q;
+    return nullptr;
+}
+
+QueriedInterface* AddQueried(ClassRecord& cls, InstanceRecord& instance, REFIID iid, void* pointer) {
+    auto* q = static_cast<QueriedInterface*>(PoolAlloc(sizeof(QueriedInterface)));
+    if (!q) return nullptr;
+    q->iid = iid;
+    q->pointer = pointer;
+    for (int i = 0; i < cls.supportedCount; ++i)
+        if (IsEqualIID(cls.supported[i].iid, iid)) q->name = cls.supported[i].name;
+    Append(instance.queried, q);
+    ++instance.queriedCount;
+    return q;
+}
+
+// Hooks one interface of an instance: describes it, patches its table and lists it.
+void HookInterface(ClassRecord& cls, InstanceRecord& instance, QueriedInterface& queried, void* pointer) {
+    queried.hooked = true;
+    InterfaceDescription d;
+    if (!DescribeInterface(queried.iid, cls.dll, d)) return;  // nothing known: left alone
+    if (!queried.name && d.name[0]) queried.name = PoolCopy(d.name);
+    queried.described = d.described;
+
+    void** table = nullptr;
+    if (!ReadClient(pointer, &table, sizeof table)) return;
+    MethodTableRecord* record = nullptr;
+    for (MethodTableRecord* t = instance.tables; t; t = t->next)
+        if (t->table == table) record = t;
+    // Already described at least this far for this instance.
+    if (record && record->largestOffset >= d.largestOffset && d.largestOffset != 0) return;
+    const uint32_t slots = d.largestOffset / 4 + 1;
+    if (!record) {
+        record = static_cast<MethodTableRecord*>(PoolAlloc(sizeof(MethodTableRecord)));
+        if (!record) return;
+        record->pointer = pointer;
+        record->table = table;
+        Append(instance.tables, record);
+    } else if (record->functionCount >= d.functionCount) {
+        ListInterface(pointer, &cls, &instance, record);
+        return;
+    }
+    record->interfaceName = PoolCopy(d.name[0] ? d.name : "?");
+    record->largestOffset = d.largestOffset;
+    record->kind = d.kind;
+    record->methodCount = d.methodCount;
+    record->functionCount = d.functionCount;
+    record->methods = d.methods;
+    if (!PatchMethodTable(pointer, slots)) return;  // untraced rather than faulting
+    ListInterface(pointer, &cls, &instance, record);
+}
+
+void HookCreated(ClassRecord& cls, InstanceRecord& instance, REFIID iid, void* pointer) {
+    QueriedInterface* q = FindQueried(instance, iid);
+    if (q) HookInterface(cls, instance, *q, pointer);
+}
+
+// "Find all supported interfaces": every interface of the structure file the
+// first instance answers, named by its descriptor line.
+void BuildSupportedList(ClassRecord& cls, IUnknown* object) {
+    SupportedInterfaceList list = FindSupportedInterfaces(g_kernel.structureFile, object);
+    cls.supported = list.items;
+    cls.supportedCount = list.count;
+}
+
+void AskSupported(ClassRecord& cls, IUnknown* object) {
+    for (int i = 0; i < cls.supportedCount; ++i) {
+        void* pointer = nullptr;
+        if (SUCCEEDED(object->QueryInterface(cls.supported[i].iid, &pointer)) && pointer) {
+            static_cast<IUnknown*>(pointer)->Release();
+            cls.supported[i].pointer = pointer;
+        }
+    }
+}
+
+void WriteCreateRecord(const ClassRecord& cls, const InstanceRecord& instance) {
+    TraceStore& s = Store();
+    s.LockDiagFile();
+    s.Line("--- CREATING THE INSTANCE ---");
+    Header();
+    s.Line("Class: %s (instance# %d)", cls.name, instance.number);
+    s.Line("Total instances: %d", cls.live);
+    for (int i = 0; i < cls.supportedCount; ++i) {
+        if (i == 0) {
+            s.Line("Supported interfaces: ");
+            s.Line("\b%s", cls.supported[i].name);
+        } else {
+            s.Line("                      %s", cls.supported[i].name);
+        }
+    }
+    s.UnLockDiagFile();
+}
+
+void CreationStep(ClassRecord& cls, HRESULT result, const PendingCall& call) {
+    if (call.outerCreation) return;  // a creation nested in it was reported
+    void* created = nullptr;
+    if (FAILED(result)) {
+        ++cls.failed;
+        return;
+    }
+    if (!call.remembered || !ReadClient(call.out, &created, sizeof created) || !created) return;
+    auto* instance = static_cast<InstanceRecord*>(PoolAlloc(sizeof(InstanceRecord)));
+    if (!instance) return;
+    Append(cls.instances, instance);
+    ++cls.allocated;
+    auto* object = static_cast<IUnknown*>(created);
+    instance->hooking = true;
+    if (cls.supportedCount > 0)
+        AskSupported(cls, object);
+    else if (Store().switches.findAllInterfaces)
+        BuildSupportedList(cls, object);
+    instance->hooking = false;
+    instance->createdThroughOther = !IsEqualIID(call.iid, IID_IUnknown);
+    AddQueried(cls, *instance, call.iid, created);
+    instance->number = ++cls.created;
+    ++cls.live;
+    WriteCreateRecord(cls, *instance);
+    const Switches& sw = Store().switches;
+    if (sw.hookAllInterfaces && sw.findAllInterfaces && cls.supportedCount > 0) {
+        instance->hooking = true;
+        for (int i = 0; i < cls.supportedCount; ++i) {
+            if (!cls.supported[i].pointer) continue;
+            QueriedInterface* q = FindQueried(*instance, cls.supported[i].iid);
+            if (!q) q = AddQueried(cls, *instance, cls.supported[i].iid, cls.supported[i].pointer);
+            if (q) HookInterface(cls, *instance, *q, cls.supported[i].pointer);
+        }
+        instance->hooking = false;
+    }
+    // Always the created interface itself: "Hook all" without "Find all" has
+    // no list to hook, and the created pointer may differ from the listed ones.
+    HookCreated(cls, *instance, call.iid, created);
+}
+
+void QueryStep(ClassRecord& cls, InstanceRecord& instance, const PendingCall& call) {
+    void* pointer = nullptr;
+    if (!ReadClient(call.out, &pointer, sizeof pointer) || !pointer) return;
+    QueriedInterface* q = FindQueried(instance, call.iid);
+    if (!q) {
+        q = AddQueried(cls, instance, call.iid, pointer);
+        if (!q) return;
+        HookInterface(cls, instance, *q, pointer);
+    } else if (q->pointer != pointer) {
+        q->pointer = pointer;
+        HookInterface(cls, instance, *q, pointer);
+    }
+}
+
+// Whether the distilled stream leaves out this record.
+bool Hidden(const Switches& sw, uint32_t slot, const MethodTableRecord& table, const MethodDesc* method) {
+    return (sw.hideIUnknown && slot < 3) || (sw.hideIDispatch && slot < 7 && table.kind != TableKind::Custom) ||
+           (!method && sw.hideBeyondVtbl);
+}
+
+const MethodDesc* FindMethod(const MethodTableRecord& table, uint32_t slot) {
+    for (uint32_t i = 0; i < table.methodCount; ++i)
+        if (table.methods[i].offset == slot * 4) return &table.methods[i];
+    return nullptr;
+}
+
+// Switches the distilled stream off for one record, back on at its end.
+class DistilledHiding {
+public:
+    explicit DistilledHiding(bool hide) : saved_(Store().switches.distilledTrace) {
+        if (hide) Store().switches.distilledTrace = false;
+    }
+    ~DistilledHiding() { Store().switches.distilledTrace = saved_; }
+
+private:
+    bool saved_;
+};
+
+void WriteFlags(uint16_t flags) {
+    static const struct {
+        uint16_t bit;
+        const char* name;
+    } kFlags[] = {{PARAMFLAG_FIN, "in"},     {PARAMFLAG_FOUT, "out"},           {PARAMFLAG_FLCID, "lcid"},
+                  {PARAMFLAG_FRETVAL, "retval"}, {PARAMFLAG_FOPT, "optional"}, {PARAMFLAG_FHASDEFAULT, "defaultvalue"}};
+    TraceStore& s = Store();
+    if (!(flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL | PARAMFLAG_FOPT |
+                   PARAMFLAG_FHASDEFAULT))) {
+        s.Line("\b[]");
+        return;
+    }
+    s.Line("\b[");
+    bool first = true;
+    for (const auto& f : kFlags) {
+        if (!(flags & f.bit)) continue;
+        if (!first) s.Line("\b,");
+        s.Line("\b%s", f.name);
+        first = false;
+    }
+    s.Line("\b]");
+}
+
+void WriteTypeName(VARTYPE vt) {
+    char name[96];
+    TypeName(vt, name, sizeof name);
+    Store().Line("%s", name);
+}
+
+void WriteEnterRecord(const InterceptedInterface& entry, const Call& call) {
+    const MethodTableRecord& table = *entry.table;
+    const MethodDesc* method = FindMethod(table, call.slot);
+    DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
+    TraceStore& s = Store();
+    s.LockDiagFile();
+    s.Line("*** Serial# of call: %u.%u *** ", call.thunkNumber, call.slot);
+    Header();
+    s.Line("Class: %s (instance# %d)", entry.cls->name, entry.instance->number);
+    if (entry.instance->destroyed) s.Line("\b  It is already destroied !!!");
+    s.Line("Interface: %s", table.interfaceName);
+    if (!method) {
+        s.Line("Method is beyond Vtable");
+        s.UnLockDiagFile();
+        return;
+    }
+    static const char* const kKinds[] = {"", "\b (custom)", "\b (dual)", "\b (disp)"};
+    s.Line("%s", kKinds[static_cast<int>(table.kind)]);
+    s.Line("Method: ");
+    if (call.slot == kSlotAddRef || call.slot == kSlotRelease)
+        WriteTypeName(method->returnVt);
+    else
+        s.Line("\bVT_HRESULT");
+    s.Line("\b %s (", method->name);
+    for (uint32_t i = 0; i < method->paramCount; ++i) {
+        const MethodParam& p = method->params[i];
+        if (i > 0) s.Line("\b,");
+        s.Line("               ");
+        WriteFlags(p.flags);
+        s.Line("\b  %s", p.name);
+        s.Line("\b  (");
+        WriteTypeName(p.vt);
+        s.Line("\b)");
+    }
+    bool accumulator = method->returnVt == VT_HRESULT || call.slot == kSlotAddRef || call.slot == kSlotRelease;
+    if (!accumulator && method->returnVt != VT_VOID) {
+        s.Line("               [out,retval] ");
+        s.Line("\b  (");
+        WriteTypeName(method->returnVt);
+        s.Line("\b)");
+    }
+    s.Line("\b );");
+    s.UnLockDiagFile();
+}
+
+void WriteDestroyRecord(const ClassRecord& cls, const InstanceRecord& instance) {
+    TraceStore& s = Store();
+    s.LockDiagFile();
+    s.Line("--- DESTROYING OF THE INSTANCE ---");
+    Header();
+    s.Line("Class: %s (instance# %d)", cls.name, instance.number);
+    s.Line("Remaining instances: %d", cls.live);
+    if (instance.queried) s.Line("Queried interfaces:");
+    for (const QueriedInterface* q = instance.queried; q; q = q->next) {
+        if (q->name) {
+            s.Line("          %s", q->name);
+            if (!q->described) s.Line("\b  (Type library for interface was NOT found, it was NOT intercepted)");
+        } else {
+            char iid[40];
+            GuidText(q->iid, iid);
+            s.Line("          %s", iid);
+            s.Line("\b  (Information about interface was NOT found, it was NOT intercepted)");
+        }
+    }
+    s.UnLockDiagFile();
+}
+
+void DestructionStep(ClassRecord& cls, InstanceRecord& instance) {
+    --cls.live;
+    instance.destroyed = -1;
+    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
+        if (e->instance == &instance) e->state = -1;
+    WriteDestroyRecord(cls, instance);
+}
+
+void WriteExitRecord(InterceptedInterface& entry, const Call& call) {
+    const MethodTableRecord& table = *entry.table;
+    const MethodDesc* method = FindMethod(table, call.slot);
+    const auto result = static_cast<HRESULT>(static_cast<uint32_t>(call.result));
+    {
+        DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
+        TraceStore& s = Store();
+        s.LockDiagFile();
+        s.Line("   *** Serial# of exit: %u.%u ***", call.thunkNumber, call.slot);
+        Header();
+        if (method) {
+            for (uint32_t i = 0; i < method->paramCount; ++i) {
+                const MethodParam& p = method->params[i];
+                bool flagged = p.flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL |
+                                          PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
+                if (!(p.flags & PARAMFLAG_FOUT) && flagged) continue;
+                s.Line("               ");
+                WriteFlags(p.flags);
+                s.Line("\b  %s", p.name);
+                if (result < 0) s.Line("\b=[undefined]");
+                s.Line("\b  (");
+                WriteTypeName(p.vt);
+                s.Line("\b)");
+            }
+            bool accumulator =
+                method->returnVt == VT_HRESULT || call.slot == kSlotAddRef || call.slot == kSlotRelease;
+            auto value = static_cast<uint32_t>(call.result);
+            if (accumulator && method->returnVt == VT_HRESULT) {
+                s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
+            } else if (accumulator) {
+                s.Line("               Return value = %d (%xh)", static_cast<int>(value), value);
+                s.Line("\b  (");
+                WriteTypeName(method->returnVt);
+                s.Line("\b)");
+            } else {
+                if (method->returnVt != VT_VOID) {
+                    s.Line("               [out,retval]");
+                    if (result < 0) s.Line("\b=[undefined]");
+                    s.Line("\b  (");
+                    WriteTypeName(method->returnVt);
+                    s.Line("\b)");
+                }
+                s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
+            }
+        }
+        s.UnLockDiagFile();
+    }
+    if (call.slot == kSlotRelease && call.result == 0 && !entry.instance->destroyed)
+        DestructionStep(*entry.cls, *entry.instance);
+}
+
+}  // namespace
+
+InterceptedInterface* FindLiveInterface(const void* pointer) {
+    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
+        if (e->pointer == pointer && e->state == 0) return e;
+    return nullptr;
+}
+
+void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* dll) {
+    uint32_t slots = IsEqualIID(iid, IID_IUnknown) ? 3
+                     : IsEqualIID(iid, kIClassFactory)  ? 5
+                     : IsEqualIID(iid, kIClassFactory2) ? 8
+                                                        : 0;
+    if (slots == 0 || !object) return;
+    LockCounters& c = Store().counters();
+    InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
+    if (!PatchMethodTable(object, slots)) return;
+    ClassRecord* cls = FindClass(clsid);
+    if (!cls) {
+        cls = static_cast<ClassRecord*>(PoolAlloc(sizeof(ClassRecord)));
+        if (!cls) return;
+        cls->clsid = clsid;
+        cls->name = ClassName(clsid);
+        cls->dll = dll;
+        Append(g_objects.classes, cls);
+    }
+    ListInterface(object, cls, nullptr, nullptr);
+}
+
+namespace {
+
+// Reads the interface id and the out pointer a call passes at these argument positions.
+void Remember(const Call& call, size_t iidArgument, size_t outArgument, PendingCall& pending) {
+    pending.out = reinterpret_cast<void**>(ArgumentWord(call, outArgument));
+    pending.remembered = ReadIid(ArgumentWord(call, iidArgument), &pending.iid);
+}
+
+}  // namespace
+
+void EnterFactoryCall(InterceptedInterface& entry, const Call& call, PendingCall& pending) {
+    switch (call.slot) {
+    case kSlotQueryInterface:
+        Remember(call, 0, 1, pending);
+        break;
+    case kSlotCreateInstance:
+    case kSlotCreateInstanceLic: {
+        // A creation already in progress on this thread for this class is the
+        // outer one of a nested pair: only the inner is reported.
+        for (PendingCall* p = g_objects.pending; p; p = p->next)
+            if (p != &pending && p->thunkNumber != kFreePending && p->creation && p->entry->cls == entry.cls &&
+                p->threadId == pending.threadId)
+                p->outerCreation = true;
+        pending.creation = true;
+        bool lic = call.slot == kSlotCreateInstanceLic;
+        Remember(call, lic ? 2 : 1, lic ? 4 : 2, pending);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void ExitFactoryCall(InterceptedInterface& entry, const Call& call, const PendingCall& pending) {
+    ClassRecord& cls = *entry.cls;
+    const auto result = static_cast<HRESULT>(static_cast<uint32_t>(call.result));
+    switch (call.slot) {
+    case kSlotQueryInterface: {
+        void* object = nullptr;
+        if (result == S_OK && pending.remembered && ReadClient(pending.out, &object, sizeof object))
+            InterceptClassObject(cls.clsid, pending.iid, object, cls.dll);
+        break;
+    }
+    case kSlotRelease:
+        // Only this class object died: another one of the class (another
+        // thread's, say) stays traced.
+        if (call.result == 0)
+            for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
+                if (e->cls == &cls && !e->instance && !e->table && e->pointer == entry.pointer) e->state = -1;
+        break;
+    case kSlotCreateInstance:
+    case kSlotCreateInstanceLic:
+        CreationStep(cls, result, pending);
+        break;
+    default:
+        break;
+    }
+}
+
+void EnterInstanceCall(InterceptedInterface& entry, const Call& call, PendingCall& pending) {
+    InstanceRecord& instance = *entry.instance;
+    if (instance.hooking) return;
+    WriteEnterRecord(entry, call);
+    if (call.slot == kSlotQueryInterface) {
+        Remember(call, 0, 1, pending);
+        if (pending.remembered) ++instance.pendingQueries;
+    }
+}
+
+void ExitInstanceCall(InterceptedInterface& entry, const Call& call, const PendingCall& pending) {
+    InstanceRecord& instance = *entry.instance;
+    if (instance.hooking) return;
+    WriteExitRecord(entry, call);
+    if (call.slot == kSlotQueryInterface && pending.remembered) {
+        if (static_cast<uint32_t>(call.result) == S_OK) QueryStep(*entry.cls, instance, pending);
+        if (instance.pendingQueries > 0) --instance.pendingQueries;
+    }
+}
+
+void WriteFinalReport() {
+    TraceStore& s = Store();
+    s.LockDiagFile();
+    s.Line("\r\n<<<<<<<<<<<<  FINAL REPORT  >>>>>>>>>>>>");
+    Header();
+    int listed = 0;
+    for (const ClassRecord* c = g_objects.classes; c; c = c->next) {
+        if (c->created == 0 && c->failed == 0) continue;
+        s.Line("\r\n---- Class# %d: %s ----", ++listed, c->name);
+        s.Line("Number of created instances: %d", c->created);
+        s.Line("Number of undestroyed instances:    %d", c->live);
+        if (c->failed) s.Line("Number of unsuccessful attemts to create instance: %d", c->failed);
+    }
+    s.UnLockDiagFile();
+
+    s.LockDiagFile();
+    s.Line("<<<<<<<<<<<<  End of report  >>>>>>>>>>>>");
+    Header();
+    if (s.switches.specificInfo) {
+        const LockCounters& k = s.counters();
+        s.Line("\r\n=== Specific info ===");
+        s.Line("NestedWhenLocked=%u  WaitingsForUnlockMapFile=%u", k.nestedWhenLocked, k.waitingsForUnlockMapFile);
+        s.Line("WaitingEnters=%u  WaitingExits=%u  NestedEnterIntoSameThread=%u  NestedExitIntoSameThread=%u",
+               k.waitingEnters, k.waitingExits, k.nestedEnterIntoSameThread, k.nestedExitIntoSameThread);
+        s.Line("DoubleLockingInDgn=%u DoubleLockingInLockDiagFile=%u TooLongDelays=%u", k.doubleLockingInDgn,
+               k.doubleLockingInLockDiagFile, k.tooLongDelays);
+        s.Line("DoubleLockingInLockDiagFileNoInc=%u DoubleLockingInUnLockDiagFile=%u DoubleLockingInUnLockDiagFileSimple=%u",
+               k.doubleLockingInLockDiagFileNoInc, k.doubleLockingInUnLockDiagFile,
+               k.doubleLockingInUnLockDiagFileSimple);
+        s.Line("WritesToExtraFile=%u MaxRecordsInExtraFile=%u CntFailedToOpenTraceFile=%u", k.writesToExtraFile,
+               k.maxRecordsInExtraFile, k.cntFailedToOpenTraceFile);
+    }
+    s.UnLockDiagFile();
+}
+
+void ForgetObjects() { g_objects = ObjectModel{}; }
+
+}  // namespace korbin
