@@ -1,0 +1,305 @@
+// The thunks executed for real, with handlers of the test's own that clobber
+// every scratch register and the last-error value: the methods must see their
+// arguments, flags and stack as the caller left them, and the caller the
+// method's results.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "thunks/thunk.h"
+
+using namespace korbin;
+
+extern "C" void vx_clobber_scratch();
+extern "C" uintptr_t vx_method_flags();     // returns the flags it was entered with
+// Calls method(object) with the flags set to `flags` at the call.
+extern "C" uintptr_t vx_call_with_flags(void* object, void* method, uintptr_t flags);
+extern "C" uintptr_t vx_method_stack();     // returns its stack pointer at entry, mod 16
+
+#ifdef _WIN64
+asm(".text\n"
+    ".globl vx_clobber_scratch\n"
+    "vx_clobber_scratch:\n"
+    "    movabs $0xDEADBEEFDEADBEEF, %rax\n"
+    "    mov %rax, %rcx\n    mov %rax, %rdx\n    mov %rax, %r8\n    mov %rax, %r9\n"
+    "    mov %rax, %r10\n    mov %rax, %r11\n"
+    "    movq %rax, %xmm0\n  movq %rax, %xmm1\n  movq %rax, %xmm2\n  movq %rax, %xmm3\n"
+    "    movq %rax, %xmm4\n  movq %rax, %xmm5\n"
+    "    xor %eax, %eax\n    stc\n"
+    "    ret\n"
+    ".globl vx_method_flags\n"
+    "vx_method_flags:\n"
+    "    pushfq\n    pop %rax\n    ret\n"
+    ".globl vx_method_stack\n"
+    "vx_method_stack:\n"
+    "    mov %rsp, %rax\n    and $15, %rax\n    ret\n"
+    ".globl vx_call_with_flags\n"
+    "vx_call_with_flags:\n"
+    "    sub $40, %rsp\n    push %r8\n    popfq\n    call *%rdx\n    add $40, %rsp\n    ret\n");
+#else
+asm(".text\n"
+    ".globl _vx_clobber_scratch\n"
+    "_vx_clobber_scratch:\n"
+    "    mov $0xDEADBEEF, %eax\n    mov %eax, %ecx\n    mov %eax, %edx\n"
+    "    stc\n    ret\n"
+    ".globl _vx_method_flags\n"
+    "_vx_method_flags:\n"
+    "    pushf\n    pop %eax\n    ret $4\n"
+    ".globl _vx_method_stack\n"
+    "_vx_method_stack:\n"
+    "    mov %esp, %eax\n    and $15, %eax\n    ret $4\n"
+    ".globl _vx_call_with_flags\n"
+    "_vx_call_with_flags:\n"
+    "    mov 4(%esp), %eax\n    mov 8(%esp), %ecx\n    mov 12(%esp), %edx\n"
+    "    push %eax\n    push %edx\n    popf\n    call *%ecx\n    ret\n");
+#endif
+
+namespace {
+
+struct Seen {
+    uint32_t thunkNumber, slot;
+    void* self;
+    std::vector<uintptr_t> args;
+    uintptr_t result;
+    bool alignedHandler;
+};
+
+struct Pending {
+    void** slot;
+    void* realReturn;
+};
+
+std::vector<Seen> g_entries, g_exits;
+std::vector<Pending> g_pending;
+bool g_trace = true;
+
+__attribute__((noinline)) bool HandlerStackAligned() {
+#ifdef _WIN64
+    // With a frame, rbp is the entry stack pointer less 8: 16-aligned when the call was.
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) % 16 == 0;
+#else
+    return true;
+#endif
+}
+
+}  // namespace
+
+namespace korbin {
+
+void OnCallEntry(Call& call) {
+    Seen s{call.thunkNumber, call.slot, call.self, {}, 0, HandlerStackAligned()};
+    for (size_t i = 0; i < 6; ++i) s.args.push_back(ArgumentWord(call, i));
+    g_entries.push_back(s);
+    ::SetLastError(999);
+    vx_clobber_scratch();
+    if (!g_trace) return;
+    g_pending.push_back({call.returnSlot, *call.returnSlot});
+    *call.returnSlot = call.exitThunk;
+}
+
+void OnCallExit(Call& call) {
+    // The nearest pending call below the exit's stack.
+    size_t best = g_pending.size();
+    for (size_t i = 0; i < g_pending.size(); ++i) {
+        auto at = reinterpret_cast<uintptr_t>(g_pending[i].slot);
+        if (at < call.stackAtExit &&
+            (best == g_pending.size() || at > reinterpret_cast<uintptr_t>(g_pending[best].slot)))
+            best = i;
+    }
+    if (best == g_pending.size()) std::abort();  // the thunk would return nowhere
+    *call.continuation = g_pending[best].realReturn;
+    g_pending.erase(g_pending.begin() + static_cast<ptrdiff_t>(best));
+    g_exits.push_back({call.thunkNumber, call.slot, nullptr, {}, call.result, HandlerStackAligned()});
+    ::SetLastError(998);
+    vx_clobber_scratch();
+}
+
+}  // namespace korbin
+
+namespace {
+
+struct Object;
+using IntMethod = int64_t(STDMETHODCALLTYPE*)(Object*, int32_t, double, int64_t, float, int32_t, double, int32_t);
+using RealMethod = double(STDMETHODCALLTYPE*)(Object*, float, int32_t, double, double);
+using RecurseMethod = int32_t(STDMETHODCALLTYPE*)(Object*, int32_t);
+
+struct Object {
+    void** table;
+    DWORD errorSeen;
+};
+
+int64_t STDMETHODCALLTYPE Mix(Object* self, int32_t a, double b, int64_t c, float d, int32_t e, double f, int32_t g) {
+    self->errorSeen = ::GetLastError();
+    ::SetLastError(777);
+    return a + static_cast<int64_t>(b * 1000) + c * 3 + static_cast<int64_t>(d * 100) + e * 7 +
+           static_cast<int64_t>(f * 10) + g * 11;
+}
+
+double STDMETHODCALLTYPE Blend(Object*, float a, int32_t b, double c, double d) { return a * 2 + b + c / 4 + d * d; }
+
+int32_t STDMETHODCALLTYPE Recurse(Object* self, int32_t depth) {
+    if (depth <= 0) return 0;
+    return depth + reinterpret_cast<RecurseMethod>(self->table[2])(self, depth - 1);
+}
+
+constexpr size_t kSlots = 5;
+
+class ThunkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_entries.clear();
+        g_exits.clear();
+        g_pending.clear();
+        g_trace = true;
+        original = {reinterpret_cast<void*>(Mix), reinterpret_cast<void*>(Blend), reinterpret_cast<void*>(Recurse),
+                    reinterpret_cast<void*>(vx_method_flags), reinterpret_cast<void*>(vx_method_stack)};
+        std::memcpy(table, original.data(), sizeof table);
+        pairs = static_cast<unsigned char*>(
+            ::VirtualAlloc(nullptr, ThunkPairSize() * kSlots, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+        ASSERT_NE(pairs, nullptr);
+        object.table = table;
+    }
+    void TearDown() override { ::VirtualFree(pairs, 0, MEM_RELEASE); }
+
+    void Patch() {
+        for (size_t i = 0; i < kSlots; ++i) {
+            WriteThunkPair(pairs + i * ThunkPairSize(), table[i], static_cast<uint32_t>(i), static_cast<uint32_t>(40 + i));
+            table[i] = EntryThunkOf(pairs + i * ThunkPairSize());
+        }
+        ::FlushInstructionCache(::GetCurrentProcess(), pairs, ThunkPairSize() * kSlots);
+    }
+
+    int64_t CallMix() {
+        return reinterpret_cast<IntMethod>(object.table[0])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4);
+    }
+    double CallBlend() { return reinterpret_cast<RealMethod>(object.table[1])(&object, 1.5f, -3, 10.0, 0.5); }
+
+    std::vector<void*> original;
+    void* table[kSlots];
+    Object object{};
+    unsigned char* pairs = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ThunkTest, PairKeepsTheRealMethod) {
+    Patch();
+    for (size_t i = 0; i < kSlots; ++i) {
+        EXPECT_EQ(RealMethodOf(pairs + i * ThunkPairSize()), original[i]);
+        EXPECT_EQ(table[i], pairs + i * ThunkPairSize());
+    }
+    // A copied pair works where it lands.
+    std::vector<unsigned char> copy(pairs, pairs + ThunkPairSize());
+    std::memcpy(pairs + 4 * ThunkPairSize(), copy.data(), copy.size());
+    ::FlushInstructionCache(::GetCurrentProcess(), pairs, ThunkPairSize() * kSlots);
+    table[4] = pairs + 4 * ThunkPairSize();
+    EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(table[4])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
+}
+
+TEST_F(ThunkTest, ResultsArgumentsAndLastErrorPassThroughUnchanged) {
+    ::SetLastError(4321);
+    const int64_t plainInt = CallMix();
+    EXPECT_EQ(object.errorSeen, 4321u);
+    EXPECT_EQ(::GetLastError(), 777u);
+    const double plainReal = CallBlend();
+
+    Patch();
+    object.errorSeen = 0;
+    ::SetLastError(4321);
+    EXPECT_EQ(CallMix(), plainInt);
+    EXPECT_EQ(object.errorSeen, 4321u) << "the entry handler's last error leaked into the method";
+    EXPECT_EQ(::GetLastError(), 777u) << "the exit handler's last error leaked to the caller";
+    EXPECT_EQ(CallBlend(), plainReal);
+
+    ASSERT_EQ(g_entries.size(), 2u);
+    ASSERT_EQ(g_exits.size(), 2u);
+    EXPECT_EQ(g_entries[0].thunkNumber, 40u);
+    EXPECT_EQ(g_entries[0].slot, 0u);
+    EXPECT_EQ(g_entries[0].self, &object);
+    EXPECT_EQ(static_cast<int32_t>(g_entries[0].args[0]), -5);
+    EXPECT_EQ(g_entries[1].slot, 1u);
+    EXPECT_EQ(g_exits[0].thunkNumber, 40u);
+#ifdef _WIN64
+    EXPECT_EQ(static_cast<int64_t>(g_exits[0].result), plainInt);
+    // Integer positions: a in rdx, c in r9's position (third), e fifth on the stack.
+    EXPECT_EQ(static_cast<int64_t>(g_entries[0].args[2]), 3000000000LL);
+    EXPECT_EQ(static_cast<int32_t>(g_entries[0].args[4]), 9);
+    for (const Seen& s : g_entries) EXPECT_TRUE(s.alignedHandler);
+    for (const Seen& s : g_exits) EXPECT_TRUE(s.alignedHandler);
+#else
+    EXPECT_EQ(static_cast<uint32_t>(g_exits[0].result), static_cast<uint32_t>(plainInt));
+    // Stack words: a, then b's two words, then c's two.
+    double b;
+    std::memcpy(&b, &g_entries[0].args[1], 4);
+    std::memcpy(reinterpret_cast<char*>(&b) + 4, &g_entries[0].args[2], 4);
+    EXPECT_EQ(b, 2.5);
+    EXPECT_EQ(g_entries[0].args[3], static_cast<uint32_t>(3000000000LL & 0xFFFFFFFF));
+#endif
+}
+
+TEST_F(ThunkTest, RecursionPairsEveryExitWithItsOwnEntry) {
+    Patch();
+    EXPECT_EQ(reinterpret_cast<RecurseMethod>(table[2])(&object, 4), 10);
+    EXPECT_EQ(g_entries.size(), 5u);
+    EXPECT_EQ(g_exits.size(), 5u);
+    EXPECT_TRUE(g_pending.empty());
+    // Innermost first: results 0, 1, 3, 6, 10.
+    std::vector<int32_t> results;
+    for (const Seen& s : g_exits) results.push_back(static_cast<int32_t>(s.result));
+    EXPECT_EQ(results, (std::vector<int32_t>{0, 1, 3, 6, 10}));
+}
+
+TEST_F(ThunkTest, UntracedCallStillRunsAndFlagsAndStackArriveAsLeft) {
+    // Carry, parity, adjust, zero, sign and overflow (direction stays clear).
+    const uintptr_t arithmetic = 0x8D5;
+    const uintptr_t plainStack = reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(original[4])(&object);
+    Patch();
+    for (bool trace : {true, false}) {
+        g_trace = trace;
+        for (uintptr_t flags : {arithmetic, uintptr_t{0}, uintptr_t{0x41}}) {
+            EXPECT_EQ(vx_call_with_flags(&object, table[3], flags | 2) & arithmetic, flags)
+                << "trace " << trace << " flags " << flags;
+        }
+        EXPECT_EQ(reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(table[4])(&object), plainStack);
+        EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(original[0])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
+    }
+#ifdef _WIN64
+    EXPECT_EQ(plainStack, 8u) << "a method is entered with the stack 8 past a 16-byte boundary";
+#endif
+}
+
+#ifndef _WIN64
+TEST(ThunkBytes, PairIsTheTemplateWithItsFieldsFilled) {
+    unsigned char pair[62];
+    WriteThunkPair(pair, reinterpret_cast<void*>(0x11223344), 7, 0x1234);
+    ASSERT_EQ(ThunkPairSize(), 62u);
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, pair + at, 4);
+        return v;
+    };
+    for (size_t copy = 0; copy < 2; ++copy) {
+        const size_t t = copy * 31;
+        EXPECT_EQ(pair[t + 0], 0x68);
+        EXPECT_EQ(u32(t + 1), copy == 0 ? 0x11223344u : 0x55555555u);
+        EXPECT_EQ(pair[t + 5], 0x60);
+        EXPECT_EQ(pair[t + 6], 0x9C);
+        EXPECT_EQ(pair[t + 7], 0x68);
+        EXPECT_EQ(u32(t + 8), 28u);  // slot 7 x 4
+        EXPECT_EQ(pair[t + 12], 0x68);
+        EXPECT_EQ(u32(t + 13), 0x1234u);
+        EXPECT_EQ(pair[t + 17], 0x68);
+        EXPECT_EQ(u32(t + 18), 0xEEEEEEEEu);
+        EXPECT_EQ(pair[t + 22], 0xFF);
+        EXPECT_EQ(pair[t + 23], 0x15);
+        EXPECT_NE(u32(t + 24), 0u);
+        EXPECT_EQ(pair[t + 28], 0x9D);
+        EXPECT_EQ(pair[t + 29], 0x61);
+        EXPECT_EQ(pair[t + 30], 0xC3);
+    }
+    EXPECT_NE(u32(24), u32(31 + 24)) << "entry and exit call different handler cells";
+    EXPECT_EQ(RealMethodOf(pair), reinterpret_cast<void*>(0x11223344));
+}
+#endif
