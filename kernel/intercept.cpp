@@ -81,6 +81,11 @@ InterceptionLock::~InterceptionLock() {
     ReleaseLock(&g_interceptionLock);
 }
 
+bool InterceptionAbandonedAtShutdown() {
+    LONG owner = g_interceptionLock;
+    return ProcessShuttingDown() && owner != 0 && owner != CurrentOwnerId();
+}
+
 bool ReadClient(const void* address, void* out, size_t size) {
     if (!address) return false;
     SIZE_T got = 0;
@@ -136,29 +141,40 @@ bool PatchMethodTable(void* object, uint32_t slots) {
     return true;
 }
 
-void RestoreMethodTables() {
+namespace {
+
+// Writes the real methods back; the thunks stay, since a call may still be
+// inside one and return through its exit thunk.
+void RestoreTable(PatchedTable& t) {
+    DWORD old = 0;
+    if (!StillMapped(t.table, t.slots) || !MakeWritable(t.table, t.slots, &old)) return;
     const size_t pair = ThunkPairSize();
+    for (uint32_t i = 0; i < t.slots; ++i) t.table[i] = RealMethodOf(t.thunks + pair * i);
+    RestoreProtection(t.table, t.slots, old);
+}
+
+}  // namespace
+
+void RestoreMethodTables() {
     for (PatchedTable* t = g_objects.tables; t;) {
         PatchedTable* next = t->next;
-        DWORD old = 0;
-        if (StillMapped(t->table, t->slots) && MakeWritable(t->table, t->slots, &old)) {
-            for (uint32_t i = 0; i < t->slots; ++i) t->table[i] = RealMethodOf(t->thunks + pair * i);
-            RestoreProtection(t->table, t->slots, old);
-            PoolFree(t->thunks);
-        }
+        RestoreTable(*t);
+        PoolFree(t->thunks);
         PoolFree(t);
         t = next;
     }
     g_objects.tables = nullptr;
 }
 
-void ForgetTablesIn(const void* base, size_t size) {
+void RestoreTablesIn(const void* base, size_t size) {
     auto* low = static_cast<const char*>(base);
     for (PatchedTable** link = &g_objects.tables; *link;) {
         PatchedTable* t = *link;
         auto* at = reinterpret_cast<const char*>(t->table);
         if (at >= low && at < low + size) {
-            // Its thunks stay: a call already inside them must still find its way back.
+            // Still loaded now: after the FreeLibrary it may be gone, or stay
+            // loaded by another reference, clean either way.
+            RestoreTable(*t);
             *link = t->next;
             PoolFree(t);
         } else {

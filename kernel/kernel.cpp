@@ -228,11 +228,12 @@ void ForgetDllObjects(const HookedDll& dll) {
     // Its objects are gone with it; a new object at one of their addresses is not theirs.
     for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
         if (e->cls && e->cls->dll == &dll) e->state = -1;
-    // Its method tables go with its image: never write into them again.
+    // Its method tables go with its image: restored while it is still loaded,
+    // never written to afterwards.
     auto* base = reinterpret_cast<const unsigned char*>(dll.module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    ForgetTablesIn(base, nt->OptionalHeader.SizeOfImage);
+    RestoreTablesIn(base, nt->OptionalHeader.SizeOfImage);
 }
 
 int NextLoadGeneration() {
@@ -342,7 +343,10 @@ void ModuleUnload(bool processTerminating) {
     if (k.stdole && !processTerminating) k.stdole->Release();
     k.stdole = nullptr;
     if (ProcessBlock* block = k.store.block()) {
-        if (block->loadedHookedDlls == 0) {
+        // A thread ended inside the kernel by the process exit may have left
+        // lists and files half written: then nothing more is touched.
+        bool abandoned = k.store.AbandonedAtShutdown() || InterceptionAbandonedAtShutdown();
+        if (block->loadedHookedDlls == 0 && !abandoned) {
             {
                 LockCounters& c = k.store.counters();
                 InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
@@ -374,7 +378,7 @@ long __stdcall DetachZorNumber(unsigned long hookNumber) {
     korbin::LastErrorGuard keepError;
     HookedDll* dll = korbin::FindHook(hookNumber);
     if (!dll) return korbin::kFail;
-    korbin::WriteDllRecord("UNLOAD", *dll, true);
+    if (!g_kernel.store.AbandonedAtShutdown()) korbin::WriteDllRecord("UNLOAD", *dll, true);
     dll->hookNumber = -1;
     korbin::PoolFree(dll->path);
     korbin::PoolFree(dll->fileName);

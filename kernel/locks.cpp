@@ -13,6 +13,15 @@ constexpr unsigned kSpinsBetweenOwnerChecks = 32;
 
 }  // namespace
 
+bool ProcessShuttingDown() {
+    // While the process exits, every thread but the one running the DLL
+    // detach calls has been ended, whatever the system still says of them.
+    using ShutdownQuery = BOOLEAN(WINAPI*)();
+    static const auto query = reinterpret_cast<ShutdownQuery>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+    return query && query();
+}
+
 bool ThreadIsGone(DWORD threadId) {
     vx::unique_handle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
     if (!thread) return ::GetLastError() == ERROR_INVALID_PARAMETER;
@@ -32,7 +41,7 @@ bool TakeOverIfAbandoned(volatile LONG* word, LONG self, ReaderHoldWatch& watch)
         gone = now - watch.since >= kReaderHoldLimitMs;
     } else {
         watch.watching = false;
-        gone = owner != self && ThreadIsGone(static_cast<DWORD>(owner));
+        gone = owner != self && (ProcessShuttingDown() || ThreadIsGone(static_cast<DWORD>(owner)));
     }
     if (!gone) return false;
     if (::InterlockedCompareExchange(word, self, owner) != owner) return false;

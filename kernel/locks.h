@@ -29,6 +29,9 @@ inline bool TryTakeLock(volatile LONG* word, LONG self) {
 
 inline void ReleaseLock(volatile LONG* word) { ::InterlockedExchange(word, 0); }
 
+// True while the process is exiting (DLL detach after the other threads ended).
+bool ProcessShuttingDown();
+
 // True when the id no longer names a running thread.
 bool ThreadIsGone(DWORD threadId);
 

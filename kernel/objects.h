@@ -136,9 +136,9 @@ extern ObjectModel g_objects;
 bool PatchMethodTable(void* object, uint32_t slots);
 // Puts every real method back into tables that still lie in loaded memory.
 void RestoreMethodTables();
-// Forgets the patched tables inside [base, base + size) without writing to them
-// (their DLL is being freed).
-void ForgetTablesIn(const void* base, size_t size);
+// Puts back and forgets the patched tables inside [base, base + size): their
+// DLL is about to be freed, after which nothing may be written there.
+void RestoreTablesIn(const void* base, size_t size);
 
 // After the real DllGetClassObject succeeded, or a class object's QueryInterface.
 void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* dll);
@@ -161,6 +161,10 @@ private:
     uint32_t* nested_;
     bool taken_;
 };
+
+// While the process exits: an ended thread was inside a handler, so the
+// object model may be half updated.
+bool InterceptionAbandonedAtShutdown();
 
 // Reads client memory without faulting: false when any byte is unreadable.
 bool ReadClient(const void* address, void* out, size_t size);

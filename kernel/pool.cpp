@@ -1,5 +1,7 @@
 #include "pool.h"
 
+#include "locks.h"
+
 #include <windows.h>
 #include <cstdint>
 #include <cstring>
@@ -25,12 +27,14 @@ static_assert(kRunTableOffset + kPoolUnits * 2 == kPoolDataOffset);
 // unmapped (a failed hook) while pool memory is still in use.
 void* g_ownHead = nullptr;
 void** const g_head = &g_ownHead;
-SRWLOCK g_lock = SRWLOCK_INIT;
+// A lock word like the record locks: a thread ended while allocating (the
+// process exiting under it) must not block the detach that frees records.
+volatile LONG g_lock = 0;
 
 class PoolLock {
 public:
-    PoolLock() { ::AcquireSRWLockExclusive(&g_lock); }
-    ~PoolLock() { ::ReleaseSRWLockExclusive(&g_lock); }
+    PoolLock() { TakeLock(&g_lock, CurrentOwnerId(), nullptr); }
+    ~PoolLock() { ReleaseLock(&g_lock); }
 };
 
 uint32_t* Bitmap(BlockHeader* b) { return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(b) + kBitmapOffset); }

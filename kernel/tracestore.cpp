@@ -133,6 +133,13 @@ bool TraceStore::TryMapLock(LONG self) {
     return TryTakeLock(&map_->lockWord, self) || TakeOverIfAbandoned(&map_->lockWord, self, readerWatch_);
 }
 
+bool TraceStore::AbandonedAtShutdown() const {
+    if (!ProcessShuttingDown()) return false;
+    LONG self = CurrentOwnerId();
+    auto heldByOther = [self](LONG owner) { return owner != 0 && owner != self; };
+    return (block_ && heldByOther(block_->recordLock)) || heldByOther(lineLock_);
+}
+
 void TraceStore::LockDiagFile() {
     if (!block_ || !map_) return;
     LONG self = CurrentOwnerId();

@@ -67,6 +67,10 @@ public:
     void Indent(int delta);
     int indent() const { return indent_; }
 
+    // While the process exits: another (ended) thread held a record lock, so
+    // a record and its file may be half written; better write nothing more.
+    bool AbandonedAtShutdown() const;
+
     // "========= Start Interc at <time> =========" on the full stream.
     void WriteStartBanner();
 

@@ -160,3 +160,79 @@ HRESULT scenario_loop(Run& run, long n) {
 }
 
 }  // namespace vxc
+
+namespace vxc {
+namespace {
+
+// One hammer thread: its own object, called in every way until the deadline.
+void hammer_body(DWORD deadline, LONG& failures) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        InterlockedIncrement(&failures);
+        return;
+    }
+    {
+        vx::com_ptr<ICalc> calc;
+        if (FAILED(CoCreateInstance(CLSID_Calc, nullptr, CLSCTX_INPROC_SERVER, IID_ICalc, calc.put_void()))) {
+            InterlockedIncrement(&failures);
+        } else {
+            for (LONG i = 0; static_cast<LONG>(GetTickCount() - deadline) < 0; ++i) {
+                LONG total = 0;
+                if (FAILED(calc->Add(i, 1, &total)) || total != i + 1) InterlockedIncrement(&failures);
+                if (FAILED(calc->Recurse(3, &total)) || total != 6) InterlockedIncrement(&failures);
+                vx::com_ptr<ITypes> types;
+                if (FAILED(calc->QueryInterface(IID_ITypes, types.put_void())) || FAILED(types->Ping()))
+                    InterlockedIncrement(&failures);
+            }
+        }
+    }
+    CoUninitialize();
+}
+
+}  // namespace
+
+HRESULT scenario_hammer(Run& run, long n) {
+    run.uses(kCalc);
+    LONG failures = 0;
+    const DWORD deadline = GetTickCount() + 3000;
+    std::vector<std::thread> threads;
+    for (long i = 0; i < n; ++i) threads.emplace_back(hammer_body, deadline, std::ref(failures));
+    for (std::thread& t : threads) t.join();
+    print(format("hammer: %ld threads, failures=%ld", n, failures));
+    return failures == 0 ? S_OK : E_FAIL;
+}
+
+HRESULT scenario_torture(Run& run, long) {
+    run.uses(kCalc);
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    ICalc* shared = calc.get();
+    volatile LONG wrong = 0;
+    // One thread keeps calling the traced object...
+    std::thread caller([shared, &wrong] {
+        for (LONG i = 0;; ++i) {
+            LONG total = 0;
+            if (FAILED(shared->Add(i, 2, &total)) || total != i + 2) InterlockedIncrement(&wrong);
+        }
+    });
+    // ...while others create, query and release objects sharing its method table.
+    std::vector<std::thread> churn;
+    for (int t = 0; t < 3; ++t) {
+        churn.emplace_back([&wrong] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (;;) {
+                vx::com_ptr<ICalc> other;
+                if (FAILED(CoCreateInstance(CLSID_Calc, nullptr, CLSCTX_INPROC_SERVER, IID_ICalc, other.put_void())))
+                    continue;
+                vx::com_ptr<ITypes> types;
+                if (FAILED(other->QueryInterface(IID_ITypes, types.put_void()))) InterlockedIncrement(&wrong);
+            }
+        });
+    }
+    Sleep(1500);
+    print(format("torture: wrong results=%ld", wrong));
+    // Ends the process with every thread in the middle of its calls.
+    std::fflush(stdout);
+    ExitProcess(wrong == 0 ? 0 : 1);
+}
+
+}  // namespace vxc

@@ -62,5 +62,7 @@ HRESULT scenario_plain(Run& run, long n);
 HRESULT scenario_threads(Run& run, long n);
 HRESULT scenario_loop(Run& run, long n);
 HRESULT scenario_wait(Run& run, long n);
+HRESULT scenario_hammer(Run& run, long n);
+HRESULT scenario_torture(Run& run, long n);
 
 }  // namespace vxc
