@@ -206,12 +206,51 @@ bool CollectMethods(ITypeInfo* info, InterfaceDescription& out) {
     out.methodCount = out.functionCount = out.largestOffset = 0;
     bool dispatchChain = false;
     AddFunctions(part.get(), out, methods, kCapacity, &dispatchChain);
-    out.methods = methods;
+    // Kept for the life of the kernel: only as large as needed.
+    out.methods = out.methodCount ? static_cast<MethodDesc*>(PoolAlloc(sizeof(MethodDesc) * out.methodCount)) : nullptr;
+    if (out.methods) std::memcpy(out.methods, methods, sizeof(MethodDesc) * out.methodCount);
+    PoolFree(methods);
+    if (!out.methods) out.methodCount = 0;
     out.kind = dispatchOnly ? TableKind::Dispatch : dispatchChain ? TableKind::Dual : TableKind::Custom;
     return out.methodCount > 0;
 }
 
+namespace {
+
+// Descriptions by interface id, for the life of the kernel: each interface
+// costs the lookups once per process.
+struct CachedDescription {
+    IID iid;
+    bool known;
+    InterfaceDescription description;
+    CachedDescription* next;
+};
+CachedDescription* g_cache = nullptr;
+
+bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out);
+
+}  // namespace
+
+void ForgetDescriptions() { g_cache = nullptr; }  // the memory goes with the pool
+
 bool DescribeInterface(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
+    for (CachedDescription* c = g_cache; c; c = c->next) {
+        if (IsEqualIID(c->iid, iid)) {
+            out = c->description;
+            return c->known;
+        }
+    }
+    bool known = DescribeUncached(iid, dll, out);
+    if (auto* c = static_cast<CachedDescription*>(PoolAlloc(sizeof(CachedDescription)))) {
+        *c = CachedDescription{iid, known, out, g_cache};
+        g_cache = c;
+    }
+    return known;
+}
+
+namespace {
+
+bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
     out = InterfaceDescription{};
     vx::com_ptr<ITypeInfo> info;
     info.attach(FindTypeInfo(iid, dll));
@@ -229,6 +268,8 @@ bool DescribeInterface(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
     unknown.attach(FromLibrary(g_kernel.stdole, IID_IUnknown));
     return unknown && CollectMethods(unknown.get(), out);
 }
+
+}  // namespace
 
 SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnknown* object) {
     SupportedInterfaceList list = {nullptr, 0};

@@ -21,7 +21,9 @@ struct InterfaceDescription {
 };
 
 // False when nothing at all is known of the interface (no name, no description).
+// Cached per interface id until ForgetDescriptions.
 bool DescribeInterface(REFIID iid, HookedDll* dll, InterfaceDescription& out);
+void ForgetDescriptions();
 
 // Methods of an interface type description over its bases; false when it has none.
 bool CollectMethods(ITypeInfo* info, InterfaceDescription& out);

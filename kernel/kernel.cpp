@@ -227,7 +227,7 @@ void ForgetDllObjects(const HookedDll& dll) {
     InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
     // Its objects are gone with it; a new object at one of their addresses is not theirs.
     for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
-        if (e->cls && e->cls->dll == &dll) e->state = -1;
+        if (e->cls && e->cls->dll == &dll) KillInterface(*e);
     // Its method tables go with its image: restored while it is still loaded,
     // never written to afterwards.
     auto* base = reinterpret_cast<const unsigned char*>(dll.module);

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "liveindex.h"
+
 namespace korbin {
 
 struct HookedDll;
@@ -122,14 +124,18 @@ struct InterceptedInterface {
 
 // Everything the handlers and the hooks share, guarded by the interception lock.
 struct ObjectModel {
-    ClassRecord* classes;
-    PatchedTable* tables;
-    PendingCall* pending;
-    InterceptedInterface* interfaces;
-    uint32_t nextThunkNumber;
-    uint32_t unwritableTables;  // tables that could not be made writable: left untraced
+    ClassRecord* classes = nullptr;
+    PatchedTable* tables = nullptr;
+    PendingCall* pending = nullptr;
+    InterceptedInterface* interfaces = nullptr;
+    LiveIndex live;  // the live entries of `interfaces`, by pointer
+    uint32_t nextThunkNumber = 0;
+    uint32_t unwritableTables = 0;  // tables that could not be made writable: left untraced
 };
 extern ObjectModel g_objects;
+
+// Marks a live entry dead (no longer found by the handlers).
+void KillInterface(InterceptedInterface& entry);
 
 // Patches the first `slots` slots of the object's method table (extending an
 // earlier patch); false when the table cannot be made writable, with nothing written.

@@ -363,6 +363,7 @@ void TraceStore::UnLockDiagFileSimple() {
 }
 
 void TraceStore::LineV(const char* format, va_list args) {
+    if (!switches.fullTrace && !switches.distilledTrace) return;  // nothing to format for
     int n = std::vsnprintf(line_, sizeof line_, format, args);
     if (n < 0) line_[0] = '\0';
     if (switches.fullTrace) {

@@ -66,11 +66,15 @@ void Append(T*& head, T* item) {
 }
 
 void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, MethodTableRecord* table) {
-    InterceptedInterface* reuse = nullptr;
-    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next) {
-        if (e->state == 0 && e->pointer == pointer) return;
-        if (!reuse && e->state != 0 && !e->instance && !e->table) reuse = e;
+    if (InterceptedInterface* old = g_objects.live.Find(pointer)) {
+        if (old->instance == instance && old->cls == cls) return;  // already listed
+        // The address of an object freed by a Release whose exit has not been
+        // handled yet (another thread got there first): the new object owns it.
+        KillInterface(*old);
     }
+    InterceptedInterface* reuse = nullptr;
+    for (InterceptedInterface* e = g_objects.interfaces; e && !reuse; e = e->next)
+        if (e->state != 0 && !e->instance && !e->table) reuse = e;
     InterceptedInterface* e = reuse;
     if (!e) {
         e = static_cast<InterceptedInterface*>(PoolAlloc(sizeof(InterceptedInterface)));
@@ -81,7 +85,7 @@ void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, Me
     e->cls = cls;
     e->instance = instance;
     e->table = table;
-    e->state = 0;
+    e->state = g_objects.live.Insert(e) ? 0 : -1;
 }
 
 bool ReadIid(uintptr_t address, IID* iid) { return ReadClient(reinterpret_cast<const void*>(address), iid, sizeof *iid); }
@@ -288,7 +292,10 @@ void WriteTypeName(VARTYPE vt) {
     Store().Line("%s", name);
 }
 
+bool StreamsOff() { return !Store().switches.fullTrace && !Store().switches.distilledTrace; }
+
 void WriteEnterRecord(const InterceptedInterface& entry, const Call& call) {
+    if (StreamsOff()) return;
     const MethodTableRecord& table = *entry.table;
     const MethodDesc* method = FindMethod(table, call.slot);
     DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
@@ -359,7 +366,7 @@ void DestructionStep(ClassRecord& cls, InstanceRecord& instance) {
     --cls.live;
     instance.destroyed = -1;
     for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
-        if (e->instance == &instance) e->state = -1;
+        if (e->instance == &instance) KillInterface(*e);
     WriteDestroyRecord(cls, instance);
 }
 
@@ -367,7 +374,7 @@ void WriteExitRecord(InterceptedInterface& entry, const Call& call) {
     const MethodTableRecord& table = *entry.table;
     const MethodDesc* method = FindMethod(table, call.slot);
     const auto result = static_cast<HRESULT>(static_cast<uint32_t>(call.result));
-    {
+    if (!StreamsOff()) {
         DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
         TraceStore& s = Store();
         s.LockDiagFile();
@@ -416,10 +423,12 @@ void WriteExitRecord(InterceptedInterface& entry, const Call& call) {
 
 }  // namespace
 
-InterceptedInterface* FindLiveInterface(const void* pointer) {
-    for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
-        if (e->pointer == pointer && e->state == 0) return e;
-    return nullptr;
+InterceptedInterface* FindLiveInterface(const void* pointer) { return g_objects.live.Find(pointer); }
+
+void KillInterface(InterceptedInterface& entry) {
+    if (entry.state != 0) return;
+    entry.state = -1;
+    g_objects.live.Remove(&entry);
 }
 
 void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* dll) {
@@ -491,7 +500,7 @@ void ExitFactoryCall(InterceptedInterface& entry, const Call& call, const Pendin
         // thread's, say) stays traced.
         if (call.result == 0)
             for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
-                if (e->cls == &cls && !e->instance && !e->table && e->pointer == entry.pointer) e->state = -1;
+                if (e->cls == &cls && !e->instance && !e->table && e->pointer == entry.pointer) KillInterface(*e);
         break;
     case kSlotCreateInstance:
     case kSlotCreateInstanceLic:
@@ -557,6 +566,9 @@ void WriteFinalReport() {
     s.UnLockDiagFile();
 }
 
-void ForgetObjects() { g_objects = ObjectModel{}; }
+void ForgetObjects() {  // the records go with the pool
+    g_objects = ObjectModel{};
+    ForgetDescriptions();
+}
 
 }  // namespace korbin
