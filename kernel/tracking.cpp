@@ -72,15 +72,12 @@ void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, Me
         // handled yet (another thread got there first): the new object owns it.
         KillInterface(*old);
     }
-    InterceptedInterface* reuse = nullptr;
-    for (InterceptedInterface* e = g_objects.interfaces; e && !reuse; e = e->next)
-        if (e->state != 0 && !e->instance && !e->table) reuse = e;
-    InterceptedInterface* e = reuse;
-    if (!e) {
-        e = static_cast<InterceptedInterface*>(PoolAlloc(sizeof(InterceptedInterface)));
-        if (!e) return;
-        Append(g_objects.interfaces, e);
-    }
+    // Always a new entry: a dead one may still be the entry of a call in
+    // progress on another thread, whose exit must find it as it was.
+    auto* e = static_cast<InterceptedInterface*>(PoolAlloc(sizeof(InterceptedInterface)));
+    if (!e) return;
+    e->next = g_objects.interfaces;
+    g_objects.interfaces = e;
     e->pointer = pointer;
     e->cls = cls;
     e->instance = instance;
