@@ -76,6 +76,7 @@ public:
     HRESULT STDMETHODCALLTYPE Indirect(LONG** pointer, LONG* doubled) override;
     HRESULT STDMETHODCALLTYPE DoubleCount(VxCount n, VxCount* result) override;
     HRESULT STDMETHODCALLTYPE Facility(SCODE code, LONG* result) override;
+    HRESULT STDMETHODCALLTYPE LastError(LONG leave, LONG* at_entry) override;
 
     // IRaw
     void STDMETHODCALLTYPE Remember(LONG number) override;

@@ -340,4 +340,12 @@ HRESULT STDMETHODCALLTYPE CalcObject::Facility(SCODE code, LONG* result) {
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE CalcObject::LastError(LONG leave, LONG* at_entry) {
+    const DWORD seen = GetLastError();
+    if (!at_entry) return E_POINTER;
+    *at_entry = static_cast<LONG>(seen);
+    SetLastError(static_cast<DWORD>(leave));
+    return S_OK;
+}
+
 }  // namespace vxsample

@@ -4,6 +4,7 @@
 #include <ocidl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -302,6 +303,14 @@ HRESULT scenario_types(Run& run, long) {
     types_strings_and_variants(types.get());
     types_arrays_and_records(types.get());
     types_interfaces(types.get(), calc.get());
+    {
+        LONG at_entry = 0;
+        SetLastError(1234);
+        HRESULT hr = types->LastError(5678, &at_entry);
+        const DWORD after = GetLastError();
+        print(call_line("Types.LastError(5678) with 1234 set", hr,
+                        result_or_empty(hr, format("%ld, then %lu", at_entry, after))));
+    }
     vx::com_ptr<IRaw> raw;
     RETURN_IF_FAILED(require(calc.get(), IID_IRaw, "IRaw", raw.put_void()));
     raw_calls(raw.get());
@@ -422,6 +431,64 @@ HRESULT scenario_plain(Run& run, long) {
         hr = plain->Counter(&calls);
         print(call_line("Plain.Counter()", hr, result_or_empty(hr, format("%ld", calls))));
     }
+    return S_OK;
+}
+
+}  // namespace vxc
+
+namespace vxc {
+namespace {
+
+constexpr int kCalcSlots = 14;  // IUnknown 3, IDispatch 4, ICalc 7
+
+HRESULT create_direct(HMODULE module, ICalc** calc) {
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!get) return E_NOINTERFACE;
+    vx::com_ptr<IClassFactory> factory;
+    RETURN_IF_FAILED(get(CLSID_Calc, IID_IClassFactory, factory.put_void()));
+    return factory->CreateInstance(nullptr, IID_ICalc, reinterpret_cast<void**>(calc));
+}
+
+bool same_table(ICalc* calc, void* const* expected) {
+    void* const* table = *reinterpret_cast<void* const* const*>(calc);
+    for (int i = 0; i < kCalcSlots; ++i)
+        if (table[i] != expected[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+// The component loaded by the client itself as well: after COM lets it go,
+// it stays loaded, and its method table must hold its own methods again.
+HRESULT scenario_keep(Run& run, long) {
+    run.uses(kCalc);
+    vx::unique_module module(LoadLibraryW(L"VxSample.dll"));
+    if (!module) {
+        complain("cannot load VxSample.dll beside vxclient");
+        return E_FAIL;
+    }
+    void* original[kCalcSlots];
+    {
+        vx::com_ptr<ICalc> direct;
+        RETURN_IF_FAILED(create_direct(module.get(), direct.put()));
+        std::memcpy(original, *reinterpret_cast<void* const* const*>(direct.get()), sizeof original);
+    }
+    {
+        vx::com_ptr<ICalc> calc;
+        RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+        print(format("table patched while in use: %s", same_table(calc.get(), original) ? "no" : "yes"));
+        LONG total = 0;
+        HRESULT hr = calc->Add(20, 1, &total);
+        print(call_line("Calc.Add(20,1)", hr, result_or_empty(hr, format("%ld", total))));
+    }
+    CoFreeUnusedLibrariesEx(0, 0);
+    vx::com_ptr<ICalc> again;
+    RETURN_IF_FAILED(create_direct(module.get(), again.put()));
+    print(format("table as before after COM let go: %s", same_table(again.get(), original) ? "yes" : "no"));
+    LONG total = 0;
+    HRESULT hr = again->Add(1, 2, &total);
+    print(call_line("direct Calc.Add(1,2)", hr, result_or_empty(hr, format("%ld", total))));
     return S_OK;
 }
 

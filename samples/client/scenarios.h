@@ -64,5 +64,6 @@ HRESULT scenario_loop(Run& run, long n);
 HRESULT scenario_wait(Run& run, long n);
 HRESULT scenario_hammer(Run& run, long n);
 HRESULT scenario_torture(Run& run, long n);
+HRESULT scenario_keep(Run& run, long n);
 
 }  // namespace vxc

@@ -80,3 +80,78 @@ TEST_F(TraceTest, ObjectNeverHandedOutRunsUntracedOnAPatchedTable) {
     EXPECT_EQ(recursion, 5);  // Recurse(3) and its three inner calls, then Recurse(0)
     EXPECT_NE(Distilled().find("Queried interfaces:\r\n          ICalc\r\n          ITypes\r\n"), std::string::npos);
 }
+
+TEST_F(TraceTest, TablesHoldTheirOwnMethodsWhenTheComponentOutlivesTheHook) {
+    ProcessResult run = RunProgram(ClientCommand("keep"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("table patched while in use: yes"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("table as before after COM let go: yes"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("direct Calc.Add(1,2) hr=0x00000000 -> 3"), std::string::npos) << run.output;
+    // The object made directly, after COM let go, is not traced.
+    std::vector<std::string> kinds = RecordKinds(SplitRecords(Distilled()));
+    EXPECT_EQ(Count(kinds, "CREATE"), 1);
+    EXPECT_EQ(Count(kinds, "DESTROY"), 1);
+}
+
+TEST_F(TraceTest, HiddenIUnknownCallsReachOnlyTheFullTrace) {
+    inst.main.collectIUnknown = false;
+    Rewrite();
+    HeldMap map;
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::vector<std::string> kinds = RecordKinds(SplitRecords(Distilled()));
+    // Release (slot 2) is left out of the distilled trace, and not counted.
+    EXPECT_EQ(kinds.size(), 8u) << Distilled();
+    for (const std::string& k : kinds) EXPECT_EQ(k.find(".2"), std::string::npos) << k;
+    EXPECT_EQ(map->recordCounter, 8);
+    std::string full = Full();
+    EXPECT_NE(full.find("Method: VT_UI4 Release ( );"), std::string::npos);
+    EXPECT_NE(full.find("Return value = 0 (0h)  (VT_UI4)"), std::string::npos);
+}
+
+TEST_F(TraceTest, SpecificInfoClosesTheReport) {
+    inst.advanced.specificInfo = true;
+    Rewrite();
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_EQ(RecordKinds(records).back(), "END");
+    const std::string& end = records.back();
+    EXPECT_NE(end.find("]\r\n\r\n=== Specific info ===\r\nNestedWhenLocked="), std::string::npos) << end;
+    for (const char* line : {"  WaitingsForUnlockMapFile=", "WaitingEnters=", "  NestedExitIntoSameThread=",
+                             " TooLongDelays=0\r\n", "DoubleLockingInLockDiagFileNoInc=",
+                             "WritesToExtraFile=0 MaxRecordsInExtraFile=0 CntFailedToOpenTraceFile=0\r\n"})
+        EXPECT_NE(end.find(line), std::string::npos) << line << "\n" << end;
+}
+
+TEST_F(TraceTest, FindAndHookAllSupportedInterfacesFromTheStructureFile) {
+    inst.advanced.findAllInterfaces = true;
+    inst.advanced.hookAllInterfaces = true;
+    Rewrite();
+    // Two interfaces the class has and one it lacks, as the scanner lists them.
+    std::string structure =
+        "[" + sample + "]\r\n"
+        "{FA6A229A-4FE3-4E66-AD36-662335B2DE3F}\r\n// dual\r\nICalc;\r\n"
+        "{AD602DDF-3CE0-4BFC-9717-76820C968DF2}\r\nITypes: IUnknown\r\n"
+        "{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}\r\nIPlain;\r\n";
+    HANDLE f = ::CreateFileA((inst.folder + "TLBlist.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(f, structure.data(), static_cast<DWORD>(structure.size()), &written, nullptr);
+    ::CloseHandle(f);
+
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_NE(records[1].find("Total instances: 1\r\nSupported interfaces: ICalc\r\n                      ITypes\r\n"),
+              std::string::npos)
+        << records[1];
+    // ITypes was hooked at creation although the client never asked for it.
+    std::string destroy;
+    for (const std::string& r : records)
+        if (RecordKind(r) == "DESTROY") destroy = r;
+    EXPECT_NE(destroy.find("Queried interfaces:\r\n          ICalc\r\n          ITypes\r\n"), std::string::npos) << destroy;
+    EXPECT_EQ(CheckCallPairing(records), "");
+}
