@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format.h"
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
@@ -93,19 +94,6 @@ ITypeInfo* VtablePart(ITypeInfo* info, bool* dispatchOnly) {
     return nullptr;
 }
 
-uint32_t StackSize(VARTYPE code) {
-    if (code & 0x0F00) return sizeof(void*);
-    switch (code & 0xFF) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
-    case VT_VARIANT: case VT_DECIMAL: return 16;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_LPSTR: case VT_LPWSTR:
-    case VT_SAFEARRAY: return sizeof(void*);
-    default: return 4;
-    }
-}
-
 bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* methods, uint32_t capacity, bool* dispatchChain) {
     TypeAttrHold a(info);
     if (!a.attr) return false;
@@ -132,6 +120,8 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
             m.name = PoolNarrow(names[0] ? names[0] : L"?");
             m.offset = static_cast<uint32_t>(f->oVft / sizeof(void*) * 4);
             m.returnVt = EncodeType(f->elemdescFunc.tdesc);
+            m.returnDetails = BuildDetails(info, f->elemdescFunc.tdesc);
+            m.returnSize = ValueSize(m.returnVt, m.returnDetails);
             m.paramCount = static_cast<uint32_t>(f->cParams);
             m.params = m.paramCount ? static_cast<MethodParam*>(PoolAlloc(sizeof(MethodParam) * m.paramCount)) : nullptr;
             if (!m.params) m.paramCount = 0;
@@ -140,7 +130,8 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
                 m.params[p].name = PoolNarrow(p + 1 < got && names[p + 1] ? names[p + 1] : L"?");
                 m.params[p].flags = e.paramdesc.wParamFlags;
                 m.params[p].vt = EncodeType(e.tdesc);
-                m.params[p].size = StackSize(m.params[p].vt);
+                m.params[p].details = BuildDetails(info, e.tdesc);
+                m.params[p].size = ValueSize(m.params[p].vt, m.params[p].details);
             }
             for (UINT n = 0; n < got && n < 64; ++n) ::SysFreeString(names[n]);
             if (m.offset > out.largestOffset) out.largestOffset = m.offset;

@@ -16,17 +16,22 @@ struct HookedDll;
 struct ClassRecord;
 struct InstanceRecord;
 
+struct TypeDetails;
+
 struct MethodParam {
     char* name;
     uint16_t flags;  // PARAMFLAG_F*
     VARTYPE vt;
-    uint32_t size;   // bytes on the stack before rounding
+    uint32_t size;   // bytes of the value
+    TypeDetails* details;
 };
 
 struct MethodDesc {
     char* name;
     uint32_t offset;  // byte offset in the method table, in 32-bit slots (index * 4)
     VARTYPE returnVt;
+    TypeDetails* returnDetails;
+    uint32_t returnSize;
     uint32_t paramCount;
     MethodParam* params;
 };
@@ -55,6 +60,9 @@ struct PendingCall {
     bool remembered;   // out and iid were read
     bool creation;     // a CreateInstance(Lic) call of a class object
     bool outerCreation;  // a nested creation ran inside it on its thread: not reported
+    // The first word of each parameter and of the return slot at entry,
+    // for the out-values at exit (pool memory, freed at exit).
+    uintptr_t* words;
 };
 constexpr uint32_t kFreePending = 0xFFFF;
 

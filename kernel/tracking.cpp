@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "describe.h"
+#include "format.h"
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
@@ -291,7 +292,103 @@ void WriteTypeName(VARTYPE vt) {
 
 bool StreamsOff() { return !Store().switches.fullTrace && !Store().switches.distilledTrace; }
 
-void WriteEnterRecord(const InterceptedInterface& entry, const Call& call) {
+// Formatted pieces into the current record.
+class RecordSink final : public Sink {
+public:
+    void Piece(const char* text) override { Store().Line("%s", text); }
+    void Indent(int delta) override { Store().Indent(delta); }
+};
+
+constexpr uintptr_t kAccumulatorMark = 0x55555555;
+constexpr uintptr_t kNoValueMark = 0xAAAAAAAA;
+constexpr uint32_t kLargestReadable = 40;
+constexpr int kValueIndent = 21;
+
+// A value at the parameters' indentation; false when client memory failed.
+bool WriteValue(VARTYPE code, const TypeDetails* details, const void* address) {
+    RecordSink sink;
+    Store().Indent(kValueIndent);
+    bool ok = FormatValue(sink, code, details, address);
+    Store().Indent(-kValueIndent);
+    return ok;
+}
+
+// IDispatch::GetIDsOfNames: its first name, instead of a pointer.
+bool WriteFirstName(const void* address) {
+    const wchar_t* const* names = nullptr;
+    const wchar_t* first = nullptr;
+    if (!ReadClient(address, &names, sizeof names) || !ReadClient(names, &first, sizeof first)) return false;
+    wchar_t wide[64] = {};
+    size_t n = 0;
+    while (n < 63 && ReadClient(first + n, &wide[n], sizeof(wchar_t)) && wide[n]) ++n;
+    char narrow[128];
+    int got = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow, sizeof narrow - 1, nullptr, nullptr);
+    narrow[got > 0 ? got : 0] = '\0';
+    Store().Line("\b = \"%s\"", narrow);
+    return true;
+}
+
+bool IsAccumulatorReturn(const MethodDesc& method, uint32_t slot) {
+    return method.returnVt == VT_HRESULT || slot == kSlotAddRef || slot == kSlotRelease;
+}
+
+// The parameter lines of an ENTER record; false when the record must be abandoned.
+bool WriteEnterParameters(const MethodDesc& method, const Call& call, PendingCall& pending) {
+    TraceStore& s = Store();
+    ArgumentCursor cursor(call);
+    bool sizeError = false;
+    for (uint32_t i = 0; i < method.paramCount; ++i) {
+        const MethodParam& p = method.params[i];
+        if (i > 0) s.Line("\b,");
+        s.Line("               ");
+        WriteFlags(p.flags);
+        s.Line("\b  %s", p.name);
+        // A C array parameter arrives as a pointer to its first element.
+        const bool array = p.vt == VT_CARRAY;
+        const uint32_t size = array ? sizeof(void*) : p.size;
+        if (size == 0 || size > kLargestReadable) sizeError = true;
+        const void* value = nullptr;
+        if (!sizeError) {
+            bool byReference = false;
+            const bool floating = (p.vt == VT_R4 || p.vt == VT_R8);
+            value = cursor.Next(size, floating, &byReference);
+            uintptr_t word = byReference ? reinterpret_cast<uintptr_t>(value) : 0;
+            if (!byReference && !ReadClient(value, &word, size < sizeof word ? size : sizeof word)) return false;
+            if (array) value = reinterpret_cast<const void*>(word);
+            if (pending.words) pending.words[i] = word;
+        } else if (pending.words) {
+            pending.words[i] = kNoValueMark;
+        }
+        const bool outOnly = (p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FIN);
+        if (!sizeError && !outOnly && !(p.flags & PARAMFLAG_FRETVAL)) {
+            bool names = call.slot == 5 && i == 1 && (p.flags & PARAMFLAG_FIN) && p.vt == 0x210 &&
+                         std::strncmp(p.name, "rgsz", 4) == 0;
+            if (!(names ? WriteFirstName(value) : WriteValue(p.vt, p.details, value))) return false;
+        }
+        s.Line("\b  (");
+        WriteTypeName(p.vt);
+        s.Line("\b)");
+    }
+    uintptr_t returnWord = kAccumulatorMark;
+    if (!IsAccumulatorReturn(method, call.slot)) {
+        const void* after = cursor.After();
+        returnWord = 0;
+        if (sizeError || !after)
+            returnWord = kNoValueMark;
+        else if (method.returnVt != VT_VOID && !ReadClient(after, &returnWord, sizeof(uint32_t)))
+            return false;
+        if (method.returnVt != VT_VOID) {
+            s.Line("               [out,retval] ");
+            s.Line("\b  (");
+            WriteTypeName(method.returnVt);
+            s.Line("\b)");
+        }
+    }
+    if (pending.words) pending.words[method.paramCount] = returnWord;
+    return true;
+}
+
+void WriteEnterRecord(const InterceptedInterface& entry, const Call& call, PendingCall& pending) {
     if (StreamsOff()) return;
     const MethodTableRecord& table = *entry.table;
     const MethodDesc* method = FindMethod(table, call.slot);
@@ -316,24 +413,9 @@ void WriteEnterRecord(const InterceptedInterface& entry, const Call& call) {
     else
         s.Line("\bVT_HRESULT");
     s.Line("\b %s (", method->name);
-    for (uint32_t i = 0; i < method->paramCount; ++i) {
-        const MethodParam& p = method->params[i];
-        if (i > 0) s.Line("\b,");
-        s.Line("               ");
-        WriteFlags(p.flags);
-        s.Line("\b  %s", p.name);
-        s.Line("\b  (");
-        WriteTypeName(p.vt);
-        s.Line("\b)");
-    }
-    bool accumulator = method->returnVt == VT_HRESULT || call.slot == kSlotAddRef || call.slot == kSlotRelease;
-    if (!accumulator && method->returnVt != VT_VOID) {
-        s.Line("               [out,retval] ");
-        s.Line("\b  (");
-        WriteTypeName(method->returnVt);
-        s.Line("\b)");
-    }
-    s.Line("\b );");
+    pending.words = static_cast<uintptr_t*>(PoolAlloc(sizeof(uintptr_t) * (method->paramCount + 1)));
+    // Unreadable client memory ends the record here; the call goes on.
+    if (WriteEnterParameters(*method, call, pending)) s.Line("\b );");
     s.UnLockDiagFile();
 }
 
@@ -367,7 +449,57 @@ void DestructionStep(ClassRecord& cls, InstanceRecord& instance) {
     WriteDestroyRecord(cls, instance);
 }
 
-void WriteExitRecord(InterceptedInterface& entry, const Call& call) {
+bool WriteExitValues(const MethodDesc& method, const Call& call, const PendingCall& pending, HRESULT result) {
+    TraceStore& s = Store();
+    const uintptr_t* remembered = pending.words;
+    for (uint32_t i = 0; i < method.paramCount; ++i) {
+        const MethodParam& p = method.params[i];
+        bool flagged = p.flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL |
+                                  PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
+        if (!(p.flags & PARAMFLAG_FOUT) && flagged) continue;
+        s.Line("               ");
+        WriteFlags(p.flags);
+        s.Line("\b  %s", p.name);
+        if (result < 0) {
+            s.Line("\b=[undefined]");
+        } else if (remembered && remembered[i] != kNoValueMark) {
+            const void* at = p.vt == VT_CARRAY ? reinterpret_cast<const void*>(remembered[i]) : &remembered[i];
+            if (!WriteValue(p.vt, p.details, at)) return false;
+        }
+        s.Line("\b  (");
+        WriteTypeName(p.vt);
+        s.Line("\b)");
+    }
+    const auto value = static_cast<uint32_t>(call.result);
+    const uintptr_t returnWord = remembered ? remembered[method.paramCount] : kAccumulatorMark;
+    if (returnWord == kAccumulatorMark && method.returnVt == VT_HRESULT) {
+        s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
+    } else if (returnWord == kAccumulatorMark) {
+        s.Line("               Return value = %d (%xh)", static_cast<int>(value), value);
+        s.Line("\b  (");
+        WriteTypeName(method.returnVt);
+        s.Line("\b)");
+    } else {
+        if (method.returnVt != VT_VOID) {
+            s.Line("               [out,retval]");
+            if (result < 0) {
+                s.Line("\b=[undefined]");
+            } else if (returnWord == 0) {
+                s.Line("\b=NULL");
+            } else if (returnWord != kNoValueMark && method.returnSize <= kLargestReadable) {
+                if (!WriteValue(method.returnVt, method.returnDetails, reinterpret_cast<const void*>(returnWord)))
+                    return false;
+            }
+            s.Line("\b  (");
+            WriteTypeName(method.returnVt);
+            s.Line("\b)");
+        }
+        s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
+    }
+    return true;
+}
+
+void WriteExitRecord(InterceptedInterface& entry, const Call& call, const PendingCall& pending) {
     const MethodTableRecord& table = *entry.table;
     const MethodDesc* method = FindMethod(table, call.slot);
     const auto result = static_cast<HRESULT>(static_cast<uint32_t>(call.result));
@@ -377,43 +509,10 @@ void WriteExitRecord(InterceptedInterface& entry, const Call& call) {
         s.LockDiagFile();
         s.Line("   *** Serial# of exit: %u.%u ***", call.thunkNumber, call.slot);
         Header();
-        if (method) {
-            for (uint32_t i = 0; i < method->paramCount; ++i) {
-                const MethodParam& p = method->params[i];
-                bool flagged = p.flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL |
-                                          PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
-                if (!(p.flags & PARAMFLAG_FOUT) && flagged) continue;
-                s.Line("               ");
-                WriteFlags(p.flags);
-                s.Line("\b  %s", p.name);
-                if (result < 0) s.Line("\b=[undefined]");
-                s.Line("\b  (");
-                WriteTypeName(p.vt);
-                s.Line("\b)");
-            }
-            bool accumulator =
-                method->returnVt == VT_HRESULT || call.slot == kSlotAddRef || call.slot == kSlotRelease;
-            auto value = static_cast<uint32_t>(call.result);
-            if (accumulator && method->returnVt == VT_HRESULT) {
-                s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
-            } else if (accumulator) {
-                s.Line("               Return value = %d (%xh)", static_cast<int>(value), value);
-                s.Line("\b  (");
-                WriteTypeName(method->returnVt);
-                s.Line("\b)");
-            } else {
-                if (method->returnVt != VT_VOID) {
-                    s.Line("               [out,retval]");
-                    if (result < 0) s.Line("\b=[undefined]");
-                    s.Line("\b  (");
-                    WriteTypeName(method->returnVt);
-                    s.Line("\b)");
-                }
-                s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
-            }
-        }
+        if (method) WriteExitValues(*method, call, pending, result);
         s.UnLockDiagFile();
     }
+    PoolFree(pending.words);
     if (call.slot == kSlotRelease && call.result == 0 && !entry.instance->destroyed)
         DestructionStep(*entry.cls, *entry.instance);
 }
@@ -511,7 +610,7 @@ void ExitFactoryCall(InterceptedInterface& entry, const Call& call, const Pendin
 void EnterInstanceCall(InterceptedInterface& entry, const Call& call, PendingCall& pending) {
     InstanceRecord& instance = *entry.instance;
     if (instance.hooking) return;
-    WriteEnterRecord(entry, call);
+    WriteEnterRecord(entry, call, pending);
     if (call.slot == kSlotQueryInterface) {
         Remember(call, 0, 1, pending);
         if (pending.remembered) ++instance.pendingQueries;
@@ -521,7 +620,7 @@ void EnterInstanceCall(InterceptedInterface& entry, const Call& call, PendingCal
 void ExitInstanceCall(InterceptedInterface& entry, const Call& call, const PendingCall& pending) {
     InstanceRecord& instance = *entry.instance;
     if (instance.hooking) return;
-    WriteExitRecord(entry, call);
+    WriteExitRecord(entry, call, pending);
     if (call.slot == kSlotQueryInterface && pending.remembered) {
         if (static_cast<uint32_t>(call.result) == S_OK) QueryStep(*entry.cls, instance, pending);
         if (instance.pendingQueries > 0) --instance.pendingQueries;

@@ -29,6 +29,24 @@ struct Call {
     uintptr_t result;
     void** continuation;
     uintptr_t stackAtExit;
+    // x86_64: the saved xmm0 to xmm3, 16 bytes each (floating arguments).
+    const void* floatArea;
+};
+
+// Where each parameter after `this` lives at the call's entry, in order.
+class ArgumentCursor {
+public:
+    explicit ArgumentCursor(const Call& call) : call_(call) {}
+    // The cell of the next parameter of `size` bytes (floating: VT_R4 or
+    // VT_R8): its value, or a pointer to it when *byReference comes back true.
+    const void* Next(uint32_t size, bool floating, bool* byReference);
+    // The stack cell after the parameters, or nullptr where there is none.
+    const void* After() const;
+
+private:
+    const Call& call_;
+    size_t position_ = 0;  // parameters taken
+    size_t offset_ = 0;    // bytes taken (i686)
 };
 
 // Implemented by the interception layer; called with the thread's last-error

@@ -116,6 +116,19 @@ void* RealMethodOf(const void* pair) {
     return reinterpret_cast<void*>(value);
 }
 
+const void* ArgumentCursor::Next(uint32_t size, bool, bool* byReference) {
+    // By value on the stack, each taking its size rounded up to 4 bytes.
+    *byReference = false;
+    const auto* at = reinterpret_cast<const char*>(&static_cast<const uint32_t*>(call_.frame)[kWordFirstArgument]) + offset_;
+    offset_ += (size + 3) / 4 * 4;
+    ++position_;
+    return at;
+}
+
+const void* ArgumentCursor::After() const {
+    return reinterpret_cast<const char*>(&static_cast<const uint32_t*>(call_.frame)[kWordFirstArgument]) + offset_;
+}
+
 uintptr_t ArgumentWord(const Call& call, size_t index) {
     return static_cast<const uint32_t*>(call.frame)[kWordFirstArgument + index];
 }

@@ -72,13 +72,14 @@ void PutRel32(unsigned char* code, size_t field, size_t next, size_t target) {
     std::memcpy(code + field, &rel, 4);
 }
 
-void EntryHandler(uint64_t* frame, const Info* info, const void*) {
+void EntryHandler(uint64_t* frame, const Info* info, const void* floatArea) {
     DWORD lastError = ::GetLastError();
     Call call = {};
     call.thunkNumber = info->thunkNumber;
     call.slot = info->slot;
     call.frame = frame;
     call.self = reinterpret_cast<void*>(frame[kFrameRcx]);
+    call.floatArea = floatArea;
     call.returnSlot = reinterpret_cast<void**>(&frame[kFrameReturn]);
     call.exitThunk = const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(info) - kInfo + kExitCode);
     OnCallEntry(call);
@@ -134,6 +135,26 @@ void* RealMethodOf(const void* pair) {
     std::memcpy(&method, static_cast<const unsigned char*>(pair) + kEntryContinuation, 8);
     return method;
 }
+
+const void* ArgumentCursor::Next(uint32_t size, bool floating, bool* byReference) {
+    // Position 0 is `this`; the first four travel in registers (integers in
+    // rcx, rdx, r8, r9, floating ones in xmm0 to xmm3), the rest in 8-byte
+    // stack slots; values of other sizes than 1, 2, 4 or 8 go by reference.
+    const size_t k = ++position_;
+    const auto* frame = static_cast<const uint64_t*>(call_.frame);
+    static constexpr size_t kRegister[] = {kFrameRcx, kFrameRdx, kFrameR8, kFrameR9};
+    const void* at;
+    if (k < 4)
+        at = floating && call_.floatArea ? static_cast<const char*>(call_.floatArea) + 16 * k
+                                         : static_cast<const void*>(&frame[kRegister[k]]);
+    else
+        at = &frame[kFrameReturn + 1 + k];
+    *byReference = !(size == 1 || size == 2 || size == 4 || size == 8);
+    if (*byReference) return *static_cast<const void* const*>(at);
+    return at;
+}
+
+const void* ArgumentCursor::After() const { return nullptr; }
 
 uintptr_t ArgumentWord(const Call& call, size_t index) {
     const auto* frame = static_cast<const uint64_t*>(call.frame);

@@ -1,0 +1,599 @@
+#include "format.h"
+
+#include <oleauto.h>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "describe.h"
+#include "objects.h"
+#include "pool.h"
+#include "raii.h"
+
+namespace korbin {
+namespace {
+
+constexpr VARTYPE kLevels = 0x0F00;
+// Corrupt arrays must not keep a handler busy: at most this many elements.
+constexpr uint32_t kMaxElements = 1000;
+constexpr size_t kCut = 60;
+
+struct AttrHold {
+    ITypeInfo* info;
+    TYPEATTR* attr = nullptr;
+    explicit AttrHold(ITypeInfo* i) : info(i) {
+        if (!info || FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
+    }
+    ~AttrHold() {
+        if (attr) info->ReleaseTypeAttr(attr);
+    }
+};
+
+struct VarHold {
+    ITypeInfo* info;
+    VARDESC* var = nullptr;
+    VarHold(ITypeInfo* i, UINT index) : info(i) {
+        if (FAILED(info->GetVarDesc(index, &var))) var = nullptr;
+    }
+    ~VarHold() {
+        if (var) info->ReleaseVarDesc(var);
+    }
+};
+
+void Piece(Sink& sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Piece(Sink& sink, const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    sink.Piece(text);
+}
+
+void MemberName(ITypeInfo* info, MEMBERID id, char* out, size_t outSize) {
+    vx::unique_bstr name;
+    out[0] = '\0';
+    if (SUCCEEDED(info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr)) && name.get())
+        ::WideCharToMultiByte(CP_ACP, 0, name.get(), -1, out, static_cast<int>(outSize), nullptr, nullptr);
+    out[outSize - 1] = '\0';
+}
+
+// Line breaks would split the record: shown as 0x01 and 0x02 instead.
+void ReplaceBreaks(char* text) {
+    for (char* c = text; *c; ++c) {
+        if (*c == '\r') *c = '\x01';
+        if (*c == '\n') *c = '\x02';
+    }
+}
+
+void Narrow(const wchar_t* wide, size_t count, char* out, size_t outSize) {
+    int n = count ? ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), out,
+                                          static_cast<int>(outSize - 1), nullptr, nullptr)
+                  : 0;
+    out[n > 0 ? n : 0] = '\0';
+}
+
+bool FormatBstr(Sink& sink, const void* address) {
+    const wchar_t* text = nullptr;
+    if (!ReadClient(address, &text, sizeof text)) return false;
+    if (!text) {
+        sink.Piece("\b=NULL");
+        return true;
+    }
+    uint32_t bytes = 0;
+    if (!ReadClient(reinterpret_cast<const char*>(text) - 4, &bytes, 4)) return false;
+    size_t length = bytes / 2;
+    wchar_t wide[kCut + 1];
+    size_t take = length > kCut ? kCut : length;
+    if (take && !ReadClient(text, wide, take * sizeof(wchar_t))) return false;
+    char narrow[kCut * 2 + 8];
+    Narrow(wide, take, narrow, sizeof narrow);
+    if (length > kCut) std::strcat(narrow, ".....");
+    ReplaceBreaks(narrow);
+    Piece(sink, "\b=\"%s\"", narrow);
+    return true;
+}
+
+bool FormatLpwstr(Sink& sink, const void* address) {
+    const wchar_t* text = nullptr;
+    if (!ReadClient(address, &text, sizeof text)) return false;
+    if (!text) {
+        sink.Piece("\b=NULL");
+        return true;
+    }
+    wchar_t wide[kCut];
+    size_t length = 0;
+    while (length < kCut - 1) {
+        if (!ReadClient(text + length, &wide[length], sizeof(wchar_t))) return false;
+        if (wide[length] == 0) break;
+        ++length;
+    }
+    char narrow[kCut * 2];
+    Narrow(wide, length, narrow, sizeof narrow);
+    ReplaceBreaks(narrow);
+    Piece(sink, length >= kCut - 1 ? "\b=\"%s.....\"" : "\b=\"%s\"", narrow);
+    return true;
+}
+
+bool IsGuidRecord(ITypeInfo* info, const TYPEATTR& attr) {
+    if (attr.typekind != TKIND_RECORD || attr.cVars != 4) return false;
+    static const char* const kNames[] = {"Data1", "Data2", "Data3", "Data4"};
+    for (UINT i = 0; i < 4; ++i) {
+        VarHold v(info, i);
+        if (!v.var) return false;
+        char name[32];
+        MemberName(info, v.var->memid, name, sizeof name);
+        if (std::strcmp(name, kNames[i]) != 0) return false;
+        if (i == 3 && v.var->elemdescVar.tdesc.vt != VT_CARRAY) return false;
+    }
+    return true;
+}
+
+void UserTypeMark(Sink& sink, ITypeInfo* info, unsigned levels) {
+    AttrHold a(info);
+    if (!a.attr) return;
+    switch (a.attr->typekind) {
+    case TKIND_ENUM:
+    case TKIND_RECORD:
+    case TKIND_INTERFACE:
+    case TKIND_DISPATCH:
+    case TKIND_COCLASS:
+    case TKIND_ALIAS:
+    case TKIND_UNION: {
+        char name[128];
+        MemberName(info, MEMBERID_NIL, name, sizeof name);
+        Piece(sink, "\b  <%s", name);
+        if (levels == 1) sink.Piece("\b*");
+        if (levels == 2) sink.Piece("\b**");
+        sink.Piece("\b>");
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void WriteTypeNamePiece(Sink& sink, VARTYPE code) {
+    char name[96];
+    TypeName(code, name, sizeof name);
+    sink.Piece(name);
+}
+
+bool FormatMembers(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char* title, const char* base, bool unionLayout) {
+    sink.Piece(title);
+    sink.Indent(3);
+    bool ok = true;
+    for (UINT i = 0; i < attr.cVars && ok; ++i) {
+        VarHold v(info, i);
+        if (!v.var) continue;
+        char name[128];
+        MemberName(info, v.var->memid, name, sizeof name);
+        sink.Piece(name);
+        VARTYPE code = EncodeType(v.var->elemdescVar.tdesc);
+        TypeDetails* details = BuildDetails(info, v.var->elemdescVar.tdesc);
+        if (v.var->varkind == VAR_CONST && v.var->lpvarValue) {
+            code = V_VT(v.var->lpvarValue);
+            ok = FormatValue(sink, code, nullptr, &v.var->lpvarValue->lVal);
+        } else {
+            ok = FormatValue(sink, code, details, base + (unionLayout ? 0 : v.var->oInst));
+        }
+        sink.Piece("\b  (");
+        WriteTypeNamePiece(sink, code);
+        sink.Piece("\b)");
+    }
+    sink.Indent(-3);
+    sink.Piece("}");
+    return ok;
+}
+
+bool FormatEnum(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char* address) {
+    char enumName[128];
+    MemberName(info, MEMBERID_NIL, enumName, sizeof enumName);
+    for (UINT i = 0; i < attr.cVars; ++i) {
+        VarHold v(info, i);
+        if (!v.var || v.var->varkind != VAR_CONST || !v.var->lpvarValue) continue;
+        VARTYPE type = V_VT(v.var->lpvarValue);
+        uint32_t size = ValueSize(type, nullptr);
+        if (size == 0 || size > 8) continue;
+        uint64_t value = 0, constant = 0;
+        if (!ReadClient(address, &value, size)) return false;
+        std::memcpy(&constant, &v.var->lpvarValue->llVal, size);
+        if (value != constant) continue;
+        char name[128];
+        MemberName(info, v.var->memid, name, sizeof name);
+        Piece(sink, "\b=%s", name);
+        if (!FormatValue(sink, type, nullptr, address)) return false;
+        Piece(sink, "\b  (Enumeration <%s> of ", enumName);
+        WriteTypeNamePiece(sink, type);
+        sink.Piece("\b)");
+        return true;
+    }
+    return true;
+}
+
+bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, const char* label, unsigned levels) {
+    if (!details || !details->user) return true;
+    ITypeInfo* info = details->user;
+    AttrHold a(info);
+    if (!a.attr) return true;
+    if (IsGuidRecord(info, *a.attr)) {
+        IID iid;
+        if (!ReadClient(address, &iid, sizeof iid)) return false;
+        if (*label) Piece(sink, "\b%s", label);
+        char text[300];
+        InterfaceIdText(iid, text, sizeof text);
+        Piece(sink, "\b = %s", text);
+        return true;
+    }
+    if (a.attr->typekind == TKIND_ALIAS) {
+        if (*label) Piece(sink, "\b%s", label);
+        TypeDetails* aliased = BuildDetails(info, a.attr->tdescAlias);
+        bool ok = FormatValue(sink, EncodeType(a.attr->tdescAlias), aliased, address);
+        UserTypeMark(sink, info, levels);
+        return ok;
+    }
+    UserTypeMark(sink, info, levels);
+    switch (a.attr->typekind) {
+    case TKIND_RECORD:
+        return FormatMembers(sink, info, *a.attr, "{ struct's members", address, false);
+    case TKIND_UNION:
+        return FormatMembers(sink, info, *a.attr, "{ union's members", address, true);
+    case TKIND_ENUM:
+        return FormatEnum(sink, info, *a.attr, address);
+    default:
+        return true;
+    }
+}
+
+// Elements of one or two dimensions, the first bound the outer loop.
+bool FormatElements(Sink& sink, VARTYPE element, const TypeDetails* details, uint32_t size, const char* data,
+                    uint16_t dimensions, const SAFEARRAYBOUND* bounds) {
+    if (dimensions == 0 || dimensions > 2) return true;
+    sink.Piece("{ elements");
+    sink.Piece("\b  (");
+    WriteTypeNamePiece(sink, element);
+    sink.Piece("\b)");
+    sink.Indent(3);
+    const uint32_t outer = bounds[0].cElements;
+    const uint32_t inner = dimensions == 2 ? bounds[1].cElements : 1;
+    uint32_t shown = 0;
+    bool ok = true;
+    for (uint32_t i = 0; i < outer && ok && shown < kMaxElements; ++i) {
+        for (uint32_t j = 0; j < inner && ok && shown < kMaxElements; ++j, ++shown) {
+            if (dimensions == 1)
+                Piece(sink, "[%ld]", bounds[0].lLbound + static_cast<LONG>(i));
+            else
+                Piece(sink, "[%ld,%ld]", bounds[0].lLbound + static_cast<LONG>(i), bounds[1].lLbound + static_cast<LONG>(j));
+            if (size) ok = FormatValue(sink, element, details, data + static_cast<size_t>(shown) * size);
+        }
+    }
+    sink.Indent(-3);
+    sink.Piece("}");
+    return ok;
+}
+
+bool FormatSafeArray(Sink& sink, const void* address) {
+    const SAFEARRAY* array = nullptr;
+    if (!ReadClient(address, &array, sizeof array)) return false;
+    if (!array) {
+        sink.Piece("\b=NULL");
+        return true;
+    }
+    struct {
+        SAFEARRAY header;
+        SAFEARRAYBOUND more;
+    } copy;
+    if (!ReadClient(array, &copy.header, sizeof copy.header)) return false;
+    uint16_t dims = copy.header.cDims;
+    if (dims == 0 || dims > 2) return true;
+    if (dims == 2 && !ReadClient(array->rgsabound, copy.header.rgsabound, 2 * sizeof(SAFEARRAYBOUND))) return false;
+    VARTYPE element = VT_EMPTY;
+    const USHORT features = copy.header.fFeatures;
+    if (features & FADF_HAVEVARTYPE) {
+        DWORD vt = 0;
+        if (!ReadClient(reinterpret_cast<const DWORD*>(array) - 1, &vt, sizeof vt)) return false;
+        element = static_cast<VARTYPE>(vt);
+    } else if (features & FADF_BSTR) {
+        element = VT_BSTR;
+    } else if (features & FADF_UNKNOWN) {
+        element = VT_UNKNOWN;
+    } else if (features & FADF_DISPATCH) {
+        element = VT_DISPATCH;
+    } else if (features & FADF_VARIANT) {
+        element = VT_VARIANT;
+    }
+    return FormatElements(sink, element, nullptr, copy.header.cbElements, static_cast<const char*>(copy.header.pvData),
+                          dims, copy.header.rgsabound);
+}
+
+template <typename T>
+bool Read(const void* address, T* value) {
+    return ReadClient(address, value, sizeof *value);
+}
+
+}  // namespace
+
+TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
+    const TYPEDESC* t = &type;
+    while (t->vt == VT_PTR && t->lptdesc) t = t->lptdesc;
+    if (t->vt == VT_USERDEFINED) {
+        ITypeInfo* user = nullptr;
+        if (FAILED(owner->GetRefTypeInfo(t->hreftype, &user))) return nullptr;
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) {
+            user->Release();
+            return nullptr;
+        }
+        d->user = user;  // kept: descriptions live as long as the kernel
+        return d;
+    }
+    if (t->vt == VT_CARRAY && t->lpadesc) {
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) return nullptr;
+        d->element = EncodeType(t->lpadesc->tdescElem);
+        d->elementDetails = BuildDetails(owner, t->lpadesc->tdescElem);
+        d->elementSize = ValueSize(d->element, d->elementDetails);
+        d->dimensions = t->lpadesc->cDims;
+        for (USHORT i = 0; i < t->lpadesc->cDims && i < 2; ++i) {
+            d->bounds[i].lLbound = t->lpadesc->rgbounds[i].lLbound;
+            d->bounds[i].cElements = t->lpadesc->rgbounds[i].cElements;
+        }
+        return d;
+    }
+    if (t->vt == VT_SAFEARRAY && t->lptdesc) {
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) return nullptr;
+        d->element = EncodeType(*t->lptdesc);
+        return d;
+    }
+    return nullptr;
+}
+
+uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
+    if (code == 0xFFFF || code == 0x0FFF) return 0;
+    if (code & (VT_VECTOR | VT_ARRAY | VT_RESERVED)) return 0;
+    if ((code & VT_BYREF) || (code & kLevels)) return sizeof(void*);
+    switch (code & 0xFF) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_BOOL: case VT_UI2: return 2;
+    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: case VT_HRESULT: return 4;
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_LPSTR: case VT_LPWSTR:
+    case VT_SAFEARRAY: return sizeof(void*);
+    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+    case VT_VARIANT: return sizeof(VARIANT);
+    case VT_DECIMAL: return 16;
+    case VT_CARRAY: {
+        if (!details) return 0;
+        // The product of the element counts: that is what the array holds.
+        uint32_t count = details->dimensions ? 1 : 0;
+        for (uint16_t i = 0; i < details->dimensions && i < 2; ++i) count *= details->bounds[i].cElements;
+        return details->elementSize * count;
+    }
+    case VT_USERDEFINED: {
+        if (!details || !details->user) return 0;
+        AttrHold a(details->user);
+        if (!a.attr) return 0;
+        switch (a.attr->typekind) {
+        case TKIND_ALIAS: return ValueSize(EncodeType(a.attr->tdescAlias), BuildDetails(details->user, a.attr->tdescAlias));
+        case TKIND_ENUM: return 4;
+        case TKIND_RECORD:
+        case TKIND_UNION: return a.attr->cbSizeInstance;
+        default: return 0;
+        }
+    }
+    default: return 0;
+    }
+}
+
+bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const void* addressIn) {
+    if (code == 0xFFFF || code == 0x0FFF) return true;
+    auto* address = static_cast<const char*>(addressIn);
+    const char* label = "";
+    unsigned levels = (code >> 8) & 0x0F;
+    const bool byref = code & VT_BYREF;
+    const bool user = (code & 0xFF) == VT_USERDEFINED;
+    if (levels == 1 || (levels == 0 && byref)) {
+        const void* p = nullptr;
+        if (!Read(address, &p)) return false;
+        if (!p) {
+            sink.Piece("\b=NULL");
+            if (user && details) UserTypeMark(sink, details->user, levels);
+            return true;
+        }
+        Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
+        address = static_cast<const char*>(p);
+        label = "  *ptr";
+        code = static_cast<VARTYPE>(code & ~(kLevels | VT_BYREF));
+    } else if (levels == 2) {
+        const void* p = nullptr;
+        if (!Read(address, &p)) return false;
+        if (!p) {
+            sink.Piece("\b=NULL");
+            if (user && details) UserTypeMark(sink, details->user, levels);
+            return true;
+        }
+        Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
+        const void* inner = nullptr;
+        if (!Read(p, &inner)) return false;
+        if (!inner) {
+            sink.Piece("\b  *ptr=NULL");
+            if (user && details) UserTypeMark(sink, details->user, levels);
+            return true;
+        }
+        Piece(sink, "\b  *ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(inner));
+        address = static_cast<const char*>(inner);
+        label = "  **ptr";
+        code = static_cast<VARTYPE>(code & ~kLevels);
+    } else if (levels > 2) {
+        return true;
+    }
+    auto withLabel = [&] {
+        if (*label) Piece(sink, "\b%s", label);
+    };
+    switch (code & 0xFF) {
+    case VT_I2: {
+        int16_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%d (%xh)", v, static_cast<unsigned>(static_cast<int32_t>(v)));
+        return true;
+    }
+    case VT_I4: case VT_INT: case VT_UINT: case VT_UI4: case VT_ERROR: {
+        int32_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%d (%xh)", v, static_cast<unsigned>(v));
+        return true;
+    }
+    case VT_UI1: {
+        uint8_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%d (%xh)", v, v);
+        return true;
+    }
+    case VT_UI2: {
+        uint16_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%d (%xh)", v, v);
+        return true;
+    }
+    case VT_I1: {
+        int8_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        // A control byte in the text would cut or split the record.
+        const auto c = static_cast<unsigned char>(v);
+        Piece(sink, "\b=%d (%xh='%c')", v, static_cast<unsigned>(static_cast<int32_t>(v)), c < 0x20 || c == 0x7F ? '.' : c);
+        return true;
+    }
+    case VT_R4: {
+        float v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%f", v);
+        return true;
+    }
+    case VT_R8: {
+        double v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%f", v);
+        return true;
+    }
+    case VT_CY: case VT_I8: {
+        int64_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%lld (%llxh)", static_cast<long long>(v), static_cast<unsigned long long>(v));
+        return true;
+    }
+    case VT_BOOL: {
+        int16_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        const auto wide = static_cast<unsigned>(static_cast<int32_t>(v));
+        if (v == -1)
+            Piece(sink, "\b=VARIANT_TRUE (%xh)", wide);
+        else if (v == 0)
+            Piece(sink, "\b=VARIANT_FALSE (%xh)", wide);
+        else
+            Piece(sink, "\b=%d (%xh)", v, wide);
+        return true;
+    }
+    case VT_DISPATCH: case VT_UNKNOWN: case VT_VOID: {
+        uintptr_t v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        Piece(sink, "\b=%" PRIxPTR "h", v);
+        return true;
+    }
+    case VT_BSTR:
+        withLabel();
+        return FormatBstr(sink, address);
+    case VT_LPWSTR:
+        withLabel();
+        return FormatLpwstr(sink, address);
+    case VT_DATE: {
+        double v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        if (v == 0) {
+            sink.Piece("\b=0");
+        } else {
+            char text[64];
+            DateText(v, text, sizeof text);
+            Piece(sink, "\b=\"%s\"", text);
+        }
+        return true;
+    }
+    case VT_VARIANT: {
+        VARTYPE vt;
+        if (!Read(address, &vt)) return false;
+        if (!(vt & (VT_ARRAY | VT_BYREF))) withLabel();
+        bool ok = (vt & VT_ARRAY) ? FormatSafeArray(sink, address + 8) : FormatValue(sink, vt, nullptr, address + 8);
+        sink.Piece("\b (");
+        WriteTypeNamePiece(sink, vt);
+        sink.Piece("\b)");
+        return ok;
+    }
+    case VT_SAFEARRAY:
+        // Listed like a VARIANT's array: the elements are what the caller passed.
+        withLabel();
+        return FormatSafeArray(sink, address);
+    case VT_CARRAY:
+        if (!details) return true;
+        return FormatElements(sink, details->element, details->elementDetails, details->elementSize, address,
+                              details->dimensions, details->bounds);
+    case VT_USERDEFINED:
+        return FormatUser(sink, details, address, label, levels);
+    default:
+        return true;
+    }
+}
+
+void DateText(double date, char* out, size_t outSize) {
+    out[0] = '\0';
+    if (!(date >= 1) || date > 2958466) return;
+    auto days = static_cast<long>(date);
+    double fraction = date - static_cast<double>(days);
+    // Counted from day 1 (shown as 1/1/0): a 366-day year, then three of 365.
+    long n = days - 1;
+    int year = 0;
+    for (;;) {
+        int length = year % 4 == 0 ? 366 : 365;
+        if (n < length) break;
+        n -= length;
+        ++year;
+    }
+    static const int kMonths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int month = 0;
+    for (; month < 12; ++month) {
+        int length = kMonths[month] + (month == 1 && year % 4 == 0 ? 1 : 0);
+        if (n < length) break;
+        n -= length;
+    }
+    auto seconds = static_cast<long>(fraction * 86400);
+    int hour = static_cast<int>(seconds / 3600), minute = static_cast<int>(seconds / 60 % 60),
+        second = static_cast<int>(seconds % 60);
+    std::snprintf(out, outSize, "%d/%ld/%d %d:%d:%d %s", month + 1, n + 1, year % 100, hour % 12 == 0 ? 12 : hour % 12,
+                  minute, second, hour < 12 ? "AM" : "PM");
+}
+
+void InterfaceIdText(REFIID iid, char* out, size_t outSize) {
+    if (IsEqualIID(iid, IID_NULL)) {
+        std::snprintf(out, outSize, "{IID_NULL}");
+        return;
+    }
+    InterfaceDescription d;
+    if (DescribeInterface(iid, nullptr, d) && d.name[0]) {
+        std::snprintf(out, outSize, "{%s}", d.name);
+        return;
+    }
+    wchar_t wide[40];
+    ::StringFromGUID2(iid, wide, 40);
+    Narrow(wide, 38, out, outSize);
+}
+
+}  // namespace korbin

@@ -1,0 +1,52 @@
+// Values as trace text: scalars in decimal and hexadecimal, strings cut,
+// dates in calendar form, pointers followed one or two levels, VARIANTs,
+// arrays, records, unions and enumerations. Every read of client memory goes
+// through the checked reader; an unreadable byte stops the value.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korbin {
+
+// What the type information says beyond the type code.
+struct TypeDetails {
+    ITypeInfo* user;           // VT_USERDEFINED: the referenced type, held for the kernel's life
+    VARTYPE element;           // VT_CARRAY, VT_SAFEARRAY: the element's type code
+    TypeDetails* elementDetails;
+    uint32_t elementSize;
+    uint16_t dimensions;       // VT_CARRAY: up to two are shown
+    SAFEARRAYBOUND bounds[2];
+};
+
+// Details of a type description (pointer levels folded away), or nullptr when
+// the base type needs none. Pool memory.
+TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type);
+
+// Bytes a value of this type takes (the size rule of the records).
+uint32_t ValueSize(VARTYPE code, const TypeDetails* details);
+
+// Where formatted pieces go: a piece starting with 0x08 continues the line.
+class Sink {
+public:
+    virtual void Piece(const char* text) = 0;
+    virtual void Indent(int delta) = 0;
+
+protected:
+    ~Sink() = default;
+};
+
+// Writes the value whose bytes are at `address` (client memory). False when
+// some memory could not be read: what was written stays, the rest is left out.
+bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const void* address);
+
+// "%d/%d/%d %d:%d:%d %s" of an automation date; empty below 1.
+void DateText(double date, char* out, size_t outSize);
+
+// Text for an interface id: "{IID_NULL}", "{<name>}" when a name is known, else the id string.
+void InterfaceIdText(REFIID iid, char* out, size_t outSize);
+
+}  // namespace korbin
