@@ -86,11 +86,34 @@ bool InterceptionAbandonedAtShutdown() {
     return ProcessShuttingDown() && owner != 0 && owner != CurrentOwnerId();
 }
 
+namespace {
+
+bool Readable(const void* address, size_t size) {
+    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    auto* at = static_cast<const char*>(address);
+    const char* end = at + size;
+    if (end < at) return false;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION info;
+        if (::VirtualQuery(at, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
+            !(info.Protect & readable) || (info.Protect & PAGE_GUARD))
+            return false;
+        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ReadClient(const void* address, void* out, size_t size) {
     if (!address) return false;
+    if (size == 0) return true;
+    // Pages are checked first (some systems copy from reserved pages without
+    // complaint); the copy itself also fails instead of faulting.
     SIZE_T got = 0;
-    // The system checks the pages; an unreadable one fails the call instead of faulting.
-    return ::ReadProcessMemory(::GetCurrentProcess(), address, out, size, &got) && got == size;
+    return Readable(address, size) &&
+           ::ReadProcessMemory(::GetCurrentProcess(), address, out, size, &got) && got == size;
 }
 
 bool PatchMethodTable(void* object, uint32_t slots) {

@@ -350,7 +350,7 @@ bool WriteEnterParameters(const MethodDesc& method, const Call& call, PendingCal
         const void* value = nullptr;
         if (!sizeError) {
             bool byReference = false;
-            const bool floating = (p.vt == VT_R4 || p.vt == VT_R8);
+            const bool floating = (p.vt == VT_R4 || p.vt == VT_R8 || p.vt == VT_DATE);
             value = cursor.Next(size, floating, &byReference);
             uintptr_t word = byReference ? reinterpret_cast<uintptr_t>(value) : 0;
             if (!byReference && !ReadClient(value, &word, size < sizeof word ? size : sizeof word)) return false;

@@ -1,0 +1,168 @@
+// Value and type-name texts, on values in the test's own memory.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+
+#include "describe.h"
+#include "format.h"
+#include "pool.h"
+
+using namespace korbin;
+
+namespace {
+
+// Joins pieces as the trace would show them: a piece starting with 0x08
+// continues the line, any other starts a new one at the indentation.
+class TextSink final : public Sink {
+public:
+    void Piece(const char* text) override {
+        if (text[0] == '\b') {
+            out += text + 1;
+        } else {
+            out += "\n" + std::string(static_cast<size_t>(indent), ' ') + text;
+        }
+    }
+    void Indent(int delta) override { indent += delta; }
+    std::string out;
+    int indent = 0;
+};
+
+std::string Format(VARTYPE code, const void* address) {
+    TextSink sink;
+    EXPECT_TRUE(FormatValue(sink, code, nullptr, address));
+    return sink.out;
+}
+
+std::string Date(double value) {
+    char text[64];
+    DateText(value, text, sizeof text);
+    return text;
+}
+
+std::string Hex(const void* p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llxh", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+    return text;
+}
+
+}  // namespace
+
+TEST(DateTextTest, CalendarAndTwelveHourClock) {
+    EXPECT_EQ(Date(36526.75), "1/1/0 6:0:0 PM");     // 1 January 2000, 18:00
+    EXPECT_EQ(Date(45000.25), "3/15/23 6:0:0 AM");   // 15 March 2023, 06:00
+    EXPECT_EQ(Date(45000.0), "3/15/23 12:0:0 AM");   // midnight shows 12 AM
+    EXPECT_EQ(Date(45000.5), "3/15/23 12:0:0 PM");   // noon shows 12 PM
+    EXPECT_EQ(Date(36585.0), "2/29/0 12:0:0 AM");    // 29 February 2000
+    EXPECT_EQ(Date(45351.0 + (30 * 60 + 30) / 86400.0), "2/29/24 12:30:30 AM");  // 29 February 2024
+    EXPECT_EQ(Date(1.0), "1/1/0 12:0:0 AM");         // day 1
+    EXPECT_EQ(Date(0.5), "");                          // below 1: empty
+}
+
+TEST(FormatValueTest, ScalarsInDecimalAndHexadecimal) {
+    int32_t i4 = -2;
+    EXPECT_EQ(Format(VT_I4, &i4), "=-2 (fffffffeh)");
+    int16_t i2 = -300;
+    EXPECT_EQ(Format(VT_I2, &i2), "=-300 (fffffed4h)");
+    uint16_t ui2 = 65535;
+    EXPECT_EQ(Format(VT_UI2, &ui2), "=65535 (ffffh)");
+    int16_t yes = -1, no = 0, other = 2;
+    EXPECT_EQ(Format(VT_BOOL, &yes), "=VARIANT_TRUE (ffffffffh)");
+    EXPECT_EQ(Format(VT_BOOL, &no), "=VARIANT_FALSE (0h)");
+    EXPECT_EQ(Format(VT_BOOL, &other), "=2 (2h)");
+    int64_t cy = 123456;
+    EXPECT_EQ(Format(VT_CY, &cy), "=123456 (1e240h)");
+    double r8 = 2.5;
+    EXPECT_EQ(Format(VT_R8, &r8), "=2.500000");
+    char letter = 'A', bell = '\r';
+    EXPECT_EQ(Format(VT_I1, &letter), "=65 (41h='A')");
+    // A control byte must not break the record into lines.
+    EXPECT_EQ(Format(VT_I1, &bell), "=13 (dh='.')");
+    double noDate = 0;
+    EXPECT_EQ(Format(VT_DATE, &noDate), "=0");
+}
+
+TEST(FormatValueTest, StringsAreCutAndKeepTheRecordOnOneLine) {
+    std::wstring sixty(60, L'x'), sixtyOne(61, L'y');
+    BSTR whole = ::SysAllocString(sixty.c_str()), cut = ::SysAllocString(sixtyOne.c_str());
+    BSTR breaks = ::SysAllocString(L"a\r\nb");
+    BSTR none = nullptr;
+    EXPECT_EQ(Format(VT_BSTR, &whole), "=\"" + std::string(60, 'x') + "\"");
+    EXPECT_EQ(Format(VT_BSTR, &cut), "=\"" + std::string(60, 'y') + ".....\"");
+    EXPECT_EQ(Format(VT_BSTR, &breaks), "=\"a\x01\x02" "b\"");
+    EXPECT_EQ(Format(VT_BSTR, &none), "=NULL");
+    ::SysFreeString(whole);
+    ::SysFreeString(cut);
+    ::SysFreeString(breaks);
+
+    std::wstring fiftyEight(58, L'w'), fiftyNine(59, L'z');
+    const wchar_t* shortText = fiftyEight.c_str();
+    const wchar_t* longText = fiftyNine.c_str();
+    EXPECT_EQ(Format(VT_LPWSTR, &shortText), "=\"" + std::string(58, 'w') + "\"");
+    EXPECT_EQ(Format(VT_LPWSTR, &longText), "=\"" + std::string(59, 'z') + ".....\"");
+}
+
+TEST(FormatValueTest, PointersAreFollowedTwoLevelsAndNullsShown) {
+    int32_t seven = 7;
+    int32_t* p = &seven;
+    int32_t** pp = &p;
+    EXPECT_EQ(Format(0x0100 | VT_I4, &p), "  ptr=" + Hex(p) + "  *ptr=7 (7h)");
+    EXPECT_EQ(Format(0x0200 | VT_I4, &pp), "  ptr=" + Hex(pp) + "  *ptr=" + Hex(p) + "  **ptr=7 (7h)");
+    int32_t* null = nullptr;
+    int32_t** toNull = &null;
+    EXPECT_EQ(Format(0x0100 | VT_I4, &null), "=NULL");
+    EXPECT_EQ(Format(0x0200 | VT_I4, &toNull), "  ptr=" + Hex(toNull) + "  *ptr=NULL");
+}
+
+TEST(FormatValueTest, UnreadablePointerStopsTheValue) {
+    void* reserved = ::VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+    TextSink sink;
+    EXPECT_FALSE(FormatValue(sink, 0x0100 | VT_I4, nullptr, &reserved));
+    EXPECT_EQ(sink.out, "  ptr=" + Hex(reserved)) << "what was written stays";
+    BSTR bad = reinterpret_cast<BSTR>(static_cast<char*>(reserved) + 16);  // its length prefix unreadable too
+    EXPECT_FALSE(FormatValue(sink, VT_BSTR, nullptr, &bad));
+    ::VirtualFree(reserved, 0, MEM_RELEASE);
+}
+
+TEST(FormatValueTest, VariantsAndSafeArraysShowTheirOwnTypes) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = 5;
+    EXPECT_EQ(Format(VT_VARIANT, &v), "=5 (5h) (VT_I4)");
+
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 1}};
+    SAFEARRAY* grid = ::SafeArrayCreate(VT_I4, 2, bounds);
+    ASSERT_NE(grid, nullptr);
+    int32_t* data = nullptr;
+    ::SafeArrayAccessData(grid, reinterpret_cast<void**>(&data));
+    for (int i = 0; i < 6; ++i) data[i] = i * 10;
+    ::SafeArrayUnaccessData(grid);
+    VARIANT holder;
+    ::VariantInit(&holder);
+    V_VT(&holder) = VT_ARRAY | VT_I4;
+    V_ARRAY(&holder) = grid;
+    // The first stored bound is the outer loop; elements follow in memory order.
+    const auto& stored = grid->rgsabound;
+    std::string expected = "\n{ elements  (VT_I4)";
+    int k = 0;
+    for (ULONG i = 0; i < stored[0].cElements; ++i)
+        for (ULONG j = 0; j < stored[1].cElements; ++j, ++k)
+            expected += "\n   [" + std::to_string(stored[0].lLbound + static_cast<LONG>(i)) + "," +
+                        std::to_string(stored[1].lLbound + static_cast<LONG>(j)) + "]=" + std::to_string(k * 10) +
+                        " (" + [&] { char h[16]; std::snprintf(h, sizeof h, "%xh", k * 10); return std::string(h); }() + ")";
+    expected += "\n} (VT_ARRAY VT_I4)";
+    EXPECT_EQ(Format(VT_VARIANT, &holder), expected);
+    ::VariantClear(&holder);
+}
+
+TEST(TypeNameTest, FlagsPointerLevelsAndBaseTypes) {
+    char name[96];
+    TypeName(0x0203, name, sizeof name);
+    EXPECT_STREQ(name, "\bVT_POINTER* VT_I4");
+    TypeName(VT_ARRAY | VT_BSTR, name, sizeof name);
+    EXPECT_STREQ(name, "\bVT_ARRAY VT_BSTR");
+    TypeName(0x00FE, name, sizeof name);
+    EXPECT_STREQ(name, "\b(not defined value)");
+}
