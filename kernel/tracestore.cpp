@@ -163,11 +163,12 @@ void TraceStore::LockDiagFile() {
     }
     recordNumber_ = map_->recordCounter;
     firstLine_ = true;
+    inRecord_ = true;
 }
 
 void TraceStore::OpenDistilledSide() {
     firstLine_ = false;
-    divertLength_ = 0;
+    distilledText_.length = 0;
     if (diverted_) return;  // kept in memory until the record ends
     distilledFile_ = OpenShared(files.distilled, OPEN_EXISTING);
     if (distilledFile_ == INVALID_HANDLE_VALUE) {
@@ -178,27 +179,46 @@ void TraceStore::OpenDistilledSide() {
     if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_);
 }
 
+void RecordText::Append(const char* data, size_t length) {
+    if (this->length + length > capacity) {
+        size_t grown = (this->length + length) * 2 + 4096;
+        void* memory = text ? ::HeapReAlloc(::GetProcessHeap(), 0, text, grown) : ::HeapAlloc(::GetProcessHeap(), 0, grown);
+        if (!memory) return;
+        text = static_cast<char*>(memory);
+        capacity = grown;
+    }
+    std::memcpy(text + this->length, data, length);
+    this->length += length;
+}
+
 void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool distilled) {
     if (!distilled) {
-        WriteAll(file, data, length);
+        // Inside a record the full stream is gathered and written at its end.
+        if (inRecord_)
+            fullText_.Append(data, length);
+        else
+            WriteAll(file, data, length);
         return;
     }
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, data, length);
-    if (!diverted_) {
-        WriteAll(file, data, length);
-        return;
+    // Gathered too: the record's end writes it in one piece, to the distilled
+    // file (the map lock keeps every other writer out until then) or, when
+    // diverted, to the extra file.
+    distilledText_.Append(data, length);
+}
+
+void TraceStore::FlushFullRecord() {
+    if (fullText_.length == 0) return;
+    vx::unique_file file(OpenShared(files.full, OPEN_ALWAYS));
+    if (file) {
+        if (recordEndPending_)
+            SeekToRecordEnd(file.get());
+        else
+            ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
+        WriteAll(file.get(), fullText_.text, fullText_.length);
     }
-    if (divertLength_ + length > divertCapacity_) {
-        size_t capacity = (divertLength_ + length) * 2 + 4096;
-        void* grown = divertBuffer_
-                          ? ::HeapReAlloc(::GetProcessHeap(), 0, divertBuffer_, capacity)
-                          : ::HeapAlloc(::GetProcessHeap(), 0, capacity);
-        if (!grown) return;
-        divertBuffer_ = static_cast<char*>(grown);
-        divertCapacity_ = capacity;
-    }
-    std::memcpy(divertBuffer_ + divertLength_, data, length);
-    divertLength_ += length;
+    recordEndPending_ = false;
+    fullText_.length = 0;
 }
 
 void TraceStore::Dgn(const char* text) {
@@ -217,7 +237,7 @@ void TraceStore::Dgn(const char* text) {
     if (distilled) {
         if (firstLine_) OpenDistilledSide();
         file = distilledFile_;
-    } else {
+    } else if (!inRecord_) {
         fullFile.reset(OpenShared(files.full, OPEN_ALWAYS));
         file = fullFile.get();
         if (file != INVALID_HANDLE_VALUE) {
@@ -285,13 +305,13 @@ void TraceStore::MergeExtraFile(HANDLE target) {
 }
 
 void TraceStore::AppendDivertedRecord() {
-    if (divertLength_ == 0) return;
+    if (distilledText_.length == 0) return;
     vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
     if (extra) {
         SeekToRecordEnd(extra.get());
-        WriteAll(extra.get(), divertBuffer_, divertLength_);
+        WriteAll(extra.get(), distilledText_.text, distilledText_.length);
     }
-    divertLength_ = 0;
+    distilledText_.length = 0;
 }
 
 void TraceStore::UnLockDiagFile() {
@@ -306,11 +326,15 @@ void TraceStore::UnLockDiagFile() {
         Select(Stream::Distilled);
         Dgn("\b\r\n\x01");
     }
+    FlushFullRecord();
+    inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
     if (distilledFile_ != INVALID_HANDLE_VALUE) {
+        WriteAll(distilledFile_, distilledText_.text, distilledText_.length);
         ::CloseHandle(distilledFile_);
         distilledFile_ = INVALID_HANDLE_VALUE;
     }
+    distilledText_.length = 0;
     firstLine_ = false;
     recordEndPending_ = true;
     if (block_->recordLock != self) ++c.doubleLockingInUnLockDiagFile;

@@ -29,6 +29,14 @@ struct TraceFiles {
     bool Build(const char* installFolder);
 };
 
+// A record's text, gathered until the record ends.
+struct RecordText {
+    char* text = nullptr;
+    size_t length = 0;
+    size_t capacity = 0;
+    void Append(const char* data, size_t length);  // dropped when memory runs out
+};
+
 class TraceStore {
 public:
     TraceStore();
@@ -79,6 +87,7 @@ private:
     void WritePiece(HANDLE file, const char* data, size_t length, bool toRing);
     void MergeExtraFile(HANDLE target);
     void AppendDivertedRecord();
+    void FlushFullRecord();
     bool TryMapLock(LONG self);
 
     ProcessBlock* block_ = nullptr;
@@ -98,11 +107,12 @@ private:
     ReaderHoldWatch readerWatch_;
     char line_[kLineBufferSize] = {};
     char blanks_[kMaxIndent];
-    // A diverted record is kept here and appended to the extra file whole at
-    // its end, so a merge never takes half a record.
-    char* divertBuffer_ = nullptr;
-    size_t divertLength_ = 0;
-    size_t divertCapacity_ = 0;
+    // A record's pieces of each stream, written whole when it ends: one write
+    // instead of one per piece, and a diverted record reaches the extra file
+    // whole, so a merge never takes half a record.
+    RecordText distilledText_;
+    RecordText fullText_;
+    bool inRecord_ = false;
 };
 
 }  // namespace korbin
