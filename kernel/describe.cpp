@@ -12,17 +12,6 @@
 namespace korbin {
 namespace {
 
-struct TypeAttrHold {
-    ITypeInfo* info;
-    TYPEATTR* attr = nullptr;
-    explicit TypeAttrHold(ITypeInfo* i) : info(i) {
-        if (FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
-    }
-    ~TypeAttrHold() {
-        if (attr) info->ReleaseTypeAttr(attr);
-    }
-};
-
 void Narrow(const wchar_t* wide, char* out, size_t outSize) {
     if (!wide || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
         out[0] = '\0';

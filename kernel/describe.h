@@ -10,6 +10,20 @@
 
 namespace korbin {
 
+// A type description's attributes, released when the scope ends.
+struct TypeAttrHold {
+    ITypeInfo* info;
+    TYPEATTR* attr = nullptr;
+    explicit TypeAttrHold(ITypeInfo* i) : info(i) {
+        if (!info || FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
+    }
+    ~TypeAttrHold() {
+        if (attr) info->ReleaseTypeAttr(attr);
+    }
+    TypeAttrHold(const TypeAttrHold&) = delete;
+    TypeAttrHold& operator=(const TypeAttrHold&) = delete;
+};
+
 struct InterfaceDescription {
     char name[256];
     bool described;            // a type description was found (else IUnknown's methods stand in)

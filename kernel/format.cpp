@@ -18,17 +18,6 @@ constexpr VARTYPE kLevels = 0x0F00;
 constexpr uint32_t kMaxElements = 1000;
 constexpr size_t kCut = 60;
 
-struct AttrHold {
-    ITypeInfo* info;
-    TYPEATTR* attr = nullptr;
-    explicit AttrHold(ITypeInfo* i) : info(i) {
-        if (!info || FAILED(info->GetTypeAttr(&attr))) attr = nullptr;
-    }
-    ~AttrHold() {
-        if (attr) info->ReleaseTypeAttr(attr);
-    }
-};
-
 struct VarHold {
     ITypeInfo* info;
     VARDESC* var = nullptr;
@@ -130,7 +119,7 @@ bool IsGuidRecord(ITypeInfo* info, const TYPEATTR& attr) {
 }
 
 void UserTypeMark(Sink& sink, ITypeInfo* info, unsigned levels) {
-    AttrHold a(info);
+    TypeAttrHold a(info);
     if (!a.attr) return;
     switch (a.attr->typekind) {
     case TKIND_ENUM:
@@ -214,7 +203,7 @@ bool FormatEnum(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char* a
 bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, const char* label, unsigned levels) {
     if (!details || !details->user) return true;
     ITypeInfo* info = details->user;
-    AttrHold a(info);
+    TypeAttrHold a(info);
     if (!a.attr) return true;
     if (IsGuidRecord(info, *a.attr)) {
         IID iid;
@@ -371,7 +360,7 @@ uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
     }
     case VT_USERDEFINED: {
         if (!details || !details->user) return 0;
-        AttrHold a(details->user);
+        TypeAttrHold a(details->user);
         if (!a.attr) return 0;
         switch (a.attr->typekind) {
         case TKIND_ALIAS: return ValueSize(EncodeType(a.attr->tdescAlias), BuildDetails(details->user, a.attr->tdescAlias));
@@ -430,35 +419,24 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
     auto withLabel = [&] {
         if (*label) Piece(sink, "\b%s", label);
     };
+    // "=%d (%xh)": the value in decimal, and in hexadecimal sign-extended to 32 bits.
+    auto integer = [&](auto sample) {
+        decltype(sample) v;
+        if (!Read(address, &v)) return false;
+        withLabel();
+        const auto wide = static_cast<int32_t>(v);
+        Piece(sink, "\b=%d (%xh)", static_cast<int>(wide), static_cast<unsigned>(wide));
+        return true;
+    };
     switch (code & 0xFF) {
-    case VT_I2: {
-        int16_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%d (%xh)", v, static_cast<unsigned>(static_cast<int32_t>(v)));
-        return true;
-    }
-    case VT_I4: case VT_INT: case VT_UINT: case VT_UI4: case VT_ERROR: {
-        int32_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%d (%xh)", v, static_cast<unsigned>(v));
-        return true;
-    }
-    case VT_UI1: {
-        uint8_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%d (%xh)", v, v);
-        return true;
-    }
-    case VT_UI2: {
-        uint16_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%d (%xh)", v, v);
-        return true;
-    }
+    case VT_I2:
+        return integer(int16_t{});
+    case VT_I4: case VT_INT: case VT_UINT: case VT_UI4: case VT_ERROR:
+        return integer(int32_t{});
+    case VT_UI1:
+        return integer(uint8_t{});
+    case VT_UI2:
+        return integer(uint16_t{});
     case VT_I1: {
         int8_t v;
         if (!Read(address, &v)) return false;
