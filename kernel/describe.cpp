@@ -251,6 +251,25 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
 
 }  // namespace
 
+IID DefaultInterfaceOf(REFCLSID clsid, ITypeLib* library) {
+    vx::com_ptr<ITypeInfo> coclass;
+    if (!library || FAILED(library->GetTypeInfoOfGuid(clsid, coclass.put()))) return IID_NULL;
+    TypeAttrHold a(coclass.get());
+    if (!a.attr || a.attr->typekind != TKIND_COCLASS) return IID_NULL;
+    for (UINT i = 0; i < a.attr->cImplTypes; ++i) {
+        INT flags = 0;
+        HREFTYPE ref;
+        vx::com_ptr<ITypeInfo> implemented;
+        if (FAILED(coclass->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+            (flags & IMPLTYPEFLAG_FSOURCE) || FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
+            FAILED(coclass->GetRefTypeInfo(ref, implemented.put())))
+            continue;
+        TypeAttrHold b(implemented.get());
+        if (b.attr) return b.attr->guid;
+    }
+    return IID_NULL;
+}
+
 SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnknown* object) {
     SupportedInterfaceList list = {nullptr, 0};
     vx::unique_file file(::CreateFileA(structureFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

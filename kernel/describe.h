@@ -47,6 +47,10 @@ VARTYPE EncodeType(const TYPEDESC& type);
 // "\bVT_POINTER VT_I4" and the like: one piece continuing the line.
 void TypeName(VARTYPE code, char* out, size_t outSize);
 
+// The interface the class's coclass marks [default], from the DLL's type
+// library; IID_NULL when there is none.
+IID DefaultInterfaceOf(REFCLSID clsid, ITypeLib* library);
+
 struct SupportedInterfaceList {
     SupportedInterface* items;
     int count;

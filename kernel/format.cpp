@@ -118,9 +118,12 @@ bool IsGuidRecord(ITypeInfo* info, const TYPEATTR& attr) {
     return true;
 }
 
-void UserTypeMark(Sink& sink, ITypeInfo* info, unsigned levels) {
+// "  <name>" with "*" per pointer level; enumerations only where a null
+// pointer stands for the value.
+void UserTypeMark(Sink& sink, ITypeInfo* info, unsigned levels, bool enumerations = false) {
     TypeAttrHold a(info);
     if (!a.attr) return;
+    if (a.attr->typekind == TKIND_ENUM && !enumerations) return;
     switch (a.attr->typekind) {
     case TKIND_ENUM:
     case TKIND_RECORD:
@@ -386,7 +389,7 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
         if (!Read(address, &p)) return false;
         if (!p) {
             sink.Piece("\b=NULL");
-            if (user && details) UserTypeMark(sink, details->user, levels);
+            if (user && details) UserTypeMark(sink, details->user, levels, true);
             return true;
         }
         Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
@@ -398,7 +401,7 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
         if (!Read(address, &p)) return false;
         if (!p) {
             sink.Piece("\b=NULL");
-            if (user && details) UserTypeMark(sink, details->user, levels);
+            if (user && details) UserTypeMark(sink, details->user, levels, true);
             return true;
         }
         Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
@@ -406,7 +409,7 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
         if (!Read(p, &inner)) return false;
         if (!inner) {
             sink.Piece("\b  *ptr=NULL");
-            if (user && details) UserTypeMark(sink, details->user, levels);
+            if (user && details) UserTypeMark(sink, details->user, levels, true);
             return true;
         }
         Piece(sink, "\b  *ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(inner));

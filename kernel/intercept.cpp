@@ -147,10 +147,11 @@ bool PatchMethodTable(void* object, uint32_t slots) {
         g_objects.tables = record;
     }
     if (covered > 0) {
-        // Pairs address their data relative to themselves, so a copy works as the original.
+        // Pairs address their data relative to themselves, so a copy works as
+        // the original. The old block stays: calls in progress (this very exit
+        // handler's, when a query extends its own table) return through it.
         std::memcpy(thunks, record->thunks, pair * covered);
         for (uint32_t i = 0; i < covered; ++i) table[i] = EntryThunkOf(thunks + pair * i);
-        PoolFree(record->thunks);
     }
     for (uint32_t i = covered; i < slots; ++i) {
         unsigned char* at = thunks + pair * i;

@@ -118,6 +118,7 @@ struct ClassRecord {
     int created;
     SupportedInterface* supported;
     int supportedCount;
+    IID defaultInterface;  // the coclass's [default] interface, IID_NULL when unknown
     ClassRecord* next;
 };
 

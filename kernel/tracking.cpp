@@ -231,6 +231,13 @@ void QueryStep(ClassRecord& cls, InstanceRecord& instance, const PendingCall& ca
         q = AddQueried(cls, instance, call.iid, pointer);
         if (!q) return;
         HookInterface(cls, instance, *q, pointer);
+        // Late binding reaches the dual interface's methods through Invoke:
+        // the coclass's default interface is hooked on the same pointer.
+        if (IsEqualIID(call.iid, IID_IDispatch) && FindLiveInterface(pointer) &&
+            !IsEqualIID(cls.defaultInterface, IID_NULL) && !FindQueried(instance, cls.defaultInterface)) {
+            if (QueriedInterface* d = AddQueried(cls, instance, cls.defaultInterface, pointer))
+                HookInterface(cls, instance, *d, pointer);
+        }
     } else if (q->pointer != pointer) {
         q->pointer = pointer;
         HookInterface(cls, instance, *q, pointer);
@@ -543,6 +550,7 @@ void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* d
         cls->clsid = clsid;
         cls->name = ClassName(clsid);
         cls->dll = dll;
+        cls->defaultInterface = DefaultInterfaceOf(clsid, dll ? dll->typeLib : nullptr);
         Append(g_objects.classes, cls);
     }
     ListInterface(object, cls, nullptr, nullptr);

@@ -220,6 +220,9 @@ void types_arrays_and_records(ITypes* t) {
         print(call_line("Types.NumberValue(0,77)", hr, result_or_empty(hr, real(result))));
         hr = t->NumberValue(2, &number, &result);
         print(call_line("Types.NumberValue(2,77)", hr));
+        // A pointer into nothing: the component never reads it for case 2.
+        hr = t->NumberValue(2, reinterpret_cast<VxNumber*>(static_cast<uintptr_t>(0x10)), &result);
+        print(call_line("Types.NumberValue(2,bad pointer)", hr));
     }
     {
         VxColor next = VxRed;

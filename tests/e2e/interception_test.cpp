@@ -155,3 +155,62 @@ TEST_F(TraceTest, FindAndHookAllSupportedInterfacesFromTheStructureFile) {
     EXPECT_NE(destroy.find("Queried interfaces:\r\n          ICalc\r\n          ITypes\r\n"), std::string::npos) << destroy;
     EXPECT_EQ(CheckCallPairing(records), "");
 }
+
+TEST_F(TraceTest, DecodedValuesOfTheTypesScenario) {
+    ProcessResult run = RunProgram(ClientCommand("types"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::string text = Distilled();
+    // Entry values and out-values through the caller's pointers.
+    for (const char* expected : {
+             "               [in]  a=-300 (fffffed4h)  (VT_I2),\r\n",
+             "               [in]  b=65535 (ffffh)  (VT_UI2),\r\n",
+             "               [in]  a=-3000000000 (ffffffff4d2fa200h)  (VT_I8),\r\n",
+             "               [in]  a=2.500000  (VT_R4),\r\n               [in]  b=-4.250000  (VT_R8),\r\n",
+             "               [in]  price=123456 (1e240h)  (VT_CY),\r\n",
+             "               [in]  start=\"3/15/23 12:0:0 PM\"  (VT_DATE),\r\n",
+             "*ptr=\"4/14/23 12:0:0 PM\"  (VT_POINTER VT_DATE)\r\n",
+             "               [in]  a=VARIANT_TRUE (ffffffffh)  (VT_BOOL),\r\n",
+             "               [in]  a=\"left\"  (VT_BSTR),\r\n",
+             "*ptr=\"thgir\"  (VT_POINTER VT_BSTR)\r\n",
+             "               [in]  text=\"wide text\"  (VT_LPWSTR),\r\n",
+             "               [in]  v=1.500000 (VT_R8)  (VT_VARIANT),\r\n",
+             "*ptr=\"abab\" (VT_BSTR)  (VT_POINTER VT_VARIANT)\r\n",
+             "                     { elements  (VT_I4)\r\n                        [0]=10 (ah)\r\n",
+             "                        [2]=\"three\" (VT_BSTR)\r\n",
+             "  <VxPoint*>\r\n                     { struct's members\r\n                        x=13 (dh)  (VT_I4)\r\n",
+             "               [in]  current=VxBlue=4 (4h)  (Enumeration <VxColor> of VT_I4)  (VT_USERDEFINED),\r\n",
+             "*ptr = {ICalc}  (VT_POINTER VT_USERDEFINED)\r\n",
+             "               [in]  n=21 (15h)  <VxCount>  (VT_USERDEFINED),\r\n",
+             "*ptr=1234 (4d2h)  (VT_POINTER VT_I4)\r\n",
+         })
+        EXPECT_NE(text.find(expected), std::string::npos) << expected;
+    // The C array arrives as a pointer to its elements: [3,-6,9,-12] after the call.
+    EXPECT_NE(text.find("                        [3]=-12 (fffffff4h)\r\n"), std::string::npos);
+    // The unreadable pointer ends its entry record early; the call and the next record go on.
+    std::vector<std::string> records = SplitRecords(text);
+    size_t bad = 0;
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].find("[in]  num  ptr=10h") != std::string::npos) bad = i;
+    ASSERT_NE(bad, 0u) << text;
+    EXPECT_EQ(records[bad].find(" );"), std::string::npos) << records[bad];
+    EXPECT_NE(records[bad + 1].find("HRESULT = -2147024809 (80070057h)"), std::string::npos) << records[bad + 1];
+    EXPECT_EQ(CheckCallPairing(records), "");
+}
+
+TEST_F(TraceTest, ComponentWithoutTypeLibraryIsNamedFromTheRegistry) {
+    std::string error;
+    std::string plain = PlainPath();
+    inst.main.modules = {sample, plain};
+    Rewrite();
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 2, plain, &error)) << error;
+    ProcessResult run = RunProgram(ClientCommand("plain"));
+    EXPECT_TRUE(vxinstall::RegisterComponent(plain, false, &error)) << error;
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::string text = Distilled();
+    // Only IUnknown's three slots are patched: its own methods run untraced.
+    EXPECT_NE(text.find("Interface: IPlain (custom)\r\nMethod: VT_UI4 Release ( );"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Multiply"), std::string::npos) << text;
+    EXPECT_NE(text.find("Queried interfaces:\r\n          IPlain  (Type library for interface was NOT found, it was NOT intercepted)\r\n"),
+              std::string::npos)
+        << text;
+}
