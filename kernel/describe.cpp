@@ -32,18 +32,68 @@ void GuidKey(REFGUID guid, const char* prefix, char* out, size_t outSize) {
     std::snprintf(out, outSize, "%s%s", prefix, text);
 }
 
-bool RegistryName(REFIID iid, char* out, size_t outSize) {
+// A string value of an open key (expanded when it is REG_EXPAND_SZ).
+bool StringValue(HKEY key, const char* name, char* out, size_t outSize) {
+    char raw[MAX_PATH];
+    DWORD size = sizeof raw - 1, type = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    raw[size < sizeof raw ? size : sizeof raw - 1] = '\0';
+    if (type == REG_EXPAND_SZ) {
+        DWORD n = ::ExpandEnvironmentStringsA(raw, out, static_cast<DWORD>(outSize));
+        return n > 0 && n <= outSize;
+    }
+    std::snprintf(out, outSize, "%s", raw);
+    return out[0] != '\0';
+}
+
+// The path of a registered type library: under TypeLib, {libid}, <version>,
+// <locale>, then win64 (64-bit processes first) or win32; the first locale
+// that has one.
+bool TypeLibraryPath(const char* libid, const char* version, char* out, size_t outSize) {
+    char key[160];
+    std::snprintf(key, sizeof key, "TypeLib\\%s\\%s", libid, version);
+    vx::unique_hkey versionKey;
+    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, versionKey.put()) != ERROR_SUCCESS) return false;
+    char locale[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof locale;
+        if (::RegEnumKeyExA(versionKey.get(), i, locale, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+        if (std::strspn(locale, "0123456789") != std::strlen(locale)) continue;
+        for (const char* platform : {sizeof(void*) == 8 ? "win64" : "win32", "win32"}) {
+            char sub[96];
+            std::snprintf(sub, sizeof sub, "%s\\%s", locale, platform);
+            vx::unique_hkey platformKey;
+            if (::RegOpenKeyExA(versionKey.get(), sub, 0, KEY_READ, platformKey.put()) == ERROR_SUCCESS &&
+                StringValue(platformKey.get(), nullptr, out, outSize))
+                return true;
+        }
+    }
+}
+
+// HKCR\Interface\{iid}: its name and, through its TypeLib key, its type description.
+bool RegistryInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** info) {
+    *info = nullptr;
     char key[64];
     GuidKey(iid, "Interface\\", key, sizeof key);
     vx::unique_hkey hkey;
-    DWORD size = static_cast<DWORD>(outSize - 1), type = 0;
     if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) != ERROR_SUCCESS) return false;
-    if (::RegQueryValueExA(hkey.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(out), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    out[size < outSize ? size : outSize - 1] = '\0';
-    return out[0] != '\0';
+    bool named = StringValue(hkey.get(), nullptr, name, nameSize);
+    vx::unique_hkey libKey;
+    char libid[64], version[32], path[MAX_PATH];
+    if (::RegOpenKeyExA(hkey.get(), "TypeLib", 0, KEY_READ, libKey.put()) == ERROR_SUCCESS &&
+        StringValue(libKey.get(), nullptr, libid, sizeof libid) &&
+        StringValue(libKey.get(), "Version", version, sizeof version) &&
+        TypeLibraryPath(libid, version, path, sizeof path)) {
+        wchar_t widePath[MAX_PATH];
+        vx::com_ptr<ITypeLib> library;
+        if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) &&
+            SUCCEEDED(::LoadTypeLibEx(widePath, REGKIND_NONE, library.put())))
+            library->GetTypeInfoOfGuid(iid, info);
+    }
+    return named || *info;
 }
 
 ITypeInfo* FromLibrary(ITypeLib* library, REFIID iid) {
@@ -238,8 +288,10 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
         vx::unique_bstr name;
         if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
             Narrow(name.get(), out.name, sizeof out.name);
-    } else if (!RegistryName(iid, out.name, sizeof out.name)) {
-        return false;
+    } else {
+        ITypeInfo* registered = nullptr;
+        if (!RegistryInterface(iid, out.name, sizeof out.name, &registered)) return false;
+        info.attach(registered);
     }
     out.described = info && CollectMethods(info.get(), out);
     if (out.described) return true;
