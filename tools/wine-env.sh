@@ -29,6 +29,6 @@ vx_start_wine() {
         done
         wineserver -w
     fi
-    wineserver -p
+    wineserver -p 2>/dev/null || true  # already running is fine
     "$VX_WINE32" cmd /c exit >/dev/null 2>&1 || true
 }
