@@ -54,7 +54,9 @@ TEST_F(TraceTest, ProcessEndingMidCallKeepsClientAndTraceWhole) {
         std::string text = Distilled();
         bool cut = !text.empty() && text.back() != '\x01';
         std::vector<std::string> records = SplitRecords(cut ? text + '\x01' : text);
-        ASSERT_GT(records.size(), 10u);
+        ASSERT_GT(records.size(), 10u) << "run " << run << ", " << text.size() << " bytes: " << text.substr(0, 300)
+                                       << "\nextra file: " << ReadFileText(inst.folder + "ExtraFile.txt").substr(0, 300)
+                                       << "\nlive processes " << map->liveProcesses << ", records " << map->recordCounter;
         ExpectNumberedOneByOne(records);
         if (cut) records.pop_back();
         EXPECT_EQ(Count(RecordKinds(records), "?"), 0);
