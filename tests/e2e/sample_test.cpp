@@ -1,5 +1,6 @@
 // The sample component and its client without any hook: the values every
 // traced run is compared against.
+#include "describe.h"
 #include "e2e.h"
 
 using namespace e2e;
@@ -57,4 +58,24 @@ TEST(SampleComponent, RegistrationWritesTheTypeLibraryOfTheRightPlatform) {
                                value, &size),
               ERROR_SUCCESS);
     EXPECT_STREQ(value, "7");
+}
+
+// In the end-to-end tests: it registers the sample, which the traced tests
+// must not see happen under them.
+// An interface no loaded library describes: the registry names it and its
+// TypeLib key leads to the library that does.
+TEST(DescribeInterfaceTest, RegistryTypeLibraryDescribesTheInterface) {
+    std::string error;
+    ASSERT_TRUE(vxinstall::RegisterComponent(SamplePath(), false, &error)) << error;
+    const IID typesIid = {0xAD602DDF, 0x3CE0, 0x4BFC, {0x97, 0x17, 0x76, 0x82, 0x0C, 0x96, 0x8D, 0xF2}};
+    korbin::InterfaceDescription d;
+    ASSERT_TRUE(korbin::DescribeInterface(typesIid, nullptr, d));
+    EXPECT_STREQ(d.name, "ITypes");
+    EXPECT_TRUE(d.described);
+    EXPECT_EQ(d.kind, korbin::TableKind::Custom);
+    EXPECT_GT(d.methodCount, 30u);
+    // An id nobody knows: nothing.
+    const IID unknown = {0x01234567, 0x89AB, 0xCDEF, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_FALSE(korbin::DescribeInterface(unknown, nullptr, d));
+    korbin::ForgetDescriptions();
 }

@@ -167,24 +167,3 @@ TEST(TypeNameTest, FlagsPointerLevelsAndBaseTypes) {
     EXPECT_STREQ(name, "\b(not defined value)");
 }
 
-// An interface no loaded library describes: the registry names it and its
-// TypeLib key leads to the library that does.
-TEST(DescribeInterfaceTest, RegistryTypeLibraryDescribesTheInterface) {
-    HMODULE sample = ::LoadLibraryA(VX_SAMPLE_DLL_WINDOWS);
-    ASSERT_NE(sample, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(sample, "DllRegisterServer")));
-    ASSERT_EQ(registerServer(), S_OK);
-    const IID typesIid = {0xAD602DDF, 0x3CE0, 0x4BFC, {0x97, 0x17, 0x76, 0x82, 0x0C, 0x96, 0x8D, 0xF2}};
-    InterfaceDescription d;
-    ASSERT_TRUE(DescribeInterface(typesIid, nullptr, d));
-    EXPECT_STREQ(d.name, "ITypes");
-    EXPECT_TRUE(d.described);
-    EXPECT_EQ(d.kind, TableKind::Custom);
-    EXPECT_GT(d.methodCount, 30u);
-    // An id nobody knows: nothing.
-    const IID unknown = {0x01234567, 0x89AB, 0xCDEF, {1, 2, 3, 4, 5, 6, 7, 8}};
-    EXPECT_FALSE(DescribeInterface(unknown, nullptr, d));
-    ::FreeLibrary(sample);
-    ForgetDescriptions();
-}
