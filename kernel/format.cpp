@@ -384,41 +384,26 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
     unsigned levels = (code >> 8) & 0x0F;
     const bool byref = code & VT_BYREF;
     const bool user = (code & 0xFF) == VT_USERDEFINED;
-    if (levels == 1 || (levels == 0 && byref)) {
+    if (levels > 2) return true;
+    const unsigned follow = levels ? levels : (byref ? 1 : 0);
+    // Each level: "ptr=" then "*ptr=" with the pointer read there; a null one
+    // ends the value ("=NULL" outside, "*ptr=NULL" inside).
+    static const char* const kPointerText[] = {"\b  ptr=%" PRIxPTR "h", "\b  *ptr=%" PRIxPTR "h"};
+    static const char* const kNullText[] = {"\b=NULL", "\b  *ptr=NULL"};
+    static const char* const kLabels[] = {"  *ptr", "  **ptr"};
+    for (unsigned level = 0; level < follow; ++level) {
         const void* p = nullptr;
         if (!Read(address, &p)) return false;
         if (!p) {
-            sink.Piece("\b=NULL");
+            sink.Piece(kNullText[level]);
             if (user && details) UserTypeMark(sink, details->user, levels, true);
             return true;
         }
-        Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
+        Piece(sink, kPointerText[level], reinterpret_cast<uintptr_t>(p));
         address = static_cast<const char*>(p);
-        label = "  *ptr";
-        code = static_cast<VARTYPE>(code & ~(kLevels | VT_BYREF));
-    } else if (levels == 2) {
-        const void* p = nullptr;
-        if (!Read(address, &p)) return false;
-        if (!p) {
-            sink.Piece("\b=NULL");
-            if (user && details) UserTypeMark(sink, details->user, levels, true);
-            return true;
-        }
-        Piece(sink, "\b  ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(p));
-        const void* inner = nullptr;
-        if (!Read(p, &inner)) return false;
-        if (!inner) {
-            sink.Piece("\b  *ptr=NULL");
-            if (user && details) UserTypeMark(sink, details->user, levels, true);
-            return true;
-        }
-        Piece(sink, "\b  *ptr=%" PRIxPTR "h", reinterpret_cast<uintptr_t>(inner));
-        address = static_cast<const char*>(inner);
-        label = "  **ptr";
-        code = static_cast<VARTYPE>(code & ~kLevels);
-    } else if (levels > 2) {
-        return true;
+        label = kLabels[follow - 1];
     }
+    if (follow) code = static_cast<VARTYPE>(code & ~(kLevels | VT_BYREF));
     auto withLabel = [&] {
         if (*label) Piece(sink, "\b%s", label);
     };
