@@ -165,12 +165,18 @@ void AskSupported(ClassRecord& cls, IUnknown* object) {
     }
 }
 
-void WriteCreateRecord(const ClassRecord& cls, const InstanceRecord& instance) {
+// Opens an instance's CREATE or DESTROY record: title, header, class line.
+void BeginInstanceRecord(const char* title, const ClassRecord& cls, const InstanceRecord& instance) {
     TraceStore& s = Store();
     s.LockDiagFile();
-    s.Line("--- CREATING THE INSTANCE ---");
+    s.Line("%s", title);
     Header();
     s.Line("Class: %s (instance# %d)", cls.name, instance.number);
+}
+
+void WriteCreateRecord(const ClassRecord& cls, const InstanceRecord& instance) {
+    TraceStore& s = Store();
+    BeginInstanceRecord("--- CREATING THE INSTANCE ---", cls, instance);
     s.Line("Total instances: %d", cls.live);
     for (int i = 0; i < cls.supportedCount; ++i) {
         if (i == 0) {
@@ -428,10 +434,7 @@ void WriteEnterRecord(const InterceptedInterface& entry, const Call& call, Pendi
 
 void WriteDestroyRecord(const ClassRecord& cls, const InstanceRecord& instance) {
     TraceStore& s = Store();
-    s.LockDiagFile();
-    s.Line("--- DESTROYING OF THE INSTANCE ---");
-    Header();
-    s.Line("Class: %s (instance# %d)", cls.name, instance.number);
+    BeginInstanceRecord("--- DESTROYING OF THE INSTANCE ---", cls, instance);
     s.Line("Remaining instances: %d", cls.live);
     if (instance.queried) s.Line("Queried interfaces:");
     for (const QueriedInterface* q = instance.queried; q; q = q->next) {
