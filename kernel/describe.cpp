@@ -8,6 +8,7 @@
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
+#include "structurefile.h"
 
 namespace korbin {
 namespace {
@@ -180,6 +181,54 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
     return true;
 }
 
+// The structure file read whole into pool memory, or nullptr.
+char* ReadStructureFile(const char* path, size_t* length) {
+    vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return nullptr;
+    DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE || size == 0) return nullptr;
+    auto* text = static_cast<char*>(PoolAlloc(size + 1));
+    DWORD got = 0;
+    if (!text || !::ReadFile(file.get(), text, size, &got, nullptr)) {
+        PoolFree(text);
+        return nullptr;
+    }
+    text[got] = '\0';
+    *length = got;
+    return text;
+}
+
+// The structure file's entry for the interface: its name and, in a library's
+// section, that library's description. False when it is not listed, or listed
+// as not derived from IUnknown (never intercepted).
+bool StructureInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** info) {
+    *info = nullptr;
+    size_t length = 0;
+    char* text = ReadStructureFile(g_kernel.structureFile, &length);
+    if (!text) return false;
+    char idString[40];
+    GuidKey(iid, "", idString, sizeof idString);
+    vx::StructureEntry entry;
+    bool found = vx::FindStructureEntry(std::string_view(text, length), idString, &entry) && !entry.name.empty();
+    int index = 0;
+    if (found && vx::DescriptorIndex(entry.line, &index) && index == vx::kNotFromIUnknown) found = false;
+    if (found) {
+        std::snprintf(name, nameSize, "%.*s", static_cast<int>(entry.name.size()), entry.name.data());
+        if (!entry.section.empty() && entry.section != vx::kRegistryOnlySection) {
+            char path[MAX_PATH];
+            wchar_t widePath[MAX_PATH];
+            std::snprintf(path, sizeof path, "%.*s", static_cast<int>(entry.section.size()), entry.section.data());
+            vx::com_ptr<ITypeLib> library;
+            if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) &&
+                SUCCEEDED(::LoadTypeLibEx(widePath, REGKIND_NONE, library.put())))
+                library->GetTypeInfoOfGuid(iid, info);
+        }
+    }
+    PoolFree(text);
+    return found;
+}
+
 }  // namespace
 
 VARTYPE EncodeType(const TYPEDESC& type) {
@@ -289,9 +338,11 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
         if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
             Narrow(name.get(), out.name, sizeof out.name);
     } else {
-        ITypeInfo* registered = nullptr;
-        if (!RegistryInterface(iid, out.name, sizeof out.name, &registered)) return false;
-        info.attach(registered);
+        ITypeInfo* found = nullptr;
+        if (!RegistryInterface(iid, out.name, sizeof out.name, &found) &&
+            !StructureInterface(iid, out.name, sizeof out.name, &found))
+            return false;
+        info.attach(found);
     }
     out.described = info && CollectMethods(info.get(), out);
     if (out.described) return true;
@@ -324,18 +375,9 @@ IID DefaultInterfaceOf(REFCLSID clsid, ITypeLib* library) {
 
 SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnknown* object) {
     SupportedInterfaceList list = {nullptr, 0};
-    vx::unique_file file(::CreateFileA(structureFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-    if (!file) return list;
-    DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size == 0) return list;
-    auto* text = static_cast<char*>(PoolAlloc(size + 1));
-    DWORD got = 0;
-    if (!text || !::ReadFile(file.get(), text, size, &got, nullptr)) {
-        PoolFree(text);
-        return list;
-    }
-    text[got] = '\0';
+    size_t got = 0;
+    char* text = ReadStructureFile(structureFile, &got);
+    if (!text) return list;
     int capacity = 0;
     for (const char* p = text; (p = std::strchr(p, '{')); ++p) ++capacity;
     list.items = capacity ? static_cast<SupportedInterface*>(PoolAlloc(sizeof(SupportedInterface) * capacity)) : nullptr;
@@ -346,23 +388,12 @@ SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnkno
         idText[38] = L'\0';
         IID iid;
         if (FAILED(::IIDFromString(idText, &iid))) continue;
-        // The descriptor line: the next line that begins with a letter or an
-        // underscore, lines holding "//" skipped.
-        const char* line = std::strchr(p, '\n');
-        while (line) {
-            ++line;
-            bool letter = (*line >= 'A' && *line <= 'Z') || (*line >= 'a' && *line <= 'z') || *line == '_';
-            const char* end = line + std::strcspn(line, "\r\n");
-            bool comment = std::strstr(line, "//") && std::strstr(line, "//") < end;
-            if (letter && !comment) break;
-            line = *end ? std::strchr(line, '\n') : nullptr;
-        }
-        if (!line) continue;
+        std::string_view line = vx::DescriptorLineAfter(std::string_view(text, got), static_cast<size_t>(p - text));
+        int index = 0;
+        if (line.empty() || (vx::DescriptorIndex(line, &index) && index == vx::kNotFromIUnknown)) continue;
+        std::string_view nameView = vx::DescriptorName(line);
         char name[256];
-        size_t length = std::strcspn(line, ":;\r\n");
-        if (length >= sizeof name) length = sizeof name - 1;
-        std::memcpy(name, line, length);
-        name[length] = '\0';
+        std::snprintf(name, sizeof name, "%.*s", static_cast<int>(nameView.size()), nameView.data());
         bool known = false;
         for (int i = 0; i < list.count; ++i) known = known || std::strcmp(list.items[i].name, name) == 0;
         if (known) continue;

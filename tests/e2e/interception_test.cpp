@@ -216,3 +216,31 @@ TEST_F(TraceTest, ComponentWithoutTypeLibraryIsNamedFromTheRegistry) {
               std::string::npos)
         << text;
 }
+
+TEST_F(TraceTest, InterfaceKnownOnlyFromTheStructureFileIsNamedFromIt) {
+    std::string error;
+    std::string plain = PlainPath();
+    inst.main.modules = {sample, plain};
+    Rewrite();
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 2, plain, &error)) << error;
+    // Not in the registry: only the scanner's list knows it.
+    const char* key = "Interface\\{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}";
+    ASSERT_EQ(::RegDeleteTreeA(HKEY_CLASSES_ROOT, key), ERROR_SUCCESS);
+    std::string structure =
+        "[Interfaces from Registry without TypeLibs]\r\n{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}\r\nIPlainFromList\r\n";
+    HANDLE f = ::CreateFileA((inst.folder + "TLBlist.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(f, structure.data(), static_cast<DWORD>(structure.size()), &written, nullptr);
+    ::CloseHandle(f);
+
+    ProcessResult run = RunProgram(ClientCommand("plain"));
+    ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
+    EXPECT_TRUE(vxinstall::RegisterComponent(plain, false, &error)) << error;
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::string text = Distilled();
+    EXPECT_NE(text.find("Interface: IPlainFromList (custom)\r\nMethod: VT_UI4 Release ( );"), std::string::npos) << text;
+    EXPECT_NE(text.find("          IPlainFromList  (Type library for interface was NOT found, it was NOT intercepted)\r\n"),
+              std::string::npos)
+        << text;
+}

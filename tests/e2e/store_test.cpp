@@ -64,8 +64,13 @@ TEST(TraceStoreProcesses, TwoProcessesWithThreadsKeepEveryRecordWhole) {
     HeldMap map(mapName.c_str());
     ChildProcess a, b;
     std::string command = Quoted(StressPath()) + " write " + mapName + " " + Quoted(WithoutFinalBackslash(folder.path)) + " 4 150";
-    ASSERT_TRUE(a.Start(command));
-    ASSERT_TRUE(b.Start(command));
+    // Both registered before either writes, so that their records interleave.
+    ASSERT_TRUE(a.Start(command + " wait"));
+    ASSERT_TRUE(b.Start(command + " wait"));
+    ASSERT_TRUE(a.WaitForOutput("registered", 30000));
+    ASSERT_TRUE(b.WaitForOutput("registered", 30000));
+    a.Write("go\n");
+    b.Write("go\n");
     ProcessResult ra = a.Finish(), rb = b.Finish();
     ASSERT_EQ(ra.exitCode, 0u) << ra.output;
     ASSERT_EQ(rb.exitCode, 0u) << rb.output;
