@@ -167,7 +167,12 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
             if (!m.params) m.paramCount = 0;
             for (uint32_t p = 0; p < m.paramCount; ++p) {
                 const ELEMDESC& e = f->lprgelemdescParam[p];
-                m.params[p].name = PoolNarrow(p + 1 < got && names[p + 1] ? names[p + 1] : L"?");
+                // Libraries without parameter names: the property's role, else a placeholder.
+                const wchar_t* fallback = L"UnknownParName";
+                if (got == 1 && f->invkind == INVOKE_PROPERTYGET) fallback = L"GET_property_value";
+                if (got == 1 && (f->invkind == INVOKE_PROPERTYPUT || f->invkind == INVOKE_PROPERTYPUTREF))
+                    fallback = L"PUT_property_value";
+                m.params[p].name = PoolNarrow(p + 1 < got && names[p + 1] ? names[p + 1] : fallback);
                 m.params[p].flags = e.paramdesc.wParamFlags;
                 m.params[p].vt = EncodeType(e.tdesc);
                 m.params[p].details = BuildDetails(info, e.tdesc);
@@ -337,6 +342,7 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
         vx::unique_bstr name;
         if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
             Narrow(name.get(), out.name, sizeof out.name);
+        if (!out.name[0]) std::snprintf(out.name, sizeof out.name, "UndefinedInterfaceName");
     } else {
         ITypeInfo* found = nullptr;
         if (!RegistryInterface(iid, out.name, sizeof out.name, &found) &&
