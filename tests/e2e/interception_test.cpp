@@ -1,6 +1,7 @@
 // Calls intercepted under load: many threads, objects coming and going on
 // shared method tables, a process ending in the middle of its calls.
 #include <algorithm>
+#include <set>
 
 #include "e2e.h"
 
@@ -243,4 +244,33 @@ TEST_F(TraceTest, InterfaceKnownOnlyFromTheStructureFileIsNamedFromIt) {
     EXPECT_NE(text.find("          IPlainFromList  (Type library for interface was NOT found, it was NOT intercepted)\r\n"),
               std::string::npos)
         << text;
+}
+
+TEST_F(TraceTest, HiddenIDispatchCallsLeaveOnlyTheDualMethodsInTheDistilledTrace) {
+    inst.main.collectIDispatch = false;
+    Rewrite();
+    std::string command = "C:\\windows\\system32\\cscript.exe //nologo " +
+                          Quoted(vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/calc.js"));
+    ProcessResult run = RunProgram(command);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::vector<std::string> records = SplitRecords(Distilled());
+    // Slots 0 to 6 of a dual interface are left out; a custom one (the
+    // object's IUnknown) keeps its QueryInterface, AddRef and Release.
+    std::set<std::string> custom;
+    int calls = 0;
+    for (const std::string& r : records) {
+        std::string kind = RecordKind(r);
+        bool enter = kind.rfind("ENTER ", 0) == 0;
+        if (!enter && kind.rfind("EXIT ", 0) != 0) continue;
+        ++calls;
+        std::string serial = kind.substr(kind.find(' ') + 1);
+        if (enter && r.find(" (custom)\r\n") != std::string::npos) custom.insert(serial);
+        int slot = std::atoi(serial.substr(serial.find('.') + 1).c_str());
+        if (!custom.count(serial)) {
+            EXPECT_GE(slot, 7) << r;
+        }
+    }
+    EXPECT_GT(calls, 0);
+    EXPECT_NE(Distilled().find("Method: VT_HRESULT Add ("), std::string::npos);
+    EXPECT_NE(Full().find("Method: VT_HRESULT Invoke ("), std::string::npos) << "the full trace keeps them";
 }
