@@ -108,7 +108,9 @@ bool TraceStore::SetUpMaps() {
         ReleaseLock(&map->lockWord);
     } else if (map->liveProcesses == 0) {
         LockDiagFileNoInc();
-        initialise(offsetof(TraceMap, liveProcesses));
+        // Looked at again under the lock: a process that registered in the
+        // meantime must not be wiped from the list.
+        if (map->liveProcesses == 0) initialise(offsetof(TraceMap, liveProcesses));
         UnLockDiagFileSimple();
     }
     block->map = map;
