@@ -26,10 +26,8 @@ char* PoolNarrow(const wchar_t* wide) {
 }
 
 void GuidKey(REFGUID guid, const char* prefix, char* out, size_t outSize) {
-    wchar_t wide[40];
     char text[40];
-    ::StringFromGUID2(guid, wide, 40);
-    Narrow(wide, text, sizeof text);
+    GuidString(guid, text, sizeof text);
     std::snprintf(out, outSize, "%s%s", prefix, text);
 }
 
@@ -235,6 +233,13 @@ bool StructureInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** inf
 }
 
 }  // namespace
+
+void GuidString(REFGUID guid, char* out, size_t outSize) {
+    wchar_t wide[40];
+    if (::StringFromGUID2(guid, wide, 40) == 0 ||
+        ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
+        std::snprintf(out, outSize, "{?}");
+}
 
 VARTYPE EncodeType(const TYPEDESC& type) {
     const TYPEDESC* t = &type;

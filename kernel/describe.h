@@ -42,6 +42,9 @@ void ForgetDescriptions();
 // Methods of an interface type description over its bases; false when it has none.
 bool CollectMethods(ITypeInfo* info, InterfaceDescription& out);
 
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", the registry form of a GUID.
+void GuidString(REFGUID guid, char* out, size_t outSize);
+
 // Type code of a type description: base type, VT_PTR levels in 0x0F00.
 VARTYPE EncodeType(const TYPEDESC& type);
 // "\bVT_POINTER VT_I4" and the like: one piece continuing the line.

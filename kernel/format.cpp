@@ -92,11 +92,7 @@ bool FormatLpwstr(Sink& sink, const void* address) {
     }
     wchar_t wide[kCut];
     size_t length = 0;
-    while (length < kCut - 1) {
-        if (!ReadClient(text + length, &wide[length], sizeof(wchar_t))) return false;
-        if (wide[length] == 0) break;
-        ++length;
-    }
+    if (!ReadWideText(text, wide, kCut, &length)) return false;
     char narrow[kCut * 2];
     Narrow(wide, length, narrow, sizeof narrow);
     ReplaceBreaks(narrow);
@@ -557,9 +553,17 @@ void InterfaceIdText(REFIID iid, char* out, size_t outSize) {
         std::snprintf(out, outSize, "{%s}", d.name);
         return;
     }
-    wchar_t wide[40];
-    ::StringFromGUID2(iid, wide, 40);
-    Narrow(wide, 38, out, outSize);
+    GuidString(iid, out, outSize);
+}
+
+bool ReadWideText(const wchar_t* text, wchar_t* buffer, size_t capacity, size_t* length) {
+    *length = 0;
+    while (*length + 1 < capacity) {
+        if (!ReadClient(text + *length, &buffer[*length], sizeof(wchar_t))) return false;
+        if (buffer[*length] == 0) return true;
+        ++*length;
+    }
+    return true;
 }
 
 }  // namespace korbin

@@ -46,6 +46,10 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
 // "%d/%d/%d %d:%d:%d %s" of an automation date; empty below 1.
 void DateText(double date, char* out, size_t outSize);
 
+// A client's wide string, at most capacity - 1 characters: *length of them
+// read; false when its memory stopped being readable first.
+bool ReadWideText(const wchar_t* text, wchar_t* buffer, size_t capacity, size_t* length);
+
 // Text for an interface id: "{IID_NULL}", "{<name>}" when a name is known, else the id string.
 void InterfaceIdText(REFIID iid, char* out, size_t outSize);
 

@@ -30,15 +30,9 @@ void Header() {
     Store().Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), g_kernel.processId, Store().recordNumber());
 }
 
-void GuidText(REFGUID guid, char* out) {
-    wchar_t wide[40];
-    if (::StringFromGUID2(guid, wide, 40) == 0 || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, 40, nullptr, nullptr) == 0)
-        std::strcpy(out, "{?}");
-}
-
 char* ClassName(REFCLSID clsid) {
     char key[64] = "CLSID\\";
-    GuidText(clsid, key + 6);
+    GuidString(clsid, key + 6, sizeof key - 6);
     char value[512];
     DWORD size = sizeof value - 1, type = 0;
     vx::unique_hkey hkey;
@@ -331,9 +325,9 @@ bool WriteFirstName(const void* address) {
     const wchar_t* const* names = nullptr;
     const wchar_t* first = nullptr;
     if (!ReadClient(address, &names, sizeof names) || !ReadClient(names, &first, sizeof first)) return false;
-    wchar_t wide[64] = {};
+    wchar_t wide[64];
     size_t n = 0;
-    while (n < 63 && ReadClient(first + n, &wide[n], sizeof(wchar_t)) && wide[n]) ++n;
+    ReadWideText(first, wide, 64, &n);  // what could be read is shown
     char narrow[128];
     int got = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow, sizeof narrow - 1, nullptr, nullptr);
     narrow[got > 0 ? got : 0] = '\0';
@@ -443,7 +437,7 @@ void WriteDestroyRecord(const ClassRecord& cls, const InstanceRecord& instance) 
             if (!q->described) s.Line("\b  (Type library for interface was NOT found, it was NOT intercepted)");
         } else {
             char iid[40];
-            GuidText(q->iid, iid);
+            GuidString(q->iid, iid, sizeof iid);
             s.Line("          %s", iid);
             s.Line("\b  (Information about interface was NOT found, it was NOT intercepted)");
         }
