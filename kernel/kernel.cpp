@@ -257,13 +257,6 @@ int NextLoadGeneration() {
     return generation;
 }
 
-bool ProcessIsGone(DWORD processId) {
-    // Opening the process works across 32-bit and 64-bit processes alike.
-    vx::unique_handle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
-    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-}
-
 void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation) {
     TraceMap* map = store.map();
     if (!map) return;

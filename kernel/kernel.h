@@ -49,7 +49,7 @@ int NextLoadGeneration();
 // and enters its hook; public for tests.
 void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation);
 
-bool ProcessIsGone(DWORD processId);
+using vx::ProcessIsGone;
 
 HookedDll* FindHook(unsigned long hookNumber);
 // Loads the real DLL again when it was freed after saying it could unload.

@@ -1,5 +1,5 @@
 // Module counts, the plain class factory and the class-object lookup.
-#include "server.h"
+#include "comserver.h"
 
 #include "raii.h"
 
@@ -65,10 +65,10 @@ HRESULT get_class_object(std::span<const ClassObjectEntry> table, REFCLSID clsid
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-std::wstring module_path() {
+std::wstring module_file_name(HMODULE module) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(),
+        DWORD n = GetModuleFileNameW(module, path.data(),
                                      static_cast<DWORD>(path.size()));
         if (n == 0) return {};
         if (n < path.size()) {
@@ -78,6 +78,10 @@ std::wstring module_path() {
         path.resize(path.size() * 2);
     }
 }
+
+HMODULE this_module() { return reinterpret_cast<HMODULE>(&__ImageBase); }
+
+std::wstring module_path() { return module_file_name(this_module()); }
 
 std::wstring guid_text(REFGUID guid) {
     wchar_t text[40];

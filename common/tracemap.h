@@ -1,0 +1,61 @@
+// The shared trace map: the bookkeeping the kernel keeps for the trace reader.
+// The same bytes for i686 and x86_64 processes and for the reader.
+#pragma once
+
+#include <windows.h>
+#include <cstddef>
+#include <cstdint>
+
+namespace vx {
+
+constexpr char kTraceMapName[] = "SPDiagMappingObject";
+constexpr uint32_t kTraceMapSize = 262144;
+constexpr uint32_t kRingOffset = 900;
+constexpr uint32_t kRingCapacity = kTraceMapSize - kRingOffset;  // 261244
+constexpr int kProcessSlots = 50;
+constexpr int kHookSlots = 50;
+constexpr int kMapPathSize = 260;
+constexpr uint32_t kFreeSlot = 0xFFFFFFFFu;
+
+struct HookEntry {
+    uint32_t processId;
+    uint32_t hookNumber;
+};
+
+struct TraceMap {
+    volatile LONG lockWord;          // 0: owning thread id, -1 reader, 0 free
+    uint32_t readerWindow;           // 4: HWND to notify (handles fit 32 bits)
+    uint32_t liveProcesses;          // 8
+    uint32_t ringOffset;             // 12: 900
+    uint32_t ringCapacity;           // 16: 261244
+    uint32_t ringPosition;           // 20
+    uint32_t ringTotal;              // 24: wraps at 2^32
+    volatile LONG recordCounter;     // 28: last record started
+    uint32_t recordsInFile;          // 32: last record already in the distilled file
+    uint32_t readerPrivate;          // 36
+    uint32_t processes[kProcessSlots];       // 40: 0 ends, 0xFFFFFFFF free
+    char distilledPath[kMapPathSize];        // 240
+    HookEntry hooks[kHookSlots];             // 500
+    uint8_t ring[kRingCapacity];             // 900
+};
+
+static_assert(offsetof(TraceMap, readerWindow) == 4);
+static_assert(offsetof(TraceMap, liveProcesses) == 8);
+static_assert(offsetof(TraceMap, ringOffset) == 12);
+static_assert(offsetof(TraceMap, ringCapacity) == 16);
+static_assert(offsetof(TraceMap, ringPosition) == 20);
+static_assert(offsetof(TraceMap, ringTotal) == 24);
+static_assert(offsetof(TraceMap, recordCounter) == 28);
+static_assert(offsetof(TraceMap, recordsInFile) == 32);
+static_assert(offsetof(TraceMap, readerPrivate) == 36);
+static_assert(offsetof(TraceMap, processes) == 40);
+static_assert(offsetof(TraceMap, distilledPath) == 240);
+static_assert(offsetof(TraceMap, hooks) == 500);
+static_assert(offsetof(TraceMap, ring) == kRingOffset);
+static_assert(sizeof(TraceMap) == kTraceMapSize);
+
+// True when the process has ended (or never existed). Works across 32-bit
+// and 64-bit processes alike.
+bool ProcessIsGone(DWORD processId);
+
+}  // namespace vx

@@ -1,0 +1,223 @@
+// The COM server plumbing: registration scripts, the diagnostic switch and
+// the connection point's firing.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "connectionpoint.h"
+#include "diagnostics.h"
+#include "raii.h"
+#include "registryscript.h"
+
+namespace {
+
+const wchar_t kScript[] =
+    L"HKCU\n"
+    L"{\n"
+    L"    NoRemove Software\n"
+    L"    {\n"
+    L"        NoRemove VexiloComkitTest\n"
+    L"        {\n"
+    L"            My.Class.1 = s 'It''s a class'\n"
+    L"            {\n"
+    L"                CLSID = s '{00000000-1111-2222-3333-444444444444}'\n"
+    L"            }\n"
+    L"            ForceRemove {00000000-1111-2222-3333-444444444444} = s 'Class'\n"
+    L"            {\n"
+    L"                Programmable\n"
+    L"                InprocServer32 = s '%MODULE%'\n"
+    L"                {\n"
+    L"                    val ThreadingModel = s 'Apartment'\n"
+    L"                    val Count = d '42'\n"
+    L"                }\n"
+    L"            }\n"
+    L"        }\n"
+    L"    }\n"
+    L"}\n";
+
+const wchar_t kBase[] = L"Software\\VexiloComkitTest";
+
+std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
+    wchar_t buffer[512];
+    DWORD size = sizeof buffer;
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return buffer;
+}
+
+bool KeyExists(const std::wstring& key) {
+    vx::unique_hkey opened;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+std::vector<vxs::ScriptRoot> Parsed(const wchar_t* text, const std::wstring& module) {
+    std::vector<vxs::ScriptRoot> roots;
+    std::wstring error;
+    EXPECT_TRUE(vxs::ParseRegistryScript(text, {{L"MODULE", module}}, &roots, &error)) << std::string(error.begin(), error.end());
+    return roots;
+}
+
+TEST(RegistryScript, ParsesKeysValuesModifiersAndReplacements) {
+    auto roots = Parsed(kScript, L"C:\\it's\\x.dll");
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(roots[0].root, HKEY_CURRENT_USER);
+    const vxs::ScriptKey& base = roots[0].keys.at(0).subkeys.at(0);
+    EXPECT_TRUE(base.noRemove);
+    ASSERT_EQ(base.subkeys.size(), 2u);
+    EXPECT_EQ(base.subkeys[0].defaultValue.text, L"It's a class");
+    const vxs::ScriptKey& clsid = base.subkeys[1];
+    EXPECT_EQ(clsid.name, L"{00000000-1111-2222-3333-444444444444}");
+    EXPECT_TRUE(clsid.forceRemove);
+    ASSERT_EQ(clsid.subkeys.size(), 2u);
+    EXPECT_EQ(clsid.subkeys[0].name, L"Programmable");
+    EXPECT_FALSE(clsid.subkeys[0].hasDefault);
+    const vxs::ScriptKey& server = clsid.subkeys[1];
+    EXPECT_EQ(server.defaultValue.text, L"C:\\it's\\x.dll");
+    ASSERT_EQ(server.values.size(), 2u);
+    EXPECT_EQ(server.values[1].type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(server.values[1].number, 42u);
+}
+
+TEST(RegistryScript, SyntaxErrorsNameTheirLine) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* line;
+    } cases[] = {
+        {L"HKXX\n{\n}\n", L"line 1:"},
+        {L"HKCU\n{\n  A = s 'x'\n", L"line 4:"},
+        {L"HKCU\n{\n  A = s 'x\n}\n", L"line 5:"},
+        {L"HKCU\n{\n  A = s '%NOPE%'\n}\n", L"line 3:"},
+        {L"HKCU\n{\n  A = q 'x'\n}\n", L"line 3:"},
+        {L"HKCU\n{\n  val V = s 'x'\n}\n", L"line 3:"},
+    };
+    for (const Case& c : cases) {
+        std::vector<vxs::ScriptRoot> roots;
+        std::wstring error;
+        EXPECT_FALSE(vxs::ParseRegistryScript(c.text, {{L"MODULE", L"m"}}, &roots, &error)) << c.text;
+        EXPECT_EQ(error.rfind(c.line, 0), 0u) << std::string(error.begin(), error.end());
+    }
+}
+
+TEST(RegistryScript, InstallReplacesForcedKeysAndRemovalKeepsNoRemoveKeys) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
+    const std::wstring clsid = std::wstring(kBase) + L"\\{00000000-1111-2222-3333-444444444444}";
+    // A stale value of an earlier registration disappears with ForceRemove.
+    vx::unique_hkey stale;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (clsid + L"\\Old").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              stale.put(), nullptr),
+              ERROR_SUCCESS);
+    stale.reset();
+
+    auto roots = Parsed(kScript, L"C:\\x.dll");
+    ASSERT_EQ(vxs::ApplyRegistryScript(roots, true), S_OK);
+    EXPECT_FALSE(KeyExists(clsid + L"\\Old"));
+    EXPECT_TRUE(KeyExists(clsid + L"\\Programmable"));
+    EXPECT_EQ(ReadString(clsid, nullptr), L"Class");
+    EXPECT_EQ(ReadString(clsid + L"\\InprocServer32", nullptr), L"C:\\x.dll");
+    EXPECT_EQ(ReadString(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(ReadString(std::wstring(kBase) + L"\\My.Class.1\\CLSID", nullptr),
+              L"{00000000-1111-2222-3333-444444444444}");
+
+    ASSERT_EQ(vxs::ApplyRegistryScript(roots, false), S_OK);
+    EXPECT_TRUE(KeyExists(kBase));
+    EXPECT_FALSE(KeyExists(clsid));
+    EXPECT_FALSE(KeyExists(std::wstring(kBase) + L"\\My.Class.1"));
+    EXPECT_EQ(vxs::ApplyRegistryScript(roots, false), S_OK) << "removing what is gone succeeds";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kBase);
+}
+
+TEST(DiagnosticLog, SwitchAndEntryText) {
+    EXPECT_TRUE(vxs::DiagnosticsRequested("Print full diagnostic ? [Y/N]:Y"));
+    EXPECT_TRUE(vxs::DiagnosticsRequested("x\r\nPrint full diagnostic ? [Y/N]: y\r\n"));
+    EXPECT_FALSE(vxs::DiagnosticsRequested("Print full diagnostic ? [Y/N]:  Y"));
+    EXPECT_FALSE(vxs::DiagnosticsRequested("Print full diagnostic ? [Y/N]:N"));
+    EXPECT_FALSE(vxs::DiagnosticsRequested("Print full diagnostic ? [Y/N]:"));
+    EXPECT_FALSE(vxs::DiagnosticsRequested("Print diagnostic ? [Y/N]:Y"));
+    EXPECT_EQ(vxs::DiagnosticEntry("Ledra", "text"), "\r\nLedra text");
+    EXPECT_EQ(vxs::DiagnosticEntry("Ledra", "\r\n\r\ntext\r\n"), "\r\n\r\n\r\nLedra text\r\n");
+}
+
+// A sink that records the DISPIDs it is called with, in a shared log.
+class Sink final : public IDispatch {
+public:
+    Sink(std::vector<std::string>* log, std::string name) : log_(log), name_(std::move(name)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        log_->push_back(name_ + ":" + std::to_string(id) + ":" + std::to_string(lcid) + ":" +
+                        std::to_string(flags) + ":" + std::to_string(params->cArgs) +
+                        (IsEqualIID(riid, IID_NULL) ? "" : ":riid"));
+        if (onInvoke) onInvoke();
+        return E_FAIL;  // ignored by the source
+    }
+    ULONG refs = 1;
+    std::function<void()> onInvoke;
+
+private:
+    std::vector<std::string>* log_;
+    std::string name_;
+};
+
+// Counts the references the point passes to its container.
+class Container final : public IConnectionPointContainer {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID, IConnectionPoint**) override { return E_NOTIMPL; }
+    ULONG refs = 1;
+};
+
+const IID kEvents = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+TEST(EventSource, FiresToTheSinksConnectedAtTheStartInConnectionOrder) {
+    Container container;
+    std::vector<std::string> log;
+    Sink first(&log, "first"), second(&log, "second");
+    {
+        vxs::EventSource source(&container, kEvents);
+        DWORD one = 0, two = 0;
+        ASSERT_EQ(source.Advise(&first, &one), S_OK);
+        ASSERT_EQ(source.Advise(&second, &two), S_OK);
+        EXPECT_NE(one, two);
+        // The first sink disconnects the second while the event runs: the
+        // second still gets this event, not the next one.
+        first.onInvoke = [&] { source.Unadvise(two); first.onInvoke = nullptr; };
+        source.Fire(3);
+        source.Fire(5);
+        EXPECT_EQ(log, (std::vector<std::string>{"first:3:1024:1:0", "second:3:1024:1:0", "first:5:1024:1:0"}));
+        EXPECT_EQ(source.Unadvise(two), CONNECT_E_NOCONNECTION);
+
+        vx::com_ptr<IConnectionPoint> point;
+        EXPECT_EQ(source.Find(IID_IDispatch, point.put()), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(source.Find(kEvents, point.put()), S_OK);
+        EXPECT_EQ(container.refs, 2u) << "the point holds its container's count";
+        point.reset();
+        EXPECT_EQ(container.refs, 1u);
+        ASSERT_EQ(source.Unadvise(one), S_OK);
+    }
+    EXPECT_EQ(first.refs, 1u);
+    EXPECT_EQ(second.refs, 1u);
+}
+
+}  // namespace
