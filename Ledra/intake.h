@@ -1,0 +1,162 @@
+// Record intake: new records of the live trace (through the shared map) or of
+// a saved trace file, handed out as 20-byte descriptors; the record text stays
+// in the file and in the reader's copy of it.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "raii.h"
+#include "tracemap.h"
+
+namespace ledra {
+
+enum TracerMode : long { kModeStatic = 1, kModeDynamic = 2, kModeNotInitialized = 3 };
+
+enum RecordType : uint8_t {
+    kRecordEnter = 1,
+    kRecordExit = 2,
+    kRecordCreate = 3,
+    kRecordDestroy = 4,
+    kRecordLoad = 5,
+    kRecordUnload = 6,
+    kRecordFinStart = 7,
+    kRecordFinEnd = 8,
+};
+
+#pragma pack(push, 1)
+struct RecordDescriptor {
+    uint8_t type;
+    uint8_t zero;
+    int32_t firstSerial;
+    uint16_t secondSerial;
+    uint32_t offset;  // of the record's first line in the trace file
+    uint32_t threadId;
+    uint32_t processId;
+};
+#pragma pack(pop)
+static_assert(sizeof(RecordDescriptor) == 20);
+static_assert(offsetof(RecordDescriptor, firstSerial) == 2);
+static_assert(offsetof(RecordDescriptor, secondSerial) == 6);
+static_assert(offsetof(RecordDescriptor, offset) == 8);
+static_assert(offsetof(RecordDescriptor, threadId) == 12);
+static_assert(offsetof(RecordDescriptor, processId) == 16);
+
+constexpr size_t kDescriptorCapacity = 13107;
+constexpr uint32_t kChunkSize = 4096;
+// A record longer than this is skipped rather than stalling the intake.
+constexpr uint32_t kLargestChunk = 16u << 20;
+
+// Trace text read from a file: its bytes (NUL-terminated), where they came
+// from and how many there are.
+struct TextBuffer {
+    std::vector<char> bytes = std::vector<char>(262144);
+    uint32_t fileOffset = 0;
+    uint32_t length = 0;
+    bool valid = false;
+};
+
+// Reads up to `size` bytes of `path` at `position` into the buffer (growing it
+// when needed); a final 0x01 end mark is dropped and makes the chunk complete.
+// False when the file cannot be opened; *got is the count kept.
+bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete,
+               uint32_t* got);
+
+// The record starts in text[0..length) (read from file offset fileOffset),
+// appended to out up to `capacity`. *restart: file offset two bytes before the
+// last record start found. *full: parsing stopped at the capacity.
+struct ParsedChunk {
+    size_t count = 0;
+    uint32_t restart = 0;
+    bool full = false;
+};
+ParsedChunk ParseChunk(const char* text, size_t length, uint32_t fileOffset, std::vector<RecordDescriptor>* out,
+                       size_t capacity);
+
+// Where the reader's events go.
+class IntakeEvents {
+public:
+    virtual void StartOfProcess() = 0;
+    virtual void EndOfProcess() = 0;
+    virtual void NoActiveProcess() = 0;
+
+protected:
+    ~IntakeEvents() = default;
+};
+
+struct NewRecords {
+    long count = 0;  // RecAmNew
+    long realLastRecord = 0;
+    long lockedOut = 0;  // NoRecordsBecauseLocked
+    bool arrayMade = false;
+    std::vector<RecordDescriptor> descriptors;
+};
+
+class RecordIntake {
+public:
+    RecordIntake(TextBuffer* text, IntakeEvents* events) : text_(text), events_(events) {}
+    ~RecordIntake() { CloseMap(); }
+    RecordIntake(const RecordIntake&) = delete;
+    RecordIntake& operator=(const RecordIntake&) = delete;
+
+    long mode() const { return mode_; }
+    // Returns true when the text window must be marked empty (always).
+    void SetMode(long mode);
+    long statHwnd() const { return statHwnd_; }
+    void SetStatHwnd(long hwnd) { statHwnd_ = hwnd; }
+    void SetStaticPath(const std::string& path);
+    const std::string& staticPath() const { return staticPath_; }
+    void SetCopyPath(const std::string& path) { copyPath_ = path; }
+    const std::string& copyPath() const { return copyPath_; }
+
+    NewRecords GetNewRecords();
+    // Pairs of (process id, hook number) of the live traced processes.
+    std::vector<std::pair<long, long>> HookedAndLoaded();
+    void DisableUntilNewProcess() { disabled_ = true; }
+    void EnableUntilNewProcess() { disabled_ = false; }
+
+    // Text consumed so far: records before it may be read from the source.
+    uint32_t readPosition() const { return readPosition_; }
+    // Set when intake restarted: the text window must be reloaded.
+    bool TakeWindowReset() { return std::exchange(windowReset_, false); }
+
+    void CloseMap();
+
+private:
+    void ResetCounters();
+    bool OpenMap();
+    bool TakeLock();
+    void ReleaseLock();
+    void SweepDeadProcesses();
+    // Reads, parses and hands out; `path` is the source file.
+    void ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed, bool* nothingRead);
+
+    TextBuffer* text_;
+    IntakeEvents* events_;
+    long mode_ = kModeNotInitialized;
+    long statHwnd_ = 0;
+    std::string staticPath_;
+    std::string copyPath_;
+
+    vx::unique_handle mapping_;
+    vx::unique_view view_;
+
+    bool noActiveProcess_ = false;
+    int endState_ = 0;  // 0 running, 1 ending, 2 ended
+    bool disabled_ = false;
+    bool windowReset_ = false;
+
+    uint32_t delivered_ = 0;
+    uint32_t parsedTotal_ = 0;
+    uint32_t lastIndex_ = 0;
+    uint32_t readPosition_ = 0;
+    uint32_t nextReadPosition_ = 0;
+    uint32_t restartOffset_ = 0;
+    std::vector<RecordDescriptor> descriptors_;
+};
+
+}  // namespace ledra

@@ -1,0 +1,330 @@
+// ITraceReader: each member turns its arguments into the engine's terms and
+// its results into automation types. Every member returns S_OK; results
+// travel in the out-parameters.
+#include "tracereader.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "comserver.h"
+#include "connectionpoint.h"
+#include "diagnostics.h"
+#include "dispatch.h"
+#include "hooks.h"
+#include "intake.h"
+#include "raii.h"
+#include "recordtext.h"
+#include "viewer.h"
+
+namespace ledra {
+namespace {
+
+std::string Narrow(BSTR text) {
+    if (!text) return {};
+    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+BSTR Bstr(const std::string& text) {
+    int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    BSTR out = ::SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (out && n > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, n);
+    return out;
+}
+
+BSTR Bstr(const std::optional<std::string>& text) { return text ? Bstr(*text) : nullptr; }
+
+// A one-dimensional array with lower bound 0 in a VARIANT.
+SAFEARRAY* MakeArray(VARTYPE type, ULONG count) {
+    SAFEARRAYBOUND bound = {count, 0};
+    return ::SafeArrayCreate(type, 1, &bound);
+}
+
+void PutStrings(const std::vector<std::string>& strings, VARIANT* out) {
+    SAFEARRAY* array = MakeArray(VT_BSTR, static_cast<ULONG>(strings.size()));
+    if (!array) return;
+    for (LONG i = 0; i < static_cast<LONG>(strings.size()); ++i) {
+        vx::unique_bstr text(Bstr(strings[static_cast<size_t>(i)]));
+        ::SafeArrayPutElement(array, &i, text.get());
+    }
+    out->vt = VT_ARRAY | VT_BSTR;
+    out->parray = array;
+}
+
+const DISPID kStartOfProcess = 2, kEndOfProcess = 3, kNoActiveProcess = 5;
+
+class TraceReader final : public vxs::DispatchOf<ITraceReader, &IID_ITraceReader>,
+                          public IConnectionPointContainer,
+                          private IntakeEvents {
+public:
+    TraceReader() : intake_(&text_, this), records_(&text_), events_(this, DIID_ITraceReaderEvents) {
+        ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    }
+    ~TraceReader() {
+        intake_.CloseMap();
+        if (!intake_.copyPath().empty()) ::DeleteFileA(intake_.copyPath().c_str());
+    }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITraceReader))
+            *ppv = static_cast<ITraceReader*>(this);
+        else if (IsEqualIID(riid, IID_IConnectionPointContainer))
+            *ppv = static_cast<IConnectionPointContainer*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = refs_.release();
+        if (left == 0) delete this;
+        return left;
+    }
+
+    // IConnectionPointContainer
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points) *points = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        return events_.Find(riid, point);
+    }
+
+    // Record intake
+    HRESULT STDMETHODCALLTYPE GetMapFileState(long* result) override {
+        vx::unique_handle mapping(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, vx::kTraceMapName));
+        *result = mapping ? 2 : 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Mode(long* value) override {
+        *value = intake_.mode();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Mode(long value) override {
+        records_.MarkWindowEmpty();
+        intake_.SetMode(value);
+        intake_.TakeWindowReset();
+        UpdateSource();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_StatHWND(long* value) override {
+        *value = intake_.statHwnd();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_StatHWND(long value) override {
+        intake_.SetStatHwnd(value);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNewRecords(VARIANT* records, long* realLastRecord, long* lockedOut,
+                                            long* count) override {
+        NewRecords got = intake_.GetNewRecords();
+        if (intake_.TakeWindowReset()) records_.MarkWindowEmpty();
+        *count = got.count;
+        *realLastRecord = got.realLastRecord;
+        *lockedOut = got.lockedOut;
+        if (got.arrayMade) {
+            // An [out] VARIANT: written, not cleared.
+            ULONG bytes = static_cast<ULONG>(got.descriptors.size() * sizeof(RecordDescriptor));
+            SAFEARRAY* array = MakeArray(VT_UI1, bytes);
+            if (array) {
+                void* data = nullptr;
+                if (SUCCEEDED(::SafeArrayAccessData(array, &data))) {
+                    if (bytes) std::memcpy(data, got.descriptors.data(), bytes);
+                    ::SafeArrayUnaccessData(array);
+                }
+                records->vt = VT_ARRAY | VT_UI1;
+                records->parray = array;
+            }
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNumbersOfHookedAndLoadedDLLs(VARIANT* pairs, long* count) override {
+        *count = 0;
+        auto couples = intake_.HookedAndLoaded();
+        if (couples.empty()) return S_OK;
+        SAFEARRAY* array = MakeArray(VT_I4, static_cast<ULONG>(couples.size() * 2));
+        if (!array) return S_OK;
+        LONG* data = nullptr;
+        if (SUCCEEDED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&data)))) {
+            for (size_t i = 0; i < couples.size(); ++i) {
+                data[2 * i] = couples[i].first;
+                data[2 * i + 1] = couples[i].second;
+            }
+            ::SafeArrayUnaccessData(array);
+        }
+        pairs->vt = VT_ARRAY | VT_I4;
+        pairs->parray = array;
+        *count = static_cast<long>(couples.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DisableGettingRecordsUntillNewProcess() override {
+        intake_.DisableUntilNewProcess();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnableGettingRecordsUntillNewProcess() override {
+        intake_.EnableUntilNewProcess();
+        return S_OK;
+    }
+
+    // Record text
+    HRESULT STDMETHODCALLTYPE get_StaticTraceFilePath(BSTR* path) override {
+        *path = ::SysAllocString(staticPath_.c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_StaticTraceFilePath(BSTR path) override {
+        staticPath_ = path ? path : L"";
+        intake_.SetStaticPath(Narrow(path));
+        UpdateSource();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetRecordAmountInTraceFile(long* amount) override {
+        *amount = RecordText::RecordAmount(intake_.staticPath());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetFirstRecordString(long recPtr, BSTR* text) override {
+        *text = Bstr(records_.FirstLine(static_cast<uint32_t>(recPtr)));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNextRecordString(BSTR* text) override {
+        *text = Bstr(records_.NextLine());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetMethodName(long recPtr, BSTR* name) override {
+        *name = Bstr(records_.MethodName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetClassName(long recPtr, long* instance, BSTR* name) override {
+        *name = Bstr(records_.ClassName(static_cast<uint32_t>(recPtr), intake_.readPosition(), instance));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDllShortName(long recPtr, BSTR* name) override {
+        *name = Bstr(records_.DllShortName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetProcessCommandLine(long recPtr, BSTR* line) override {
+        *line = Bstr(records_.ProcessCommandLine(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Diagn(BSTR) override { return S_OK; }
+
+    // Hook management
+    HRESULT STDMETHODCALLTYPE get_InstallationPath(BSTR* path) override {
+        *path = ::SysAllocString(installationPath_.c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_InstallationPath(BSTR path) override {
+        installationPath_ = path ? path : L"";
+        intake_.SetCopyPath(Narrow(path) + "MyCopyOfTrace.txt");
+        UpdateSource();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetHook(BSTR path, long number, VARIANT_BOOL* result) override {
+        bool ok = HookManager::Instance().SetHook(static_cast<ITraceReader*>(this), Narrow(installationPath_.data()),
+                                                  Narrow(path), number);
+        *result = ok ? VARIANT_TRUE : VARIANT_FALSE;
+        ModuleLog().Write(ok ? "SetHook: hooked" : "SetHook: nothing hooked");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveHook(BSTR path, VARIANT_BOOL* result) override {
+        *result = HookManager::Instance().RemoveHook(Narrow(path)) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsTerminationCompleted(VARIANT_BOOL* flag) override {
+        *flag = HookManager::Instance().IsTerminationCompleted() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ResetScanComp(long mode) override {
+        cursor_.Reset(mode);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCompNext(VARIANT* result) override {
+        ::VariantInit(result);
+        ClassEntry cls;
+        if (!cursor_.Next(&cls)) return S_OK;
+        std::string server = cls.hasServer ? TrimServerPath(cls.serverPath) : std::string();
+        PutStrings({cls.clsid, cls.name, server, cls.hasServer ? FileNameOf(server) : std::string(),
+                    cls.hasRealPath ? cls.realPath : std::string()},
+                   result);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetHookedDllList(VARIANT* result) override {
+        ::VariantInit(result);
+        cursor_.Reset(1);
+        std::vector<std::string> paths;
+        ClassEntry cls;
+        while (cursor_.Next(&cls))
+            if (cls.hasRealPath && paths.size() < 100) paths.push_back(cls.realPath);
+        if (!paths.empty()) PutStrings(paths, result);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CheckComponent(BSTR path, VARIANT_BOOL* result) override {
+        vx::com_ptr<ITypeLib> library;
+        *result = path && SUCCEEDED(::LoadTypeLibEx(path, REGKIND_NONE, library.put())) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ViewComponent(BSTR path, VARIANT_BOOL* result) override;
+
+private:
+    void StartOfProcess() override { events_.Fire(kStartOfProcess); }
+    void EndOfProcess() override { events_.Fire(kEndOfProcess); }
+    void NoActiveProcess() override { events_.Fire(kNoActiveProcess); }
+
+    void UpdateSource() {
+        TextSource source;
+        if (intake_.mode() == kModeDynamic) source = {intake_.copyPath(), true};
+        else if (intake_.mode() == kModeStatic) source = {intake_.staticPath(), false};
+        records_.SetSource(source);
+    }
+
+    vxs::RefCount refs_;
+    TextBuffer text_;
+    RecordIntake intake_;
+    RecordText records_;
+    ClassScanCursor cursor_;
+    vxs::EventSource events_;
+    std::wstring staticPath_;
+    std::wstring installationPath_;
+};
+
+// The system's viewer class and its viewer interface.
+const CLSID kSystemViewer = {0x57EFBF49, 0x4A8B, 0x11CE, {0x87, 0x0B, 0x08, 0x00, 0x36, 0x8D, 0x23, 0x02}};
+const IID kSystemViewerInterface = {0xFC37E5BA, 0x4A8E, 0x11CE, {0x87, 0x0B, 0x08, 0x00, 0x36, 0x8D, 0x23, 0x02}};
+
+struct SystemViewer : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE View(HWND owner, REFIID riid, IUnknown* object) = 0;
+};
+
+HRESULT TraceReader::ViewComponent(BSTR path, VARIANT_BOOL* result) {
+    *result = VARIANT_FALSE;
+    vx::com_ptr<ITypeLib> library;
+    if (!path || FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()))) return S_OK;
+    vx::com_ptr<SystemViewer> viewer;
+    if (SUCCEEDED(::CoCreateInstance(kSystemViewer, nullptr, CLSCTX_INPROC_SERVER, kSystemViewerInterface,
+                                     viewer.put_void()))) {
+        *result = SUCCEEDED(viewer->View(::GetActiveWindow(), IID_ITypeLib, library.get())) ? VARIANT_TRUE
+                                                                                            : VARIANT_FALSE;
+        return S_OK;
+    }
+    // Without the system's viewer (not every system has it), our own.
+    *result = ShowTypeLibrary(::GetActiveWindow(), library.get()) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateTraceReader(REFIID riid, void** ppv) { return vxs::create_object<TraceReader>(riid, ppv); }
+
+void ModuleDetach() { HookManager::Instance().Clear(); }
+
+}  // namespace ledra

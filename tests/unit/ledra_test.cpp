@@ -1,0 +1,301 @@
+// The trace reader's engine: chunk parsing, intake over saved and live
+// traces, record text and fields, and the hook helpers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hooks.h"
+#include "intake.h"
+#include "raii.h"
+#include "recordtext.h"
+#include "tempdir.h"
+
+namespace {
+
+using ledra::RecordDescriptor;
+
+// A record as the kernel writes it: CR LF, its first line continued by the
+// thread, process and record numbers, its further lines, each line ending in
+// CR LF.
+std::string Record(const std::string& first, unsigned tid, unsigned pid, int number,
+                   const std::vector<std::string>& more = {}) {
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " TID=%xh PID=%xh [%d]", tid, pid, number);
+    std::string text = "\r\n" + first + tail + "\r\n";
+    for (const std::string& line : more) text += line + "\r\n";
+    return text;
+}
+
+std::vector<RecordDescriptor> Parse(const std::string& text, uint32_t offset = 0) {
+    std::vector<RecordDescriptor> out;
+    ledra::ParseChunk(text.data(), text.size(), offset, &out, ledra::kDescriptorCapacity);
+    return out;
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+TEST(ParseChunk, RecordKindsSerialsAndIds) {
+    std::string text = Record("========= LOAD DLL: C:\\x.dll =========", 0x1f, 0x2a, 7) +
+                       Record("*** Serial# of call: 12.3 *** ", 0xa, 0xb, 8, {"Interface: ICalc (dual)"}) +
+                       Record("   *** Serial# of exit: 12.3 ***", 0xa, 0xb, 9) +
+                       Record("--- CREATING THE INSTANCE ---", 1, 2, 10) + "\r\n\r\n" +
+                       Record("--- DESTROYING OF THE INSTANCE ---", 1, 2, 11) +
+                       Record("<<<<<<<<<<<<  FINAL REPORT  >>>>>>>>>>>>", 3, 4, 12) +
+                       Record("<<<<<<<<<<<<  End of report  >>>>>>>>>>>>", 3, 4, 13) +
+                       Record("========= UNLOAD DLL: x.dll =========", 5, 6, 14);
+    auto d = Parse(text, 1000);
+    ASSERT_EQ(d.size(), 8u);
+    EXPECT_EQ(d[0].type, ledra::kRecordLoad);
+    EXPECT_EQ(d[0].firstSerial, 0);
+    EXPECT_EQ(d[0].threadId, 0x1Fu);
+    EXPECT_EQ(d[0].processId, 0x2Au);
+    EXPECT_EQ(d[0].offset, 1002u);
+    EXPECT_EQ(d[1].type, ledra::kRecordEnter);
+    EXPECT_EQ(d[1].firstSerial, 12);
+    EXPECT_EQ(d[1].secondSerial, 3);
+    EXPECT_EQ(d[1].threadId, 0xAu);
+    EXPECT_EQ(d[2].type, ledra::kRecordExit);
+    EXPECT_EQ(d[2].secondSerial, 3);
+    EXPECT_EQ(d[3].type, ledra::kRecordCreate);
+    EXPECT_EQ(d[4].type, ledra::kRecordDestroy);
+    EXPECT_EQ(text.substr(d[4].offset - 1000 - 6, 6), "\r\n\r\n\r\n") << "runs of line breaks are skipped";
+    EXPECT_EQ(d[5].type, ledra::kRecordFinStart);
+    EXPECT_EQ(d[6].type, ledra::kRecordFinEnd);
+    EXPECT_EQ(d[7].type, ledra::kRecordUnload);
+    EXPECT_EQ(d[7].processId, 6u);
+}
+
+TEST(ParseChunk, TextBeforeTheFirstBreakAndUnfinishedTailsAreNoRecords) {
+    // The chunk starts inside a record line: not a line start.
+    EXPECT_TRUE(Parse("*** Serial# of call: 1.1 TID=1h PID=2h [1]").empty());
+    // A last line without its CR is an unfinished tail.
+    std::string text = Record("--- CREATING THE INSTANCE ---", 1, 2, 1) + "\r\n*** Serial# of call: 1.1 TID=1h";
+    std::vector<RecordDescriptor> out;
+    ledra::ParsedChunk parsed = ledra::ParseChunk(text.data(), text.size(), 0, &out, ledra::kDescriptorCapacity);
+    EXPECT_EQ(parsed.count, 1u);
+    EXPECT_EQ(parsed.restart, 0u);
+    // The descriptor buffer bounds the parse.
+    ledra::ParsedChunk bounded = ledra::ParseChunk(text.data(), text.size() - 10, 0, &out, 1);
+    EXPECT_TRUE(bounded.full);
+}
+
+class StaticIntake : public ::testing::Test, public ledra::IntakeEvents {
+protected:
+    void StartOfProcess() override { events += "S"; }
+    void EndOfProcess() override { events += "E"; }
+    void NoActiveProcess() override { events += "N"; }
+
+    std::vector<RecordDescriptor> Drain(ledra::RecordIntake& intake, std::vector<long>* counts) {
+        std::vector<RecordDescriptor> all;
+        for (int i = 0; i < 100; ++i) {
+            ledra::NewRecords got = intake.GetNewRecords();
+            counts->push_back(got.count);
+            if (got.count <= 0) break;
+            all.insert(all.end(), got.descriptors.begin(), got.descriptors.end());
+        }
+        return all;
+    }
+
+    TempDir dir;
+    ledra::TextBuffer text;
+    std::string events;
+};
+
+TEST_F(StaticIntake, SavedFileIsDeliveredChunkByChunkThenEnds) {
+    ledra::RecordIntake intake(&text, this);
+    intake.SetMode(ledra::kModeStatic);
+    intake.SetStaticPath(dir / "missing.txt");
+    EXPECT_EQ(intake.GetNewRecords().count, -1);
+
+    std::string trace;
+    for (int i = 1; i <= 300; ++i) trace += Record("*** Serial# of call: " + std::to_string(i) + ".7 *** ", 1, 2, i, {"Interface: ICalc (dual)", "Method: VT_HRESULT Add ("});
+    WriteFileText(dir / "saved.txt", trace + "\x01");
+    intake.SetStaticPath(dir / "saved.txt");
+    std::vector<long> counts;
+    auto all = Drain(intake, &counts);
+    ASSERT_EQ(all.size(), 300u);
+    EXPECT_GT(counts.size(), 3u) << "several chunks";
+    EXPECT_EQ(counts.back(), 0);
+    for (int i = 0; i < 300; ++i) EXPECT_EQ(all[i].firstSerial, i + 1);
+    EXPECT_EQ(intake.readPosition(), trace.size());
+    EXPECT_EQ(events, "") << "static mode fires nothing";
+}
+
+TEST_F(StaticIntake, RecordLongerThanAChunkAndALastRecordWithoutEndMarkAreDelivered) {
+    std::vector<std::string> lines(400, "               [in]  a=1 (1h)  (VT_I4),");
+    std::string trace = Record("*** Serial# of call: 1.1 *** ", 1, 2, 1, lines) + Record("*** Serial# of call: 2.1 *** ", 1, 2, 2, {"Interface: I"});
+    ASSERT_GT(trace.size(), 3 * ledra::kChunkSize);
+    WriteFileText(dir / "long.txt", trace);
+    ledra::RecordIntake intake(&text, this);
+    intake.SetMode(ledra::kModeStatic);
+    intake.SetStaticPath(dir / "long.txt");
+    std::vector<long> counts;
+    auto all = Drain(intake, &counts);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].firstSerial, 2);
+    EXPECT_EQ(intake.readPosition(), trace.size());
+}
+
+// A trace map of our own under the shared name, as the kernel keeps it.
+class LiveIntake : public StaticIntake {
+protected:
+    void SetUp() override {
+        mapping.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, vx::kTraceMapSize,
+                                           vx::kTraceMapName));
+        ASSERT_TRUE(mapping);
+        ASSERT_NE(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "another trace map is open";
+        view.reset(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        map = static_cast<vx::TraceMap*>(view.get());
+        std::string path = dir / "TraceDistilled.txt";
+        std::memcpy(map->distilledPath, path.c_str(), path.size() + 1);
+        map->liveProcesses = 1;
+        map->processes[0] = ::GetCurrentProcessId();
+    }
+    void Append(const std::string& record, int number) {
+        trace += record;
+        WriteFileText(dir / "TraceDistilled.txt", trace + "\x01");
+        map->recordsInFile = static_cast<uint32_t>(number);
+        map->recordCounter = number;
+    }
+
+    vx::unique_handle mapping;
+    vx::unique_view view;
+    vx::TraceMap* map = nullptr;
+    std::string trace;
+};
+
+TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
+    ledra::RecordIntake intake(&text, this);
+    intake.SetCopyPath(dir / "MyCopyOfTrace.txt");
+    intake.SetStatHwnd(0x1234);
+    intake.SetMode(ledra::kModeDynamic);
+    Append(Record("========= LOAD DLL: C:\\x.dll =========", 1, 2, 1), 1);
+    Append(Record("--- CREATING THE INSTANCE ---", 1, 2, 2, {"Class: CFoo (instance# 3)"}), 2);
+
+    ledra::NewRecords got = intake.GetNewRecords();
+    EXPECT_EQ(map->readerWindow, 0x1234u);
+    ASSERT_EQ(got.count, 2);
+    EXPECT_EQ(got.realLastRecord, 2);
+    EXPECT_EQ(map->readerPrivate, 2u);
+    EXPECT_EQ(ReadWhole(dir / "MyCopyOfTrace.txt"), trace) << "the copy holds the bytes consumed";
+    EXPECT_EQ(events, "") << "a first poll that finds a live process fires nothing";
+
+    // The writer holds the lock: nothing, and the caller is told so.
+    Append(Record("--- DESTROYING OF THE INSTANCE ---", 1, 2, 3), 3);
+    map->lockWord = 77;
+    got = intake.GetNewRecords();
+    EXPECT_EQ(got.lockedOut, 1);
+    EXPECT_EQ(got.count, 0);
+    EXPECT_FALSE(got.arrayMade);
+    map->lockWord = 0;
+    got = intake.GetNewRecords();
+    EXPECT_EQ(got.count, 1);
+    EXPECT_EQ(map->lockWord, 0);
+
+    // The process ends: NoActiveProcess, then EndOfProcess, then silence.
+    map->processes[0] = 0xFFFFFFF0u;  // no such process
+    got = intake.GetNewRecords();
+    EXPECT_EQ(map->liveProcesses, 0u);
+    EXPECT_EQ(map->processes[0], vx::kFreeSlot);
+    EXPECT_EQ(events, "N");
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NE");
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NE");
+
+    // A new process starts a new run, read from the start of the trace.
+    map->processes[0] = ::GetCurrentProcessId();
+    map->liveProcesses = 1;
+    got = intake.GetNewRecords();
+    EXPECT_EQ(events, "NES");
+    EXPECT_EQ(got.count, 3);
+}
+
+TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndLeavesAForeignLock) {
+    map->hooks[1] = {1234, 1};
+    map->hooks[3] = {5678, 3};
+    ledra::RecordIntake intake(&text, this);
+    auto couples = intake.HookedAndLoaded();
+    EXPECT_EQ(couples, (std::vector<std::pair<long, long>>{{1234, 1}, {5678, 3}}));
+    map->lockWord = 99;
+    EXPECT_TRUE(intake.HookedAndLoaded().empty());
+    EXPECT_EQ(map->lockWord, 99) << "a lock the reader did not take stays";
+    map->lockWord = 0;
+}
+
+class RecordTextTest : public ::testing::Test {
+protected:
+    void Load(const std::string& trace) {
+        WriteFileText(dir / "t.txt", trace);
+        records.SetSource({dir / "t.txt", false});
+    }
+    TempDir dir;
+    ledra::TextBuffer text;
+    ledra::RecordText records{&text};
+};
+
+TEST_F(RecordTextTest, LinesOfOneRecordEndAtTheNextRecord) {
+    std::string first = std::string(98, 'x');
+    std::string trace = first + Record("--- CREATING THE INSTANCE ---", 1, 2, 1, {"Class: CFoo (instance# 3)", "Host process's command line: a.exe /x"}) +
+                        Record("*** Serial# of call: 1.4 *** ", 1, 2, 2, {"Interface: ICalc (dual)", "Method: VT_HRESULT Add (", "Method is beyond Vtable"}) + "\x01";
+    Load(trace);
+    EXPECT_EQ(records.FirstLine(100), "--- CREATING THE INSTANCE --- TID=1h PID=2h [1]");
+    EXPECT_EQ(records.NextLine(), "Class: CFoo (instance# 3)");
+    EXPECT_EQ(records.NextLine(), "Host process's command line: a.exe /x");
+    EXPECT_EQ(records.NextLine(), std::nullopt);
+    uint32_t call = static_cast<uint32_t>(trace.find("*** Serial"));
+    EXPECT_EQ(records.FirstLine(call).substr(0, 10), "*** Serial");
+    EXPECT_EQ(records.NextLine(), "Interface: ICalc (dual)");
+    EXPECT_EQ(records.NextLine(), "Method: VT_HRESULT Add (");
+    EXPECT_EQ(records.NextLine(), "Method is beyond Vtable") << "the last line of the file";
+    EXPECT_EQ(records.NextLine(), std::nullopt);
+
+    uint32_t consumed = static_cast<uint32_t>(trace.size() - 1);
+    long instance = 0;
+    EXPECT_EQ(records.ClassName(100, consumed, &instance), "CFoo");
+    EXPECT_EQ(instance, 3);
+    EXPECT_EQ(records.ProcessCommandLine(100, consumed), "a.exe /x");
+    EXPECT_EQ(records.MethodName(call, consumed), "Add");
+    EXPECT_EQ(records.MethodName(100, consumed), "Add") << "the search runs past the record's end";
+    EXPECT_EQ(records.ClassName(call, consumed, &instance), std::nullopt);
+    EXPECT_EQ(instance, 0);
+    EXPECT_EQ(records.MethodName(100, 100), std::nullopt) << "not consumed yet";
+}
+
+TEST_F(RecordTextTest, FieldsOfLoadRecordsCallsBeyondTheTableAndTheLastRecordNumber) {
+    std::string trace = Record("========= LOAD DLL: VxSample.dll =========", 1, 2, 56) +
+                        Record("*** Serial# of call: 1.40 *** ", 1, 2, 57, {"Method is beyond Vtable"}) + "\x01";
+    Load(trace);
+    EXPECT_EQ(records.DllShortName(2, 1000), "VxSample.dll");
+    uint32_t call = static_cast<uint32_t>(trace.find("*** Serial"));
+    EXPECT_EQ(records.MethodName(call, 1000), "Call beyond Vtable");
+    EXPECT_EQ(records.ProcessCommandLine(call, 1000), std::nullopt) << "no such line, even after a fresh read";
+    EXPECT_EQ(ledra::RecordText::RecordAmount(dir / "t.txt"), 57);
+    EXPECT_EQ(ledra::RecordText::RecordAmount(dir / "none.txt"), 0);
+    records.SetSource({dir / "none.txt", false});
+    records.MarkWindowEmpty();
+    EXPECT_EQ(records.FirstLine(2), " ");
+}
+
+TEST(HookPaths, StubNamesAndTrimmedServerPaths) {
+    EXPECT_EQ(ledra::StubPath("C:\\i\\", 1), "C:\\i\\Zor#_01.dll");
+    EXPECT_EQ(ledra::StubPath("C:\\i\\", 123), "C:\\i\\Zor#_123.dll");
+    EXPECT_TRUE(ledra::IsStubPath("c:\\I\\zor#_05.DLL"));
+    EXPECT_FALSE(ledra::IsStubPath("C:\\zor_05.dll"));
+    EXPECT_EQ(ledra::TrimServerPath("C:\\x\\y.dll\""), "C:\\x\\y.dll");
+    EXPECT_EQ(ledra::TrimServerPath("C:\\x\\y.dll  "), "C:\\x\\y.dll");
+    EXPECT_EQ(ledra::TrimServerPath("C:\\x\\123"), "C:\\x\\") << "never into the folder";
+    EXPECT_EQ(ledra::TrimServerPath("\"quoted.dll\""), "\"quoted.dll\"") << "neither a folder nor a letter first";
+    EXPECT_EQ(ledra::TrimServerPath("ole32.dll2"), "ole32.dll");
+    EXPECT_EQ(ledra::FileNameOf("C:\\x\\y.dll"), "y.dll");
+    EXPECT_EQ(ledra::FileNameOf("y.dll"), "y.dll");
+}
+
+}  // namespace
