@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "Ledra.h"
+#include "comserver.h"
+#include "tracereader.h"
 
 namespace ledra {
 namespace {
@@ -259,7 +261,60 @@ bool HookManager::RemoveHook(const std::string& compPath) {
 
 bool HookManager::IsTerminationCompleted() const { return stopRequested_ == 0; }
 
+namespace {
+
+constexpr UINT kRehookMessage = WM_APP + 1;
+constexpr UINT kReleaseMessage = WM_APP + 2;
+constexpr wchar_t kApartmentWindowClass[] = L"VexiloHookWatch";
+constexpr UINT kCallTimeoutMs = 60000;
+
+struct RehookRequest {
+    std::string path;
+    long number;
+    bool removeFirst;
+    bool hooked = false;
+};
+
+}  // namespace
+
+LRESULT CALLBACK HookManager::ApartmentWindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* reader = reinterpret_cast<ITraceReader*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (msg == kRehookMessage && reader) {
+        auto* request = reinterpret_cast<RehookRequest*>(lp);
+        vx::unique_bstr path(::SysAllocString(Wide(request->path).c_str()));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        if (request->removeFirst) {
+            ::InterlockedExchange(&Instance().rehook_, 1);
+            reader->RemoveHook(path.get(), &ok);
+            ::InterlockedExchange(&Instance().rehook_, 0);
+        }
+        ok = VARIANT_FALSE;
+        request->hooked = SUCCEEDED(reader->SetHook(path.get(), request->number, &ok)) && ok;
+        return 1;
+    }
+    if (msg == kReleaseMessage) {
+        if (reader) reader->Release();
+        ::DestroyWindow(window);
+        return 0;
+    }
+    return ::DefWindowProcW(window, msg, wp, lp);
+}
+
 bool HookManager::StartWatcher(IUnknown* self) {
+    vx::com_ptr<ITraceReader> reader;
+    if (FAILED(self->QueryInterface(IID_ITraceReader, reader.put_void()))) return false;
+    WNDCLASSW cls = {};
+    cls.lpfnWndProc = ApartmentWindowProc;
+    cls.hInstance = reinterpret_cast<HINSTANCE>(vxs::this_module());
+    cls.lpszClassName = kApartmentWindowClass;
+    ::RegisterClassW(&cls);  // already registered is fine
+    HWND window = ::CreateWindowExW(0, kApartmentWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    cls.hInstance, nullptr);
+    if (!window) return false;
+    // The watcher keeps the object alive until it ends.
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reader.detach()));
+    apartmentWindow_ = window;
+
     ::ResetEvent(done_.get());
     ::ResetEvent(ready_.get());
     ::ResetEvent(go_.get());
@@ -268,12 +323,13 @@ bool HookManager::StartWatcher(IUnknown* self) {
     thread_.reset(::CreateThread(nullptr, 0, WatcherThread, this, 0, nullptr));
     if (!thread_) {
         ::InterlockedExchange(&watcherRunning_, 0);
+        ::SendMessageW(window, kReleaseMessage, 0, 0);
+        apartmentWindow_ = nullptr;
         return false;
     }
     ::WaitForSingleObject(ready_.get(), INFINITE);
     ::ResetEvent(ready_.get());
-    stream_ = nullptr;
-    ::CoMarshalInterThreadInterfaceInStream(IID_ITraceReader, self, &stream_);
+    ModuleLog().Write("Watcher started");
     ::SetEvent(go_.get());
     return true;
 }
@@ -283,15 +339,20 @@ DWORD WINAPI HookManager::WatcherThread(void* context) {
     return 0;
 }
 
+bool HookManager::RequestOnApartment(const std::string& path, long number, bool removeFirst) {
+    RehookRequest request{path, number, removeFirst};
+    DWORD_PTR answer = 0;
+    if (!::SendMessageTimeoutW(apartmentWindow_, kRehookMessage, 0, reinterpret_cast<LPARAM>(&request), SMTO_NORMAL,
+                               kCallTimeoutMs, &answer))
+        return false;
+    return request.hooked;
+}
+
 void HookManager::RunWatcher() {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     ::SetEvent(ready_.get());
     ::WaitForSingleObject(go_.get(), INFINITE);
     ::ResetEvent(go_.get());
-    vx::com_ptr<ITraceReader> reader;
-    if (stream_) ::CoGetInterfaceAndReleaseStream(stream_, IID_ITraceReader, reader.put_void());
-    stream_ = nullptr;
 
     for (;;) {
         std::vector<HANDLE> handles = {stop_.get(), wake_.get()};
@@ -317,25 +378,20 @@ void HookManager::RunWatcher() {
             continue;
         }
         ::ResetEvent(handles[i]);
-        if (!reader) continue;
         const auto& [path, number] = owners[i - 2];
-        vx::unique_bstr wide(::SysAllocString(Wide(path).c_str()));
-        ::InterlockedExchange(&rehook_, 1);
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        reader->RemoveHook(wide.get(), &ok);
-        ::InterlockedExchange(&rehook_, 0);
-        ok = VARIANT_FALSE;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (attempt > 0) ::Sleep(1000);
-            if (SUCCEEDED(reader->SetHook(wide.get(), number, &ok)) && ok) break;
+        ModuleLog().Write(("Registration changed: hooking again " + path).c_str());
+        bool hooked = RequestOnApartment(path, number, true);
+        for (int attempt = 0; attempt < 2 && !hooked; ++attempt) {
+            ::Sleep(1000);
+            hooked = RequestOnApartment(path, number, false);
         }
     }
-    reader.reset();
     ::EnterCriticalSection(&lock_);
     retired_.clear();
+    HWND window = std::exchange(apartmentWindow_, nullptr);
     ::InterlockedExchange(&watcherRunning_, 0);
     ::LeaveCriticalSection(&lock_);
-    ::CoUninitialize();
+    ::PostMessageW(window, kReleaseMessage, 0, 0);
     ::SetEvent(done_.get());
     ::InterlockedExchange(&stopRequested_, 0);
 }

@@ -48,9 +48,6 @@ private:
     bool open_ = false;
 };
 
-// Reaches the object's own SetHook and RemoveHook from the watcher thread.
-using ReaderProxy = IUnknown;
-
 class HookManager {
 public:
     static HookManager& Instance();
@@ -81,6 +78,10 @@ private:
     bool StartWatcher(IUnknown* self);
     static DWORD WINAPI WatcherThread(void* context);
     void RunWatcher();
+    // Runs a re-hook on the apartment thread of the object and answers
+    // whether SetHook succeeded.
+    bool RequestOnApartment(const std::string& path, long number, bool removeFirst);
+    static LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
 
     mutable CRITICAL_SECTION lock_;
     std::vector<Entry> entries_;
@@ -90,7 +91,10 @@ private:
     std::vector<Watch> retired_;
     vx::unique_handle stop_, wake_, ready_, go_, done_;
     vx::unique_handle thread_;
-    IStream* stream_ = nullptr;
+    // A message window on the object's apartment thread: the watcher's calls
+    // run there, one at a time with the client's own calls, as calls through
+    // a marshalled pointer would.
+    HWND apartmentWindow_ = nullptr;
     volatile LONG rehook_ = 0;
     volatile LONG watcherRunning_ = 0;
     volatile LONG stopRequested_ = 0;

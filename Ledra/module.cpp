@@ -14,17 +14,11 @@ const vxs::ClassObjectEntry kClassObjects[] = {
     {&CLSID_TraceReader, ledra::CreateTraceReader, vxs::plain_factory},
 };
 
-vxs::DiagnosticLog g_log;
-
 }  // namespace
-
-namespace ledra {
-vxs::DiagnosticLog& ModuleLog() { return g_log; }
-}  // namespace ledra
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
-        g_log.Start("Ledra", "C:\\LedraDiagCtrl.txt", "C:\\LedraFull.txt");
+        ledra::ModuleLog().Start("Ledra", "C:\\LedraDiagCtrl.txt", "C:\\LedraFull.txt");
         ::DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         ledra::ModuleDetach();

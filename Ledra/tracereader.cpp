@@ -323,6 +323,11 @@ HRESULT TraceReader::ViewComponent(BSTR path, VARIANT_BOOL* result) {
 
 }  // namespace
 
+vxs::DiagnosticLog& ModuleLog() {
+    static vxs::DiagnosticLog log;
+    return log;
+}
+
 HRESULT CreateTraceReader(REFIID riid, void** ppv) { return vxs::create_object<TraceReader>(riid, ppv); }
 
 void ModuleDetach() { HookManager::Instance().Clear(); }

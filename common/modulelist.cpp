@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "raii.h"
 
@@ -130,6 +131,20 @@ std::vector<std::string> ReadModuleList(const std::string& text) {
     for (size_t i = header + 1; i < in.lines.size() && !IsHeader(in.lines[i]); ++i)
         if (in.lines[i].size() >= 2 && !IsFreed(in.lines[i])) modules.push_back(in.lines[i]);
     return modules;
+}
+
+long HookNumberOfModule(const std::string& text, const std::string& path) {
+    Lines in = Split(text);
+    for (long k = 1;; ++k) {
+        size_t index = static_cast<size_t>(4 + k);
+        if (index >= in.lines.size() || in.lines[index].empty()) return 0;
+        const std::string& line = in.lines[index];
+        if (line.size() == path.size() &&
+            std::equal(line.begin(), line.end(), path.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return k;
+    }
 }
 
 std::string ModulePathOfHook(const std::string& text, long n) {

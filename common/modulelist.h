@@ -29,6 +29,9 @@ bool CommentOutModuleLine(const std::string& text, long n, std::string* out);
 // The active lines of the list, hook 1 first (freed lines left out).
 std::vector<std::string> ReadModuleList(const std::string& text);
 
+// The hook number of the active line naming `path` (letter case ignored), or 0.
+long HookNumberOfModule(const std::string& text, const std::string& path);
+
 // The path of hook number n without its "//"; empty when there is none.
 std::string ModulePathOfHook(const std::string& text, long n);
 

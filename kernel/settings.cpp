@@ -136,39 +136,6 @@ bool FindStructurePath(std::string_view text, char* out, size_t outSize) {
     }
 }
 
-bool InstallFolderFromValue(std::string_view value, char* out, size_t outSize) {
-    if (!value.empty() && value.front() == '"') value.remove_prefix(1);
-    size_t cut = value.rfind('\\');
-    if (cut == std::string_view::npos) cut = value.rfind('/');
-    if (cut == std::string_view::npos || cut + 2 > outSize) {
-        if (outSize) out[0] = '\0';
-        return false;
-    }
-    std::memcpy(out, value.data(), cut + 1);
-    out[cut + 1] = '\0';
-    return true;
-}
-
-bool LookUpInstallFolder(char* out, size_t outSize) {
-    out[0] = '\0';
-    vx::unique_hkey key;
-    // Reading is all the kernel needs; full access would fail for clients without
-    // administrator rights.
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Vexilo.exe", 0,
-                        KEY_READ, key.put()) != ERROR_SUCCESS)
-        return false;
-    static char value[kSettingsReadLimit + 1];
-    DWORD size = kSettingsReadLimit, type = 0;
-    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                           &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    size = size > kSettingsReadLimit ? kSettingsReadLimit : size;
-    value[size] = '\0';
-    return InstallFolderFromValue(std::string_view(value, std::strlen(value)), out, outSize);
-}
-
 int ReadSettingsFile(const char* path, char* buf, size_t bufSize) {
     if (path[0] == '\0' || bufSize == 0) return -1;
     vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <windows.h>
+
+#include "installfolder.h"
 #include <string_view>
 
 namespace korbin {
+
+using vx::InstallFolderFromValue;
+using vx::LookUpInstallFolder;
 
 constexpr DWORD kSettingsReadLimit = 16384;
 
@@ -36,13 +41,7 @@ bool FindModuleLine(std::string_view text, unsigned long k, char* out, size_t ou
 // Path line of the type-library structure file section.
 bool FindStructurePath(std::string_view text, char* out, size_t outSize);
 
-// Installation folder from a registry value text: leading quote skipped,
-// everything after the last backslash (else slash) cut off, separator kept.
-// Empty when there is no separator or the result does not fit.
-bool InstallFolderFromValue(std::string_view value, char* out, size_t outSize);
 
-// Reads the App Paths value of "Vexilo.exe" (for reading only) and derives the folder.
-bool LookUpInstallFolder(char* out, size_t outSize);
 
 // Reads up to kSettingsReadLimit bytes of a file into buf (NUL-terminated); -1 on failure.
 int ReadSettingsFile(const char* path, char* buf, size_t bufSize);

@@ -45,6 +45,8 @@ TEST(ModuleList, CommentOutFreesTheNumberInPlace) {
     EXPECT_EQ(vx::ModulePathOfHook(out, 1), "C:\\a.dll");
     EXPECT_EQ(vx::ModulePathOfHook(out, 3), "") << "the empty line ends the list";
     EXPECT_EQ(vx::ModulePathOfHook(out, 0), "");
+    EXPECT_EQ(vx::HookNumberOfModule(out, "c:\\A.DLL"), 1);
+    EXPECT_EQ(vx::HookNumberOfModule(out, "C:\\b.dll"), 0) << "a freed line is no hook";
     // A number past the list changes nothing.
     std::string same;
     ASSERT_TRUE(vx::CommentOutModuleLine(out, 7, &same));

@@ -50,11 +50,28 @@ std::string StubCopyName(int hookNumber) {
     return name;
 }
 
+namespace {
+
+std::string FileBytes(const std::string& path) {
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
+}
+
+}  // namespace
+
 bool CopyStage(const std::string& stage, const std::string& folder, std::string* error) {
     ::CreateDirectoryA(folder.c_str(), nullptr);
-    for (const char* name : {"Vexilo.dll", "Korbin.dll"}) {
+    for (const char* name : {"Vexilo.dll", "Korbin.dll", "Ledra.dll", "vxtrace.exe"}) {
         std::string from = stage + "\\" + name, to = folder + name;
-        if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) return Fail(error, "cannot copy " + from + " to " + to);
+        if (::CopyFileA(from.c_str(), to.c_str(), FALSE)) continue;
+        // A server this process still has loaded is in use; the same bytes need no copy.
+        if (::GetLastError() == ERROR_SHARING_VIOLATION && FileBytes(from) == FileBytes(to)) continue;
+        return Fail(error, "cannot copy " + from + " to " + to);
     }
     return true;
 }

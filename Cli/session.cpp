@@ -1,0 +1,130 @@
+// The command line's trace reader session.
+#include "session.h"
+
+#include <cstdio>
+
+#include "installfolder.h"
+
+namespace vxtrace {
+
+void Fail(const std::string& text) {
+    std::fprintf(stderr, "vxtrace: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string Narrow(const wchar_t* text) {
+    if (!text) return {};
+    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), n);
+    return out;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                                                    b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+std::string ExistingFile(const std::string& name) {
+    char full[MAX_PATH];
+    DWORD n = ::GetFullPathNameA(name.c_str(), MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return {};
+    DWORD attributes = ::GetFileAttributesA(full);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    return full;
+}
+
+bool Session::Open() {
+    HRESULT hr = ::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                    reader_.put_void());
+    if (FAILED(hr)) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the trace reader Ledra.TraceReader cannot be created (error %08lx): is Vexilo installed?",
+                      static_cast<unsigned long>(hr));
+        Fail(text);
+        return false;
+    }
+    // The installation this architecture's registry view names, else ours.
+    char folder[MAX_PATH];
+    if (vx::LookUpInstallFolder(folder, sizeof folder)) {
+        installationPath_ = folder;
+    } else {
+        char self[MAX_PATH];
+        DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        installationPath_.assign(self, n);
+        installationPath_.resize(installationPath_.rfind('\\') + 1);
+    }
+    vx::unique_bstr path(::SysAllocString(Wide(installationPath_).c_str()));
+    reader_->put_InstallationPath(path.get());
+    return true;
+}
+
+void Session::Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+std::vector<std::string> Session::RecordLines(long recPtr) {
+    std::vector<std::string> lines;
+    BSTR first = nullptr;
+    reader_->GetFirstRecordString(recPtr, &first);
+    vx::unique_bstr line(first);
+    lines.push_back(Narrow(line.get()));
+    // A record has no empty lines: an empty result ends it. The bound only
+    // guards against a source that keeps answering.
+    for (int i = 0; i < 1000000; ++i) {
+        BSTR next = nullptr;
+        reader_->GetNextRecordString(&next);
+        line.reset(next);
+        if (!next || ::SysStringLen(next) == 0) break;
+        lines.push_back(Narrow(next));
+    }
+    return lines;
+}
+
+std::vector<Session::ClassInfo> Session::ClassesOf(const std::string& dll) {
+    std::vector<ClassInfo> classes;
+    reader_->ResetScanComp(1);  // COMP_NAME
+    for (;;) {
+        vx::unique_variant entry;
+        if (FAILED(reader_->GetCompNext(entry.put())) || entry.vt != (VT_ARRAY | VT_BSTR)) break;
+        BSTR* items = nullptr;
+        if (FAILED(::SafeArrayAccessData(entry.parray, reinterpret_cast<void**>(&items)))) break;
+        ClassInfo info{Narrow(items[0]), Narrow(items[1]), Narrow(items[2]), Narrow(items[4])};
+        ::SafeArrayUnaccessData(entry.parray);
+        if (EqualNoCase(info.server, dll) || EqualNoCase(info.realPath, dll)) classes.push_back(info);
+    }
+    return classes;
+}
+
+std::vector<long> Session::LiveHookNumbers() {
+    std::vector<long> numbers;
+    vx::unique_variant pairs;
+    long count = 0;
+    if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count)) || count <= 0 ||
+        pairs.vt != (VT_ARRAY | VT_I4))
+        return numbers;
+    LONG* data = nullptr;
+    if (FAILED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) return numbers;
+    for (long i = 0; i < count; ++i) numbers.push_back(data[2 * i + 1]);
+    ::SafeArrayUnaccessData(pairs.parray);
+    return numbers;
+}
+
+}  // namespace vxtrace

@@ -1,0 +1,66 @@
+// One trace reader for the command line: created through COM, pointed at the
+// installation, with the helpers every command needs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Ledra.h"
+#include "raii.h"
+
+namespace vxtrace {
+
+// Exit codes besides the traced program's own.
+enum ExitCode : int {
+    kOk = 0,
+    kUsage = 1,
+    kBadInput = 2,
+    kNoReader = 3,
+    kHookNotWritten = 4,
+    kNotRestored = 5,
+};
+
+// Prints "vxtrace: <text>" on the error stream.
+void Fail(const std::string& text);
+// Writes text to standard output as it is.
+void Print(const std::string& text);
+
+std::string Narrow(const wchar_t* text);
+std::wstring Wide(const std::string& text);
+
+class Session {
+public:
+    // False (with the message printed) when the reader cannot be created.
+    bool Open();
+    ITraceReader* reader() const { return reader_.get(); }
+    const std::string& installationPath() const { return installationPath_; }
+    std::string settingsPath() const { return installationPath_ + "Vexilo.txt"; }
+
+    // Runs pending window messages: the reader's watcher calls in through them.
+    static void Pump();
+
+    // The record's lines, from its first line to its end.
+    std::vector<std::string> RecordLines(long recPtr);
+
+    // Registered classes whose server (or, hooked, real server) is the DLL.
+    struct ClassInfo {
+        std::string clsid, name, server, realPath;
+    };
+    std::vector<ClassInfo> ClassesOf(const std::string& dll);
+
+    // Hook numbers live traced processes still hold.
+    std::vector<long> LiveHookNumbers();
+
+private:
+    vx::com_ptr<ITraceReader> reader_;
+    std::string installationPath_;
+};
+
+// The full path of a file named on the command line; empty when it is missing.
+std::string ExistingFile(const std::string& name);
+
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+}  // namespace vxtrace

@@ -1,0 +1,276 @@
+// The trace reader as its clients see it: registered in the prefix, created
+// through COM, and driven by vxtrace, a real client of it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "Ledra.h"
+#include "e2e.h"
+#include "modulelist.h"
+#include "raii.h"
+
+namespace e2e {
+namespace {
+
+const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
+
+std::string RegString(const std::string& key, const char* name = nullptr) {
+    char value[1024];
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
+bool KeyExists(const std::string& key) {
+    vx::unique_hkey opened;
+    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+// Runs window messages until done() or the time is up: the reader's watcher
+// calls into this apartment through them.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000) {
+    DWORD start = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - start > ms) return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(50);
+    }
+    return true;
+}
+
+// The sample unhooked and nothing in the module list; the reader registered.
+class ReaderTest : public TraceTest {
+protected:
+    void SetUp() override {
+        TraceTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        inst.main.modules.clear();
+        Rewrite();
+        ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+    }
+    // Its output with the console's CR LF line ends read as LF.
+    ProcessResult Vxtrace(const std::string& arguments) {
+        ProcessResult result = RunProgram(Quoted(inst.folder + "vxtrace.exe") + " " + arguments);
+        std::erase(result.output, '\r');
+        return result;
+    }
+    std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
+};
+
+// A record of the trace file as vxtrace prints it: its lines, "\n" each.
+std::string Printed(const std::string& record) {
+    std::string text, line;
+    std::istringstream in(record);
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) text += line + "\n";
+    }
+    return text;
+}
+
+TEST_F(ReaderTest, RegistrationAndLateBoundCallsByDispatchId) {
+    EXPECT_EQ(RegString("Ledra.TraceReader.1"), "TraceReader Class");
+    EXPECT_EQ(RegString("Ledra.TraceReader\\CurVer"), "Ledra.TraceReader.1");
+    EXPECT_EQ(RegString(kReaderClsid + std::string("\\InprocServer32"), "ThreadingModel"), "Apartment");
+    EXPECT_EQ(RegString(kReaderClsid + std::string("\\InprocServer32")), inst.folder + "Ledra.dll");
+    EXPECT_EQ(RegString(kReaderClsid + std::string("\\VersionIndependentProgID")), "Ledra.TraceReader");
+    EXPECT_TRUE(KeyExists(kReaderClsid + std::string("\\Programmable")));
+    EXPECT_EQ(RegString(kReaderClsid + std::string("\\TypeLib")), "{11F29811-2039-11D3-8BA2-00104B66DC5A}");
+
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        vx::com_ptr<IDispatch> reader;
+        CLSID clsid;
+        ASSERT_EQ(::CLSIDFromProgID(L"Ledra.TraceReader", &clsid), S_OK);
+        ASSERT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reader.put_void()), S_OK);
+        auto call = [&](DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result) {
+            DISPPARAMS params = {args, nullptr, count, 0};
+            return reader->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+        };
+        vx::unique_variant mode, hwnd, amount, couples, viewed;
+        ASSERT_EQ(call(3, DISPATCH_PROPERTYGET, nullptr, 0, &mode), S_OK);
+        EXPECT_EQ(mode.vt, VT_I4);
+        EXPECT_EQ(mode.lVal, 3) << "not initialized";
+        ASSERT_EQ(call(4, DISPATCH_PROPERTYGET, nullptr, 0, &hwnd), S_OK);
+        EXPECT_EQ(hwnd.lVal, 0);
+        // The DISPIDs added out of slot order reach their members.
+        ASSERT_EQ(call(25, DISPATCH_METHOD, nullptr, 0, &amount), S_OK) << "GetRecordAmountInTraceFile";
+        EXPECT_EQ(amount.vt, VT_I4);
+        EXPECT_EQ(amount.lVal, 0);
+        ASSERT_EQ(call(24, DISPATCH_METHOD, nullptr, 0, nullptr), S_OK) << "EnableGettingRecordsUntillNewProcess";
+        vx::unique_variant missing;
+        missing.vt = VT_BSTR;
+        missing.bstrVal = ::SysAllocString(L"C:\\no\\such.dll");
+        ASSERT_EQ(call(23, DISPATCH_METHOD, &missing, 1, &viewed), S_OK) << "ViewComponent";
+        EXPECT_EQ(viewed.vt, VT_BOOL);
+        EXPECT_EQ(viewed.boolVal, VARIANT_FALSE);
+        // By name too, as scripts call it.
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(L"GetNumbersOfHookedAndLoadedDLLs");
+        ASSERT_EQ(reader->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+        EXPECT_EQ(id, 22);
+
+        vx::com_ptr<ITraceReader> typed;
+        ASSERT_EQ(reader->QueryInterface(IID_ITraceReader, typed.put_void()), S_OK);
+        vx::unique_variant hooked;
+        ASSERT_EQ(typed->GetHookedDllList(&hooked), S_OK);
+        EXPECT_EQ(hooked.vt, VT_EMPTY) << "nothing hooked";
+        vx::unique_bstr path(::SysAllocString(std::wstring(sample.begin(), sample.end()).c_str()));
+        VARIANT_BOOL loads = VARIANT_FALSE;
+        ASSERT_EQ(typed->CheckComponent(path.get(), &loads), S_OK);
+        EXPECT_EQ(loads, VARIANT_TRUE);
+        std::string plain = PlainPath();
+        vx::unique_bstr plainPath(::SysAllocString(std::wstring(plain.begin(), plain.end()).c_str()));
+        ASSERT_EQ(typed->CheckComponent(plainPath.get(), &loads), S_OK);
+        EXPECT_EQ(loads, VARIANT_FALSE) << "no type library";
+
+        // The class list: five strings per class.
+        ASSERT_EQ(typed->ResetScanComp(1), S_OK);
+        bool seen = false;
+        for (;;) {
+            vx::unique_variant entry;
+            ASSERT_EQ(typed->GetCompNext(&entry), S_OK);
+            if (entry.vt == VT_EMPTY) break;
+            ASSERT_EQ(entry.vt, VT_ARRAY | VT_BSTR);
+            BSTR* items = nullptr;
+            ASSERT_EQ(::SafeArrayAccessData(entry.parray, reinterpret_cast<void**>(&items)), S_OK);
+            if (std::wstring(items[0]) == L"{80441EE8-5922-4360-A028-72C8C848D8F3}") {
+                seen = true;
+                EXPECT_EQ(std::wstring(items[1]), L"VxSample Calc Class");
+                EXPECT_EQ(std::wstring(items[2]), std::wstring(sample.begin(), sample.end()));
+                EXPECT_EQ(std::wstring(items[3]), L"VxSample.dll");
+                EXPECT_EQ(::SysStringLen(items[4]), 0u);
+            }
+            ::SafeArrayUnaccessData(entry.parray);
+        }
+        EXPECT_TRUE(seen);
+    }
+    ::CoUninitialize();
+
+    std::string error;
+    ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", true, &error)) << error;
+    EXPECT_TRUE(KeyExists("CLSID"));
+    EXPECT_FALSE(KeyExists(kReaderClsid));
+    EXPECT_FALSE(KeyExists("Ledra.TraceReader"));
+    EXPECT_FALSE(KeyExists("Ledra.TraceReader.1"));
+    ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+}
+
+TEST_F(ReaderTest, WatcherKeepsTheHookWhenTheComponentRegistersAgain) {
+    const std::string stub = inst.folder + "Zor#_03.dll";
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        vx::com_ptr<ITraceReader> reader;
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        vx::unique_bstr folder(::SysAllocString(std::wstring(inst.folder.begin(), inst.folder.end()).c_str()));
+        reader->put_InstallationPath(folder.get());
+        vx::unique_bstr path(::SysAllocString(std::wstring(sample.begin(), sample.end()).c_str()));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(reader->SetHook(path.get(), 3, &ok), S_OK);
+        ASSERT_EQ(ok, VARIANT_TRUE);
+        std::vector<std::string> hooked = vxinstall::ClassesOfServer(stub);
+        ASSERT_EQ(hooked.size(), 4u);
+        EXPECT_EQ(RegString("CLSID\\" + hooked[0] + "\\InprocServer32", "TypeLib"), sample);
+        EXPECT_TRUE(FileExists(stub));
+
+        // A rebuild registers the component again: the hook comes back.
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        EXPECT_TRUE(PumpUntil([&] { return vxinstall::ClassesOfServer(stub).size() == 4; }))
+            << "the watcher did not re-apply the hook";
+
+        ASSERT_EQ(reader->RemoveHook(path.get(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        EXPECT_TRUE(PumpUntil([&] {
+            VARIANT_BOOL ended = VARIANT_FALSE;
+            reader->IsTerminationCompleted(&ended);
+            return ended == VARIANT_TRUE;
+        }));
+        // Removal runs the component's own registration.
+        EXPECT_TRUE(PumpUntil([&] { return vxinstall::ClassesOfServer(sample).size() == 4; }));
+        ASSERT_EQ(reader->RemoveHook(path.get(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_FALSE) << "removed already";
+    }
+    ::CoUninitialize();
+}
+
+TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
+    ProcessResult hook = Vxtrace("hook " + Quoted(sample));
+    ASSERT_EQ(hook.exitCode, 0u) << hook.output;
+    EXPECT_EQ(hook.output, "\"" + sample + "\" hooked as number 1 (Zor#_01.dll)\n");
+    EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 4u);
+    EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
+    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
+
+    ProcessResult run = Vxtrace("run -- " + ClientCommand("basic"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("Calc.Add(2,3) hr=0x00000000 -> 5\n"), std::string::npos) << "the program's own output";
+    // Every record of the trace file, whole and in order.
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_GT(records.size(), 10u);
+    size_t at = 0;
+    for (const std::string& record : records) {
+        size_t found = run.output.find(Printed(record), at);
+        ASSERT_NE(found, std::string::npos) << Printed(record) << "\n--- in ---\n" << run.output;
+        at = found;
+    }
+    EXPECT_NE(run.output.find("Interface: ICalc (dual)\nMethod: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),\n"),
+              std::string::npos);
+
+    // The program's exit code comes back.
+    ProcessResult direct = RunProgram(ClientCommand("no-such-scenario"));
+    ASSERT_NE(direct.exitCode, 0u);
+    EXPECT_EQ(Vxtrace("run -- " + ClientCommand("no-such-scenario")).exitCode, direct.exitCode);
+
+    ProcessResult dump = Vxtrace("dump " + Quoted(inst.folder + "TraceDistilled.txt"));
+    ASSERT_EQ(dump.exitCode, 0u) << dump.output;
+    std::string all;
+    for (const std::string& record : records) all += Printed(record) + "\n";
+    EXPECT_EQ(dump.output, all);
+
+    ProcessResult unhook = Vxtrace("unhook " + Quoted(sample));
+    ASSERT_EQ(unhook.exitCode, 0u) << unhook.output;
+    EXPECT_EQ(vxinstall::ClassesOfServer(sample).size(), 4u) << "the component's own registration is back";
+    EXPECT_EQ(vx::ModulePathOfHook(Settings(), 1), sample);
+    EXPECT_TRUE(vx::ReadModuleList(Settings()).empty());
+    EXPECT_EQ(Vxtrace("list").output, "no hooked component DLLs\n");
+    // Hooking again reuses the freed number.
+    ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
+    EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
+    EXPECT_EQ(Vxtrace("unhook " + Quoted(sample)).exitCode, 0u);
+}
+
+TEST_F(ReaderTest, VxtraceRefusesBadInputWithAMessage) {
+    struct Case {
+        std::string arguments;
+        DWORD code;
+        std::string message;
+    } cases[] = {
+        {"hook C:\\no\\such.dll", 2, "vxtrace: DLL not found: \"C:\\no\\such.dll\"\n"},
+        {"hook " + Quoted(PlainPath()), 2,
+         "vxtrace: The component DLL or its type library could not be loaded: \"" + PlainPath() + "\"\n"},
+        {"hook " + Quoted(inst.folder + "Korbin.dll"), 2,
+         "vxtrace: no class is registered with \"" + inst.folder +
+             "Korbin.dll\" as its in-process server (register it first)\n"},
+        {"unhook " + Quoted(sample), 2, "vxtrace: \"" + sample + "\" is not hooked\n"},
+        {"dump C:\\no\\trace.txt", 2, "vxtrace: cannot read trace file \"C:\\no\\trace.txt\"\n"},
+        {"run", 1, ""},
+        {"frobnicate", 1, ""},
+    };
+    for (const Case& c : cases) {
+        ProcessResult result = Vxtrace(c.arguments);
+        EXPECT_EQ(result.exitCode, c.code) << c.arguments << "\n" << result.output;
+        if (!c.message.empty()) EXPECT_EQ(result.output, c.message) << c.arguments;
+        else EXPECT_NE(result.output.find("usage: vxtrace"), std::string::npos) << c.arguments;
+    }
+    EXPECT_TRUE(vx::ReadModuleList(Settings()).empty()) << "nothing was hooked";
+}
+
+}  // namespace
+}  // namespace e2e
