@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing, builds both
 # architectures, installs Vexilo (i686, the 32-bit target) into a Wine prefix
-# at C:\Vexilo, registers and hooks the sample component, runs the sample
-# client through the hook and prints both trace files.
+# at C:\Vexilo, registers the trace reader and the sample component, hooks
+# the sample with vxtrace and runs the sample client under `vxtrace run`,
+# which prints the client's output and the decoded trace as it arrives.
 #   tools/demo.sh [SCENARIO]      (default: basic; see vxclient's usage)
 # The prefix stays in $WINEPREFIX (default ~/.vexilo-demo) for a look around.
 set -euo pipefail
@@ -19,20 +20,21 @@ build="$root/build/i686"
 winpath() { echo "Z:${1//\//\\}"; }
 sample=$(winpath "$build/samples/bin/VxSample.dll")
 folder='C:\Vexilo'
-"$VX_WINE32" "$build/tools/vxinstall.exe" install "$(winpath "$build/install")" "$folder" --full --module "$sample"
-"$VX_WINE32" "$build/tools/vxinstall.exe" hook "$folder" 1 "$sample"
-echo "== installed into $folder of $WINEPREFIX; VxSample.dll hooked as number 1"
+"$VX_WINE32" "$build/tools/vxinstall.exe" install "$(winpath "$build/install")" "$folder" --full
+"$VX_WINE32" "$build/tools/vxinstall.exe" register "$sample"
+"$VX_WINE32" regsvr32 /s "$folder\\Ledra.dll"
+vxtrace() { "$VX_WINE32" "$WINEPREFIX/drive_c/Vexilo/vxtrace.exe" "$@"; }
+vxtrace hook "$sample"
+echo "== installed into $folder of $WINEPREFIX"
 
-echo "== running: vxclient $scenario"
+echo "== vxtrace run -- vxclient $scenario"
 status=0
-"$VX_WINE32" "$build/samples/bin/vxclient.exe" "$scenario" || status=$?
-
-traces="$WINEPREFIX/drive_c/Vexilo"
-for file in TraceDistilled.txt TraceFull.txt; do
-    echo
-    echo "================ $file ================"
-    # Records end with a 0x01 byte; show the text only.
-    tr -d '\r\001' <"$traces/$file"
-    echo
-done
+printed=$(mktemp)
+# Into a file first: the client it starts must not hold a pipe of ours.
+vxtrace run --out 'C:\Vexilo\demo-trace.txt' -- "$(winpath "$build/samples/bin/vxclient.exe")" "$scenario" \
+    >"$printed" 2>&1 || status=$?
+tr -d '\r' <"$printed"
+rm -f "$printed"
+echo "== the same records are in $WINEPREFIX/drive_c/Vexilo/demo-trace.txt;"
+echo "== the full trace (IUnknown and IDispatch calls too) in $WINEPREFIX/drive_c/Vexilo/TraceFull.txt"
 exit $status
