@@ -140,6 +140,18 @@ std::vector<ViewLine> DescribeLibrary(ITypeLib* library) {
         if (FAILED(library->GetTypeInfo(t, info.put()))) continue;
         TYPEATTR* attr = nullptr;
         if (FAILED(info->GetTypeAttr(&attr))) continue;
+        // A dual interface is shown by its method table, as callers bind to it.
+        if (attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
+            HREFTYPE ref = 0;
+            vx::com_ptr<ITypeInfo> table;
+            TYPEATTR* tableAttr = nullptr;
+            if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, table.put())) &&
+                SUCCEEDED(table->GetTypeAttr(&tableAttr))) {
+                info->ReleaseTypeAttr(attr);
+                info = table;
+                attr = tableAttr;
+            }
+        }
         std::wstring help;
         std::wstring text = std::wstring(KindName(attr->typekind)) + L" " +
                             Documentation(info.get(), MEMBERID_NIL, &help) + L"  " + GuidText(attr->guid);

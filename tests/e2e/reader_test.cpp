@@ -2,7 +2,10 @@
 // through COM, and driven by vxtrace, a real client of it.
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <functional>
+#include <thread>
 #include <sstream>
 
 #include "Ledra.h"
@@ -246,7 +249,83 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
     EXPECT_EQ(Vxtrace("unhook " + Quoted(sample)).exitCode, 0u);
 }
 
+TEST_F(ReaderTest, ViewComponentShowsTheLibraryInAWindowOfItsOwn) {
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        vx::com_ptr<ITraceReader> reader;
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        // The view is modal: a second thread reads it and closes it.
+        std::wstring title;
+        LRESULT items = 0;
+        std::vector<std::wstring> texts;
+        std::thread closer([&] {
+            HWND window = nullptr;
+            for (int i = 0; i < 200 && !window; ++i, ::Sleep(50))
+                window = ::FindWindowW(L"VexiloTypeLibraryView", nullptr);
+            if (!window) return;
+            wchar_t text[512];
+            ::GetWindowTextW(window, text, 512);
+            title = text;
+            HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
+            for (HTREEITEM item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
+                 item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+                wchar_t buffer[512];
+                TVITEMW tv = {};
+                tv.mask = TVIF_TEXT;
+                tv.hItem = item;
+                tv.pszText = buffer;
+                tv.cchTextMax = 512;
+                ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+                texts.push_back(buffer);
+            }
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+        });
+        vx::unique_bstr path(::SysAllocString(std::wstring(sample.begin(), sample.end()).c_str()));
+        VARIANT_BOOL shown = VARIANT_FALSE;
+        ASSERT_EQ(reader->ViewComponent(path.get(), &shown), S_OK);
+        closer.join();
+        EXPECT_EQ(shown, VARIANT_TRUE);
+        EXPECT_EQ(title.rfind(L"Type library: library VxSampleLib", 0), 0u) << std::string(title.begin(), title.end());
+        EXPECT_GT(items, 40);
+        bool calc = false;
+        for (const std::wstring& text : texts) calc = calc || text.rfind(L"interface ICalc  {", 0) == 0;
+        EXPECT_TRUE(calc) << "ICalc among the library's types";
+    }
+    ::CoUninitialize();
+}
+
+TEST_F(ReaderTest, VxtraceTracesAScriptOfThePrefixScriptHost) {
+    ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
+    std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/calc.js");
+    ProcessResult run = Vxtrace("run -- C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    // Late binding: Invoke reaches the dual interface's methods, decoded.
+    EXPECT_NE(run.output.find("Interface: ICalc (dual)\nMethod: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("========= UNLOAD DLL: VxSample.dll ========="), std::string::npos) << "every record, to the last";
+    EXPECT_EQ(Vxtrace("unhook " + Quoted(sample)).exitCode, 0u);
+}
+
 TEST_F(ReaderTest, VxtraceRefusesBadInputWithAMessage) {
+    // A control file answered with a lower-case y: one banner per load.
+    {
+        vx::unique_file control(::CreateFileA("C:\\LedraDiagCtrl.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const char text[] = "Print full diagnostic ? [Y/N]: y\r\n";
+        DWORD written = 0;
+        ::WriteFile(control.get(), text, sizeof text - 1, &written, nullptr);
+    }
+    ASSERT_EQ(Vxtrace("list").exitCode, 0u);
+    ::DeleteFileA("C:\\LedraDiagCtrl.txt");
+    std::string log = ReadFileText("C:\\LedraFull.txt");
+    EXPECT_EQ(log.find("\r\n\r\n========= Start Ledra at "), 0u) << log;
+    EXPECT_EQ(log.find("========= Start", 10), std::string::npos) << "exactly one banner";
+    ASSERT_EQ(Vxtrace("list").exitCode, 0u);
+    EXPECT_FALSE(FileExists("C:\\LedraFull.txt")) << "without the control file the log is gone and stays so";
+
     struct Case {
         std::string arguments;
         DWORD code;
