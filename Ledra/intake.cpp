@@ -55,7 +55,39 @@ void ReadSerials(const char* text, size_t length, size_t at, int32_t* first, uin
     }
 }
 
+// Views the reader objects of this module have open, for the clean-up at
+// process detach (the reader's marks must not outlive it).
+CRITICAL_SECTION* OpenViewsLock() {
+    static CRITICAL_SECTION lock = [] {
+        CRITICAL_SECTION cs;
+        ::InitializeCriticalSection(&cs);
+        return cs;
+    }();
+    return &lock;
+}
+std::vector<vx::TraceMap*>& OpenViews() {
+    static std::vector<vx::TraceMap*> views;
+    return views;
+}
+
+void LeaveMap(vx::TraceMap* map) {
+    map->readerWindow = 0;
+    ::InterlockedCompareExchange(&map->lockWord, 0, -1);
+}
+
 }  // namespace
+
+void ReleaseOpenMaps(bool processExit) {
+    // At process exit a thread that was ended may hold the lock: no waiting then.
+    if (processExit) {
+        if (!::TryEnterCriticalSection(OpenViewsLock())) return;
+    } else {
+        ::EnterCriticalSection(OpenViewsLock());
+    }
+    for (vx::TraceMap* map : OpenViews()) LeaveMap(map);
+    OpenViews().clear();
+    ::LeaveCriticalSection(OpenViewsLock());
+}
 
 bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete,
                uint32_t* got) {
@@ -156,8 +188,10 @@ void RecordIntake::SetStaticPath(const std::string& path) {
 void RecordIntake::CloseMap() {
     if (!view_) return;
     auto* map = static_cast<vx::TraceMap*>(view_.get());
-    map->readerWindow = 0;
-    ::InterlockedCompareExchange(&map->lockWord, 0, -1);
+    ::EnterCriticalSection(OpenViewsLock());
+    std::erase(OpenViews(), map);
+    ::LeaveCriticalSection(OpenViewsLock());
+    LeaveMap(map);
     view_.reset();
     mapping_.reset();
 }
@@ -170,7 +204,11 @@ bool RecordIntake::OpenMap() {
     if (!view) return false;
     mapping_ = std::move(mapping);
     view_ = std::move(view);
-    static_cast<vx::TraceMap*>(view_.get())->readerWindow = static_cast<uint32_t>(statHwnd_);
+    auto* map = static_cast<vx::TraceMap*>(view_.get());
+    map->readerWindow = static_cast<uint32_t>(statHwnd_);
+    ::EnterCriticalSection(OpenViewsLock());
+    OpenViews().push_back(map);
+    ::LeaveCriticalSection(OpenViewsLock());
     return true;
 }
 

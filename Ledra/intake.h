@@ -77,6 +77,10 @@ struct ParsedChunk {
 ParsedChunk ParseChunk(const char* text, size_t length, uint32_t fileOffset, std::vector<RecordDescriptor>* out,
                        size_t capacity);
 
+// At process detach: every open view of this module leaves the map (window
+// word 0, the reader's lock mark cleared).
+void ReleaseOpenMaps(bool processExit);
+
 // Where the reader's events go.
 class IntakeEvents {
 public:

@@ -20,8 +20,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
     if (reason == DLL_PROCESS_ATTACH) {
         ledra::ModuleLog().Start("Ledra", "C:\\LedraDiagCtrl.txt", "C:\\LedraFull.txt");
         ::DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        ledra::ModuleDetach();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        ledra::ModuleDetach(reserved != nullptr);
     }
     return TRUE;
 }

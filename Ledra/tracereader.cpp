@@ -330,6 +330,10 @@ vxs::DiagnosticLog& ModuleLog() {
 
 HRESULT CreateTraceReader(REFIID riid, void** ppv) { return vxs::create_object<TraceReader>(riid, ppv); }
 
-void ModuleDetach() { HookManager::Instance().Clear(); }
+void ModuleDetach(bool processExit) {
+    ReleaseOpenMaps(processExit);
+    // At process exit the system takes back keys and events itself.
+    if (!processExit) HookManager::Instance().Clear();
+}
 
 }  // namespace ledra

@@ -15,6 +15,6 @@ HRESULT CreateTraceReader(REFIID riid, void** ppv);
 vxs::DiagnosticLog& ModuleLog();
 
 // Clean-up of the module's shared state at process detach.
-void ModuleDetach();
+void ModuleDetach(bool processExit);
 
 }  // namespace ledra

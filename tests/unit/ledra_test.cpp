@@ -216,6 +216,12 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     got = intake.GetNewRecords();
     EXPECT_EQ(events, "NES");
     EXPECT_EQ(got.count, 3);
+
+    // The module leaving the process takes the reader's marks with it.
+    map->lockWord = -1;
+    ledra::ReleaseOpenMaps(false);
+    EXPECT_EQ(map->readerWindow, 0u);
+    EXPECT_EQ(map->lockWord, 0);
 }
 
 TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndLeavesAForeignLock) {
