@@ -7,16 +7,12 @@
 #include <cstring>
 
 namespace ledra {
-namespace {
 
-// Position of the first `c` at or after `from` in text[0..length), or length.
 size_t Find(const char* text, size_t length, size_t from, char c) {
     const void* hit = from < length ? std::memchr(text + from, c, length - from) : nullptr;
     return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : length;
 }
 
-// The next line start after `from`: past the next "\r\n" and any "\r\n"
-// pairs right after it; length when there is none.
 size_t NextLineStart(const char* text, size_t length, size_t from) {
     for (size_t at = from; at + 1 < length; ++at) {
         if (text[at] == '\r' && text[at + 1] == '\n') {
@@ -27,6 +23,8 @@ size_t NextLineStart(const char* text, size_t length, size_t from) {
     }
     return length;
 }
+
+namespace {
 
 // The hexadecimal number after the first "=" at or after `from`; the position
 // after that "=" goes to *next.

@@ -60,6 +60,12 @@ struct TextBuffer {
     bool valid = false;
 };
 
+// Position of the first `c` at or after `from` in text[0..length), or length.
+size_t Find(const char* text, size_t length, size_t from, char c);
+// The next line start after `from`: past the next "\r\n" and any "\r\n"
+// pairs right after it; length when there is none.
+size_t NextLineStart(const char* text, size_t length, size_t from);
+
 // Reads up to `size` bytes of `path` at `position` into the buffer (growing it
 // when needed); a final 0x01 end mark is dropped and makes the chunk complete.
 // False when the file cannot be opened; *got is the count kept.

@@ -12,23 +12,6 @@ namespace {
 constexpr uint32_t kWindowHalf = 20480;
 constexpr uint32_t kFieldRead = 4098;
 
-// Past the next "\r\n" and any "\r\n" pairs right after it; `length` when none.
-size_t NextLineStart(const char* text, size_t length, size_t from) {
-    for (size_t at = from; at + 1 < length; ++at) {
-        if (text[at] == '\r' && text[at + 1] == '\n') {
-            at += 2;
-            while (at + 1 < length && text[at] == '\r' && text[at + 1] == '\n') at += 2;
-            return at;
-        }
-    }
-    return length;
-}
-
-size_t FindIn(const char* text, size_t length, size_t from, char c) {
-    const void* hit = from < length ? std::memchr(text + from, c, length - from) : nullptr;
-    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : length;
-}
-
 }  // namespace
 
 bool IsRecordStart(const char* line, size_t available) {
@@ -65,12 +48,12 @@ uint32_t RecordText::LoadWindow(uint32_t p) {
 std::string RecordText::FirstLine(uint32_t recPtr) {
     if (!InWindow(recPtr) && (LoadWindow(recPtr) == 0 || !InWindow(recPtr))) return " ";
     size_t at = recPtr - windowOffset_;
-    size_t cr = FindIn(window_, windowLength_, at, '\r');
+    size_t cr = Find(window_, windowLength_, at, '\r');
     if (cr >= windowLength_ && !endOfFile_) {
         // The line runs past the window: place the window at the record.
         if (LoadWindow(recPtr) == 0 || !InWindow(recPtr)) return " ";
         at = recPtr - windowOffset_;
-        cr = FindIn(window_, windowLength_, at, '\r');
+        cr = Find(window_, windowLength_, at, '\r');
     }
     cursor_ = static_cast<uint32_t>(at);
     return std::string(window_ + at, cr - at);  // a line longer than the window: its first part
@@ -88,13 +71,13 @@ std::optional<std::string> RecordText::NextLine() {
         if (next >= windowLength_) return std::nullopt;
     }
     cursor_ = static_cast<uint32_t>(next);
-    size_t cr = FindIn(window_, windowLength_, next, '\r');
+    size_t cr = Find(window_, windowLength_, next, '\r');
     if (cr >= windowLength_ && !endOfFile_) {
         uint32_t fileCursor = windowOffset_ + cursor_;
         if (LoadWindow(fileCursor) == 0 || !InWindow(fileCursor)) return " ";
         cursor_ = fileCursor - windowOffset_;
         next = cursor_;
-        cr = FindIn(window_, windowLength_, next, '\r');
+        cr = Find(window_, windowLength_, next, '\r');
     }
     if (IsRecordStart(window_ + next, windowLength_ - next)) return std::nullopt;
     return std::string(window_ + next, cr - next);
@@ -123,7 +106,7 @@ std::optional<std::string> RecordText::FieldLine(uint32_t recPtr, const char* tw
         size_t length = text_->length;
         // Not bounded by the record's end: the first such line after it.
         for (size_t line = static_cast<size_t>(start); line < length; line = NextLineStart(text, length, line)) {
-            size_t cr = FindIn(text, length, line, '\r');
+            size_t cr = Find(text, length, line, '\r');
             if (cr >= length) break;
             if (line + 2 <= length && text[line] == two[0] && text[line + 1] == two[1])
                 return std::string(text + line, cr - line);
@@ -173,7 +156,7 @@ std::optional<std::string> RecordText::DllShortName(uint32_t recPtr, uint32_t co
         if (start < 0) return std::nullopt;
         const char* text = text_->bytes.data();
         size_t length = text_->length;
-        size_t cr = FindIn(text, length, static_cast<size_t>(start), '\r');
+        size_t cr = Find(text, length, static_cast<size_t>(start), '\r');
         if (cr >= length) continue;
         std::string line(text + start, cr - static_cast<size_t>(start));
         size_t colon = line.find(':');

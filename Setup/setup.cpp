@@ -1,0 +1,153 @@
+// setup.exe: installs the product from the folder it runs in.
+//   setup [/quiet] [/dir FOLDER]
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "installation.h"
+#include "modulelist.h"
+#include "raii.h"
+#include "settings_template.h"
+
+namespace vxsetup {
+namespace {
+
+constexpr DWORD kScanWaitMs = 300000;
+
+bool WriteText(const std::string& path, const std::string& text) {
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+bool SetString(HKEY key, const char* name, const std::string& value) {
+    return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool CreateFolders(const std::string& folder) {
+    for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
+        ::CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+    DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The default settings; a reinstallation keeps the module list, whose line
+// numbers are the hook numbers in the registry.
+std::string MainSettings(const std::string& existingPath) {
+    vx::MainSettingsContent content;
+    std::string old, error;
+    if (vx::ReadTextFile(existingPath, &old, &error)) {
+        for (long n = 1;; ++n) {
+            std::string path = vx::ModulePathOfHook(old, n);
+            if (path.empty()) break;
+            content.modules.push_back(vx::HookNumberOfModule(old, path) == n ? path : "//" + path);
+        }
+    }
+    return vx::MainSettingsText(content);
+}
+
+int Install(const Reporter& report, const std::string& sources, std::string folder) {
+    // The system: files of this architecture, COM usable.
+    for (size_t i = 0; i < kDeliverableCount; ++i) {
+        std::string path = sources + kDeliverables[i];
+        WORD machine = MachineOf(path);
+        if (machine == 0) return report.Fail(kSystemUnfit, "\"" + path + "\" is missing or is no Windows program");
+        if (machine != OwnMachine())
+            return report.Fail(kSystemUnfit, "\"" + path + "\" is built for another architecture than this setup");
+    }
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return report.Fail(kSystemUnfit, "COM cannot be initialised on this system");
+    ::CoUninitialize();
+
+    folder = WithBackslash(folder);
+    if (!report.Ask("Install Vexilo into \"" + folder + "\"?")) return report.Fail(kUsage, "setup cancelled");
+    if (!CreateFolders(folder)) return report.Fail(kCopyFailed, "the folder \"" + folder + "\" cannot be made");
+    for (size_t i = 0; i < kDeliverableCount; ++i) {
+        std::string from = sources + kDeliverables[i], to = folder + kDeliverables[i];
+        if (!::CopyFileA(from.c_str(), to.c_str(), FALSE))
+            return report.Fail(kCopyFailed, "\"" + from + "\" cannot be copied to \"" + to + "\" (error " +
+                                                std::to_string(::GetLastError()) + ")");
+    }
+    if (!WriteText(folder + "Vexilo.txt", MainSettings(folder + "Vexilo.txt")) ||
+        !WriteText(folder + "VexiloAdv.txt", vx::AdvancedSettingsText({})))
+        return report.Fail(kCopyFailed, "the settings files cannot be written in \"" + folder + "\"");
+
+    vx::unique_hkey appPath;
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAppPathKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, appPath.put(),
+                          nullptr) != ERROR_SUCCESS ||
+        !SetString(appPath.get(), nullptr, folder + "Vexilo.exe"))
+        return report.Fail(kRegistryFailed, "the registry cannot be written (App Paths): run setup as administrator");
+
+    for (size_t i = 0; i < kServerCount; ++i) {
+        std::string error;
+        if (!RunRegsvr32(folder + kServers[i], false, &error)) return report.Fail(kRegistrationFailed, error);
+    }
+
+    // The scanner program completes the installation, makes the first lists
+    // and signals the event it only opens.
+    vx::unique_handle scanned(::CreateEventA(nullptr, TRUE, FALSE, kScanEvent));
+    if (!scanned) return report.Fail(kScanFailed, "the event \"ScanningSucceeded\" cannot be made");
+    ::ResetEvent(scanned.get());
+    std::string command = "\"" + folder + kScannerProgram + "\" " + sources;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &process))
+        return report.Fail(kScanFailed, "the scanner program cannot be started (error " +
+                                            std::to_string(::GetLastError()) + ")");
+    vx::unique_handle scanner(process.hProcess), thread(process.hThread);
+    HANDLE waits[] = {scanned.get(), scanner.get()};
+    DWORD hit = ::WaitForMultipleObjects(2, waits, FALSE, kScanWaitMs);
+    if (hit == WAIT_OBJECT_0 + 1) hit = ::WaitForSingleObject(scanned.get(), 0);  // signalled just before it ended
+    if (hit != WAIT_OBJECT_0)
+        return report.Fail(kScanFailed, hit == WAIT_TIMEOUT ? "the component scan did not finish within 5 minutes"
+                                                            : "the component scan failed");
+    ::WaitForSingleObject(scanner.get(), 30000);
+
+    vx::unique_hkey uninstall;
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, uninstall.put(),
+                          nullptr) != ERROR_SUCCESS ||
+        !SetString(uninstall.get(), "DisplayName", "Vexilo") ||
+        !SetString(uninstall.get(), "UninstallString", "\"" + folder + "Uninstall.exe\"") ||
+        !SetString(uninstall.get(), "QuietUninstallString", "\"" + folder + "Uninstall.exe\" /quiet") ||
+        !SetString(uninstall.get(), "InstallLocation", folder) || !SetString(uninstall.get(), "Publisher", "Vexilo"))
+        return report.Fail(kRegistryFailed, "the uninstall entry cannot be written");
+    report.Note("Vexilo is installed in \"" + folder + "\"");
+    return kDone;
+}
+
+std::string DefaultFolder() {
+    char programFiles[MAX_PATH];
+    DWORD n = ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) std::strcpy(programFiles, "C:\\Program Files");
+    return std::string(programFiles) + "\\Vexilo\\";
+}
+
+}  // namespace
+}  // namespace vxsetup
+
+int main(int argc, char** argv) {
+    bool quiet = false;
+    std::string folder = vxsetup::DefaultFolder();
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "/quiet") {
+            quiet = true;
+        } else if (arg == "/dir" && i + 1 < argc) {
+            folder = argv[++i];
+        } else {
+            vxsetup::Reporter("setup", true).Fail(vxsetup::kUsage, "usage: setup [/quiet] [/dir FOLDER]");
+            return vxsetup::kUsage;
+        }
+    }
+    char full[MAX_PATH];
+    DWORD n = ::GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return vxsetup::Reporter("setup", quiet).Fail(vxsetup::kUsage, "bad folder: " + folder);
+    return vxsetup::Install(vxsetup::Reporter("setup", quiet), vxsetup::ProgramFolder(), full);
+}

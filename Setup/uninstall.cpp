@@ -1,0 +1,267 @@
+// Uninstall.exe: removes every hook, the servers' registration, the registry
+// entries setup made and the installation folder with all the product wrote.
+//   Uninstall [/quiet]
+#include <windows.h>
+#include <objbase.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Ledra.h"
+#include "installation.h"
+#include "modulelist.h"
+#include "raii.h"
+
+namespace vxsetup {
+namespace {
+
+constexpr DWORD kRestoreWaitMs = 60000;
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+std::string ReadString(HKEY key, const char* name) {
+    char value[1024];
+    DWORD size = sizeof value - 1, type = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    value[size] = '\0';
+    return value;
+}
+
+struct HookedClass {
+    std::string clsid;
+    std::string server;
+    std::string realPath;
+};
+
+// Classes whose server is a stub copy of this installation, and classes
+// whose own registration is back but still carry the real path in TypeLib.
+void WalkClasses(const std::string& folder, std::vector<HookedClass>* hooked, std::vector<HookedClass>* leftovers,
+                 const std::vector<std::string>& unhookedPaths) {
+    vx::unique_hkey classes;
+    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, classes.put()) != ERROR_SUCCESS) return;
+    std::string stubPrefix = Upper(folder + "Zor#_");
+    char name[300];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        LSTATUS status = ::RegEnumKeyExA(classes.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        vx::unique_hkey server;
+        if (::RegOpenKeyExA(classes.get(), (std::string(name) + "\\InprocServer32").c_str(), 0, KEY_READ,
+                            server.put()) != ERROR_SUCCESS)
+            continue;
+        HookedClass cls{name, ReadString(server.get(), nullptr), ReadString(server.get(), "TypeLib")};
+        if (Upper(cls.server).rfind(stubPrefix, 0) == 0) {
+            if (hooked) hooked->push_back(cls);
+        } else if (leftovers && !cls.realPath.empty()) {
+            for (const std::string& path : unhookedPaths)
+                if (Upper(path) == Upper(cls.realPath) && Upper(path) == Upper(cls.server)) leftovers->push_back(cls);
+        }
+    }
+}
+
+class Uninstaller {
+public:
+    Uninstaller(const Reporter& report, std::string folder) : report_(report), folder_(std::move(folder)) {}
+
+    int Run() {
+        if (!report_.Ask("Remove Vexilo from \"" + folder_ + "\", with its hooks, traces and lists?"))
+            return report_.Fail(kUsage, "uninstall cancelled");
+        int result = RemoveHooks();
+        if (result != kDone) return result;  // the folder stays: hooked classes would point at nothing
+        for (size_t i = 0; i < kServerCount; ++i) {
+            std::string error;
+            if (::GetFileAttributesA((folder_ + kServers[i]).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                !RunRegsvr32(folder_ + kServers[i], true, &error)) {
+                report_.Fail(kRegistrationFailed, error);
+                result = kRegistrationFailed;
+            }
+        }
+        RemoveRegistryEntries();
+        if (!RemoveFolder()) {
+            report_.Fail(kRemovalIncomplete, "\"" + folder_ + "\" cannot be removed");
+            return kRemovalIncomplete;
+        }
+        if (result == kDone && !report_.quiet()) report_.Note("Vexilo is removed");
+        return result;
+    }
+
+private:
+    // Hooks are removed as the trace reader removes them: applied again under
+    // their numbers, then removed, so each component registers itself again.
+    int RemoveHooks() {
+        std::string settings, error;
+        vx::ReadTextFile(folder_ + "Vexilo.txt", &settings, &error);
+        std::vector<std::pair<std::string, long>> hooks;
+        for (long n = 1;; ++n) {
+            std::string path = vx::ModulePathOfHook(settings, n);
+            if (path.empty()) break;
+            if (vx::HookNumberOfModule(settings, path) == n) hooks.emplace_back(path, n);
+        }
+        // Hooks the module list does not know (a lost settings file).
+        std::vector<HookedClass> hooked;
+        WalkClasses(folder_, &hooked, nullptr, {});
+        for (const HookedClass& cls : hooked) {
+            bool known = false;
+            for (const auto& hook : hooks) known = known || Upper(hook.first) == Upper(cls.realPath);
+            long number = std::atol(cls.server.c_str() + folder_.size() + 5);
+            if (!known && !cls.realPath.empty() && number > 0) hooks.emplace_back(cls.realPath, number);
+        }
+        if (hooks.empty()) return kDone;
+
+        vx::unique_module ledra(::LoadLibraryA((folder_ + "Ledra.dll").c_str()));
+        using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+        GetClassObjectFn getClassObject = nullptr;
+        if (ledra) {
+            FARPROC found = ::GetProcAddress(ledra.get(), "DllGetClassObject");
+            static_assert(sizeof found == sizeof getClassObject);
+            std::memcpy(&getClassObject, &found, sizeof found);
+        }
+        if (!getClassObject) return report_.Fail(kHooksRemain, "the trace reader Ledra.dll cannot be loaded");
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        int result = kDone;
+        {
+            vx::com_ptr<IClassFactory> factory;
+            vx::com_ptr<ITraceReader> reader;
+            if (FAILED(getClassObject(CLSID_TraceReader, IID_IClassFactory, factory.put_void())) ||
+                FAILED(factory->CreateInstance(nullptr, IID_ITraceReader, reader.put_void()))) {
+                ::CoUninitialize();
+                return report_.Fail(kHooksRemain, "the trace reader cannot be created");
+            }
+            vx::unique_bstr folder(::SysAllocString(Wide(folder_).c_str()));
+            reader->put_InstallationPath(folder.get());
+            std::vector<std::string> paths;
+            for (const auto& [path, number] : hooks) {
+                vx::unique_bstr wide(::SysAllocString(Wide(path).c_str()));
+                VARIANT_BOOL ok = VARIANT_FALSE;
+                reader->SetHook(wide.get(), number, &ok);
+                reader->RemoveHook(wide.get(), &ok);
+                paths.push_back(path);
+            }
+            DWORD start = ::GetTickCount();
+            for (;;) {
+                std::vector<HookedClass> still;
+                WalkClasses(folder_, &still, nullptr, {});
+                VARIANT_BOOL ended = VARIANT_FALSE;
+                reader->IsTerminationCompleted(&ended);
+                if (still.empty() && ended) break;
+                if (::GetTickCount() - start > kRestoreWaitMs) {
+                    std::string list;
+                    for (const HookedClass& cls : still) list += "\n  " + cls.clsid + " (" + cls.realPath + ")";
+                    result = report_.Fail(kHooksRemain,
+                                          "these classes did not register themselves again; nothing was removed:" + list);
+                    break;
+                }
+                Pump();
+                ::Sleep(100);
+            }
+            // The real path written beside each redirect is no longer needed.
+            std::vector<HookedClass> leftovers;
+            WalkClasses(folder_, nullptr, &leftovers, paths);
+            for (const HookedClass& cls : leftovers) {
+                vx::unique_hkey server;
+                if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls.clsid + "\\InprocServer32").c_str(), 0,
+                                    KEY_SET_VALUE, server.put()) == ERROR_SUCCESS)
+                    ::RegDeleteValueA(server.get(), "TypeLib");
+            }
+        }
+        ::CoUninitialize();
+        return result;
+    }
+
+    void RemoveRegistryEntries() {
+        vx::unique_hkey appPath;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathKey, 0, KEY_READ, appPath.put()) == ERROR_SUCCESS) {
+            std::string value = ReadString(appPath.get(), nullptr);
+            appPath.reset();
+            // Only the entry that names this installation.
+            if (Upper(value) == Upper(folder_ + "Vexilo.exe")) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathKey);
+        }
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    }
+
+    // Everything but this program now; a copy of it in the temporary folder
+    // removes the rest once this process has ended.
+    bool RemoveFolder() {
+        char self[MAX_PATH];
+        DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        std::string selfPath(self, n);
+        WIN32_FIND_DATAA data;
+        HANDLE find = ::FindFirstFileA((folder_ + "*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = data.cFileName, path = folder_ + name;
+                if (name == "." || name == ".." || Upper(path) == Upper(selfPath)) continue;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path + "\\");
+                else ::DeleteFileA(path.c_str());
+            } while (::FindNextFileA(find, &data));
+            ::FindClose(find);
+        }
+        if (Upper(selfPath).rfind(Upper(folder_), 0) != 0) return DeleteTree(folder_);
+
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        std::string copy = std::string(temp) + "VexiloUninstall-" + std::to_string(::GetCurrentProcessId()) + ".exe";
+        if (!::CopyFileA(selfPath.c_str(), copy.c_str(), FALSE)) return false;
+        std::string command = "\"" + copy + "\" /finish " + std::to_string(::GetCurrentProcessId()) + " \"" + folder_ + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, temp,
+                              &startup, &process))
+            return false;
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        return true;
+    }
+
+    const Reporter& report_;
+    std::string folder_;
+};
+
+// The copy in the temporary folder: waits for the uninstaller, removes the
+// folder, and has itself removed at the next start of the system.
+int Finish(DWORD parent, const std::string& folder) {
+    vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, parent));
+    if (process) ::WaitForSingleObject(process.get(), 60000);
+    bool removed = false;
+    for (int attempt = 0; attempt < 50 && !removed; ++attempt) {
+        removed = DeleteTree(folder);
+        if (!removed) ::Sleep(200);
+    }
+    char self[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ::MoveFileExA(std::string(self, n).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return removed ? kDone : kRemovalIncomplete;
+}
+
+}  // namespace
+}  // namespace vxsetup
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "/finish")
+        return vxsetup::Finish(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), vxsetup::WithBackslash(argv[3]));
+    bool quiet = argc == 2 && std::string(argv[1]) == "/quiet";
+    if (argc > 2 || (argc == 2 && !quiet)) {
+        vxsetup::Reporter("Uninstall", true).Fail(vxsetup::kUsage, "usage: Uninstall [/quiet]");
+        return vxsetup::kUsage;
+    }
+    vxsetup::Reporter report("Uninstall", quiet);
+    return vxsetup::Uninstaller(report, vxsetup::ProgramFolder()).Run();
+}

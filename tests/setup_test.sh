@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Setup and uninstall as a user runs them, in a Wine prefix of their own
+# (uninstalling one architecture removes registry keys both views share):
+# install from a media folder with /quiet and /dir, trace the sample through
+# the installation, uninstall, and find nothing of the product left.
+#   setup_test.sh ARCH STAGE_DIR SAMPLES_BIN_DIR
+set -uo pipefail
+arch=$1 stage=$2 samples=$3
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=$(mktemp -d /tmp/vexilo-setup-XXXXXX)
+rmdir "$WINEPREFIX"
+source "$root/tools/wine-env.sh"
+vx_start_wine >/dev/null
+trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+if [ "$arch" = i686 ]; then run=$VX_WINE32; else run=$VX_WINE64; fi
+
+failures=0
+check() {  # description command...
+    local what=$1; shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+winpath() { echo "Z:${1//\//\\}"; }
+reg_value() {  # key [value name]: the data of the value, empty when missing
+    local args=(query "$1")
+    if [ $# -gt 1 ]; then args+=(/v "$2"); else args+=(/ve); fi
+    "$run" reg "${args[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_[A-Z_]* *//p' | head -1
+}
+key_exists() { "$run" reg query "$1" >/dev/null 2>&1; }
+key_missing() { ! key_exists "$1"; }
+line_after() { tr -d '\r' <"$1" | grep -A1 -xF "$2" | sed -n 2p; }
+
+media="$WINEPREFIX/drive_c/Vexilo Media"
+mkdir -p "$media"
+cp "$stage"/* "$media/"
+folder='C:\Program Files\Vexilo Test\'
+unix_folder="$WINEPREFIX/drive_c/Program Files/Vexilo Test"
+
+# A media folder that lacks a file is refused before anything is written.
+mkdir -p "$WINEPREFIX/drive_c/broken"
+cp "$stage"/* "$WINEPREFIX/drive_c/broken/"
+rm "$WINEPREFIX/drive_c/broken/Korbin.dll"
+out=$("$run" 'C:\broken\setup.exe' /quiet /dir 'C:\never' 2>&1); rc=$?
+check "setup refuses incomplete media (exit 2)" test "$rc" = 2
+check "and says which file" grep -q 'Korbin.dll" is missing' <<<"$out"
+check "and writes nothing" test ! -e "$WINEPREFIX/drive_c/never"
+
+out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
+echo "$out"
+check "setup /quiet succeeds" test "$rc" = 0
+for f in Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
+    check "installed $f" test -f "$unix_folder/$f"
+done
+check "setup.exe itself is not installed" test ! -e "$unix_folder/setup.exe"
+check "the scanner made the trace storage" test -d "$unix_folder/TraceStorage"
+check "the scanner wrote the component list" test -s "$unix_folder/CompList.txt"
+check "the scanner wrote the type-library list" test -s "$unix_folder/TLBlist.txt"
+check "the settings name the installed stub" \
+    test "$(line_after "$unix_folder/Vexilo.txt" '[Path to Vexilo utility]')" = "${folder}Vexilo.dll"
+check "and the structure file" \
+    test "$(line_after "$unix_folder/Vexilo.txt" '[Path to file with TypeLibs structure]')" = "${folder}TLBlist.txt"
+check "App Paths names Vexilo.exe in the folder" \
+    test "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe')" = "${folder}Vexilo.exe"
+check "the uninstall entry points at Uninstall.exe" \
+    test "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo' UninstallString)" = "\"${folder}Uninstall.exe\""
+check "the trace reader is registered" key_exists 'HKCR\Ledra.TraceReader'
+check "the scan engine is registered" key_exists 'HKCR\Pollux.Scanner'
+
+# The installation at work: hook the sample and trace its client.
+sample=$(winpath "$samples/VxSample.dll")
+"$run" regsvr32 /s "$sample"
+vxtrace() { "$run" "${folder}vxtrace.exe" "$@"; }
+check "vxtrace hooks the sample" vxtrace hook "$sample"
+trace=$(vxtrace run -- "$(winpath "$samples/vxclient.exe")" basic 2>&1 | tr -d '\r')
+check "the client's calls are traced and decoded" grep -qF $'Method: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),' <<<"$trace"
+clsid='HKCR\CLSID\{80441EE8-5922-4360-A028-72C8C848D8F3}\InprocServer32'
+check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
+
+out=$("$run" "${folder}Uninstall.exe" /quiet /extra 2>&1); rc=$?
+check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
+out=$("$run" "${folder}Uninstall.exe" /quiet 2>&1); rc=$?
+echo "$out"
+check "uninstall /quiet succeeds" test "$rc" = 0
+for _ in $(seq 100); do [ -e "$unix_folder" ] || break; sleep 0.2; done
+check "the installation folder is gone" test ! -e "$unix_folder"
+check "the sample's own registration is back" test "$(reg_value "$clsid")" = "$sample"
+check "no real path is left beside it" test -z "$(reg_value "$clsid" TypeLib)"
+check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
+check "the uninstall entry is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
+check "the trace reader is unregistered" key_missing 'HKCR\Ledra.TraceReader'
+check "the scan engine is unregistered" key_missing 'HKCR\Pollux.Scanner'
+
+echo "== $failures failed"
+[ "$failures" -eq 0 ]
