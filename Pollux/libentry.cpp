@@ -87,13 +87,16 @@ std::string DescriptorLine(ITypeInfo* info, UINT index, bool registered) {
     vx::com_ptr<ITypeInfo> current;
     current.attach(info);
     for (int depth = 0; depth < kLongestChain; ++depth) {
-        TypeAttr a(current.get());
-        HREFTYPE ref = 0;
         vx::com_ptr<ITypeInfo> base;
         std::string name;
-        if (!a.attr || a.attr->cImplTypes == 0 || FAILED(current->GetRefTypeOfImplType(0, &ref)) ||
-            FAILED(current->GetRefTypeInfo(ref, base.put())) || !NameInContainingLibrary(base.get(), &name))
-            break;
+        {
+            // The attributes go back before `current` moves on to the base.
+            TypeAttr a(current.get());
+            HREFTYPE ref = 0;
+            if (!a.attr || a.attr->cImplTypes == 0 || FAILED(current->GetRefTypeOfImplType(0, &ref)) ||
+                FAILED(current->GetRefTypeInfo(ref, base.put())) || !NameInContainingLibrary(base.get(), &name))
+                break;
+        }
         chain += ":" + name;
         last = name;
         current = base;

@@ -16,6 +16,17 @@ namespace {
 
 constexpr size_t kLongestInstallPath = 259;
 
+// No exception leaves a COM method: running out of memory mid-scan is a
+// failed scan.
+template <typename F>
+HRESULT Guarded(F f) {
+    try {
+        return f();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 class Scanner final : public vxs::DispatchOf<IScanner, &IID_IScanner>,
                       public ISupportErrorInfo,
                       public IConnectionPointContainer {
@@ -47,12 +58,16 @@ public:
 
     // IScanner
     HRESULT STDMETHODCALLTYPE ScanTLBlist() override {
-        EventFiring firing(events_);
-        return engine_.ScanTLBlist(firing);
+        return Guarded([&] {
+            EventFiring firing(events_);
+            return engine_.ScanTLBlist(firing);
+        });
     }
     HRESULT STDMETHODCALLTYPE ScanCompList(VARIANT_BOOL fire) override {
-        EventFiring firing(events_);
-        return engine_.ScanCompList(fire == VARIANT_TRUE, firing);
+        return Guarded([&] {
+            EventFiring firing(events_);
+            return engine_.ScanCompList(fire == VARIANT_TRUE, firing);
+        });
     }
     HRESULT STDMETHODCALLTYPE get_InstallPath(BSTR* value) override {
         if (!value) return E_POINTER;
