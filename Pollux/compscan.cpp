@@ -8,15 +8,11 @@
 namespace pollux {
 
 HRESULT ScanEngine::ScanCompList(bool fireClasses, ScanEvents& events) const {
-    OpenedList opened;
-    if (!OpenList(paths_.compList, paths_.compListInd, &opened, true)) return kScanFailed;
-    CompList list;
-    if (opened.existed) {
-        std::string text, indexBytes;
-        if (!ReadAll(opened.index.get(), &indexBytes) || !ReadAll(opened.list.get(), &text)) return kScanFailed;
-        list = CompList(std::move(text), ParseIndex(indexBytes));
-    }
-    opened = {};
+    const ListFiles files{paths_.compList, paths_.compListInd, paths_.compListTmp, paths_.compListIndTmp,
+                          paths_.compListChanges};
+    PreviousList previous;
+    if (!ReadPreviousList(files, true, &previous)) return kScanFailed;
+    CompList list = previous.existed ? CompList(std::move(previous.text), ParseIndex(previous.indexBytes)) : CompList();
 
     ClassCursor cursor(events);
     ClassItem item;
@@ -29,15 +25,9 @@ HRESULT ScanEngine::ScanCompList(bool fireClasses, ScanEvents& events) const {
     }
 
     const std::string text = list.ListText();
-    const std::string indexBytes = IndexBytes(list.Index());
-    if (list.first())
-        return WriteFileText(paths_.compList, text) && WriteFileText(paths_.compListInd, indexBytes) ? S_OK
-                                                                                                    : kScanFailed;
-    if (!WriteFileText(paths_.compListChanges, list.ChangesText()) || !WriteFileText(paths_.compListTmp, text) ||
-        !WriteFileText(paths_.compListIndTmp, indexBytes) || !ReplaceFile(paths_.compListIndTmp, paths_.compListInd) ||
-        !ReplaceFile(paths_.compListTmp, paths_.compList))
-        return kScanFailed;
-    return S_OK;
+    return WriteScanResult(files, list.first(), text, IndexBytes(list.Index()), list.first() ? "" : list.ChangesText())
+               ? S_OK
+               : kScanFailed;
 }
 
 long ScanEngine::GetCompAmountInList() const {

@@ -18,19 +18,27 @@ ListPaths MakeListPaths(const std::string& f) {
             f + "CompListInd.txt", f + "CompListIndTmp.txt", f + "CompListChanges.txt"};
 }
 
-bool OpenList(const std::string& list, const std::string& index, OpenedList* opened, bool indexFirst) {
+bool ReadPreviousList(const ListFiles& files, bool indexFirst, PreviousList* previous) {
     bool listExisted = false, indexExisted = false;
+    vx::unique_file list, index;
     if (indexFirst) {
-        opened->index = OpenAlways(index, &indexExisted);
-        if (!opened->index) return false;
-        opened->list = OpenAlways(list, &listExisted);
+        index = OpenAlways(files.index, &indexExisted);
+        if (index) list = OpenAlways(files.list, &listExisted);
     } else {
-        opened->list = OpenAlways(list, &listExisted);
-        if (!opened->list) return false;
-        opened->index = OpenAlways(index, &indexExisted);
+        list = OpenAlways(files.list, &listExisted);
+        if (list) index = OpenAlways(files.index, &indexExisted);
     }
-    opened->existed = listExisted && indexExisted;
-    return opened->list && opened->index;
+    if (!list || !index) return false;
+    previous->existed = listExisted && indexExisted;
+    return !previous->existed || (ReadAll(index.get(), &previous->indexBytes) && ReadAll(list.get(), &previous->text));
+}
+
+bool WriteScanResult(const ListFiles& files, bool first, const std::string& text, const std::string& indexBytes,
+                     const std::string& changes) {
+    if (first) return WriteFileText(files.list, text) && WriteFileText(files.index, indexBytes);
+    return WriteFileText(files.changes, changes) && WriteFileText(files.listTmp, text) &&
+           WriteFileText(files.indexTmp, indexBytes) && ReplaceFile(files.indexTmp, files.index) &&
+           ReplaceFile(files.listTmp, files.list);
 }
 
 bool ReadAll(HANDLE file, std::string* text) {

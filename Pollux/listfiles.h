@@ -17,13 +17,28 @@ struct ListPaths {
 };
 ListPaths MakeListPaths(const std::string& folder);
 
-// A list and its index, opened at the start of a scan (read and write, no
-// sharing) and held until the scan has read them.
-struct OpenedList {
-    vx::unique_file list, index;
-    bool existed = false;  // both were there: an incremental scan
+// One list's files: the list, its index, their temporaries and the change list.
+struct ListFiles {
+    const std::string& list;
+    const std::string& index;
+    const std::string& listTmp;
+    const std::string& indexTmp;
+    const std::string& changes;
 };
-bool OpenList(const std::string& list, const std::string& index, OpenedList* opened, bool indexFirst);
+
+// What the previous scan left: opened (read and write, no sharing, the
+// index first when asked), read whole and closed. previous->existed is
+// false for a first scan (either file was missing).
+struct PreviousList {
+    bool existed = false;
+    std::string text, indexBytes;
+};
+bool ReadPreviousList(const ListFiles& files, bool indexFirst, PreviousList* previous);
+
+// A first scan writes the list and the index; a later one the change list,
+// then both through their temporaries, which replace them.
+bool WriteScanResult(const ListFiles& files, bool first, const std::string& text, const std::string& indexBytes,
+                     const std::string& changes);
 
 bool ReadAll(HANDLE file, std::string* text);
 bool ReadFileText(const std::string& path, std::string* text);

@@ -22,15 +22,11 @@ void AddLibraryPath(TlbList& list, const std::string& path) {
 }  // namespace
 
 HRESULT ScanEngine::ScanTLBlist(ScanEvents& events) const {
-    OpenedList opened;
-    if (!OpenList(paths_.tlbList, paths_.tlbListInd, &opened, false)) return kScanFailed;
-    TlbList list;
-    if (opened.existed) {
-        std::string text, indexBytes;
-        if (!ReadAll(opened.index.get(), &indexBytes) || !ReadAll(opened.list.get(), &text)) return kScanFailed;
-        list = TlbList(std::move(text), ParseIndex(indexBytes));
-    }
-    opened = {};
+    const ListFiles files{paths_.tlbList, paths_.tlbListInd, paths_.tlbListTmp, paths_.tlbListIndTmp,
+                          paths_.tlbListChanges};
+    PreviousList previous;
+    if (!ReadPreviousList(files, false, &previous)) return kScanFailed;
+    TlbList list = previous.existed ? TlbList(std::move(previous.text), ParseIndex(previous.indexBytes)) : TlbList();
 
     TypeLibCursor libraries(events);
     TypeLibItem library;
@@ -46,14 +42,9 @@ HRESULT ScanEngine::ScanTLBlist(ScanEvents& events) const {
     while (interfaces.Next(&item)) list.AddInterface(item.iid, item.name);
 
     const std::string text = list.ListText();
-    const std::string indexBytes = IndexBytes(list.Index());
-    if (list.first())
-        return WriteFileText(paths_.tlbList, text) && WriteFileText(paths_.tlbListInd, indexBytes) ? S_OK : kScanFailed;
-    if (!WriteFileText(paths_.tlbListChanges, list.ChangesText()) || !WriteFileText(paths_.tlbListTmp, text) ||
-        !WriteFileText(paths_.tlbListIndTmp, indexBytes) || !ReplaceFile(paths_.tlbListIndTmp, paths_.tlbListInd) ||
-        !ReplaceFile(paths_.tlbListTmp, paths_.tlbList))
-        return kScanFailed;
-    return S_OK;
+    return WriteScanResult(files, list.first(), text, IndexBytes(list.Index()), list.first() ? "" : list.ChangesText())
+               ? S_OK
+               : kScanFailed;
 }
 
 }  // namespace pollux

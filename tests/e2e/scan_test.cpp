@@ -253,6 +253,41 @@ TEST_F(ScanTest, RegistrationFollowsTheScriptAndTheTypeLibraryTheContract) {
     EXPECT_EQ(Regsvr32("/s", path).exitCode, 0u);
 }
 
+TEST_F(ScanTest, TheControlFileSwitchesEachStartBannerAtLoad) {
+    const char* control = "C:\\ScanDiagCtrl.txt";
+    for (const char* log : {"C:\\ScanTraceFull.txt", "C:\\ScanTraceDistilled.txt"}) ::DeleteFileA(log);
+    auto write = [&](const std::string& text) {
+        vx::unique_file f(::CreateFileA(control, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    };
+    // A process that loads the module: regsvr32 does.
+    write("Print full diagnostic ? [Y/N]: y\r\nPrint distilled diagnostic ? [Y/N]:N\r\n");
+    EXPECT_EQ(Regsvr32("/s", PolluxPath()).exitCode, 0u);
+    write("Print full diagnostic ? [Y/N]:n\r\nPrint distilled diagnostic ? [Y/N]:Y\r\n");
+    EXPECT_EQ(Regsvr32("/s", PolluxPath()).exitCode, 0u);
+    ::DeleteFileA(control);
+    EXPECT_EQ(Regsvr32("/s", PolluxPath()).exitCode, 0u);
+
+    // "Www Mmm dd hh:mm:ss yyyy" where the time stands.
+    auto time = [](const std::string& text, size_t at) {
+        return text.size() >= at + 24 && text[at + 3] == ' ' && text[at + 7] == ' ' && text[at + 10] == ' ' &&
+               text[at + 13] == ':' && text[at + 16] == ':' && text[at + 19] == ' ';
+    };
+    const std::string full = ReadFileText("C:\\ScanTraceFull.txt");
+    const std::string fullStart = "Scan \r\n\r\n========= Start Scan at ";
+    ASSERT_EQ(full.size(), fullStart.size() + 24 + std::string(" =========\r\n").size()) << full;
+    EXPECT_EQ(full.substr(0, fullStart.size()), fullStart);
+    EXPECT_TRUE(time(full, fullStart.size())) << full;
+    EXPECT_EQ(full.substr(fullStart.size() + 24), " =========\r\n");
+    const std::string distilled = ReadFileText("C:\\ScanTraceDistilled.txt");
+    const std::string distilledStart = "\r\n\r\n========= Start at ";
+    ASSERT_EQ(distilled.size(), distilledStart.size() + 24 + std::string(" =========").size()) << distilled;
+    EXPECT_EQ(distilled.substr(0, distilledStart.size()), distilledStart);
+    EXPECT_TRUE(time(distilled, distilledStart.size())) << distilled;
+    for (const char* log : {"C:\\ScanTraceFull.txt", "C:\\ScanTraceDistilled.txt"}) ::DeleteFileA(log);
+}
+
 TEST_F(ScanTest, FirstScansListWhatTheRegistryHolds) {
     LONG compClasses = 0, tLibs = 0, imported = -1, interfaces = 0;
     ASSERT_EQ(scanner->GetAmounts(&compClasses, &tLibs, &imported, &interfaces), S_OK);
@@ -424,6 +459,38 @@ TEST_F(ScanTest, RescansListOnlyWhatChanged) {
     const size_t deletedLibraries = tlbChanges.find("\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n[" + SamplePath() + "]\r\n");
     EXPECT_NE(deletedLibraries, std::string::npos) << "the old entry of the rebuilt sample";
     EXPECT_EQ(tlbChanges.find("Interfaces from Registry without TypeLibs]"), std::string::npos);
+}
+
+// The kernel reads the scanner's list: an interface the registry no longer
+// knows is named from the registry-only section the scan wrote.
+TEST_F(TraceTest, AScannedListNamesAnInterfaceTheRegistryNoLongerHas) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    ASSERT_EQ(Regsvr32("/s", PolluxPath()).exitCode, 0u);
+    std::string error;
+    const std::string plain = PlainPath();
+    inst.main.modules = {sample, plain};
+    Rewrite();
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 2, plain, &error)) << error;
+    {
+        vx::com_ptr<IScanner> scanner;
+        ASSERT_EQ(::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, scanner.put_void()), S_OK);
+        vx::unique_bstr path(::SysAllocString(std::wstring(inst.folder.begin(), inst.folder.end()).c_str()));
+        ASSERT_EQ(scanner->put_InstallPath(path.get()), S_OK);
+        ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
+        ::DeleteFileA((inst.folder + "TLBlistInd.txt").c_str());
+        ASSERT_EQ(scanner->ScanTLBlist(), S_OK);
+    }
+    ::CoUninitialize();
+    ASSERT_EQ(::RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("Interface\\") + kIPlain).c_str()), ERROR_SUCCESS);
+
+    ProcessResult run = RunProgram(ClientCommand("plain"));
+    EXPECT_TRUE(vxinstall::RegisterComponent(plain, false, &error)) << error;
+    // Other traced tests run without a structure file.
+    ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
+    ::DeleteFileA((inst.folder + "TLBlistInd.txt").c_str());
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const std::string text = Distilled();
+    EXPECT_NE(text.find("Interface: IPlain (custom)\r\nMethod: VT_UI4 Release ( );"), std::string::npos) << text;
 }
 
 }  // namespace e2e
