@@ -25,8 +25,9 @@ struct TypeAttr {
     TypeAttr& operator=(const TypeAttr&) = delete;
 };
 
-// The base's name as the library that contains it documents it.
-bool NameInContainingLibrary(ITypeInfo* info, std::string* name) {
+// The type's name as the library that contains it documents it, and its
+// index there.
+bool NameInContainingLibrary(ITypeInfo* info, std::string* name, UINT* at = nullptr) {
     vx::com_ptr<ITypeLib> library;
     UINT index = 0;
     vx::unique_bstr text;
@@ -34,6 +35,7 @@ bool NameInContainingLibrary(ITypeInfo* info, std::string* name) {
         FAILED(library->GetDocumentation(static_cast<INT>(index), text.put(), nullptr, nullptr, nullptr)))
         return false;
     *name = Narrow(text.get());
+    if (at) *at = index;
     return true;
 }
 
@@ -79,9 +81,10 @@ void OffsetNumbers(const std::vector<int>& offsets, int slot, vx::DescriptorNumb
     }
 }
 
-std::string DescriptorLine(ITypeInfo* info, UINT index, bool registered) {
+std::string DescriptorLine(ITypeInfo* info, bool registered) {
     std::string ownName, chain, last = "xxxxxx";
-    if (!NameInContainingLibrary(info, &ownName)) ownName.clear();
+    UINT index = 0;
+    if (!NameInContainingLibrary(info, &ownName, &index)) ownName.clear();
     chain = ownName;
     info->AddRef();
     vx::com_ptr<ITypeInfo> current;
@@ -114,7 +117,7 @@ bool LibraryEntry(const std::string& path, std::string* entry) {
     if (!ExpandedPath(path, &expanded) || expanded.empty() ||
         FAILED(::LoadTypeLibEx(Wide(expanded).c_str(), REGKIND_NONE, library.put())))
         return false;
-    *entry = "[" + path + "]";
+    *entry = vx::SectionHeader(path);
     const UINT count = library->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
         vx::com_ptr<ITypeInfo> info;
@@ -127,7 +130,7 @@ bool LibraryEntry(const std::string& path, std::string* entry) {
         wchar_t idText[40];
         if (::StringFromGUID2(a.attr->guid, idText, 40) == 0) continue;
         const std::string iid = Narrow(idText);
-        vx::AppendInterfaceEntry(*entry, iid, DescriptorLine(info.get(), i, IsInterfaceRegistered(iid)));
+        vx::AppendInterfaceEntry(*entry, iid, DescriptorLine(info.get(), IsInterfaceRegistered(iid)));
     }
     return true;
 }

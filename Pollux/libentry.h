@@ -15,11 +15,11 @@ namespace pollux {
 // of an interface's own functions in index order (slot: a pointer's width).
 void OffsetNumbers(const std::vector<int>& offsets, int slot, vx::DescriptorNumbers* numbers);
 
-// "Name:Base:...:IUnknown" plus the numeric part, for type info `index` of
-// its library.
-std::string DescriptorLine(ITypeInfo* info, UINT index, bool registered);
+// "Name:Base:...:IUnknown" plus the numeric part (B is the type's index in
+// its own library). Same contract as the kernel's descriptor lines.
+std::string DescriptorLine(ITypeInfo* info, bool registered);
 
-// The entry of the library at path, from its "["; false when it does not load.
+// The entry of the library at path, from its header; false when it does not load.
 bool LibraryEntry(const std::string& path, std::string* entry);
 
 }  // namespace pollux

@@ -62,11 +62,9 @@ bool DescriptorIndex(std::string_view line, int* index) {
     return true;
 }
 
-void AppendSectionHeader(std::string& out, std::string_view text) {
-    out.append("\r\n\r\n[");
-    out.append(text);
-    out.push_back(']');
-}
+std::string SectionHeader(std::string_view text) { return "[" + std::string(text) + "]"; }
+
+void AppendSectionHeader(std::string& out, std::string_view text) { out.append("\r\n\r\n").append(SectionHeader(text)); }
 
 void AppendInterfaceEntry(std::string& out, std::string_view idString, std::string_view line) {
     out.append("\r\n");

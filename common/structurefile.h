@@ -42,6 +42,8 @@ bool DescriptorIndex(std::string_view line, int* index);
 // two line breaks (the "[") is where the section's entry starts.
 inline constexpr size_t kSectionLead = 4;
 void AppendSectionHeader(std::string& out, std::string_view text);
+// The header line alone: "[" text "]".
+std::string SectionHeader(std::string_view text);
 
 // "\r\n" id "\r\n" line: an interface entry and its descriptor line (in the
 // registry-only section the interface's name stands in for the line).
