@@ -49,7 +49,7 @@ std::string Copy(const std::string& from, const std::string& to) {
     return to;
 }
 
-class ScanTest : public ::testing::Test {
+class ScanEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(root.ok());
@@ -93,7 +93,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ScanTest, TypeLibraryListFirstScanRescanAndImportedLibrary) {
+TEST_F(ScanEngineTest, TypeLibraryListFirstScanRescanAndImportedLibrary) {
     const std::string standard = RegisterStandardLibrary();
     RegisterLibrary();
     RecordedEvents events;
@@ -132,7 +132,7 @@ TEST_F(ScanTest, TypeLibraryListFirstScanRescanAndImportedLibrary) {
     EXPECT_EQ(Read("TLBlist.txt"), "\r\n\r\n" + LibraryEntry(imported) + first);
 }
 
-TEST_F(ScanTest, ComponentListFirstScanRescanAndTouchedDll) {
+TEST_F(ScanEngineTest, ComponentListFirstScanRescanAndTouchedDll) {
     RegisterStandardLibrary();
     RegisterClasses();
     RecordedEvents events;
@@ -172,7 +172,7 @@ TEST_F(ScanTest, ComponentListFirstScanRescanAndTouchedDll) {
     EXPECT_EQ(engine.GetCompAmountInList(), 2);
 }
 
-TEST_F(ScanTest, MoreThanFiveThousandInterfacesWithoutLibrariesAreAllListed) {
+TEST_F(ScanEngineTest, MoreThanFiveThousandInterfacesWithoutLibrariesAreAllListed) {
     constexpr int kInterfaces = 5300;
     for (int i = 0; i < kInterfaces; ++i) {
         char iid[40];
@@ -192,7 +192,7 @@ TEST_F(ScanTest, MoreThanFiveThousandInterfacesWithoutLibrariesAreAllListed) {
     EXPECT_EQ(Read("TLBlist.txt"), text);
 }
 
-TEST_F(ScanTest, ListsThatCannotBeOpenedFailTheScan) {
+TEST_F(ScanEngineTest, ListsThatCannotBeOpenedFailTheScan) {
     ::CreateDirectoryA((dir / "CompListInd.txt").c_str(), nullptr);
     ::CreateDirectoryA((dir / "TLBlist.txt").c_str(), nullptr);
     RecordedEvents events;
