@@ -27,6 +27,8 @@ public:
         ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
         if (key_) ::RegCloseKey(key_);
         ::RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str());
+        // Gone only once no other test's root is left under it.
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VxScanTest");
     }
     PrivateClassesRoot(const PrivateClassesRoot&) = delete;
     PrivateClassesRoot& operator=(const PrivateClassesRoot&) = delete;
