@@ -1,5 +1,7 @@
 #include "structurefile.h"
 
+#include <cstdio>
+
 namespace vx {
 namespace {
 
@@ -58,6 +60,24 @@ bool DescriptorIndex(std::string_view line, int* index) {
         value = value * 10 + (rest[i] - '0');
     *index = value;
     return true;
+}
+
+std::string SectionHeader(std::string_view text) { return "[" + std::string(text) + "]"; }
+
+void AppendSectionHeader(std::string& out, std::string_view text) { out.append("\r\n\r\n").append(SectionHeader(text)); }
+
+void AppendInterfaceEntry(std::string& out, std::string_view idString, std::string_view line) {
+    out.append("\r\n");
+    out.append(idString);
+    out.append("\r\n");
+    out.append(line);
+}
+
+std::string DescriptorNumbersText(const DescriptorNumbers& n) {
+    char text[96];
+    std::snprintf(text, sizeof text, "; %d; %d, %d; %d, %d; %d;", n.index, n.gap, n.order, n.smallest, n.largest,
+                  n.registered);
+    return text;
 }
 
 }  // namespace vx

@@ -4,8 +4,10 @@
 //   {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}      an interface entry
 //   // ...                                      comment lines, skipped
 //   Name:Base:IUnknown; B; G, D; MIN, MAX; R;   its descriptor line
+// The writer starts every line with "\r\n" and a section with an empty line.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vx {
@@ -33,5 +35,30 @@ bool FindStructureEntry(std::string_view text, std::string_view idString, Struct
 
 // B, the first number of the line's numeric part; false when it has none.
 bool DescriptorIndex(std::string_view line, int* index);
+
+// Writer side.
+
+// "\r\n\r\n[" text "]": an empty line, then the header; what follows the
+// two line breaks (the "[") is where the section's entry starts.
+inline constexpr size_t kSectionLead = 4;
+void AppendSectionHeader(std::string& out, std::string_view text);
+// The header line alone: "[" text "]".
+std::string SectionHeader(std::string_view text);
+
+// "\r\n" id "\r\n" line: an interface entry and its descriptor line (in the
+// registry-only section the interface's name stands in for the line).
+void AppendInterfaceEntry(std::string& out, std::string_view idString, std::string_view line);
+
+// The numeric part of a descriptor line, B, G, D, MIN, MAX and R.
+struct DescriptorNumbers {
+    int index = kNotFromIUnknown;
+    int gap = 0;
+    int order = 0;
+    int smallest = 0;
+    int largest = 0;
+    int registered = 0;
+};
+// "; B; G, D; MIN, MAX; R;"
+std::string DescriptorNumbersText(const DescriptorNumbers& numbers);
 
 }  // namespace vx

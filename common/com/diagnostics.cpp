@@ -7,9 +7,7 @@
 #include "timetext.h"
 
 namespace vxs {
-namespace {
-
-void Append(const std::string& path, const std::string& text) {
+void AppendDiagnostic(const std::string& path, const std::string& text) {
     vx::unique_file file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
@@ -17,16 +15,27 @@ void Append(const std::string& path, const std::string& text) {
     WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-}  // namespace
-
-bool DiagnosticsRequested(const std::string& control) {
-    static const char kQuestion[] = "Print full diagnostic ? [Y/N]:";
-    size_t at = control.find(kQuestion);
+bool DiagnosticAnswer(const std::string& control, const char* question) {
+    const std::string q = question;
+    size_t at = control.find(q);
     if (at == std::string::npos) return false;
-    at += sizeof kQuestion - 1;
+    at += q.size();
     for (size_t i = at; i < at + 2 && i < control.size(); ++i)
         if (control[i] == 'Y' || control[i] == 'y') return true;
     return false;
+}
+
+bool DiagnosticsRequested(const std::string& control) {
+    return DiagnosticAnswer(control, "Print full diagnostic ? [Y/N]:");
+}
+
+std::string ReadDiagnosticControl(const char* controlPath) {
+    vx::unique_file control(CreateFileA(controlPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char buffer[1024];
+    DWORD got = 0;
+    if (!control || !ReadFile(control.get(), buffer, sizeof buffer, &got, nullptr)) return {};
+    return std::string(buffer, got);
 }
 
 std::string DiagnosticEntry(const std::string& module, const char* text) {
@@ -42,21 +51,15 @@ void DiagnosticLog::Start(const char* module, const char* controlPath, const cha
     module_ = module;
     logPath_ = logPath;
     DeleteFileA(logPath);
-    vx::unique_file control(CreateFileA(controlPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!control) return;
-    char buffer[1024];
-    DWORD got = 0;
-    if (!ReadFile(control.get(), buffer, sizeof buffer, &got, nullptr)) return;
-    on_ = DiagnosticsRequested(std::string(buffer, got));
+    on_ = DiagnosticsRequested(ReadDiagnosticControl(controlPath));
     if (!on_) return;
     char time[vx::kTimeTextLength + 1];
     vx::CurrentTimeText(time);
-    Append(logPath_, "\r\n\r\n========= Start " + module_ + " at " + time + " =========\r\n");
+    AppendDiagnostic(logPath_, "\r\n\r\n========= Start " + module_ + " at " + time + " =========\r\n");
 }
 
 void DiagnosticLog::Write(const char* text) const {
-    if (on_ && text) Append(logPath_, DiagnosticEntry(module_, text));
+    if (on_ && text) AppendDiagnostic(logPath_, DiagnosticEntry(module_, text));
 }
 
 }  // namespace vxs

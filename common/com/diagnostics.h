@@ -25,6 +25,13 @@ private:
 
 // True when the control text switches full diagnostics on.
 bool DiagnosticsRequested(const std::string& control);
+// True when the control text answers question with Y or y (right after it
+// or one character later).
+bool DiagnosticAnswer(const std::string& control, const char* question);
+// Up to 1024 bytes of a control file; empty when it cannot be read.
+std::string ReadDiagnosticControl(const char* controlPath);
+// Appends text to a diagnostic file, creating it when missing.
+void AppendDiagnostic(const std::string& path, const std::string& text);
 // The text Write appends for `text`.
 std::string DiagnosticEntry(const std::string& module, const char* text);
 

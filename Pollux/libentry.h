@@ -1,0 +1,25 @@
+// A type library's entry in "TLBlist.txt": "[path]" and, for every interface
+// and dispinterface it names, the id line and the descriptor line.
+#pragma once
+
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+#include "structurefile.h"
+
+namespace pollux {
+
+// The numbers of a descriptor line that come from the method-table offsets
+// of an interface's own functions in index order (slot: a pointer's width).
+void OffsetNumbers(const std::vector<int>& offsets, int slot, vx::DescriptorNumbers* numbers);
+
+// "Name:Base:...:IUnknown" plus the numeric part (B is the type's index in
+// its own library). Same contract as the kernel's descriptor lines.
+std::string DescriptorLine(ITypeInfo* info, bool registered);
+
+// The entry of the library at path, from its header; false when it does not load.
+bool LibraryEntry(const std::string& path, std::string* entry);
+
+}  // namespace pollux

@@ -1,0 +1,125 @@
+// The Scanner object: IScanner over the scan engine, IDispatch from the
+// embedded type library, ISupportErrorInfo, and one connection point for
+// _IScannerEvents.
+#include "scanner.h"
+
+#include "Pollux.h"
+#include "comserver.h"
+#include "connectionpoint.h"
+#include "dispatch.h"
+#include "engine.h"
+#include "firing.h"
+#include "pathtext.h"
+
+namespace pollux {
+namespace {
+
+constexpr size_t kLongestInstallPath = 259;
+
+// No exception leaves a COM method: running out of memory mid-scan is a
+// failed scan.
+template <typename F>
+HRESULT Guarded(F f) {
+    try {
+        return f();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+class Scanner final : public vxs::DispatchOf<IScanner, &IID_IScanner>,
+                      public ISupportErrorInfo,
+                      public IConnectionPointContainer {
+public:
+    Scanner() : events_(this, DIID__IScannerEvents) {}
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IScanner))
+            *ppv = static_cast<IScanner*>(this);
+        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
+            *ppv = static_cast<ISupportErrorInfo*>(this);
+        else if (IsEqualIID(riid, IID_IConnectionPointContainer))
+            *ppv = static_cast<IConnectionPointContainer*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = refs_.release();
+        if (left == 0) delete this;
+        return left;
+    }
+
+    // IScanner
+    HRESULT STDMETHODCALLTYPE ScanTLBlist() override {
+        return Guarded([&] {
+            EventFiring firing(events_);
+            return engine_.ScanTLBlist(firing);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ScanCompList(VARIANT_BOOL fire) override {
+        return Guarded([&] {
+            EventFiring firing(events_);
+            return engine_.ScanCompList(fire == VARIANT_TRUE, firing);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_InstallPath(BSTR* value) override {
+        if (!value) return E_POINTER;
+        *value = ::SysAllocString(Wide(engine_.folder()).c_str());
+        return *value ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE put_InstallPath(BSTR value) override {
+        std::string folder = Narrow(value);
+        // The paths are built from it: a folder without its backslash would
+        // put the lists beside the folder instead of into it.
+        if (!folder.empty() && folder.back() != '\\') folder += '\\';
+        if (folder.size() > kLongestInstallPath) return E_INVALIDARG;
+        engine_.SetFolder(folder);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCompAmountInList(LONG* amount) override {
+        if (!amount) return E_POINTER;
+        *amount = engine_.GetCompAmountInList();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAmounts(LONG* compClasses, LONG* tLibs, LONG* importedTLibs, LONG* interfaces) override {
+        if (!compClasses || !tLibs || !importedTLibs || !interfaces) return E_POINTER;
+        Amounts a = engine_.GetAmounts();
+        *compClasses = a.compClasses;
+        *tLibs = a.tLibs;
+        *importedTLibs = a.importedTLibs;
+        *interfaces = a.interfaces;
+        return S_OK;
+    }
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+        return IsEqualIID(riid, IID_IScanner) ? S_OK : S_FALSE;
+    }
+
+    // IConnectionPointContainer
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points) *points = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        return events_.Find(riid, point);
+    }
+
+private:
+    vxs::RefCount refs_;
+    vxs::EventSource events_;
+    ScanEngine engine_;
+};
+
+}  // namespace
+
+HRESULT Scanner_CreateInstance(REFIID riid, void** ppv) { return vxs::create_object<Scanner>(riid, ppv); }
+
+}  // namespace pollux

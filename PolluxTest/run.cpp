@@ -1,0 +1,122 @@
+#include "run.h"
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include "Pollux.h"
+#include "installsettings.h"
+#include "raii.h"
+#include "sink.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace polluxtest {
+namespace {
+
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+}
+
+// The program's folder, without a trailing backslash: the installation folder.
+std::string ProgramFolder() {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, sizeof path);
+    if (n == 0 || n >= sizeof path) return {};
+    std::string folder(path, n);
+    return folder.substr(0, folder.rfind('\\'));
+}
+
+void CompleteInstallationFiles(const std::string& sources, const std::string& folder) {
+    // A missing uninstaller in the sources is no reason to stop.
+    ::CopyFileA((sources + "Uninstall.exe").c_str(), (folder + "\\Uninstall.exe").c_str(), FALSE);
+}
+
+// Holds the sink's connection for the length of the scans.
+class Connection {
+public:
+    Connection(IUnknown* source, IDispatch* sink) {
+        vx::com_ptr<IConnectionPointContainer> container;
+        if (SUCCEEDED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
+            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point_.put())) &&
+            FAILED(point_->Advise(sink, &cookie_)))
+            point_.reset();
+    }
+    ~Connection() {
+        if (point_) point_->Unadvise(cookie_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+private:
+    vx::com_ptr<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
+
+bool Scan(ScanView& view, const std::string& folder) {
+    vx::com_ptr<IScanner> scan;
+    if (FAILED(::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, scan.put_void())))
+        return false;
+    const std::wstring installPath = [&] {
+        std::string text = folder + "\\";
+        std::wstring wide(text.size() + 1, L'\0');
+        wide.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(),
+                                                              static_cast<int>(wide.size()))));
+        if (!wide.empty()) wide.pop_back();
+        return wide;
+    }();
+    vx::unique_bstr path(::SysAllocString(installPath.c_str()));
+    Totals totals;
+    if (!path || FAILED(scan->put_InstallPath(path.get())) ||
+        FAILED(scan->GetAmounts(&totals.compClasses, &totals.tLibs, &totals.importedTLibs, &totals.interfaces)))
+        return false;
+
+    ScanProgress progress(totals);
+    ProgressSink sink(progress, view);
+    Connection connection(scan.get(), &sink);
+
+    progress.BeginTypeLibraries();
+    view.Show(progress.display());
+    if (FAILED(scan->ScanTLBlist())) return false;
+    progress.EndTypeLibraries();
+    progress.BeginClasses();
+    view.Show(progress.display());
+    if (FAILED(scan->ScanCompList(VARIANT_TRUE))) return false;
+    progress.EndClasses();
+    view.Show(progress.display());
+    return true;
+}
+
+}  // namespace
+
+std::string SourcesFolder(const char* tail) {
+    std::string text = tail ? tail : "";
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+bool RunScanner(ScanView& view, const std::string& sources) {
+    PumpMessages();
+    const std::string folder = ProgramFolder();
+    if (folder.empty()) return false;
+    if (!sources.empty()) {
+        CompleteInstallationFiles(sources, folder);
+        if (!PrepareSettingsFile(folder)) return false;
+        ::CreateDirectoryA((folder + "\\TraceStorage").c_str(), nullptr);
+    }
+    PumpMessages();
+    if (!Scan(view, folder)) return false;
+    if (!sources.empty()) {
+        vx::unique_handle done(::OpenEventA(EVENT_ALL_ACCESS, FALSE, "ScanningSucceeded"));
+        if (done) ::SetEvent(done.get());
+    }
+    return true;
+}
+
+}  // namespace polluxtest

@@ -1,0 +1,236 @@
+// The scanner program under Wine: its window's stage pictures and progress
+// bar through the three stages, the installation it completes from its
+// command line, and the event it signals; without a command line it touches
+// nothing but the engine's lists.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <set>
+
+#include "e2e.h"
+#include "raii.h"
+#include "settings_template.h"
+
+namespace e2e {
+namespace {
+
+// The window's control ids.
+constexpr int kPicTLibs = 101, kPicInterf = 102, kPicClasses = 103, kProgressBar1 = 104;
+
+ProcessResult Regsvr32(const std::string& dll) {
+    char system[MAX_PATH];
+    ::GetSystemDirectoryA(system, sizeof system);
+    return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " /s " + Quoted(dll));
+}
+
+std::set<std::string> FilesIn(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..") names.insert(data.cFileName);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return names;
+}
+
+void EmptyFolder(const std::string& folder) {
+    for (const std::string& name : FilesIn(folder)) {
+        ::DeleteFileA((folder + name).c_str());
+        ::RemoveDirectoryA((folder + name).c_str());
+    }
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+}
+
+// A control's text as the system keeps it: read without a message, so even
+// while the program's thread is busy scanning.
+std::string ControlText(HWND window, int id) {
+    char text[64] = "";
+    ::GetWindowTextA(::GetDlgItem(window, id), text, sizeof text);
+    return text;
+}
+
+// The bar answers between the scan's events only; -1 when it did not.
+long BarMessage(HWND window, UINT message, WPARAM wParam) {
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutA(::GetDlgItem(window, kProgressBar1), message, wParam, 0, SMTO_ABORTIFHUNG, 50, &result))
+        return -1;
+    return static_cast<long>(result);
+}
+
+int Rank(const std::string& image) { return image == "NotYet" ? 0 : image == "InProgress" ? 1 : image == "Done" ? 2 : -1; }
+
+struct Snapshot {
+    int tLibs, interf, classes;
+    long value, maximum;
+    std::string Text() const {
+        return std::to_string(tLibs) + std::to_string(interf) + std::to_string(classes) + " " + std::to_string(value) +
+               "/" + std::to_string(maximum);
+    }
+};
+
+// Saves the window's screen area as a 24-bit BMP.
+void SaveScreenshot(HWND window, const std::string& path) {
+    RECT r;
+    if (!::GetWindowRect(window, &r)) return;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    BITMAPINFOHEADER info = {sizeof info, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const DWORD stride = ((w * 3 + 3) & ~3u), bytes = stride * h;
+    std::string pixels(bytes, '\0');
+    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof file + sizeof info + bytes), 0, 0,
+                             static_cast<DWORD>(sizeof file + sizeof info)};
+    vx::unique_file out(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (out) {
+        ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
+        ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
+        ::WriteFile(out.get(), pixels.data(), bytes, &written, nullptr);
+    }
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+class ScannerAppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(Regsvr32(vxinstall::WinePath(VX_STAGE_DIR) + "\\Pollux.dll").exitCode, 0u);
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(SamplePath(), false, &error)) << error;
+        folder = "C:\\vxscanapp-" + ArchName() + "\\";
+        EmptyFolder(folder);
+        program = folder + "PolluxTest.exe";
+        ASSERT_TRUE(::CopyFileA((vxinstall::WinePath(VX_STAGE_DIR) + "\\PolluxTest.exe").c_str(), program.c_str(), FALSE));
+        settings = vx::MainSettingsText({});
+        WriteWhole(folder + "Vexilo.txt", settings);
+        done.reset(::CreateEventA(nullptr, TRUE, FALSE, "ScanningSucceeded"));
+        ASSERT_TRUE(done);
+    }
+    static void WriteWhole(const std::string& path, const std::string& text) {
+        vx::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    // Runs the program, reading its window until it ends.
+    std::vector<Snapshot> Run(const std::string& arguments, DWORD* exitCode, const std::string& screenshot = {}) {
+        std::vector<Snapshot> seen;
+        ChildProcess child;
+        if (!child.Start(Quoted(program) + arguments, folder)) return seen;
+        bool shot = screenshot.empty();
+        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 120000;) {
+            HWND window = ::FindWindowA("frmScan", "Collecting Component Information");
+            if (window) {
+                // The bar first: its answers wait for the scan's next event,
+                // and the pictures read after them are at least as new.
+                const long value = BarMessage(window, PBM_GETPOS, 0), maximum = BarMessage(window, PBM_GETRANGE, FALSE);
+                Snapshot s{Rank(ControlText(window, kPicTLibs)), Rank(ControlText(window, kPicInterf)),
+                           Rank(ControlText(window, kPicClasses)), value, maximum};
+                const bool whole = s.tLibs >= 0 && s.interf >= 0 && s.classes >= 0 && s.value >= 0 && s.maximum >= 0;
+                if (whole && (seen.empty() || seen.back().Text() != s.Text())) seen.push_back(s);
+                if (!shot && s.classes == 1) {
+                    SaveScreenshot(window, screenshot);
+                    shot = true;
+                }
+            }
+            DWORD code = STILL_ACTIVE;
+            HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.processId());
+            if (process) {
+                ::GetExitCodeProcess(process, &code);
+                ::CloseHandle(process);
+            }
+            if (code != STILL_ACTIVE) break;
+            ::Sleep(5);
+        }
+        ProcessResult r = child.Finish(30000);
+        *exitCode = r.exitCode;
+        return seen;
+    }
+
+    std::string folder, program, settings;
+    vx::unique_handle done;
+};
+
+}  // namespace
+
+TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
+    const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
+    EmptyFolder(sources);
+    WriteWhole(sources + "Uninstall.exe", "the uninstaller");
+    DWORD exitCode = 0;
+    const std::string shot = vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\scanner-window.bmp";
+    std::vector<Snapshot> seen = Run(" " + sources, &exitCode, shot);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "ScanningSucceeded signalled";
+
+    // The pictures only move forward, stage after stage, and the bar moves.
+    std::string trail;
+    for (const Snapshot& s : seen) trail += s.Text() + "  ";
+    ASSERT_FALSE(seen.empty());
+    bool moved = false, classesRunning = false;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const Snapshot& s = seen[i];
+        moved = moved || s.value > 0;
+        classesRunning = classesRunning || s.classes >= 1;
+        if (s.interf >= 1) {
+            EXPECT_EQ(s.tLibs, 2) << trail;
+        }
+        if (s.classes >= 1) {
+            EXPECT_EQ(s.interf, 2) << trail;
+        }
+        if (i > 0) {
+            EXPECT_GE(s.tLibs, seen[i - 1].tLibs) << trail;
+            EXPECT_GE(s.interf, seen[i - 1].interf) << trail;
+            EXPECT_GE(s.classes, seen[i - 1].classes) << trail;
+        }
+    }
+    EXPECT_TRUE(moved) << trail;
+    EXPECT_TRUE(classesRunning) << trail;
+
+    // The installation completed: settings paths, uninstaller, trace storage.
+    vx::MainSettingsContent filled;
+    const std::string bare = folder.substr(0, folder.size() - 1);
+    filled.utilityPath = bare + "\\Vexilo.dll";
+    filled.importedTypeLibFolder = bare + "\\TLBdistilled";
+    filled.structureFilePath = bare + "\\TLBlist.txt";
+    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), vx::MainSettingsText(filled));
+    EXPECT_FALSE(FileExists(folder + "Vexilo1.txt"));
+    EXPECT_EQ(ReadFileText(folder + "Uninstall.exe"), "the uninstaller");
+    EXPECT_TRUE(::GetFileAttributesA((folder + "TraceStorage").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_NE(ReadFileText(folder + "CompList.txt").find("\r\n" + std::string(80, '+') + "\r\n" + SamplePath() + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(ReadFileText(folder + "TLBlist.txt").find("[Interfaces from Registry without TypeLibs]"), std::string::npos);
+}
+
+TEST_F(ScannerAppTest, WithoutACommandLineOnlyTheListsAreWritten) {
+    const std::set<std::string> before = FilesIn(folder);
+    DWORD exitCode = 0;
+    Run("", &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "no event without a command line";
+    std::set<std::string> expected = before;
+    for (const char* name : {"CompList.txt", "CompListInd.txt", "TLBlist.txt", "TLBlistInd.txt"}) expected.insert(name);
+    EXPECT_EQ(FilesIn(folder), expected);
+    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), settings);
+}
+
+TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
+    const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
+    EmptyFolder(sources);
+    WriteWhole(folder + "Vexilo.txt", "no headers here\r\n");
+    DWORD exitCode = 0;
+    Run(" " + sources, &exitCode);
+    EXPECT_NE(exitCode, 0u);
+    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), "no headers here\r\n");
+    EXPECT_FALSE(FileExists(folder + "CompList.txt")) << "no scan after a failed preparation";
+}
+
+}  // namespace e2e

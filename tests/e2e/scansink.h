@@ -1,0 +1,41 @@
+// A receiver of the Scanner's _IScannerEvents for the end-to-end tests:
+// every event as one line, and each OneMoreClass's array and flag.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <stdexcept>
+
+#include <string>
+#include <vector>
+
+struct ClassEvent {
+    std::vector<std::string> info;  // the five elements
+    bool loadable = false;
+    VARTYPE type = VT_EMPTY;        // of the ClassInfo argument
+};
+
+class RecordingSink final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO*, UINT*) override;
+
+    HRESULT Record(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                   UINT*);
+
+    std::vector<std::string> events;   // "ProcessedTLibs 5", "CompName C:\x.dll", ...
+    std::vector<ClassEvent> classes;
+    std::string wrongCall;             // how an Invoke differed from the contract
+};
+
+std::string Narrow(const wchar_t* wide);

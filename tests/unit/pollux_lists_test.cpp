@@ -1,0 +1,324 @@
+// The scan lists in memory: index records byte for byte, signatures, the
+// component list and the type-library list over first and later scans.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "complist.h"
+#include "libentry.h"
+#include "signature.h"
+#include "structurefile.h"
+#include "tlblist.h"
+
+namespace {
+
+using pollux::ClassItem;
+using pollux::CompList;
+using pollux::IndexRecord;
+using pollux::TlbList;
+
+const std::string kPlus(80, '+');
+const std::string kMinus(80, '-');
+constexpr char kClass1[] = "{11111111-0000-0000-0000-000000000001}";
+constexpr char kClass2[] = "{11111111-0000-0000-0000-000000000002}";
+constexpr char kClass3[] = "{11111111-0000-0000-0000-000000000003}";
+
+ClassItem Class(const char* clsid, const char* name) {
+    ClassItem item;
+    item.clsid = clsid;
+    item.named = name != nullptr;
+    item.name = name ? name : "";
+    return item;
+}
+
+struct LoadCounter {
+    int calls = 0;
+    std::function<bool(const std::string&)> fn() {
+        return [this](const std::string& path) {
+            ++calls;
+            return path.find("typed") != std::string::npos;
+        };
+    }
+};
+
+// Every record of an index points at the start of its entry.
+void ExpectOffsetsAt(const std::string& text, const std::vector<IndexRecord>& index, const std::string& lead) {
+    for (const IndexRecord& r : index) {
+        if (pollux::IsSeparator(r) || r.offset == 0) continue;
+        ASSERT_LT(static_cast<size_t>(r.offset), text.size());
+        EXPECT_EQ(text.compare(static_cast<size_t>(r.offset), lead.size(), lead), 0)
+            << "record at " << r.offset << " does not begin with " << lead;
+    }
+}
+
+}  // namespace
+
+TEST(IndexRecordTest, RecordsAreTwelveLittleEndianBytes) {
+    std::string bytes = pollux::IndexBytes({pollux::MakeRecord(0x01020304, 0x1122334455667788ull),
+                                            pollux::SeparatorRecord()});
+    EXPECT_EQ(bytes, std::string("\x04\x03\x02\x01\x88\x77\x66\x55\x44\x33\x22\x11", 12) + std::string(12, '\xFF'));
+    std::vector<IndexRecord> back = pollux::ParseIndex(bytes + "\x01\x02");
+    ASSERT_EQ(back.size(), 2u) << "a trailing partial record is no record";
+    EXPECT_EQ(back[0].offset, 0x01020304);
+    EXPECT_EQ(pollux::SignatureOf(back[0]), 0x1122334455667788ull);
+    EXPECT_TRUE(pollux::IsSeparator(back[1]));
+    EXPECT_FALSE(pollux::IsSeparator(pollux::MakeRecord(-1, 0xFFFFFFFFull)));
+}
+
+TEST(SignatureTest, SumsOfTextAttributesAndEntries) {
+    EXPECT_EQ(pollux::SumText(""), 0u);
+    EXPECT_EQ(pollux::SumText("A"), 0x41u);
+    // "ABCDEFGH" is one word, "I" the next, zero-padded.
+    EXPECT_EQ(pollux::SumText("ABCDEFGHI"), 0x4847464544434241ull + 0x49u);
+
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    data.ftCreationTime = {5, 1};       // 0x1'00000005
+    data.ftLastWriteTime = {7, 0};
+    data.nFileSizeHigh = 3;
+    data.nFileSizeLow = 4;              // lands in the upper half
+    EXPECT_EQ(pollux::AttributeSignature("ab", data), 0x6261ull + 0x100000005ull + 7 + (3 | (4ull << 32)));
+
+    const std::string iid = "{AD602DDF-3CE0-4BFC-9717-76820C968DF2}";
+    EXPECT_EQ(pollux::EntrySignature(iid, "ITypes"), pollux::SumText(iid) + pollux::SumText("ITypes"));
+    // A sum of 0 means "no signature": stored as 1.
+    EXPECT_EQ(pollux::EntrySignature("", ""), 1u);
+    EXPECT_EQ(pollux::AttributeSignature("", WIN32_FILE_ATTRIBUTE_DATA{}), 1u);
+}
+
+TEST(DescriptorNumbersTest, OffsetsGiveGapOrderAndRange) {
+    vx::DescriptorNumbers n;
+    pollux::OffsetNumbers({28, 32, 36}, 4, &n);
+    EXPECT_EQ(vx::DescriptorNumbersText(n), "; 999999; 0, 0; 28, 36; 0;");
+    pollux::OffsetNumbers({28, 36}, 4, &n);
+    EXPECT_EQ(n.gap, 1);
+    EXPECT_EQ(n.order, 0);
+    pollux::OffsetNumbers({32, 28}, 4, &n);
+    EXPECT_EQ(n.order, 1);
+    EXPECT_EQ(n.smallest, 28);
+    EXPECT_EQ(n.largest, 32);
+    pollux::OffsetNumbers({}, 4, &n);
+    EXPECT_EQ(n.smallest + n.largest + n.gap + n.order, 0);
+    // 64-bit method tables step by 8.
+    pollux::OffsetNumbers({56, 64, 72}, 8, &n);
+    EXPECT_EQ(n.gap, 0);
+    pollux::OffsetNumbers({56, 60}, 8, &n);
+    EXPECT_EQ(n.gap, 1);
+}
+
+TEST(CompListTest, FirstScanGroupsClassesByDllInWalkOrder) {
+    CompList list;
+    LoadCounter loads;
+    EXPECT_TRUE(list.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads.fn()).newLoadingGroup);
+    CompList::Placed b = list.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads.fn());
+    EXPECT_FALSE(b.loadable);
+    EXPECT_FALSE(b.newLoadingGroup);
+    CompList::Placed c = list.Add(Class(kClass3, "Three"), "C:\\typed.dll", 10, loads.fn());
+    EXPECT_TRUE(c.loadable);
+    EXPECT_FALSE(c.newLoadingGroup) << "the group was already made";
+    EXPECT_FALSE(list.Add(Class(kClass3, "Gone"), "C:\\missing.dll", 0, loads.fn()).loadable);
+    EXPECT_EQ(loads.calls, 2) << "one type-library load per new DLL";
+
+    const std::string text = list.ListText();
+    EXPECT_EQ(text, "\r\n" + kPlus + "\r\nC:\\typed.dll\r\n" + kClass1 + "\r\nOne\r\n" + kClass3 + "\r\nThree\r\n" +
+                        "\r\n" + kMinus + "\r\nC:\\plain.dll\r\n" + kClass2 + "\r\n<No class name>\r\n");
+    std::vector<IndexRecord> index = list.Index();
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[0].offset, 2);
+    EXPECT_EQ(pollux::SignatureOf(index[0]), 10u);
+    EXPECT_EQ(pollux::SignatureOf(index[1]), 20u);
+    EXPECT_EQ(text.substr(static_cast<size_t>(index[1].offset), 80), kMinus);
+    EXPECT_EQ(pollux::CountGroups(text), 2);
+}
+
+TEST(CompListTest, RescansKeepUnchangedGroupsAndListChanges) {
+    CompList first;
+    LoadCounter loads;
+    first.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads.fn());
+    first.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads.fn());
+    const std::string text = first.ListText();
+    const std::vector<IndexRecord> index = first.Index();
+
+    CompList same(text, index);
+    EXPECT_TRUE(same.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads.fn()).loadable) << "kept '+' group";
+    EXPECT_FALSE(same.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads.fn()).loadable) << "kept '-' group";
+    EXPECT_EQ(loads.calls, 2) << "kept groups load nothing";
+    EXPECT_EQ(same.ListText(), text);
+    EXPECT_EQ(pollux::IndexBytes(same.Index()), pollux::IndexBytes(index));
+    EXPECT_EQ(same.ChangesText(), "\r\n--- New components ---\r\n\r\n--- Deleted components ---\r\n");
+
+    // The typed DLL rebuilt: new signature. Its group moves to the new part
+    // and its old text shows as deleted; the plain DLL is gone altogether.
+    CompList touched(text, index);
+    touched.Add(Class(kClass1, "One"), "C:\\typed.dll", 11, loads.fn());
+    const std::string newGroup = "\r\n" + kPlus + "\r\nC:\\typed.dll\r\n" + kClass1 + "\r\nOne\r\n";
+    EXPECT_EQ(touched.ListText(), newGroup);
+    EXPECT_EQ(touched.ChangesText(), "\r\n--- New components ---\r\n" + newGroup + "\r\n--- Deleted components ---\r\n" +
+                                         "\r\n" + kPlus + "\r\nC:\\typed.dll\r\n" + kClass1 + "\r\nOne" + "\r\n" +
+                                         kMinus + "\r\nC:\\plain.dll\r\n" + kClass2 + "\r\n<No class name>");
+}
+
+TEST(CompListTest, MoreThanFiveThousandNewGroupsAreAllListed) {
+    CompList list;
+    LoadCounter loads;
+    constexpr int kDlls = 6200;
+    for (int i = 0; i < kDlls; ++i)
+        list.Add(Class(kClass1, "One"), "C:\\dll" + std::to_string(i) + ".dll", 1000 + i, loads.fn());
+    const std::string text = list.ListText();
+    EXPECT_EQ(list.Index().size(), static_cast<size_t>(kDlls));
+    EXPECT_EQ(pollux::CountGroups(text), kDlls);
+    ExpectOffsetsAt(text, list.Index(), kMinus + "\r\nC:\\dll");
+    EXPECT_NE(text.find("C:\\dll6199.dll"), std::string::npos);
+
+    CompList again(text, list.Index());
+    for (int i = 0; i < kDlls; ++i)
+        again.Add(Class(kClass1, "One"), "C:\\dll" + std::to_string(i) + ".dll", 1000 + i, loads.fn());
+    EXPECT_EQ(again.ListText(), text);
+}
+
+TEST(CompListTest, GroupsAreCountedByTheirBarLines) {
+    const std::string g = "\r\n" + kPlus + "\r\nC:\\a.dll\r\n" + kClass1 + "\r\nOne\r\n";
+    EXPECT_EQ(pollux::CountGroups(g + g + "\r\n" + kMinus + "\r\nC:\\b.dll\r\n"), 3);
+    EXPECT_EQ(pollux::CountGroups(""), 0);
+    EXPECT_EQ(pollux::CountGroups("\r\n++"), 0) << "shorter than five bytes";
+    EXPECT_EQ(pollux::CountGroups("x\r\n+-\r\n-+"), 0);
+}
+
+namespace {
+
+constexpr char kIidOne[] = "{AAAAAAAA-0000-0000-0000-000000000001}";
+constexpr char kIidTwo[] = "{AAAAAAAA-0000-0000-0000-000000000002}";
+constexpr char kIidThree[] = "{AAAAAAAA-0000-0000-0000-000000000003}";
+const std::string kLibOne = std::string("[C:\\one.tlb]\r\n") + kIidOne + "\r\nIOne:IUnknown; 0; 0, 0; 12, 16; 1;";
+const std::string kLibTwo = std::string("[C:\\two.tlb]\r\n") + kIidThree + "\r\nIThree:IDispatch:IUnknown; 2; 0, 0; 28, 28; 0;";
+const std::string kHeader = "\r\n\r\n[Interfaces from Registry without TypeLibs]";
+const std::string kNoChanges =
+    "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
+    "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Libraries one (loads), a broken one, two; interfaces one (in library one,
+// registered in lower case) and two (no library).
+TlbList FirstScan() {
+    TlbList list;
+    list.AddLibrary(7, kLibOne);
+    list.AddLibrary(8, "");
+    list.AddLibrary(9, kLibTwo);
+    list.AddInterface("{aaaaaaaa-0000-0000-0000-000000000001}", "IOne");
+    list.AddInterface(kIidTwo, "ITwo");
+    return list;
+}
+
+}  // namespace
+
+TEST(TlbListTest, FirstScanListsLibrariesThenInterfacesWithoutLibraries) {
+    TlbList list = FirstScan();
+    const std::string text = list.ListText();
+    EXPECT_EQ(text, "\r\n\r\n" + kLibOne + "\r\n\r\n" + kLibTwo + kHeader + "\r\n" + kIidTwo + "\r\nITwo\r\n");
+    std::vector<IndexRecord> index = list.Index();
+    ASSERT_EQ(index.size(), 5u);
+    EXPECT_EQ(index[0].offset, 4);
+    EXPECT_EQ(index[1].offset, 0) << "a library that does not load has no text";
+    EXPECT_EQ(pollux::SignatureOf(index[1]), 8u);
+    EXPECT_EQ(text.substr(static_cast<size_t>(index[2].offset), 13), "[C:\\two.tlb]\r");
+    EXPECT_TRUE(pollux::IsSeparator(index[3]));
+    EXPECT_EQ(text.substr(static_cast<size_t>(index[4].offset), 38), kIidTwo);
+    EXPECT_EQ(pollux::SignatureOf(index[4]), pollux::EntrySignature(kIidTwo, "ITwo"));
+
+    // The kernel's reader finds both kinds of entries in the written text.
+    vx::StructureEntry e;
+    ASSERT_TRUE(vx::FindStructureEntry(text, kIidThree, &e));
+    EXPECT_EQ(e.section, "C:\\two.tlb");
+    EXPECT_EQ(e.name, "IThree");
+    ASSERT_TRUE(vx::FindStructureEntry(text, kIidTwo, &e));
+    EXPECT_EQ(e.section, vx::kRegistryOnlySection);
+    EXPECT_EQ(e.name, "ITwo");
+}
+
+TEST(TlbListTest, UnchangedRescanWritesOnlyTheFourHeaders) {
+    TlbList first = FirstScan();
+    const std::string text = first.ListText();
+    TlbList again(text, first.Index());
+    EXPECT_TRUE(again.Keep(7));
+    EXPECT_TRUE(again.Keep(8));
+    EXPECT_TRUE(again.Keep(9));
+    EXPECT_FALSE(again.Keep(7)) << "each old record answers once";
+    again.AddInterface(kIidOne, "IOne");
+    again.AddInterface(kIidTwo, "ITwo");
+    EXPECT_EQ(again.ListText(), text);
+    EXPECT_EQ(pollux::IndexBytes(again.Index()), pollux::IndexBytes(first.Index()));
+    EXPECT_EQ(again.ChangesText(), kNoChanges);
+}
+
+TEST(TlbListTest, DeletingTheLastLibraryKeepsOneHeaderOutOfTheChanges) {
+    TlbList first = FirstScan();
+    const std::string text = first.ListText();
+    TlbList next(text, first.Index());
+    next.Keep(7);
+    next.Keep(8);
+    const std::string libNew = std::string("[C:\\new.tlb]\r\n") + kIidThree + "\r\nIThree; 999999; 0, 0; 0, 0; 0;";
+    next.AddLibrary(10, libNew);
+    next.AddInterface(kIidTwo, "ITwo");
+    next.AddInterface("{AAAAAAAA-0000-0000-0000-000000000004}", "IFour");
+    const std::string second = next.ListText();
+    EXPECT_EQ(second, "\r\n\r\n" + libNew + "\r\n\r\n" + kLibOne + kHeader +
+                          "\r\n{AAAAAAAA-0000-0000-0000-000000000004}\r\nIFour\r\n" + kIidTwo + "\r\nITwo\r\n");
+    EXPECT_EQ(next.ChangesText(), "\r\n--- New TypeLibs ---\r\n\r\n" + libNew +
+                                      "\r\n\r\n--- New Interfaces without TypeLibs ---"
+                                      "\r\n\r\n{AAAAAAAA-0000-0000-0000-000000000004}\r\nIFour"
+                                      "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n" + kLibTwo +
+                                      "\r\n\r\n--- Deleted Interfaces without TypeLibs ---");
+    ExpectOffsetsAt(second, next.Index(), "");
+
+    // A third scan drops the library that preceded the header again.
+    TlbList third(second, next.Index());
+    third.Keep(10);
+    third.AddInterface(kIidTwo, "ITwo");
+    const std::string text3 = third.ListText();
+    EXPECT_EQ(Count(text3, "[Interfaces from Registry without TypeLibs]"), 1u);
+    EXPECT_EQ(text3, "\r\n\r\n" + libNew + kHeader + "\r\n" + kIidTwo + "\r\nITwo\r\n");
+    const std::string changes = third.ChangesText();
+    EXPECT_EQ(Count(changes, "Interfaces from Registry without TypeLibs]"), 0u) << changes;
+    EXPECT_NE(changes.find("--- Deleted TypeLibs ---\r\n\r\n" + kLibOne + "\r\n\r\n--- Deleted Interfaces without TypeLibs ---\r\n\r\n{AAAAAAAA-0000-0000-0000-000000000004}\r\nIFour"),
+              std::string::npos)
+        << changes;
+}
+
+TEST(TlbListTest, MoreThanFiveThousandNewInterfacesAreAllListed) {
+    TlbList list;
+    list.AddLibrary(7, kLibOne);
+    constexpr int kInterfaces = 5600;
+    auto iid = [](int i) {
+        char text[40];
+        std::snprintf(text, sizeof text, "{BBBBBBBB-0000-0000-0000-%012d}", i);
+        return std::string(text);
+    };
+    for (int i = 0; i < kInterfaces; ++i) list.AddInterface(iid(i), "I" + std::to_string(i));
+    const std::string text = list.ListText();
+    std::vector<IndexRecord> index = list.Index();
+    EXPECT_EQ(index.size(), static_cast<size_t>(kInterfaces + 2));
+    ExpectOffsetsAt(text, std::vector<IndexRecord>(index.begin() + 2, index.end()), "{BBBBBBBB-");
+    EXPECT_NE(text.find(iid(kInterfaces - 1) + "\r\nI" + std::to_string(kInterfaces - 1) + "\r\n"), std::string::npos);
+
+    TlbList again(text, index);
+    again.Keep(7);
+    for (int i = 0; i < kInterfaces; ++i) again.AddInterface(iid(i), "I" + std::to_string(i));
+    EXPECT_EQ(again.ListText(), text);
+    EXPECT_EQ(again.ChangesText(), kNoChanges);
+}
+
+TEST(TlbListTest, AFileReachedTwiceStaysListedTwice) {
+    TlbList list;
+    list.AddLibrary(7, kLibOne);
+    list.AddLibrary(7, kLibOne);
+    const std::string text = list.ListText();
+    TlbList again(text, list.Index());
+    EXPECT_TRUE(again.Keep(7));
+    EXPECT_TRUE(again.Keep(7));
+    EXPECT_EQ(again.ListText(), text);
+    EXPECT_EQ(again.ChangesText(), kNoChanges);
+}

@@ -1,0 +1,102 @@
+// The scanner program's pure parts: the settings file completed at
+// installation, and the stage pictures and bar moved by progress events.
+#include <gtest/gtest.h>
+
+#include "installsettings.h"
+#include "progress.h"
+#include "settings_template.h"
+#include "tempdir.h"
+
+using polluxtest::StageImage;
+
+TEST(InstallSettingsTest, EachPathFollowsItsHeaderAndTheRestIsKept) {
+    vx::MainSettingsContent content;
+    content.modules = {"C:\\comp\\a.dll"};
+    const std::string text = vx::MainSettingsText(content);
+    std::string out;
+    ASSERT_TRUE(polluxtest::InsertInstallPaths(text, "C:\\Program Files\\Vexilo", &out));
+    content.utilityPath = "C:\\Program Files\\Vexilo\\Vexilo.dll";
+    content.importedTypeLibFolder = "C:\\Program Files\\Vexilo\\TLBdistilled";
+    content.structureFilePath = "C:\\Program Files\\Vexilo\\TLBlist.txt";
+    EXPECT_EQ(out, vx::MainSettingsText(content));
+
+    // The lines that followed a header stay after the inserted path.
+    ASSERT_TRUE(polluxtest::InsertInstallPaths(
+        "a\r\n[Path to Vexilo utility]\r\n\r\nold\r\n[Path to catalog with imported type libraries]\r\n"
+        "[Path to file with TypeLibs structure]\r\nlast",
+        "D:\\v", &out));
+    EXPECT_EQ(out,
+              "a\r\n[Path to Vexilo utility]\r\nD:\\v\\Vexilo.dll\r\n\r\nold\r\n"
+              "[Path to catalog with imported type libraries]\r\nD:\\v\\TLBdistilled\r\n"
+              "[Path to file with TypeLibs structure]\r\nD:\\v\\TLBlist.txt\r\nlast\r\n");
+}
+
+TEST(InstallSettingsTest, AMissingOrMisplacedHeaderLeavesTheFileAlone) {
+    std::string out;
+    EXPECT_FALSE(polluxtest::InsertInstallPaths("[Path to Vexilo utility]\r\n[Path to file with TypeLibs structure]\r\n",
+                                                "D:\\v", &out));
+    // Headers are met in order: the structure file's before the catalog's is missing.
+    EXPECT_FALSE(polluxtest::InsertInstallPaths(
+        "[Path to Vexilo utility]\r\n[Path to file with TypeLibs structure]\r\n"
+        "[Path to catalog with imported type libraries]\r\n",
+        "D:\\v", &out));
+
+    TempDir dir;
+    const std::string folder = dir.path().substr(0, dir.path().size() - 1);
+    const std::string broken = "question\r\n[Path to Vexilo utility]\r\n";
+    WriteWhole(dir / "Vexilo.txt", broken);
+    EXPECT_FALSE(polluxtest::PrepareSettingsFile(folder));
+    EXPECT_EQ(ReadWhole(dir / "Vexilo.txt"), broken);
+    EXPECT_FALSE(FileExists(dir / "Vexilo1.txt"));
+
+    WriteWhole(dir / "Vexilo.txt", vx::MainSettingsText({}));
+    ASSERT_TRUE(polluxtest::PrepareSettingsFile(folder));
+    EXPECT_NE(ReadWhole(dir / "Vexilo.txt").find("[Path to file with TypeLibs structure]\r\n" + folder + "\\TLBlist.txt\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(FileExists(dir / "Vexilo1.txt"));
+}
+
+TEST(ScanProgressTest, StagesMoveInOrderAndTheBarStopsAtItsMaximum) {
+    polluxtest::ScanProgress p({/*compClasses*/ 300, /*tLibs*/ 40, /*importedTLibs*/ 2, /*interfaces*/ 120});
+    EXPECT_EQ(p.display().tLibs, StageImage::NotYet);
+    p.BeginTypeLibraries();
+    EXPECT_EQ(p.display().tLibs, StageImage::InProgress);
+    EXPECT_EQ(p.display().maximum, 42);
+    p.ProcessedTLibs(35);
+    EXPECT_EQ(p.display().value, 35);
+    p.ProcessedTLibs(99);
+    EXPECT_EQ(p.display().value, 42) << "an amount above the maximum sets the maximum";
+    p.ProcessedTLibs(40);
+    p.ProcessedImportedTLibs(1);
+    EXPECT_EQ(p.display().value, 41) << "imported counts add to the bar";
+    p.ProcessedImportedTLibs(2);  // the total: the interface stage begins
+    EXPECT_EQ(p.display().tLibs, StageImage::Done);
+    EXPECT_EQ(p.display().interfaces, StageImage::InProgress);
+    EXPECT_EQ(p.display().value, 0);
+    EXPECT_EQ(p.display().maximum, 120);
+    p.ProcessedImportedTLibs(2);
+    EXPECT_EQ(p.display().value, 0) << "ignored once the stage is done";
+    p.ProcessedInterfaces(50);
+    EXPECT_EQ(p.display().value, 50);
+    p.EndTypeLibraries();
+    EXPECT_EQ(p.display().interfaces, StageImage::Done);
+    p.BeginClasses();
+    EXPECT_EQ(p.display().classes, StageImage::InProgress);
+    EXPECT_EQ(p.display().maximum, 300);
+    p.ProcessedClasses(301);
+    EXPECT_EQ(p.display().value, 300);
+    p.EndClasses();
+    EXPECT_EQ(p.display().classes, StageImage::Done);
+}
+
+TEST(ScanProgressTest, WithoutImportedLibrariesTheFirstInterfaceEventSwitchesStages) {
+    polluxtest::ScanProgress p({10, 5, 0, 80});
+    p.BeginTypeLibraries();
+    p.ProcessedTLibs(5);
+    p.ProcessedInterfaces(50);
+    EXPECT_EQ(p.display().tLibs, StageImage::Done);
+    EXPECT_EQ(p.display().interfaces, StageImage::InProgress);
+    EXPECT_EQ(p.display().maximum, 80);
+    EXPECT_EQ(p.display().value, 50);
+    EXPECT_STREQ(polluxtest::ImageKey(p.display().interfaces), "InProgress");
+}
