@@ -219,7 +219,9 @@ private:
         ::GetTempPathA(MAX_PATH, temp);
         std::string copy = std::string(temp) + "VexiloUninstall-" + std::to_string(::GetCurrentProcessId()) + ".exe";
         if (!::CopyFileA(selfPath.c_str(), copy.c_str(), FALSE)) return false;
-        std::string command = "\"" + copy + "\" /finish " + std::to_string(::GetCurrentProcessId()) + " \"" + folder_ + "\"";
+        // The folder without its final backslash: "\\\"" would escape the quote.
+        std::string command = "\"" + copy + "\" /finish " + std::to_string(::GetCurrentProcessId()) + " \"" +
+                              folder_.substr(0, folder_.size() - 1) + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};

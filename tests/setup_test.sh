@@ -5,7 +5,7 @@
 # the installation, uninstall, and find nothing of the product left.
 #   setup_test.sh ARCH STAGE_DIR SAMPLES_BIN_DIR
 set -uo pipefail
-arch=$1 stage=$2 samples=$3
+arch=$1 stage=$(cd "$2" && pwd) samples=$(cd "$3" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$(mktemp -d /tmp/vexilo-setup-XXXXXX)
 rmdir "$WINEPREFIX"
@@ -82,7 +82,8 @@ echo "$out"
 check "uninstall /quiet succeeds" test "$rc" = 0
 for _ in $(seq 100); do [ -e "$unix_folder" ] || break; sleep 0.2; done
 check "the installation folder is gone" test ! -e "$unix_folder"
-check "the sample's own registration is back" test "$(reg_value "$clsid")" = "$sample"
+server=$(reg_value "$clsid")
+check "the sample's own registration is back (found: $server)" test "$server" = "$sample"
 check "no real path is left beside it" test -z "$(reg_value "$clsid" TypeLib)"
 check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
 check "the uninstall entry is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
