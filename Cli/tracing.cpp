@@ -5,6 +5,7 @@
 #include <set>
 
 #include "commands.h"
+#include "tracemap.h"
 
 namespace vxtrace {
 namespace {
@@ -149,6 +150,11 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
         SUCCEEDED(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put())))
         point->Advise(&sink, &cookie);
 
+    // The map lives while a process holds it: a program that ends before the
+    // first poll would take its map, and with it where its records are, along.
+    // The kernel sets up a map it finds without live processes.
+    vx::unique_handle map(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, vx::kTraceMapSize,
+                                               vx::kTraceMapName));
     std::string line = QuotedCommandLine(command);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -161,6 +161,16 @@ void RecordIntake::ResetCounters() {
     readPosition_ = nextReadPosition_ = restartOffset_ = 0;
 }
 
+void RecordIntake::StartNewRun() {
+    noActiveProcess_ = false;
+    disabled_ = false;
+    endState_ = 0;
+    windowReset_ = true;
+    ResetCounters();
+    events_->StartOfProcess();
+    if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
+}
+
 void RecordIntake::SetMode(long mode) {
     windowReset_ = true;
     if (mode != mode_) {
@@ -221,20 +231,23 @@ void RecordIntake::ReleaseLock() {
     ::InterlockedExchange(&static_cast<vx::TraceMap*>(view_.get())->lockWord, 0);
 }
 
-void RecordIntake::SweepDeadProcesses() {
+int RecordIntake::SweepDeadProcesses() {
     auto* map = static_cast<vx::TraceMap*>(view_.get());
-    if (map->liveProcesses == 0) return;
+    int freed = 0;
+    if (map->liveProcesses == 0) return freed;
     for (int i = 0; i < vx::kProcessSlots && map->processes[i] != 0; ++i) {
         DWORD id = map->processes[i];
         if (id == vx::kFreeSlot || !vx::ProcessIsGone(id)) continue;
         // The writer holds the lock: try again at the next poll.
-        if (!TakeLock()) return;
+        if (!TakeLock()) return freed;
         if (map->processes[i] == id && vx::ProcessIsGone(id) && map->liveProcesses > 0) {
             map->processes[i] = vx::kFreeSlot;
             --map->liveProcesses;
+            ++freed;
         }
         ReleaseLock();
     }
+    return freed;
 }
 
 void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed,
@@ -334,20 +347,19 @@ NewRecords RecordIntake::GetNewRecords() {
     } else if (mode_ == kModeDynamic) {
         if (!OpenMap()) return result;
         auto* map = static_cast<vx::TraceMap*>(view_.get());
-        SweepDeadProcesses();
+        int freed = SweepDeadProcesses();
+        if (map->liveProcesses == 0 && freed > 0 && noActiveProcess_) {
+            // A process came and went between two polls, unseen: its records
+            // are a run of their own, not lost behind the ended one.
+            StartNewRun();
+        }
         if (map->liveProcesses == 0) {
             if (endState_ == 2) return result;
             if (!noActiveProcess_) events_->NoActiveProcess();
             noActiveProcess_ = true;
             if (disabled_) return result;
         } else if (noActiveProcess_) {
-            noActiveProcess_ = false;
-            disabled_ = false;
-            endState_ = 0;
-            windowReset_ = true;
-            ResetCounters();
-            events_->StartOfProcess();
-            if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
+            StartNewRun();
         }
         if (endState_ == 1 && noActiveProcess_) {
             endState_ = 2;

@@ -141,7 +141,9 @@ private:
     bool OpenMap();
     bool TakeLock();
     void ReleaseLock();
-    void SweepDeadProcesses();
+    // Frees the slots of ended processes; how many were freed.
+    int SweepDeadProcesses();
+    void StartNewRun();
     // Reads, parses and hands out; `path` is the source file.
     void ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed, bool* nothingRead);
 

@@ -71,7 +71,9 @@ sample=$(winpath "$samples/VxSample.dll")
 vxtrace() { "$run" "${folder}vxtrace.exe" "$@"; }
 check "vxtrace hooks the sample" vxtrace hook "$sample"
 trace=$(vxtrace run -- "$(winpath "$samples/vxclient.exe")" basic 2>&1 | tr -d '\r')
-check "the client's calls are traced and decoded" grep -qF $'Method: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),' <<<"$trace"
+decoded=$'Method: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),'
+check "the client's calls are traced and decoded" grep -qF "$decoded" <<<"$trace"
+grep -qF "$decoded" <<<"$trace" || { echo "--- vxtrace run printed:"; echo "$trace"; }
 clsid='HKCR\CLSID\{80441EE8-5922-4360-A028-72C8C848D8F3}\InprocServer32'
 check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
 

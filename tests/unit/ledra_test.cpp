@@ -217,6 +217,25 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     EXPECT_EQ(events, "NES");
     EXPECT_EQ(got.count, 3);
 
+    // A process that starts and ends between two polls is not lost: its
+    // records arrive as a run of their own.
+    map->processes[0] = 0xFFFFFFF0u;
+    intake.GetNewRecords();
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNE");
+    trace.clear();
+    Append(Record("========= LOAD DLL: C:\\y.dll =========", 5, 6, 1), 1);
+    map->processes[0] = 0xFFFFFFF1u;  // listed, already gone
+    map->liveProcesses = 1;
+    got = intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESN");
+    ASSERT_EQ(got.count, 1);
+    EXPECT_EQ(got.descriptors[0].processId, 6u);
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESNE");
+    map->processes[0] = ::GetCurrentProcessId();
+    map->liveProcesses = 1;
+
     // The module leaving the process takes the reader's marks with it.
     map->lockWord = -1;
     ledra::ReleaseOpenMaps(false);
