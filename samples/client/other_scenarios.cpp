@@ -17,8 +17,6 @@ namespace {
 
 using vx::unique_safearray;
 
-std::string result_or_empty(HRESULT hr, const std::string& text) { return SUCCEEDED(hr) ? text : ""; }
-
 std::string money(const CURRENCY& value) {
     return format("%lld.%04lld", value.int64 / 10000, (value.int64 < 0 ? -value.int64 : value.int64) % 10000);
 }

@@ -55,6 +55,7 @@ using ScenarioFn = HRESULT (*)(Run& run, long n);
 HRESULT scenario_create(Run& run, long n);
 HRESULT scenario_basic(Run& run, long n);
 HRESULT scenario_types(Run& run, long n);
+HRESULT scenario_values(Run& run, long n);
 HRESULT scenario_licensed(Run& run, long n);
 HRESULT scenario_disp(Run& run, long n);
 HRESULT scenario_broken(Run& run, long n);
