@@ -285,6 +285,8 @@ HRESULT invoke_named(IDispatch* object, const wchar_t* name, WORD flags, std::in
     return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
 }
 
+}  // namespace
+
 VARIANT long_arg(LONG value) {
     VARIANT v;
     VariantInit(&v);
@@ -292,8 +294,6 @@ VARIANT long_arg(LONG value) {
     V_I4(&v) = value;
     return v;
 }
-
-}  // namespace
 
 HRESULT scenario_types(Run& run, long) {
     vx::com_ptr<ICalc> calc;

@@ -162,14 +162,6 @@ void without_result(IRaw* raw) {
     print("Raw.Forget()");
 }
 
-VARIANT long_value(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
 HRESULT dispatch_only(Run& run) {
     // Asked for by its own interface id, the object is traced as that
     // dispatch-only interface rather than as IDispatch.
@@ -180,7 +172,7 @@ HRESULT dispatch_only(Run& run) {
     DISPID id = DISPID_UNKNOWN;
     HRESULT hr = disp->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     print(call_line("DispOnly.GetIDsOfNames(Triple)", hr, result_or_empty(hr, format("%ld", id))));
-    VARIANT arg = long_value(5);
+    VARIANT arg = long_arg(5);
     DISPPARAMS params = {&arg, nullptr, 1, 0};
     vx::unique_variant result;
     hr = disp->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
