@@ -1,9 +1,9 @@
 // The "values" scenario: the edge values of each kind a trace shows. Calendar
 // corners, strings at and around their cut lengths and with line breaks,
 // two-dimensional arrays, null pointers at each level, failing calls,
-// reference counts, methods without a result, control bytes and a
-// dispatch-only object. Strings with line breaks are printed by length, so
-// that every output line stays one line.
+// reference counts, methods without a result, control bytes, an interface not
+// derived from IUnknown and a dispatch-only object. Strings with line breaks
+// are printed by length, so that every output line stays one line.
 #include <string>
 
 #include "VxSample.h"
@@ -162,6 +162,19 @@ void without_result(IRaw* raw) {
     print("Raw.Forget()");
 }
 
+// An interface whose method table does not begin with IUnknown's: the
+// reference its query added is given back through ICalc.
+void bare(ICalc* calc) {
+    IBare* bare = nullptr;
+    HRESULT hr = calc->QueryInterface(IID_IBare, reinterpret_cast<void**>(&bare));
+    print(call_line("Calc.QueryInterface(IBare)", hr));
+    if (FAILED(hr)) return;
+    LONG doubled = 0;
+    hr = bare->Poke(21, &doubled);
+    print(call_line("Bare.Poke(21)", hr, result_or_empty(hr, format("%ld", doubled))));
+    calc->Release();
+}
+
 HRESULT dispatch_only(Run& run) {
     // Asked for by its own interface id, the object is traced as that
     // dispatch-only interface rather than as IDispatch.
@@ -196,6 +209,7 @@ HRESULT scenario_values(Run& run, long) {
     vx::com_ptr<IRaw> raw;
     RETURN_IF_FAILED(require(calc.get(), IID_IRaw, "IRaw", raw.put_void()));
     without_result(raw.get());
+    bare(calc.get());
     return dispatch_only(run);
 }
 

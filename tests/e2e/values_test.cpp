@@ -220,6 +220,22 @@ TEST_F(ValuesTest, ReferenceCountsAndMethodsWithoutResult) {
     }
 }
 
+// IBare's table does not begin with IUnknown's methods: its descriptor line
+// says so (B 999999), so it is named but never patched.
+TEST_F(ValuesTest, InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked) {
+    const std::string exit = calls->Enter(
+        "Class: VxSample Calc Class (instance# 1)\r\nInterface: ICalc (dual)\r\nMethod: VT_HRESULT QueryInterface (\r\n" +
+            T + "[in]  riid  ptr=#h  *ptr = {IBare}  (VT_POINTER VT_USERDEFINED),\r\n",
+        true);
+    EXPECT_NE(exit.find(T + "HRESULT = 0 (0h)\r\n"), std::string::npos) << exit;
+    std::string destroy;
+    for (const std::string& r : records_) {
+        EXPECT_EQ(r.find("Interface: IBare"), std::string::npos) << "its table was patched: " << r;
+        if (RecordKind(r) == "DESTROY" && r.find("Calc Class") != std::string::npos) destroy = r;
+    }
+    EXPECT_NE(destroy.find("\r\n          IRaw\r\n          IBare\r\n"), std::string::npos) << destroy;
+}
+
 // A dispatch-only interface: only IDispatch's methods have slots; the name
 // asked for is shown instead of the pointer to it.
 TEST_F(ValuesTest, DispatchOnlyInterface) {
