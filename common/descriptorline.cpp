@@ -102,7 +102,9 @@ bool BuildDescriptorLine(ITypeInfo* info, bool registered, char* out, size_t out
         UINT at = 0;
         index = SUCCEEDED(info->GetContainingTypeLib(library.put(), &at)) ? static_cast<int>(at) : 0;
     }
-    int gap = 0, decreasing = 0, lowest = 0, highest = 0;
+    DescriptorNumbers numbers;
+    numbers.index = index;
+    numbers.registered = registered ? 1 : 0;
     bool any = false;
     int previous = 0;
     for (UINT i = 0; i < a->cFuncs; ++i) {
@@ -111,20 +113,17 @@ bool BuildDescriptorLine(ITypeInfo* info, bool registered, char* out, size_t out
         const int offset = f->oVft;
         part->ReleaseFuncDesc(f);
         if (any) {
-            if (offset != previous + kSlotBytes) gap = 1;
-            if (offset < previous) decreasing = 1;
-            if (offset < lowest) lowest = offset;
-            if (offset > highest) highest = offset;
+            if (offset != previous + kSlotBytes) numbers.gap = 1;
+            if (offset < previous) numbers.order = 1;
+            if (offset < numbers.smallest) numbers.smallest = offset;
+            if (offset > numbers.largest) numbers.largest = offset;
         } else {
-            lowest = highest = offset;
+            numbers.smallest = numbers.largest = offset;
             any = true;
         }
         previous = offset;
     }
-    char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "; %d; %d, %d; %d, %d; %d;", index, gap, decreasing, lowest, highest,
-                  registered ? 1 : 0);
-    Append(out, outSize, &used, numbers);
+    Append(out, outSize, &used, DescriptorNumbersText(numbers).c_str());
     return true;
 }
 
