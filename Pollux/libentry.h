@@ -5,18 +5,15 @@
 #include <oaidl.h>
 
 #include <string>
-#include <vector>
 
 #include "structurefile.h"
 
 namespace pollux {
 
 // The numbers of a descriptor line that come from the method-table offsets
-// of an interface's own functions in index order (slot: a pointer's width).
-void OffsetNumbers(const std::vector<int>& offsets, int slot, vx::DescriptorNumbers* numbers);
 
 // "Name:Base:...:IUnknown" plus the numeric part (B is the type's index in
-// its own library). Same contract as the kernel's descriptor lines.
+// its own library): the kernel's descriptor line, from the same builder.
 std::string DescriptorLine(ITypeInfo* info, bool registered);
 
 // The entry of the library at path, from its header; false when it does not load.

@@ -4,21 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tracestore.h"
+#include "benchstore.h"
 
 namespace {
 
 double RecordsPerSecond(bool full, int records, const char* folder, int round) {
     korbin::TraceStore store;
-    std::snprintf(store.mapName, sizeof store.mapName, "VxBenchMap-%lu-%d", ::GetCurrentProcessId(), round);
-    std::snprintf(store.blockPrefix, sizeof store.blockPrefix, "VxBenchBlock-%d ", round);
-    store.files.Build(folder);
-    store.switches.distilledTrace = true;
-    store.switches.fullTrace = full;
-    ::DeleteFileA(store.files.full);
-    HANDLE f = ::CreateFileA(store.files.distilled, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ::CloseHandle(f);
-    if (!store.SetUpMaps()) return 0;
+    if (!bench::OpenStore(store, "VxBench", full, folder, round)) return 0;
     LARGE_INTEGER freq, start, end;
     ::QueryPerformanceFrequency(&freq);
     ::QueryPerformanceCounter(&start);
@@ -32,9 +24,7 @@ double RecordsPerSecond(bool full, int records, const char* folder, int round) {
         store.UnLockDiagFile();
     }
     ::QueryPerformanceCounter(&end);
-    store.ReleaseMaps();
-    ::DeleteFileA(store.files.full);
-    ::DeleteFileA(store.files.distilled);
+    bench::CloseStore(store);
     return records * static_cast<double>(freq.QuadPart) / static_cast<double>(end.QuadPart - start.QuadPart);
 }
 

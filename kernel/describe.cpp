@@ -8,6 +8,7 @@
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
+#include "descriptorline.h"
 #include "structurefile.h"
 
 namespace korbin {
@@ -93,6 +94,14 @@ bool RegistryInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** info
             library->GetTypeInfoOfGuid(iid, info);
     }
     return named || *info;
+}
+
+// R of the descriptor line: the id has a key under HKCR\Interface.
+bool InterfaceRegistered(REFIID iid) {
+    char key[64];
+    GuidKey(iid, "Interface\\", key, sizeof key);
+    vx::unique_hkey hkey;
+    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) == ERROR_SUCCESS;
 }
 
 ITypeInfo* FromLibrary(ITypeLib* library, REFIID iid) {
@@ -202,10 +211,9 @@ char* ReadStructureFile(const char* path, size_t* length) {
     return text;
 }
 
-// The structure file's entry for the interface: its name and, in a library's
-// section, that library's description. False when it is not listed, or listed
-// as not derived from IUnknown (never intercepted).
-bool StructureInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** info) {
+// The structure file's entry for the interface: its name, its descriptor
+// line and, in a library's section, that library's description.
+bool StructureInterface(REFIID iid, char* name, size_t nameSize, char* line, size_t lineSize, ITypeInfo** info) {
     *info = nullptr;
     size_t length = 0;
     char* text = ReadStructureFile(g_kernel.structureFile, &length);
@@ -214,11 +222,10 @@ bool StructureInterface(REFIID iid, char* name, size_t nameSize, ITypeInfo** inf
     GuidKey(iid, "", idString, sizeof idString);
     vx::StructureEntry entry;
     bool found = vx::FindStructureEntry(std::string_view(text, length), idString, &entry) && !entry.name.empty();
-    int index = 0;
-    if (found && vx::DescriptorIndex(entry.line, &index) && index == vx::kNotFromIUnknown) found = false;
     if (found) {
         std::snprintf(name, nameSize, "%.*s", static_cast<int>(entry.name.size()), entry.name.data());
         if (!entry.section.empty() && entry.section != vx::kRegistryOnlySection) {
+            std::snprintf(line, lineSize, "%.*s", static_cast<int>(entry.line.size()), entry.line.data());
             char path[MAX_PATH];
             wchar_t widePath[MAX_PATH];
             std::snprintf(path, sizeof path, "%.*s", static_cast<int>(entry.section.size()), entry.section.data());
@@ -341,6 +348,7 @@ namespace {
 
 bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
     out = InterfaceDescription{};
+    char line[512] = "";
     vx::com_ptr<ITypeInfo> info;
     info.attach(FindTypeInfo(iid, dll));
     if (info) {
@@ -351,9 +359,19 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
     } else {
         ITypeInfo* found = nullptr;
         if (!RegistryInterface(iid, out.name, sizeof out.name, &found) &&
-            !StructureInterface(iid, out.name, sizeof out.name, &found))
+            !StructureInterface(iid, out.name, sizeof out.name, line, sizeof line, &found))
             return false;
         info.attach(found);
+    }
+    // The structure file's line stands; otherwise the type description gives one.
+    if (!line[0] && info) vx::BuildDescriptorLine(info.get(), InterfaceRegistered(iid), line, sizeof line);
+    out.line = line[0] ? PoolCopy(line) : nullptr;
+    int index = 0;
+    if (line[0] && vx::DescriptorIndex(line, &index) && index == vx::kNotFromIUnknown) {
+        // Its method table does not start with IUnknown's three: nothing of it is patched.
+        out.neverHooked = true;
+        out.described = static_cast<bool>(info);
+        return true;
     }
     out.described = info && CollectMethods(info.get(), out);
     if (out.described) return true;

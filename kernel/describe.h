@@ -26,6 +26,8 @@ struct TypeAttrHold {
 
 struct InterfaceDescription {
     char name[256];
+    const char* line;          // the descriptor line (pool memory), or nullptr without a type description
+    bool neverHooked;          // its chain does not end in IUnknown: named, never intercepted
     bool described;            // a type description was found (else IUnknown's methods stand in)
     uint32_t largestOffset;    // index * 4 of the last method
     TableKind kind;

@@ -55,6 +55,15 @@ void ReplaceBreaks(char* text) {
     }
 }
 
+// A control byte would cut (0x00), end (0x01) or split (CR, LF) the record:
+// line breaks as strings show them, the other control bytes as a dot.
+char ShownByte(char c) {
+    if (c == '\r') return '\x01';
+    if (c == '\n') return '\x02';
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F ? '.' : c;
+}
+
 void Narrow(const wchar_t* wide, size_t count, char* out, size_t outSize) {
     int n = count ? ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), out,
                                           static_cast<int>(outSize - 1), nullptr, nullptr)
@@ -425,9 +434,7 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
         int8_t v;
         if (!Read(address, &v)) return false;
         withLabel();
-        // A control byte in the text would cut or split the record.
-        const auto c = static_cast<unsigned char>(v);
-        Piece(sink, "\b=%d (%xh='%c')", v, static_cast<unsigned>(static_cast<int32_t>(v)), c < 0x20 || c == 0x7F ? '.' : c);
+        Piece(sink, "\b=%d (%xh='%c')", v, static_cast<unsigned>(static_cast<int32_t>(v)), ShownByte(v));
         return true;
     }
     case VT_R4: {

@@ -107,6 +107,7 @@ void HookInterface(ClassRecord& cls, InstanceRecord& instance, QueriedInterface&
     if (!DescribeInterface(queried.iid, cls.dll, d)) return;  // nothing known: left alone
     if (!queried.name && d.name[0]) queried.name = PoolCopy(d.name);
     queried.described = d.described;
+    if (d.neverHooked) return;
 
     void** table = nullptr;
     if (!ReadClient(pointer, &table, sizeof table)) return;

@@ -27,6 +27,9 @@ HRESULT STDMETHODCALLTYPE CalcObject::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ITypes*>(this);
     } else if (IsEqualIID(riid, IID_IRaw)) {
         *ppv = static_cast<IRaw*>(this);
+    } else if (IsEqualIID(riid, IID_IBare)) {
+        // No Release through it: the caller releases through another interface.
+        *ppv = static_cast<IBare*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -166,6 +169,12 @@ void STDMETHODCALLTYPE CalcObject::Remember(LONG number) { remembered_ += number
 LONG STDMETHODCALLTYPE CalcObject::Recall() { return remembered_; }
 
 void STDMETHODCALLTYPE CalcObject::Forget() { remembered_ = 0; }
+
+HRESULT STDMETHODCALLTYPE CalcObject::Poke(LONG n, LONG* doubled) {
+    if (!doubled) return E_POINTER;
+    *doubled = 2 * n;
+    return S_OK;
+}
 
 HRESULT Calc_CreateNamed(const wchar_t* name, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;

@@ -11,7 +11,7 @@
 
 namespace vxsample {
 
-class CalcObject final : public ICalc, public ITypes, public IRaw {
+class CalcObject final : public ICalc, public ITypes, public IRaw, public IBare {
 public:
     explicit CalcObject(BSTR name) : name_(name) {}
     ~CalcObject();
@@ -82,6 +82,9 @@ public:
     void STDMETHODCALLTYPE Remember(LONG number) override;
     LONG STDMETHODCALLTYPE Recall() override;
     void STDMETHODCALLTYPE Forget() override;
+
+    // IBare
+    HRESULT STDMETHODCALLTYPE Poke(LONG n, LONG* doubled) override;
 
 private:
     // Loaded on first late-bound use; borrowed reference, owned by the object.

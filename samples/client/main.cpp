@@ -50,7 +50,8 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {"create", scenario_create, 0, true},   {"basic", scenario_basic, 0, true},
-    {"types", scenario_types, 0, true},     {"licensed", scenario_licensed, 0, true},
+    {"types", scenario_types, 0, true},     {"values", scenario_values, 0, true},
+    {"licensed", scenario_licensed, 0, true},
     {"disp", scenario_disp, 0, true},       {"broken", scenario_broken, 0, true},
     {"plain", scenario_plain, 0, true},     {"threads", scenario_threads, 4, true},
     // Not in "all": a benchmark loop, a wait for input, seconds of load, an abrupt end.
@@ -72,7 +73,7 @@ HRESULT scenario_all(Run& run, long n) {
 
 void usage() {
     std::fputs("usage: vxclient SCENARIO [N]\n"
-               "scenarios: create basic types licensed disp broken plain threads [N] loop [N] wait\n"
+               "scenarios: create basic types values licensed disp broken plain threads [N] loop [N] wait\n"
                "           hammer [N] torture keep all\n",
                stderr);
 }

@@ -17,8 +17,6 @@ namespace {
 
 using vx::unique_safearray;
 
-std::string result_or_empty(HRESULT hr, const std::string& text) { return SUCCEEDED(hr) ? text : ""; }
-
 std::string money(const CURRENCY& value) {
     return format("%lld.%04lld", value.int64 / 10000, (value.int64 < 0 ? -value.int64 : value.int64) % 10000);
 }
@@ -287,6 +285,8 @@ HRESULT invoke_named(IDispatch* object, const wchar_t* name, WORD flags, std::in
     return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
 }
 
+}  // namespace
+
 VARIANT long_arg(LONG value) {
     VARIANT v;
     VariantInit(&v);
@@ -294,8 +294,6 @@ VARIANT long_arg(LONG value) {
     V_I4(&v) = value;
     return v;
 }
-
-}  // namespace
 
 HRESULT scenario_types(Run& run, long) {
     vx::com_ptr<ICalc> calc;

@@ -20,6 +20,8 @@ std::string format(const char* pattern, ...) {
 
 std::string hr_text(HRESULT hr) { return format("0x%08lx", static_cast<unsigned long>(hr)); }
 
+std::string result_or_empty(HRESULT hr, const std::string& text) { return SUCCEEDED(hr) ? text : ""; }
+
 std::string call_line(const std::string& call, HRESULT hr, const std::string& result) {
     std::string line = call + " hr=" + hr_text(hr);
     if (!result.empty()) line += " -> " + result;

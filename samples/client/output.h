@@ -15,6 +15,8 @@ std::string format(const char* pattern, ...) __attribute__((format(__MINGW_PRINT
 // "<call> hr=0x%08lx", then " -> <result>" when result is not empty.
 std::string call_line(const std::string& call, HRESULT hr, const std::string& result = {});
 void print(const std::string& line);
+// text after a successful call, nothing after a failed one.
+std::string result_or_empty(HRESULT hr, const std::string& text);
 // The same through stderr, for failures that end the run.
 void complain(const std::string& message);
 

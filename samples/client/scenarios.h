@@ -50,11 +50,15 @@ HRESULT create(Run& run, const SampleClass& cls, REFIID riid, vx::com_ptr<I>& ou
 // QueryInterface that must succeed; a failure is reported and returned.
 HRESULT require(IUnknown* object, REFIID riid, const char* name, void** ppv);
 
+// A VT_I4 VARIANT, for late-bound calls.
+VARIANT long_arg(LONG value);
+
 using ScenarioFn = HRESULT (*)(Run& run, long n);
 
 HRESULT scenario_create(Run& run, long n);
 HRESULT scenario_basic(Run& run, long n);
 HRESULT scenario_types(Run& run, long n);
+HRESULT scenario_values(Run& run, long n);
 HRESULT scenario_licensed(Run& run, long n);
 HRESULT scenario_disp(Run& run, long n);
 HRESULT scenario_broken(Run& run, long n);

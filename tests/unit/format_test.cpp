@@ -75,10 +75,16 @@ TEST(FormatValueTest, ScalarsInDecimalAndHexadecimal) {
     EXPECT_EQ(Format(VT_CY, &cy), "=123456 (1e240h)");
     double r8 = 2.5;
     EXPECT_EQ(Format(VT_R8, &r8), "=2.500000");
-    char letter = 'A', bell = '\r';
-    EXPECT_EQ(Format(VT_I1, &letter), "=65 (41h='A')");
-    // A control byte must not break the record into lines.
-    EXPECT_EQ(Format(VT_I1, &bell), "=13 (dh='.')");
+    // Control bytes must neither cut nor split the record: line breaks as
+    // strings show them, the others as a dot; printable ones stay.
+    const struct {
+        char byte;
+        const char* text;
+    } kBytes[] = {{'A', "=65 (41h='A')"},       {'\r', "=13 (dh='\x01')"},   {'\n', "=10 (ah='\x02')"},
+                  {'\0', "=0 (0h='.')"},         {'\x01', "=1 (1h='.')"},      {'\x1f', "=31 (1fh='.')"},
+                  {'\x7f', "=127 (7fh='.')"},    {' ', "=32 (20h=' ')"},       {'~', "=126 (7eh='~')"},
+                  {'\xe9', "=-23 (ffffffe9h='\xe9')"}};
+    for (const auto& b : kBytes) EXPECT_EQ(Format(VT_I1, &b.byte), b.text) << static_cast<int>(b.byte);
     double noDate = 0;
     EXPECT_EQ(Format(VT_DATE, &noDate), "=0");
 }

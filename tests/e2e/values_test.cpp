@@ -1,0 +1,254 @@
+// Whole ENTER and EXIT records of the client's "values" scenario, one family
+// of values after another: each expected text is written out from the record
+// rules, with only the caller's pointer values (which vary per run) masked.
+#include <memory>
+#include <regex>
+
+#include "e2e.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string T = "               ";       // a parameter line's indentation
+const std::string I21 = std::string(21, ' ');  // a value's own lines
+const std::string I24 = std::string(24, ' ');  // its members and elements
+const std::string kTypes = "Class: VxSample Calc Class (instance# 1)\r\nInterface: ITypes (custom)\r\n";
+const std::string kRaw = "Class: VxSample Calc Class (instance# 1)\r\nInterface: IRaw (custom)\r\n";
+const std::string kDisp = "Class: VxSample DispOnly Class (instance# 1)\r\nInterface: DDispOnly (disp)\r\n";
+const std::string kDone = T + "HRESULT = 0 (0h)\r\n";
+const std::string kNoPointer = T + "HRESULT = -2147467261 (80004003h)\r\n";  // E_POINTER
+
+std::string Repeat(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+// An ENTER or EXIT record without its header line, pointer values as "#".
+struct Call {
+    std::string kind;
+    std::string body;
+};
+
+std::vector<Call> Calls(const std::vector<std::string>& records) {
+    static const std::regex pointer("ptr=[0-9a-f]+h");
+    std::vector<Call> calls;
+    for (const std::string& r : records) {
+        std::string kind = RecordKind(r);
+        if (kind.rfind("ENTER ", 0) != 0 && kind.rfind("EXIT ", 0) != 0) continue;
+        size_t header = r.find("\r\n", 2);
+        calls.push_back({kind, std::regex_replace(r.substr(header + 2), pointer, "ptr=#h")});
+    }
+    return calls;
+}
+
+// Finds, from the last match on, the entry whose text is exactly `enter` (or
+// starts with it when `prefixOnly`); its exit must follow at once.
+class CallChecker {
+public:
+    explicit CallChecker(std::vector<Call> calls) : calls_(std::move(calls)) {}
+
+    // The exit record's text, "<none>" (and a failure) when there is none.
+    std::string Enter(const std::string& enter, bool prefixOnly = false) {
+        size_t i = next_;
+        for (; i < calls_.size(); ++i) {
+            const std::string& body = calls_[i].body;
+            if (calls_[i].kind.rfind("ENTER ", 0) == 0 &&
+                (prefixOnly ? body.compare(0, enter.size(), enter) == 0 : body == enter))
+                break;
+        }
+        if (i + 1 >= calls_.size()) {
+            ADD_FAILURE() << "no entry record and exit after call " << next_ << " reads\n" << enter;
+            return "<none>";
+        }
+        EXPECT_EQ(calls_[i + 1].kind, "EXIT " + calls_[i].kind.substr(6)) << enter;
+        next_ = i + 2;
+        return calls_[i + 1].body;
+    }
+    void Expect(const std::string& enter, const std::string& exit, bool prefixOnly = false) {
+        EXPECT_EQ(Enter(enter, prefixOnly), exit) << enter;
+    }
+
+private:
+    std::vector<Call> calls_;
+    size_t next_ = 0;
+};
+
+class ValuesTest : public TraceTest {
+protected:
+    void SetUp() override {
+        TraceTest::SetUp();
+        ProcessResult run = RunProgram(ClientCommand("values"));
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        records_ = SplitRecords(Distilled());
+        ASSERT_EQ(CheckCallPairing(records_), "");
+        calls = std::make_unique<CallChecker>(Calls(records_));
+    }
+    std::vector<std::string> records_;
+    std::unique_ptr<CallChecker> calls;
+};
+
+std::string AddDaysEnter(const std::string& start, const std::string& days) {
+    return kTypes + "Method: VT_HRESULT AddDays (\r\n" + T + "[in]  start" + start + "  (VT_DATE),\r\n" + T +
+           "[in]  days=" + days + "  (VT_I4),\r\n" + T + "[out,retval]  later  (VT_POINTER VT_DATE) );\r\n";
+}
+
+std::string AddDaysExit(const std::string& later) {
+    return T + "[out,retval]  later  ptr=#h  *ptr" + later + "  (VT_POINTER VT_DATE)\r\n" + kDone;
+}
+
+}  // namespace
+
+// Month, day, two-digit year; a 12-hour clock where 0 and 12 o'clock show as 12.
+TEST_F(ValuesTest, DatesOnLeapDaysAndRoundTheClock) {
+    calls->Expect(AddDaysEnter("=\"2/29/24 6:56:15 PM\"", "0 (0h)"), AddDaysExit("=\"2/29/24 6:56:15 PM\""));
+    calls->Expect(AddDaysEnter("=\"2/28/24 12:11:15 AM\"", "1 (1h)"), AddDaysExit("=\"2/29/24 12:11:15 AM\""));
+    calls->Expect(AddDaysEnter("=\"2/29/24 12:11:15 PM\"", "1 (1h)"), AddDaysExit("=\"3/1/24 12:11:15 PM\""));
+    calls->Expect(AddDaysEnter("=\"3/1/24 12:0:0 AM\"", "0 (0h)"), AddDaysExit("=\"3/1/24 12:0:0 AM\""));
+    calls->Expect(AddDaysEnter("=\"3/1/24 12:0:0 PM\"", "-366 (fffffe92h)"), AddDaysExit("=\"3/1/23 12:0:0 PM\""));
+    calls->Expect(AddDaysEnter("=\"2/29/0 6:0:0 AM\"", "1 (1h)"), AddDaysExit("=\"3/1/0 6:0:0 AM\""));
+    calls->Expect(AddDaysEnter("=0", "0 (0h)"), AddDaysExit("=0"));
+}
+
+// BSTRs are cut after 60 characters, wide strings after 59 once they reach
+// 59; line breaks become 0x01 and 0x02 so that the record keeps its lines.
+TEST_F(ValuesTest, StringsAtTheirCutsAndWithLineBreaks) {
+    const std::string digits60 = Repeat("0123456789", 6);
+    const std::string letters60 = Repeat("abcdefghij", 6);
+    const std::string reversed60 = "k" + Repeat("jihgfedcba", 5) + "jihgfedcb";
+    auto enter = [&](const std::string& a, const std::string& b) {
+        return kTypes + "Method: VT_HRESULT Strings (\r\n" + T + "[in]  a" + a + "  (VT_BSTR),\r\n" + T +
+               "[in,out]  b  ptr=#h  *ptr" + b + "  (VT_POINTER VT_BSTR),\r\n" + T +
+               "[out,retval]  joined  (VT_POINTER VT_BSTR) );\r\n";
+    };
+    auto exit = [&](const std::string& b, const std::string& joined) {
+        return T + "[in,out]  b  ptr=#h  *ptr" + b + "  (VT_POINTER VT_BSTR)\r\n" + T +
+               "[out,retval]  joined  ptr=#h  *ptr" + joined + "  (VT_POINTER VT_BSTR)\r\n" + kDone;
+    };
+    // 60 characters whole, 61 cut; the joined 122 cut.
+    calls->Expect(enter("=\"" + digits60 + "\"", "=\"" + letters60 + ".....\""),
+                  exit("=\"" + reversed60 + ".....\"", "=\"" + digits60 + ".....\""));
+    // 61 cut; a null string, and the empty one that comes back.
+    calls->Expect(enter("=\"" + digits60 + ".....\"", "=NULL"), exit("=\"\"", "=\"" + digits60 + ".....\""));
+    calls->Expect(enter("=\"one\x01\x02two\"", "=\"x\x02y\""), exit("=\"y\x02x\"", "=\"one\x01\x02two|x\x02y\""));
+
+    const std::string upper = Repeat("ABCDEFGHIJKLMNOPQRSTUVWXYZ", 2);
+    auto wide = [&](const std::string& text, const std::string& length) {
+        calls->Expect(kTypes + "Method: VT_HRESULT WideLength (\r\n" + T + "[in]  text" + text + "  (VT_LPWSTR),\r\n" +
+                          T + "[out,retval]  length  (VT_POINTER VT_I4) );\r\n",
+                      T + "[out,retval]  length  ptr=#h  *ptr=" + length + "  (VT_POINTER VT_I4)\r\n" + kDone);
+    };
+    wide("=\"" + upper + "abcdef\"", "58 (3ah)");
+    wide("=\"" + upper + "abcdefg.....\"", "59 (3bh)");
+    wide("=\"" + upper + "abcdefg.....\"", "60 (3ch)");
+    wide("=\"a\x01\x02" "b\"", "4 (4h)");
+    wide("=NULL", "0 (0h)");
+}
+
+// The first stored bound (the last dimension given at creation) is the outer
+// loop; elements follow in memory order. Failing calls leave every out-value
+// undefined and read none of them.
+TEST_F(ValuesTest, TwoDimensionalSafeArraysAndFailingCalls) {
+    calls->Expect(kTypes + "Method: VT_HRESULT SumLongs (\r\n" + T + "[in]  numbers\r\n" + I21 +
+                      "{ elements  (VT_I4)\r\n" + I24 + "[1,0]=101 (65h)\r\n" + I24 + "[1,1]=111 (6fh)\r\n" + I24 +
+                      "[2,0]=102 (66h)\r\n" + I24 + "[2,1]=112 (70h)\r\n" + I24 + "[3,0]=103 (67h)\r\n" + I24 +
+                      "[3,1]=113 (71h)\r\n" + I21 + "}  (VT_SAFEARRAY),\r\n" + T +
+                      "[out,retval]  total  (VT_POINTER VT_I4) );\r\n",
+                  T + "[out,retval]  total=[undefined]  (VT_POINTER VT_I4)\r\n" + T +
+                      "HRESULT = -2147024809 (80070057h)\r\n");
+    calls->Expect(kTypes + "Method: VT_HRESULT Variants (\r\n" + T + "[in]  v=7 (7h) (VT_I4)  (VT_VARIANT),\r\n" + T +
+                      "[in,out]  io  ptr=#h\r\n" + I21 + "{ elements  (VT_BSTR)\r\n" + I24 + "[-1,0]=\"a\"\r\n" + I24 +
+                      "[-1,1]=\"b\"\r\n" + I24 + "[0,0]=\"c\"\r\n" + I24 + "[0,1]=\"d\"\r\n" + I21 +
+                      "} (VT_ARRAY VT_BSTR)  (VT_POINTER VT_VARIANT),\r\n" + T +
+                      "[out,retval]  described  (VT_POINTER VT_VARIANT) );\r\n",
+                  T + "[in,out]  io=[undefined]  (VT_POINTER VT_VARIANT)\r\n" + T +
+                      "[out,retval]  described=[undefined]  (VT_POINTER VT_VARIANT)\r\n" + T +
+                      "HRESULT = -2147352571 (80020005h)\r\n");
+}
+
+TEST_F(ValuesTest, NullAtEachPointerLevel) {
+    auto indirect = [&](const std::string& pointer) {
+        calls->Expect(kTypes + "Method: VT_HRESULT Indirect (\r\n" + T + "[in]  pointer" + pointer +
+                          "  (VT_POINTER* VT_I4),\r\n" + T + "[out,retval]  doubled  (VT_POINTER VT_I4) );\r\n",
+                      T + "[out,retval]  doubled=[undefined]  (VT_POINTER VT_I4)\r\n" + kNoPointer);
+    };
+    indirect("=NULL");
+    indirect("  ptr=#h  *ptr=NULL");
+    // A record type names itself, starred by its pointer level.
+    calls->Expect(kTypes + "Method: VT_HRESULT MovePoint (\r\n" + T + "[in]  dx=1 (1h)  (VT_I4),\r\n" + T +
+                      "[in]  dy=2 (2h)  (VT_I4),\r\n" + T +
+                      "[in,out]  pt=NULL  <VxPoint*>  (VT_POINTER VT_USERDEFINED) );\r\n",
+                  T + "[in,out]  pt=[undefined]  (VT_POINTER VT_USERDEFINED)\r\n" + kNoPointer);
+}
+
+// Line breaks as in strings, other control bytes as a dot, the rest as they are.
+TEST_F(ValuesTest, SignedBytesShowControlCharactersSafely) {
+    const struct {
+        const char* a;
+        const char* b;
+        const char* negated;
+        const char* inverted;
+    } kBytes[] = {
+        {"13 (dh='\x01')", "13 (dh)", "-13 (fffffff3h='\xf3')", "242 (f2h)"},
+        {"10 (ah='\x02')", "10 (ah)", "-10 (fffffff6h='\xf6')", "245 (f5h)"},
+        {"0 (0h='.')", "0 (0h)", "0 (0h='.')", "255 (ffh)"},
+        {"1 (1h='.')", "1 (1h)", "-1 (ffffffffh='\xff')", "254 (feh)"},
+        {"127 (7fh='.')", "127 (7fh)", "-127 (ffffff81h='\x81')", "128 (80h)"},
+        {"65 (41h='A')", "65 (41h)", "-65 (ffffffbfh='\xbf')", "190 (beh)"},
+    };
+    for (const auto& b : kBytes)
+        calls->Expect(kTypes + "Method: VT_HRESULT Int8 (\r\n" + T + "[in]  a=" + b.a + "  (VT_I1),\r\n" + T +
+                          "[in]  b=" + b.b + "  (VT_UI1),\r\n" + T + "[out]  negated  (VT_POINTER VT_I1),\r\n" + T +
+                          "[out,retval]  inverted  (VT_POINTER VT_UI1) );\r\n",
+                      T + "[out]  negated  ptr=#h  *ptr=" + b.negated + "  (VT_POINTER VT_I1)\r\n" + T +
+                          "[out,retval]  inverted  ptr=#h  *ptr=" + b.inverted + "  (VT_POINTER VT_UI1)\r\n" + kDone);
+}
+
+// AddRef and Release show their own return type and the new count; a method
+// without a result shows no [out,retval], neither at entry nor at exit.
+TEST_F(ValuesTest, ReferenceCountsAndMethodsWithoutResult) {
+    calls->Expect(kTypes + "Method: VT_UI4 AddRef ( );\r\n", T + "Return value = 3 (3h)  (VT_UI4)\r\n");
+    calls->Expect(kTypes + "Method: VT_UI4 Release ( );\r\n", T + "Return value = 2 (2h)  (VT_UI4)\r\n");
+    // The accumulator holds no result after a void method: only the line is checked.
+    const std::string result = T + "HRESULT = ";
+    for (const std::string& enter : {kRaw + "Method: VT_HRESULT Remember (\r\n" + T + "[in]  number=7 (7h)  (VT_I4) );\r\n",
+                                     kRaw + "Method: VT_HRESULT Forget ( );\r\n"}) {
+        std::string exit = calls->Enter(enter);
+        EXPECT_EQ(exit.compare(0, result.size(), result), 0) << exit;
+        EXPECT_EQ(exit.find("\r\n"), exit.size() - 2) << "one line only: " << exit;
+    }
+}
+
+// IBare's table does not begin with IUnknown's methods: its descriptor line
+// says so (B 999999), so it is named but never patched.
+TEST_F(ValuesTest, InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked) {
+    const std::string exit = calls->Enter(
+        "Class: VxSample Calc Class (instance# 1)\r\nInterface: ICalc (dual)\r\nMethod: VT_HRESULT QueryInterface (\r\n" +
+            T + "[in]  riid  ptr=#h  *ptr = {IBare}  (VT_POINTER VT_USERDEFINED),\r\n",
+        true);
+    EXPECT_NE(exit.find(T + "HRESULT = 0 (0h)\r\n"), std::string::npos) << exit;
+    std::string destroy;
+    for (const std::string& r : records_) {
+        EXPECT_EQ(r.find("Interface: IBare"), std::string::npos) << "its table was patched: " << r;
+        if (RecordKind(r) == "DESTROY" && r.find("Calc Class") != std::string::npos) destroy = r;
+    }
+    EXPECT_NE(destroy.find("\r\n          IRaw\r\n          IBare\r\n"), std::string::npos) << destroy;
+}
+
+// A dispatch-only interface: only IDispatch's methods have slots; the name
+// asked for is shown instead of the pointer to it.
+TEST_F(ValuesTest, DispatchOnlyInterface) {
+    calls->Expect(kDisp + "Method: VT_HRESULT GetIDsOfNames (\r\n" + T +
+                      "[in]  riid  ptr=#h  *ptr = {IID_NULL}  (VT_POINTER VT_USERDEFINED),\r\n" + T +
+                      "[in]  rgszNames = \"Triple\"  (VT_POINTER* VT_I1),\r\n" + T + "[in]  cNames=1 (1h)  (VT_UINT),\r\n" +
+                      T + "[in]  lcid=1024 (400h)  (VT_UI4),\r\n" + T + "[out]  rgdispid  (VT_POINTER VT_I4) );\r\n",
+                  T + "[out]  rgdispid  ptr=#h  *ptr=2 (2h)  (VT_POINTER VT_I4)\r\n" + kDone);
+    calls->Expect(kDisp + "Method: VT_HRESULT Invoke (\r\n" + T + "[in]  dispidMember=2 (2h)  (VT_I4),\r\n" + T +
+                      "[in]  riid  ptr=#h  *ptr = {IID_NULL}  (VT_POINTER VT_USERDEFINED),\r\n" + T +
+                      "[in]  lcid=1024 (400h)  (VT_UI4),\r\n" + T + "[in]  wFlags=1 (1h)  (VT_UI2),\r\n",
+                  T + "[out]  pvarResult  ptr=#h  *ptr=15 (fh) (VT_I4)  (VT_POINTER VT_VARIANT)\r\n" + T +
+                      "[out]  pexcepinfo=NULL  <EXCEPINFO*>  (VT_POINTER VT_USERDEFINED)\r\n" + T +
+                      "[out]  puArgErr=NULL  (VT_POINTER VT_UINT)\r\n" + kDone,
+                  true);
+}

@@ -1,0 +1,227 @@
+// Descriptor lines: of the sample component's library and the standard one,
+// and of hand-made types whose offsets and bases a real library seldom shows.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "descriptorline.h"
+#include "raii.h"
+
+namespace {
+
+constexpr int P = static_cast<int>(sizeof(void*));  // bytes per method-table slot
+
+std::string Line(ITypeInfo* info, bool registered) {
+    char text[512];
+    EXPECT_TRUE(vx::BuildDescriptorLine(info, registered, text, sizeof text));
+    return text;
+}
+
+std::string Numbers(int b, int g, int d, int low, int high, int r) {
+    char text[96];
+    std::snprintf(text, sizeof text, "; %d; %d, %d; %d, %d; %d;", b, g, d, low, high, r);
+    return text;
+}
+
+// The library's index of the type named `name`, found by walking its names.
+int IndexByName(ITypeLib* library, const wchar_t* name) {
+    for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
+        vx::unique_bstr n;
+        if (SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), n.put(), nullptr, nullptr, nullptr)) && n.get() &&
+            std::wcscmp(n.get(), name) == 0)
+            return static_cast<int>(i);
+    }
+    ADD_FAILURE() << "no type named " << static_cast<int>(name[0]);
+    return -1;
+}
+
+vx::com_ptr<ITypeLib> LoadLibrary(const std::wstring& path) {
+    vx::com_ptr<ITypeLib> library;
+    HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+    EXPECT_EQ(hr, S_OK) << "loading the type library";
+    return library;
+}
+
+vx::com_ptr<ITypeInfo> TypeOf(ITypeLib* library, REFGUID guid) {
+    vx::com_ptr<ITypeInfo> info;
+    EXPECT_EQ(library->GetTypeInfoOfGuid(guid, info.put()), S_OK);
+    return info;
+}
+
+// The sample DLL through the Z: drive, which maps the host's root.
+std::wstring SampleDll() {
+    std::wstring path = L"Z:";
+    for (const char* c = VX_SAMPLE_DLL; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+const GUID kICalc = {0xFA6A229A, 0x4FE3, 0x4E66, {0xAD, 0x36, 0x66, 0x23, 0x35, 0xB2, 0xDE, 0x3F}};
+const GUID kITypes = {0xAD602DDF, 0x3CE0, 0x4BFC, {0x97, 0x17, 0x76, 0x82, 0x0C, 0x96, 0x8D, 0xF2}};
+const GUID kIRaw = {0x1EA32E78, 0xBEC0, 0x4A6E, {0x93, 0x8D, 0x39, 0xB8, 0x23, 0x8C, 0xB3, 0x3C}};
+
+// A type made by hand: its name, its functions' offsets and its base.
+class HandType final : public ITypeInfo {
+public:
+    HandType(const wchar_t* name, std::vector<int> offsets, HandType* base = nullptr, UINT index = 4)
+        : name_(name), offsets_(std::move(offsets)), base_(base), index_(index) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_ITypeInfo)) return *out = nullptr, E_NOINTERFACE;
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
+
+    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** out) override {
+        auto* a = new TYPEATTR{};
+        a->typekind = TKIND_INTERFACE;
+        a->cFuncs = static_cast<WORD>(offsets_.size());
+        a->cImplTypes = base_ ? 1 : 0;
+        *out = a;
+        ++attrs_;
+        return S_OK;
+    }
+    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* a) override {
+        delete a;
+        --attrs_;
+    }
+    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT i, FUNCDESC** out) override {
+        if (i >= offsets_.size()) return TYPE_E_ELEMENTNOTFOUND;
+        auto* f = new FUNCDESC{};
+        f->oVft = static_cast<SHORT>(offsets_[i]);
+        *out = f;
+        ++funcs_;
+        return S_OK;
+    }
+    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* f) override {
+        delete f;
+        --funcs_;
+    }
+    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT i, HREFTYPE* ref) override {
+        if (!base_ || i != 0) return TYPE_E_ELEMENTNOTFOUND;
+        *ref = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE ref, ITypeInfo** out) override {
+        if (!base_ || ref != 1) return TYPE_E_ELEMENTNOTFOUND;
+        base_->AddRef();
+        *out = base_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR*, DWORD*, BSTR*) override {
+        if (id != MEMBERID_NIL || !name) return E_INVALIDARG;
+        *name = name_ ? ::SysAllocString(name_) : nullptr;
+        return name_ ? S_OK : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** library, UINT* index) override {
+        *library = nullptr;
+        *index = index_;
+        return S_OK;
+    }
+    // Nothing else is asked for.
+    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNames(MEMBERID, BSTR*, UINT, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
+    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
+
+    // Every reference, attribute block and function description given out came back.
+    bool Balanced() const { return refs_ == 0 && attrs_ == 0 && funcs_ == 0; }
+
+private:
+    const wchar_t* name_;
+    std::vector<int> offsets_;
+    HandType* base_;
+    UINT index_;
+    int refs_ = 0, attrs_ = 0, funcs_ = 0;
+};
+
+}  // namespace
+
+TEST(DescriptorLineTest, SampleLibraryInterfaces) {
+    vx::com_ptr<ITypeLib> library = LoadLibrary(SampleDll());
+    ASSERT_TRUE(library);
+    // ICalc is dual: measured on its method table, whose own methods are
+    // Add .. CreateChild in slots 7 to 13 after IDispatch's seven.
+    vx::com_ptr<ITypeInfo> calc = TypeOf(library.get(), kICalc);
+    EXPECT_EQ(Line(calc.get(), true),
+              "ICalc:IDispatch:IUnknown" + Numbers(IndexByName(library.get(), L"ICalc"), 0, 0, 7 * P, 13 * P, 1));
+    // ITypes: thirty methods from slot 3 (Ping) to slot 32 (LastError).
+    vx::com_ptr<ITypeInfo> types = TypeOf(library.get(), kITypes);
+    EXPECT_EQ(Line(types.get(), false),
+              "ITypes:IUnknown" + Numbers(IndexByName(library.get(), L"ITypes"), 0, 0, 3 * P, 32 * P, 0));
+    vx::com_ptr<ITypeInfo> raw = TypeOf(library.get(), kIRaw);
+    EXPECT_EQ(Line(raw.get(), true), "IRaw:IUnknown" + Numbers(IndexByName(library.get(), L"IRaw"), 0, 0, 3 * P, 5 * P, 1));
+}
+
+TEST(DescriptorLineTest, StandardLibraryRootsOfEveryChain) {
+    vx::com_ptr<ITypeLib> library = LoadLibrary(L"stdole2.tlb");
+    ASSERT_TRUE(library);
+    vx::com_ptr<ITypeInfo> unknown = TypeOf(library.get(), IID_IUnknown);
+    EXPECT_EQ(Line(unknown.get(), true), "IUnknown" + Numbers(IndexByName(library.get(), L"IUnknown"), 0, 0, 0, 2 * P, 1));
+    vx::com_ptr<ITypeInfo> dispatch = TypeOf(library.get(), IID_IDispatch);
+    EXPECT_EQ(Line(dispatch.get(), true),
+              "IDispatch:IUnknown" + Numbers(IndexByName(library.get(), L"IDispatch"), 0, 0, 3 * P, 6 * P, 1));
+}
+
+TEST(DescriptorLineTest, HandMadeOffsetsAndChains) {
+    HandType root(L"IUnknown", {0, P, 2 * P});
+    {
+        // A gap of one slot after the first method: G only.
+        HandType gapped(L"IGapped", {3 * P, 5 * P, 6 * P}, &root, 7);
+        EXPECT_EQ(Line(&gapped, false), "IGapped:IUnknown" + Numbers(7, 1, 0, 3 * P, 6 * P, 0));
+        EXPECT_TRUE(gapped.Balanced());
+    }
+    {
+        // Going back counts as a gap too; MIN and MAX are the extremes, not the ends.
+        HandType back(L"IBack", {4 * P, 3 * P, 5 * P}, &root, 2);
+        EXPECT_EQ(Line(&back, true), "IBack:IUnknown" + Numbers(2, 1, 1, 3 * P, 5 * P, 1));
+        EXPECT_TRUE(back.Balanced());
+    }
+    {
+        // No methods of its own: both offsets 0; two bases down to IUnknown.
+        HandType middle(L"IMiddle", {3 * P}, &root, 1);
+        HandType empty(L"IEmpty", {}, &middle, 9);
+        EXPECT_EQ(Line(&empty, false), "IEmpty:IMiddle:IUnknown; 9; 0, 0; 0, 0; 0;");
+        EXPECT_TRUE(empty.Balanced() && middle.Balanced());
+    }
+    {
+        // A chain that ends elsewhere is never intercepted: B is 999999.
+        HandType other(L"IOtherRoot", {0});
+        HandType derived(L"IDerived", {P, 2 * P}, &other, 3);
+        EXPECT_EQ(Line(&derived, true), "IDerived:IOtherRoot" + Numbers(999999, 0, 0, P, 2 * P, 1));
+        HandType alone(L"ILonely", {0, P}, nullptr, 5);
+        EXPECT_EQ(Line(&alone, false), "ILonely" + Numbers(999999, 0, 0, 0, P, 0));
+        // A name that cannot be read still leaves its place in the chain.
+        HandType nameless(nullptr, {3 * P}, &root, 6);
+        EXPECT_EQ(Line(&nameless, false), "UndefinedInterfaceName:IUnknown" + Numbers(6, 0, 0, 3 * P, 3 * P, 0));
+        EXPECT_TRUE(derived.Balanced() && other.Balanced() && alone.Balanced() && nameless.Balanced());
+    }
+    EXPECT_TRUE(root.Balanced());
+}
+
+TEST(DescriptorLineTest, ShortBufferIsCutNotOverrun) {
+    HandType root(L"IUnknown", {0, P, 2 * P});
+    HandType named(L"IAVeryLongInterfaceNameIndeed", {3 * P}, &root, 1);
+    char text[16];
+    std::memset(text, 'x', sizeof text);
+    ASSERT_TRUE(vx::BuildDescriptorLine(&named, false, text, 12));
+    EXPECT_STREQ(text, "IAVeryLongI");
+    EXPECT_EQ(text[12], 'x') << "nothing written past the size given";
+    EXPECT_FALSE(vx::BuildDescriptorLine(nullptr, false, text, sizeof text));
+    EXPECT_STREQ(text, "");
+}
