@@ -11,9 +11,8 @@
 #include <string>
 
 #include "comserver.h"
-#include "connectionpoint.h"
 #include "diagnostics.h"
-#include "dispatch.h"
+#include "eventobject.h"
 #include "hooks.h"
 #include "intake.h"
 #include "raii.h"
@@ -59,46 +58,15 @@ void PutStrings(const std::vector<std::string>& strings, VARIANT* out) {
 
 const DISPID kStartOfProcess = 2, kEndOfProcess = 3, kNoActiveProcess = 5;
 
-class TraceReader final : public vxs::DispatchOf<ITraceReader, &IID_ITraceReader>,
-                          public IConnectionPointContainer,
+class TraceReader final : public vxs::EventObject<ITraceReader, &IID_ITraceReader, &DIID_ITraceReaderEvents>,
                           private IntakeEvents {
 public:
-    TraceReader() : intake_(&text_, this), records_(&text_), events_(this, DIID_ITraceReaderEvents) {
+    TraceReader() : intake_(&text_, this), records_(&text_) {
         ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     }
-    ~TraceReader() {
+    ~TraceReader() override {
         intake_.CloseMap();
         if (!intake_.copyPath().empty()) ::DeleteFileA(intake_.copyPath().c_str());
-    }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITraceReader))
-            *ppv = static_cast<ITraceReader*>(this);
-        else if (IsEqualIID(riid, IID_IConnectionPointContainer))
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
-
-    // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
-        if (points) *points = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
-        return events_.Find(riid, point);
     }
 
     // Record intake
@@ -287,12 +255,10 @@ private:
         records_.SetSource(source);
     }
 
-    vxs::RefCount refs_;
     TextBuffer text_;
     RecordIntake intake_;
     RecordText records_;
     ClassScanCursor cursor_;
-    vxs::EventSource events_;
     std::wstring staticPath_;
     std::wstring installationPath_;
 };

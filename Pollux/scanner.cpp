@@ -5,8 +5,7 @@
 
 #include "Pollux.h"
 #include "comserver.h"
-#include "connectionpoint.h"
-#include "dispatch.h"
+#include "eventobject.h"
 #include "engine.h"
 #include "firing.h"
 #include "pathtext.h"
@@ -27,34 +26,13 @@ HRESULT Guarded(F f) {
     }
 }
 
-class Scanner final : public vxs::DispatchOf<IScanner, &IID_IScanner>,
-                      public ISupportErrorInfo,
-                      public IConnectionPointContainer {
+class Scanner final : public vxs::EventObject<IScanner, &IID_IScanner, &DIID__IScannerEvents>,
+                      public ISupportErrorInfo {
 public:
-    Scanner() : events_(this, DIID__IScannerEvents) {}
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IScanner))
-            *ppv = static_cast<IScanner*>(this);
-        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        else if (IsEqualIID(riid, IID_IConnectionPointContainer))
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = refs_.release();
-        if (left == 0) delete this;
-        return left;
-    }
+    // IUnknown, reached through either base.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return EventObject::QueryInterface(riid, ppv); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return EventObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return EventObject::Release(); }
 
     // IScanner
     HRESULT STDMETHODCALLTYPE ScanTLBlist() override {
@@ -103,18 +81,11 @@ public:
         return IsEqualIID(riid, IID_IScanner) ? S_OK : S_FALSE;
     }
 
-    // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
-        if (points) *points = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
-        return events_.Find(riid, point);
+private:
+    void* OtherInterface(REFIID riid) override {
+        return IsEqualIID(riid, IID_ISupportErrorInfo) ? static_cast<ISupportErrorInfo*>(this) : nullptr;
     }
 
-private:
-    vxs::RefCount refs_;
-    vxs::EventSource events_;
     ScanEngine engine_;
 };
 
