@@ -44,9 +44,28 @@ check "setup refuses incomplete media (exit 2)" test "$rc" = 2
 check "and says which file" grep -q 'Korbin.dll" is missing' <<<"$out"
 check "and writes nothing" test ! -e "$WINEPREFIX/drive_c/never"
 
+# What the prefix holds before setup (the sample already registered, as a
+# user's component is): uninstall must leave exactly this.
+sample=$(winpath "$samples/VxSample.dll")
+"$run" regsvr32 /s "$sample"
+snapshot() {  # file: the registry of this view and the C: drive, as text
+    {
+        for root in HKCR 'HKLM\Software'; do
+            "$run" reg export "$root" 'C:\snapshot.reg' /y >/dev/null 2>&1
+            iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/snapshot.reg" 2>/dev/null | tr -d '\r'
+            rm -f "$WINEPREFIX/drive_c/snapshot.reg"
+        done
+        (cd "$WINEPREFIX/drive_c" && find . -path ./users -prune -o -path ./windows -prune -o -print | sort)
+    } >"$1"
+}
+snapshot "$WINEPREFIX/before.txt"
+
 out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
 echo "$out"
 check "setup /quiet succeeds" test "$rc" = 0
+snapshot "$WINEPREFIX/installed.txt"
+check "the snapshot sees the installation's keys" grep -qF '[HKEY_CLASSES_ROOT\Ledra.TraceReader]' "$WINEPREFIX/installed.txt"
+check "the snapshot sees the installation's files" grep -qF './Program Files/Vexilo Test/Ledra.dll' "$WINEPREFIX/installed.txt"
 for f in Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"
 done
@@ -66,8 +85,6 @@ check "the trace reader is registered" key_exists 'HKCR\Ledra.TraceReader'
 check "the scan engine is registered" key_exists 'HKCR\Pollux.Scanner'
 
 # The installation at work: hook the sample and trace its client.
-sample=$(winpath "$samples/VxSample.dll")
-"$run" regsvr32 /s "$sample"
 vxtrace() { "$run" "${folder}vxtrace.exe" "$@"; }
 check "vxtrace hooks the sample" vxtrace hook "$sample"
 trace=$(vxtrace run -- "$(winpath "$samples/vxclient.exe")" basic 2>&1 | tr -d '\r')
@@ -91,6 +108,11 @@ check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVe
 check "the uninstall entry is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
 check "the trace reader is unregistered" key_missing 'HKCR\Ledra.TraceReader'
 check "the scan engine is unregistered" key_missing 'HKCR\Pollux.Scanner'
+
+snapshot "$WINEPREFIX/after.txt"
+changes=$(diff "$WINEPREFIX/before.txt" "$WINEPREFIX/after.txt")
+check "registry and drive are as before setup" test -z "$changes"
+[ -z "$changes" ] || echo "$changes" | head -40
 
 echo "== $failures failed"
 [ "$failures" -eq 0 ]
