@@ -87,19 +87,15 @@ void ReleaseOpenMaps(bool processExit) {
     ::LeaveCriticalSection(OpenViewsLock());
 }
 
-bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete,
-               uint32_t* got) {
+bool ReadChunkFrom(HANDLE file, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete, uint32_t* got) {
     *complete = false;
     *got = 0;
-    vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
     if (buffer->bytes.size() < size + 1u) buffer->bytes.resize(size + 1u);
     LARGE_INTEGER at;
     at.QuadPart = position;
     DWORD read = 0;
-    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-        !::ReadFile(file.get(), buffer->bytes.data(), size, &read, nullptr))
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file, buffer->bytes.data(), size, &read, nullptr))
         read = 0;
     if (read > 0 && buffer->bytes[read - 1] == '\x01') {
         --read;
@@ -111,6 +107,16 @@ bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* b
     buffer->valid = true;
     *got = read;
     return true;
+}
+
+bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete,
+               uint32_t* got) {
+    *complete = false;
+    *got = 0;
+    vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    return ReadChunkFrom(file.get(), position, size, buffer, complete, got);
 }
 
 ParsedChunk ParseChunk(const char* text, size_t length, uint32_t fileOffset, std::vector<RecordDescriptor>* out,
@@ -173,6 +179,7 @@ void RecordIntake::StartNewRun() {
 
 void RecordIntake::SetMode(long mode) {
     windowReset_ = true;
+    staticFile_.reset();
     if (mode != mode_) {
         ResetCounters();
         noActiveProcess_ = false;
@@ -185,6 +192,7 @@ void RecordIntake::SetMode(long mode) {
 }
 
 void RecordIntake::SetStaticPath(const std::string& path) {
+    staticFile_.reset();
     staticPath_ = path.substr(0, MAX_PATH);
     ResetCounters();
     noActiveProcess_ = false;
@@ -266,7 +274,16 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
             *readFailed = true;
             return;
         }
-        bool opened = ReadChunk(path, readPosition_, size, text_, &complete, &got);
+        bool opened;
+        if (dynamic) {
+            opened = ReadChunk(path, readPosition_, size, text_, &complete, &got);
+        } else {
+            // A saved trace does not change: one handle serves the whole pass.
+            if (!staticFile_)
+                staticFile_.reset(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            opened = staticFile_ && ReadChunkFrom(staticFile_.get(), readPosition_, size, text_, &complete, &got);
+        }
         if (dynamic) ReleaseLock();
         // A saved file does not grow: its end ends the last record even
         // without the writer's end mark.
@@ -341,6 +358,7 @@ NewRecords RecordIntake::GetNewRecords() {
         }
         ReadAndParse(staticPath_.c_str(), false, &result, &readFailed, &nothingRead);
         if (readFailed || nothingRead) {
+            staticFile_.reset();  // the pass is over: the file is the user's again
             result.count = 0;  // END_OF_STATIC_TRACE_FILE
             return result;
         }

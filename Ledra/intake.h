@@ -72,6 +72,9 @@ size_t NextLineStart(const char* text, size_t length, size_t from);
 bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete,
                uint32_t* got);
 
+// The same from an open file.
+bool ReadChunkFrom(HANDLE file, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete, uint32_t* got);
+
 // The record starts in text[0..length) (read from file offset fileOffset),
 // appended to out up to `capacity`. *restart: file offset two bytes before the
 // last record start found. *full: parsing stopped at the capacity.
@@ -154,6 +157,7 @@ private:
     std::string staticPath_;
     std::string copyPath_;
 
+    vx::unique_file staticFile_;
     vx::unique_handle mapping_;
     vx::unique_view view_;
 
