@@ -1,0 +1,251 @@
+// Live intake through COM: a reader in this process, with a window of its
+// own, polls while real clients run the hooked sample component.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "Ledra.h"
+#include "e2e.h"
+#include "raii.h"
+
+namespace e2e {
+namespace {
+
+// Collects the reader's events as letters: S start, E end, N no active process.
+class EventLetters final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+            IsEqualIID(riid, DIID_ITraceReaderEvents)) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        EXPECT_EQ(lcid, 1024u);
+        EXPECT_EQ(flags, DISPATCH_METHOD);
+        EXPECT_EQ(params->cArgs, 0u);
+        letters += id == 2 ? 'S' : id == 3 ? 'E' : id == 5 ? 'N' : '?';
+        return S_OK;
+    }
+    std::string letters;
+};
+
+int g_setText = 0;
+LRESULT CALLBACK CountingProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SETTEXT) ++g_setText;
+    return ::DefWindowProcA(window, msg, wp, lp);
+}
+
+void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+struct Delivered {
+    uint8_t type;
+    int32_t first;
+    uint16_t second;
+    uint32_t offset, thread, process;
+    std::string text;  // its lines, each followed by CR LF
+};
+
+std::string Line(BSTR text) {
+    std::wstring wide(text ? text : L"");
+    return std::string(wide.begin(), wide.end());
+}
+
+class LiveReader : public TraceTest {
+protected:
+    void SetUp() override {
+        TraceTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+        ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        WNDCLASSA cls = {};
+        cls.lpfnWndProc = CountingProc;
+        cls.hInstance = ::GetModuleHandleA(nullptr);
+        cls.lpszClassName = "VexiloIntakeTest";
+        ::RegisterClassA(&cls);
+        window = ::CreateWindowA("VexiloIntakeTest", "", 0, 0, 0, 0, 0, nullptr, nullptr, cls.hInstance, nullptr);
+        vx::unique_bstr folder(::SysAllocString(std::wstring(inst.folder.begin(), inst.folder.end()).c_str()));
+        reader->put_InstallationPath(folder.get());
+        reader->put_StatHWND(static_cast<long>(reinterpret_cast<LONG_PTR>(window)));
+        reader->put_Mode(2);
+        vx::com_ptr<IConnectionPointContainer> container;
+        ASSERT_EQ(reader->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
+        ASSERT_EQ(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put()), S_OK);
+        ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    }
+    void TearDown() override {
+        if (point) point->Unadvise(cookie);
+        point.reset();
+        reader.reset();
+        if (window) ::DestroyWindow(window);
+        ::CoUninitialize();
+        TraceTest::TearDown();
+    }
+
+    // One poll; the records it delivered, with their text read back.
+    std::vector<Delivered> Poll(long* locked = nullptr) {
+        std::vector<Delivered> out;
+        vx::unique_variant records;
+        long real = 0, lockedOut = 0, count = 0;
+        EXPECT_EQ(reader->GetNewRecords(&records, &real, &lockedOut, &count), S_OK);
+        if (locked) *locked = lockedOut;
+        if (count <= 0) return out;
+        EXPECT_EQ(records.vt, VT_ARRAY | VT_UI1);
+        EXPECT_EQ(records.parray->rgsabound[0].cElements, 20u * static_cast<ULONG>(count));
+        const uint8_t* bytes = nullptr;
+        ::SafeArrayAccessData(records.parray, reinterpret_cast<void**>(const_cast<uint8_t**>(&bytes)));
+        for (long i = 0; i < count; ++i) {
+            Delivered d = {};
+            const uint8_t* at = bytes + 20 * i;
+            d.type = at[0];
+            EXPECT_EQ(at[1], 0);
+            std::memcpy(&d.first, at + 2, 4);
+            std::memcpy(&d.second, at + 6, 2);
+            std::memcpy(&d.offset, at + 8, 4);
+            std::memcpy(&d.thread, at + 12, 4);
+            std::memcpy(&d.process, at + 16, 4);
+            BSTR line = nullptr;
+            reader->GetFirstRecordString(static_cast<long>(d.offset), &line);
+            d.text = Line(line) + "\r\n";
+            ::SysFreeString(line);
+            for (;;) {
+                BSTR next = nullptr;
+                reader->GetNextRecordString(&next);
+                if (!next) break;
+                d.text += Line(next) + "\r\n";
+                ::SysFreeString(next);
+            }
+            out.push_back(d);
+        }
+        ::SafeArrayUnaccessData(records.parray);
+        return out;
+    }
+
+    // Runs the client while polling; every record delivered until the run ends.
+    std::vector<Delivered> TraceOneRun(const std::string& scenario, DWORD* processId) {
+        std::vector<Delivered> all;
+        ChildProcess child;
+        EXPECT_TRUE(child.Start(ClientCommand(scenario)));
+        *processId = child.processId();
+        vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, child.processId()));
+        size_t ends = std::count(sink.letters.begin(), sink.letters.end(), 'E');
+        DWORD start = ::GetTickCount();
+        bool finished = false;
+        while (::GetTickCount() - start < 60000) {
+            Pump();
+            for (Delivered& d : Poll()) all.push_back(std::move(d));
+            if (!finished && ::WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT)
+                finished = true;
+            if (finished && static_cast<size_t>(std::count(sink.letters.begin(), sink.letters.end(), 'E')) > ends) break;
+            ::Sleep(10);
+        }
+        child.Finish();
+        return all;
+    }
+
+    vx::com_ptr<ITraceReader> reader;
+    vx::com_ptr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    EventLetters sink;
+    HWND window = nullptr;
+};
+
+TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
+    HeldMap held;  // the map outlives the clients, as with the main window
+    for (int i = 0; i < 3; ++i) Poll();
+    EXPECT_EQ(sink.letters, "NE") << "no traced process at the start";
+
+    for (int run = 1; run <= 2; ++run) {
+        g_setText = 0;
+        DWORD pid = 0;
+        std::vector<Delivered> delivered = TraceOneRun("basic", &pid);
+        std::string file = Distilled();
+        std::vector<std::string> records = SplitRecords(file);
+        ASSERT_EQ(delivered.size(), records.size()) << "run " << run;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const Delivered& d = delivered[i];
+            std::string kind = RecordKind(records[i]);
+            // The record's text as the file holds it, without empty lines.
+            std::string expected;
+            for (size_t at = 2; at < records[i].size();) {
+                size_t end = records[i].find("\r\n", at);
+                if (end == std::string::npos) break;
+                if (end > at) expected += records[i].substr(at, end - at) + "\r\n";
+                at = end + 2;
+            }
+            EXPECT_EQ(d.text, expected) << "record " << i;
+            EXPECT_EQ(file.compare(d.offset, 20, expected, 0, 20), 0) << "offset of record " << i;
+            EXPECT_EQ(d.process, pid);
+            static const std::map<std::string, uint8_t> kTypes = {
+                {"LOAD", 5}, {"UNLOAD", 6}, {"CREATE", 3}, {"DESTROY", 4}, {"REPORT", 7}, {"END", 8}};
+            if (kind.rfind("ENTER ", 0) == 0 || kind.rfind("EXIT ", 0) == 0) {
+                EXPECT_EQ(d.type, kind[1] == 'N' ? 1 : 2) << kind;
+                std::string serial = kind.substr(kind.find(' ') + 1);
+                EXPECT_EQ(std::to_string(d.first) + "." + std::to_string(d.second), serial);
+            } else {
+                ASSERT_TRUE(kTypes.count(kind)) << kind;
+                EXPECT_EQ(d.type, kTypes.at(kind)) << kind;
+                EXPECT_EQ(d.first, 0);
+            }
+        }
+        EXPECT_GT(g_setText, 0) << "the kernel notifies the reader's window";
+        EXPECT_EQ(sink.letters, run == 1 ? "NESNE" : "NESNESNE");
+    }
+
+    // The line members answer for records of the last run only after intake.
+    BSTR name = nullptr;
+    reader->GetMethodName(0x7FFFFFFF, &name);
+    EXPECT_EQ(name, nullptr);
+}
+
+TEST_F(LiveReader, APollWhileTheWriterHoldsTheLockChangesNothing) {
+    HeldMap held;
+    DWORD pid = 0;
+    ASSERT_FALSE(TraceOneRun("create", &pid).empty());
+    // A new run waits behind a writer's lock.
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(ClientCommand("create")));
+    ASSERT_EQ(child.Finish().exitCode, 0u);
+    held->lockWord = 4242;  // a writer's thread id
+    long locked = 0;
+    vx::unique_variant untouched;
+    untouched.vt = VT_I4;
+    untouched.lVal = 77;
+    long real = 0, count = -5;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(reader->GetNewRecords(&untouched, &real, &locked, &count), S_OK);
+        if (locked) break;
+    }
+    EXPECT_EQ(locked, 1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(untouched.vt, VT_I4);
+    EXPECT_EQ(untouched.lVal, 77);
+    EXPECT_EQ(held->lockWord, 4242) << "the writer's lock stays";
+    held->lockWord = 0;
+    std::vector<Delivered> after;
+    for (int i = 0; i < 20 && after.empty(); ++i) after = Poll(&locked);
+    EXPECT_FALSE(after.empty()) << "delivered once the lock is free";
+}
+
+}  // namespace
+}  // namespace e2e
