@@ -26,9 +26,13 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& work
     std::string line = commandLine;
     BOOL ok = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_);
+    DWORD error = ::GetLastError();
     ::CloseHandle(outWrite);
     ::CloseHandle(inRead);
-    if (!ok) return false;
+    if (!ok) {
+        ::SetLastError(error);  // for the caller's message
+        return false;
+    }
     reader_ = ::CreateThread(nullptr, 0, ReadOutput, this, 0, nullptr);
     return true;
 }
@@ -113,7 +117,7 @@ ProcessResult RunProgram(const std::string& commandLine, DWORD timeoutMs, bool p
     ChildProcess child;
     if (!child.Start(commandLine)) {
         ProcessResult failed;
-        failed.output = "cannot start: " + commandLine;
+        failed.output = "cannot start (error " + std::to_string(::GetLastError()) + "): " + commandLine;
         return failed;
     }
     return child.Finish(timeoutMs, pumpMessages);

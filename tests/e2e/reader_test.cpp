@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <functional>
 #include <thread>
@@ -269,6 +270,8 @@ TEST_F(ReaderTest, ViewComponentShowsTheLibraryInAWindowOfItsOwn) {
             ::GetWindowTextW(window, text, 512);
             title = text;
             HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            ::Sleep(300);  // drawn
+            SaveScreenshot(window, ArtifactPath("viewer-window.bmp"));
             items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
             for (HTREEITEM item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
                  item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
@@ -294,6 +297,39 @@ TEST_F(ReaderTest, ViewComponentShowsTheLibraryInAWindowOfItsOwn) {
         for (const std::wstring& text : texts) calc = calc || text.rfind(L"interface ICalc  {", 0) == 0;
         EXPECT_TRUE(calc) << "ICalc among the library's types";
     }
+    ::CoUninitialize();
+}
+
+TEST_F(ReaderTest, AReaderWithoutHooksLeavesNoThreadBehind) {
+    auto threads = [] {
+        vx::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+        THREADENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        int count = 0;
+        for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
+            if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+        return count;
+    };
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    int before = threads();
+    {
+        vx::com_ptr<ITraceReader> reader;
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        vx::unique_bstr missing(::SysAllocString(L"C:\\no\\such.dll"));
+        VARIANT_BOOL ok = VARIANT_TRUE;
+        reader->SetHook(missing.get(), 1, &ok);
+        EXPECT_EQ(ok, VARIANT_FALSE);
+        reader->put_Mode(2);
+        vx::unique_variant records;
+        long real = 0, locked = 0, count = 0;
+        reader->GetNewRecords(&records, &real, &locked, &count);
+        VARIANT_BOOL ended = VARIANT_FALSE;
+        reader->IsTerminationCompleted(&ended);
+        EXPECT_EQ(ended, VARIANT_TRUE) << "no watcher without hooks";
+    }
+    EXPECT_EQ(threads(), before);
     ::CoUninitialize();
 }
 
