@@ -12,7 +12,7 @@ constexpr char kNotLoadable[] = "The component DLL or its type library could not
 constexpr DWORD kRestoreWaitMs = 30000;
 
 bool CallSetHook(Session& session, const std::string& dll, long number) {
-    vx::unique_bstr path(::SysAllocString(Wide(dll).c_str()));
+    vx::unique_bstr path(vx::NewBstr(dll));
     VARIANT_BOOL ok = VARIANT_FALSE;
     return SUCCEEDED(session.reader()->SetHook(path.get(), number, &ok)) && ok;
 }
@@ -24,7 +24,7 @@ int CheckHookable(Session& session, const std::string& dll) {
         Fail("no class is registered with \"" + dll + "\" as its in-process server (register it first)");
         return kBadInput;
     }
-    vx::unique_bstr path(::SysAllocString(Wide(dll).c_str()));
+    vx::unique_bstr path(vx::NewBstr(dll));
     VARIANT_BOOL loadable = VARIANT_FALSE;
     session.reader()->CheckComponent(path.get(), &loadable);
     if (!loadable) {
@@ -63,7 +63,7 @@ int Hook(Session& session, const std::string& name) {
     }
     if (!vx::WriteModuleLineInFile(session.settingsPath(), dll, number, &error)) {
         Fail(error);
-        vx::unique_bstr path(::SysAllocString(Wide(dll).c_str()));
+        vx::unique_bstr path(vx::NewBstr(dll));
         VARIANT_BOOL removed = VARIANT_FALSE;
         session.reader()->RemoveHook(path.get(), &removed);
         return kHookNotWritten;
@@ -90,7 +90,7 @@ int Unhook(Session& session, const std::string& name) {
     // A fresh reader has no hooks of its own: apply the hook again under its
     // number, then remove it, which re-registers the DLL.
     CallSetHook(session, dll, number);
-    vx::unique_bstr path(::SysAllocString(Wide(dll).c_str()));
+    vx::unique_bstr path(vx::NewBstr(dll));
     VARIANT_BOOL removed = VARIANT_FALSE;
     session.reader()->RemoveHook(path.get(), &removed);
     if (!vx::CommentOutModuleLineInFile(session.settingsPath(), number, &error)) {
@@ -125,11 +125,9 @@ int List(Session& session) {
         return kBadInput;
     }
     bool any = false;
-    for (long n = 1;; ++n) {
-        std::string path = vx::ModulePathOfHook(settings, n);
-        if (path.empty()) break;
-        if (vx::HookNumberOfModule(settings, path) != n) continue;  // freed
-        Print(std::to_string(n) + "\t" + path + "\n");
+    for (const vx::ModuleLine& line : vx::ModuleLines(settings)) {
+        if (!line.active) continue;
+        Print(std::to_string(line.number) + "\t" + line.path + "\n");
         any = true;
     }
     if (!any) Print("no hooked component DLLs\n");

@@ -17,21 +17,6 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-std::string Narrow(const wchar_t* text) {
-    if (!text) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), n);
-    return out;
-}
-
 bool EqualNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
                                                     b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
@@ -67,7 +52,7 @@ bool Session::Open() {
         installationPath_.assign(self, n);
         installationPath_.resize(installationPath_.rfind('\\') + 1);
     }
-    vx::unique_bstr path(::SysAllocString(Wide(installationPath_).c_str()));
+    vx::unique_bstr path(vx::NewBstr(installationPath_));
     reader_->put_InstallationPath(path.get());
     return true;
 }

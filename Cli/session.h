@@ -9,6 +9,7 @@
 
 #include "Ledra.h"
 #include "raii.h"
+#include "textconv.h"
 
 namespace vxtrace {
 
@@ -27,8 +28,8 @@ void Fail(const std::string& text);
 // Writes text to standard output as it is.
 void Print(const std::string& text);
 
-std::string Narrow(const wchar_t* text);
-std::wstring Wide(const std::string& text);
+using vx::Narrow;
+using vx::Wide;
 
 class Session {
 public:

@@ -2,9 +2,9 @@
 // saved trace file.
 #include <cstdio>
 #include <cstring>
-#include <set>
 
 #include "commands.h"
+#include "eventsink.h"
 #include "tracemap.h"
 
 namespace vxtrace {
@@ -15,27 +15,8 @@ constexpr DWORD kPollMs = 20;
 constexpr DWORD kDrainMs = 15000;
 
 // The events of the reader: only the end of a tracing run matters here.
-class EventSink final : public IDispatch {
+class EventSink final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, DIID_ITraceReaderEvents)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Lives on the stack of the command, longer than its connection.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         if (id == 3) endOfProcess = true;  // EndOfProcess
         if (id == 2) endOfProcess = false;  // StartOfProcess
@@ -169,7 +150,7 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
     // not wait for us.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
 
-    std::set<uint32_t> processes = {started.dwProcessId};
+    const uint32_t programId = started.dwProcessId;
     long lastNumber = 0;
     DWORD endedAt = 0;
     bool ended = false;
@@ -181,7 +162,7 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
             uint32_t recPtr = Word(batch.bytes, at + 8);
             std::vector<std::string> lines = session.RecordLines(static_cast<long>(recPtr));
             lastNumber = std::max(lastNumber, RecordNumberOf(lines[0]));
-            if (processes.count(Word(batch.bytes, at + 16))) out.Record(lines);
+            if (Word(batch.bytes, at + 16) == programId) out.Record(lines);
         }
         if (!ended && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
             ended = true;
@@ -214,7 +195,7 @@ int Dump(Session& session, const std::string& traceFile) {
     }
     ITraceReader* reader = session.reader();
     reader->put_Mode(1);  // TRACER_MODE_STATIC
-    vx::unique_bstr wide(::SysAllocString(Wide(path).c_str()));
+    vx::unique_bstr wide(vx::NewBstr(path));
     reader->put_StaticTraceFilePath(wide.get());
     Output out;
     size_t records = 0;

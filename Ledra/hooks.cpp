@@ -9,6 +9,7 @@
 
 #include "Ledra.h"
 #include "comserver.h"
+#include "textconv.h"
 #include "tracereader.h"
 
 namespace ledra {
@@ -46,13 +47,6 @@ bool WellFormedClassId(const char* name) {
     return name[0] == '{' && std::strlen(name) >= 38 && name[37] == '}';
 }
 
-std::wstring Wide(const std::string& text) {
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), n);
-    return wide;
-}
-
 }  // namespace
 
 std::string StubPath(const std::string& installationPath, long hookNumber) {
@@ -65,11 +59,6 @@ bool IsStubPath(const std::string& serverPath) {
     std::string upper = serverPath;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return upper.find("ZOR#_") != std::string::npos;
-}
-
-std::string FileNameOf(const std::string& path) {
-    size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string TrimServerPath(const std::string& path) {
@@ -281,7 +270,7 @@ LRESULT CALLBACK HookManager::ApartmentWindowProc(HWND window, UINT msg, WPARAM 
     auto* reader = reinterpret_cast<ITraceReader*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (msg == kRehookMessage && reader) {
         auto* request = reinterpret_cast<RehookRequest*>(lp);
-        vx::unique_bstr path(::SysAllocString(Wide(request->path).c_str()));
+        vx::unique_bstr path(vx::NewBstr(request->path));
         VARIANT_BOOL ok = VARIANT_FALSE;
         if (request->removeFirst) {
             ::InterlockedExchange(&Instance().rehook_, 1);

@@ -21,8 +21,6 @@ bool IsStubPath(const std::string& serverPath);
 // The server path without trailing characters that are not letters (closing
 // quotes, blanks, digits), never cut into its directory part.
 std::string TrimServerPath(const std::string& path);
-// The part after the last backslash.
-std::string FileNameOf(const std::string& path);
 
 // One registered class with an in-process server.
 struct ClassEntry {

@@ -17,27 +17,16 @@
 #include "intake.h"
 #include "raii.h"
 #include "recordtext.h"
+#include "textconv.h"
 #include "viewer.h"
 
 namespace ledra {
 namespace {
 
-std::string Narrow(BSTR text) {
-    if (!text) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
+using vx::Narrow;
 
-BSTR Bstr(const std::string& text) {
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR out = ::SysAllocStringLen(nullptr, static_cast<UINT>(n));
-    if (out && n > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, n);
-    return out;
-}
-
-BSTR Bstr(const std::optional<std::string>& text) { return text ? Bstr(*text) : nullptr; }
+BSTR Bstr(const std::string& text) { return vx::NewBstr(text); }
+BSTR Bstr(const std::optional<std::string>& text) { return text ? vx::NewBstr(*text) : nullptr; }
 
 // A one-dimensional array with lower bound 0 in a VARIANT.
 SAFEARRAY* MakeArray(VARTYPE type, ULONG count) {
@@ -221,7 +210,7 @@ public:
         ClassEntry cls;
         if (!cursor_.Next(&cls)) return S_OK;
         std::string server = cls.hasServer ? TrimServerPath(cls.serverPath) : std::string();
-        PutStrings({cls.clsid, cls.name, server, cls.hasServer ? FileNameOf(server) : std::string(),
+        PutStrings({cls.clsid, cls.name, server, cls.hasServer ? vx::FileNameOf(server) : std::string(),
                     cls.hasRealPath ? cls.realPath : std::string()},
                    result);
         return S_OK;

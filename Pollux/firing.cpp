@@ -16,22 +16,15 @@ enum EventId : DISPID {
     kProcessedInterfaces = 8,
 };
 
-BSTR Bstr(const std::string& text) { return ::SysAllocString(Wide(text).c_str()); }
-
-std::string FileNameOf(const std::string& path) {
-    size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 SAFEARRAY* ClassInfoArray(const ClassItem& item) {
     vx::unique_safearray array(::SafeArrayCreateVector(VT_BSTR, 0, 5));
     if (!array) return nullptr;
     const std::string elements[5] = {item.clsid, item.named ? item.name : "", item.serverPath,
-                                     FileNameOf(item.serverPath), item.realPath};
+                                     vx::FileNameOf(item.serverPath), item.realPath};
     for (LONG i = 0; i < 5; ++i) {
-        vx::unique_bstr text(Bstr(elements[i]));
+        vx::unique_bstr text(vx::NewBstr(elements[i]));
         if (!text || FAILED(::SafeArrayPutElement(array.get(), &i, text.get()))) return nullptr;
     }
     return array.release();
@@ -40,7 +33,7 @@ SAFEARRAY* ClassInfoArray(const ClassItem& item) {
 void EventFiring::FireText(DISPID id, const std::string& text) {
     vx::unique_variant arg;
     arg.vt = VT_BSTR;
-    arg.bstrVal = Bstr(text);
+    arg.bstrVal = vx::NewBstr(text);
     if (arg.bstrVal) source_.Fire(id, &arg, 1);
 }
 

@@ -3,10 +3,12 @@
 
 #include <string>
 
+#include "textconv.h"
+
 namespace pollux {
 
-std::wstring Wide(const std::string& text);
-std::string Narrow(const wchar_t* text);
+using vx::Narrow;
+using vx::Wide;
 
 // A registered path with its environment variables expanded when it begins
 // with "%"; false when the result does not fit the walks' 300 bytes.

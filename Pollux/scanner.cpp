@@ -49,7 +49,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_InstallPath(BSTR* value) override {
         if (!value) return E_POINTER;
-        *value = ::SysAllocString(Wide(engine_.folder()).c_str());
+        *value = vx::NewBstr(engine_.folder());
         return *value ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE put_InstallPath(BSTR value) override {

@@ -42,11 +42,8 @@ std::string MainSettings(const std::string& existingPath) {
     vx::MainSettingsContent content;
     std::string old, error;
     if (vx::ReadTextFile(existingPath, &old, &error)) {
-        for (long n = 1;; ++n) {
-            std::string path = vx::ModulePathOfHook(old, n);
-            if (path.empty()) break;
-            content.modules.push_back(vx::HookNumberOfModule(old, path) == n ? path : "//" + path);
-        }
+        for (const vx::ModuleLine& line : vx::ModuleLines(old))
+            content.modules.push_back(line.active ? line.path : "//" + line.path);
     }
     return vx::MainSettingsText(content);
 }

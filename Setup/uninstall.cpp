@@ -15,13 +15,12 @@
 #include "installation.h"
 #include "modulelist.h"
 #include "raii.h"
+#include "textconv.h"
 
 namespace vxsetup {
 namespace {
 
 constexpr DWORD kRestoreWaitMs = 60000;
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -109,11 +108,8 @@ private:
         std::string settings, error;
         vx::ReadTextFile(folder_ + "Vexilo.txt", &settings, &error);
         std::vector<std::pair<std::string, long>> hooks;
-        for (long n = 1;; ++n) {
-            std::string path = vx::ModulePathOfHook(settings, n);
-            if (path.empty()) break;
-            if (vx::HookNumberOfModule(settings, path) == n) hooks.emplace_back(path, n);
-        }
+        for (const vx::ModuleLine& line : vx::ModuleLines(settings))
+            if (line.active) hooks.emplace_back(line.path, line.number);
         // Hooks the module list does not know (a lost settings file).
         std::vector<HookedClass> hooked;
         WalkClasses(folder_, &hooked, nullptr, {});
@@ -144,11 +140,11 @@ private:
                 ::CoUninitialize();
                 return report_.Fail(kHooksRemain, "the trace reader cannot be created");
             }
-            vx::unique_bstr folder(::SysAllocString(Wide(folder_).c_str()));
+            vx::unique_bstr folder(vx::NewBstr(folder_));
             reader->put_InstallationPath(folder.get());
             std::vector<std::string> paths;
             for (const auto& [path, number] : hooks) {
-                vx::unique_bstr wide(::SysAllocString(Wide(path).c_str()));
+                vx::unique_bstr wide(vx::NewBstr(path));
                 VARIANT_BOOL ok = VARIANT_FALSE;
                 reader->SetHook(wide.get(), number, &ok);
                 reader->RemoveHook(wide.get(), &ok);

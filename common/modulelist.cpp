@@ -133,30 +133,33 @@ std::vector<std::string> ReadModuleList(const std::string& text) {
     return modules;
 }
 
-long HookNumberOfModule(const std::string& text, const std::string& path) {
+std::vector<ModuleLine> ModuleLines(const std::string& text) {
     Lines in = Split(text);
-    for (long k = 1;; ++k) {
-        size_t index = static_cast<size_t>(4 + k);
-        if (index >= in.lines.size() || in.lines[index].empty()) return 0;
+    std::vector<ModuleLine> lines;
+    // The list starts on the sixth line and ends at the first empty one.
+    for (size_t index = 5; index < in.lines.size() && !in.lines[index].empty(); ++index) {
         const std::string& line = in.lines[index];
-        if (line.size() == path.size() &&
-            std::equal(line.begin(), line.end(), path.begin(), [](char a, char b) {
+        bool freed = IsFreed(line);
+        lines.push_back({static_cast<long>(index - 4), freed ? line.substr(2) : line, !freed});
+    }
+    return lines;
+}
+
+long HookNumberOfModule(const std::string& text, const std::string& path) {
+    for (const ModuleLine& line : ModuleLines(text)) {
+        if (line.active && line.path.size() == path.size() &&
+            std::equal(line.path.begin(), line.path.end(), path.begin(), [](char a, char b) {
                 return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
             }))
-            return k;
+            return line.number;
     }
+    return 0;
 }
 
 std::string ModulePathOfHook(const std::string& text, long n) {
-    if (n <= 0) return {};
-    Lines in = Split(text);
-    // The list starts on the sixth line.
-    for (long k = 1; k <= n; ++k) {
-        size_t index = static_cast<size_t>(4 + k);
-        if (index >= in.lines.size() || in.lines[index].empty()) return {};
-        if (k == n) return IsFreed(in.lines[index]) ? in.lines[index].substr(2) : in.lines[index];
-    }
-    return {};
+    std::vector<ModuleLine> lines = ModuleLines(text);
+    if (n <= 0 || static_cast<size_t>(n) > lines.size()) return {};
+    return lines[static_cast<size_t>(n - 1)].path;
 }
 
 bool ReadTextFile(const std::string& path, std::string* text, std::string* error) {

@@ -29,6 +29,15 @@ bool CommentOutModuleLine(const std::string& text, long n, std::string* out);
 // The active lines of the list, hook 1 first (freed lines left out).
 std::vector<std::string> ReadModuleList(const std::string& text);
 
+// One line of the list by its position: hook number, path without "//",
+// and whether the number is in use (not freed).
+struct ModuleLine {
+    long number;
+    std::string path;
+    bool active;
+};
+std::vector<ModuleLine> ModuleLines(const std::string& text);
+
 // The hook number of the active line naming `path` (letter case ignored), or 0.
 long HookNumberOfModule(const std::string& text, const std::string& path);
 

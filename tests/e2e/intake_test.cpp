@@ -8,31 +8,15 @@
 
 #include "Ledra.h"
 #include "e2e.h"
+#include "eventsink.h"
 #include "raii.h"
 
 namespace e2e {
 namespace {
 
 // Collects the reader's events as letters: S start, E end, N no active process.
-class EventLetters final : public IDispatch {
+class EventLetters final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, DIID_ITraceReaderEvents)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
                                      EXCEPINFO*, UINT*) override {
         EXPECT_EQ(lcid, 1024u);

@@ -2,23 +2,6 @@
 
 #include "Pollux.h"
 
-std::string Narrow(const wchar_t* wide) {
-    if (!wide) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    std::string text(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), n, nullptr, nullptr);
-    return text;
-}
-
-HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv) {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID__IScannerEvents)) {
-        *ppv = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                               EXCEPINFO* exception, UINT* argError) {
     try {

@@ -8,6 +8,10 @@
 #include <stdexcept>
 
 #include <string>
+
+#include "Pollux.h"
+#include "eventsink.h"
+#include "textconv.h"
 #include <vector>
 
 struct ClassEvent {
@@ -16,17 +20,8 @@ struct ClassEvent {
     VARTYPE type = VT_EMPTY;        // of the ClassInfo argument
 };
 
-class RecordingSink final : public IDispatch {
+class RecordingSink final : public vxs::EventSinkOf<&DIID__IScannerEvents> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override;
 
@@ -38,4 +33,4 @@ public:
     std::string wrongCall;             // how an Invoke differed from the contract
 };
 
-std::string Narrow(const wchar_t* wide);
+using vx::Narrow;

@@ -11,6 +11,7 @@
 #include "raii.h"
 #include "recordtext.h"
 #include "tempdir.h"
+#include "textconv.h"
 
 namespace {
 
@@ -319,8 +320,8 @@ TEST(HookPaths, StubNamesAndTrimmedServerPaths) {
     EXPECT_EQ(ledra::TrimServerPath("C:\\x\\123"), "C:\\x\\") << "never into the folder";
     EXPECT_EQ(ledra::TrimServerPath("\"quoted.dll\""), "\"quoted.dll\"") << "neither a folder nor a letter first";
     EXPECT_EQ(ledra::TrimServerPath("ole32.dll2"), "ole32.dll");
-    EXPECT_EQ(ledra::FileNameOf("C:\\x\\y.dll"), "y.dll");
-    EXPECT_EQ(ledra::FileNameOf("y.dll"), "y.dll");
+    EXPECT_EQ(vx::FileNameOf("C:\\x\\y.dll"), "y.dll");
+    EXPECT_EQ(vx::FileNameOf("y.dll"), "y.dll");
 }
 
 }  // namespace

@@ -53,6 +53,17 @@ TEST(ModuleList, CommentOutFreesTheNumberInPlace) {
     EXPECT_EQ(same, out);
 }
 
+TEST(ModuleList, LinesByPositionWithTheirState) {
+    std::vector<vx::ModuleLine> lines = vx::ModuleLines(Settings("C:\\a.dll\r\n//C:\\b.dll\r\nC:\\c.dll\r\n"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].number, 2);
+    EXPECT_EQ(lines[1].path, "C:\\b.dll");
+    EXPECT_FALSE(lines[1].active);
+    EXPECT_EQ(lines[2].number, 3);
+    EXPECT_TRUE(lines[2].active);
+    EXPECT_TRUE(vx::ModuleLines(Settings("")).empty());
+}
+
 TEST(ModuleList, ListRunningToTheEndOfTheFileGetsItsClosingLine) {
     std::string text = std::string(kHead) + "C:\\a.dll\r\n";
     std::string out;
