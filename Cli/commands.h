@@ -15,4 +15,8 @@ int Classes(Session& session, const std::string& dll);
 int Run(Session& session, const std::string& outFile, const std::vector<std::string>& command);
 int Dump(Session& session, const std::string& traceFile);
 
+// Puts the hooks of the module list back where a component registered itself
+// again since it was hooked (as the main window does at start-up).
+void ReapplyHooks(Session& session);
+
 }  // namespace vxtrace

@@ -1,9 +1,11 @@
 // The command line's trace reader session.
 #include "session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "installfolder.h"
+#include "stubname.h"
 
 namespace vxtrace {
 
@@ -23,10 +25,9 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }
 
 std::string ExistingFile(const std::string& name) {
-    char full[MAX_PATH];
-    DWORD n = ::GetFullPathNameA(name.c_str(), MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH) return {};
-    DWORD attributes = ::GetFileAttributesA(full);
+    std::string full = vx::FullPathOf(name);
+    if (full.empty()) return {};
+    DWORD attributes = vx::FileAttributes(full);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     return full;
 }
@@ -83,7 +84,7 @@ std::vector<std::string> Session::RecordLines(long recPtr) {
     return lines;
 }
 
-std::vector<Session::ClassInfo> Session::ClassesOf(const std::string& dll) {
+std::vector<Session::ClassInfo> Session::AllClasses() {
     std::vector<ClassInfo> classes;
     reader_->ResetScanComp(1);  // COMP_NAME
     for (;;) {
@@ -91,25 +92,46 @@ std::vector<Session::ClassInfo> Session::ClassesOf(const std::string& dll) {
         if (FAILED(reader_->GetCompNext(entry.put())) || entry.vt != (VT_ARRAY | VT_BSTR)) break;
         BSTR* items = nullptr;
         if (FAILED(::SafeArrayAccessData(entry.parray, reinterpret_cast<void**>(&items)))) break;
-        ClassInfo info{Narrow(items[0]), Narrow(items[1]), Narrow(items[2]), Narrow(items[4])};
+        classes.push_back({Narrow(items[0]), Narrow(items[1]), Narrow(items[2]), Narrow(items[4])});
         ::SafeArrayUnaccessData(entry.parray);
-        if (EqualNoCase(info.server, dll) || EqualNoCase(info.realPath, dll)) classes.push_back(info);
     }
     return classes;
 }
 
-std::vector<long> Session::LiveHookNumbers() {
-    std::vector<long> numbers;
+std::vector<Session::ClassInfo> Session::ClassesOf(const std::string& dll) {
+    std::vector<ClassInfo> classes = AllClasses();
+    std::erase_if(classes, [&](const ClassInfo& cls) { return !EqualNoCase(cls.server, dll) && !EqualNoCase(cls.realPath, dll); });
+    return classes;
+}
+
+std::vector<Session::RegistryHook> Session::RegistryHooks() {
+    std::vector<RegistryHook> hooks;
+    for (const ClassInfo& cls : AllClasses()) {
+        if (cls.realPath.empty() || !vx::NamesStubCopy(cls.server.c_str())) continue;
+        // Another installation's stub copies are not ours to report.
+        if (!EqualNoCase(cls.server.substr(0, installationPath_.size()), installationPath_)) continue;
+        long number = vx::StubHookNumber(cls.server.c_str());
+        bool known = false;
+        for (const RegistryHook& hook : hooks) known = known || (hook.number == number && EqualNoCase(hook.realPath, cls.realPath));
+        if (!known) hooks.push_back({number, cls.realPath});
+    }
+    return hooks;
+}
+
+bool Session::LiveHookNumbers(std::vector<long>* numbers) {
+    numbers->clear();
     vx::unique_variant pairs;
     long count = 0;
-    if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count)) || count <= 0 ||
-        pairs.vt != (VT_ARRAY | VT_I4))
-        return numbers;
+    if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count))) return false;
+    if (count < 0) return false;  // TRACE_MAP_BUSY
+    if (count == 0 || pairs.vt != (VT_ARRAY | VT_I4) || !pairs.parray) return true;
     LONG* data = nullptr;
-    if (FAILED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) return numbers;
-    for (long i = 0; i < count; ++i) numbers.push_back(data[2 * i + 1]);
+    if (FAILED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) return false;
+    // Pairs of (process id, hook number), bounded by the array itself.
+    long available = static_cast<long>(pairs.parray->rgsabound[0].cElements / 2);
+    for (long i = 0; i < std::min(count, available); ++i) numbers->push_back(data[2 * i + 1]);
     ::SafeArrayUnaccessData(pairs.parray);
-    return numbers;
+    return true;
 }
 
 }  // namespace vxtrace

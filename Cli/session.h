@@ -21,6 +21,7 @@ enum ExitCode : int {
     kNoReader = 3,
     kHookNotWritten = 4,
     kNotRestored = 5,
+    kReaderBusy = 6,
 };
 
 // Prints "vxtrace: <text>" on the error stream.
@@ -50,9 +51,19 @@ public:
         std::string clsid, name, server, realPath;
     };
     std::vector<ClassInfo> ClassesOf(const std::string& dll);
+    std::vector<ClassInfo> AllClasses();
 
-    // Hook numbers live traced processes still hold.
-    std::vector<long> LiveHookNumbers();
+    // DLLs whose classes the registry redirects to a stub copy of this
+    // installation: hook number (from the copy's name) and real path, once each.
+    struct RegistryHook {
+        long number;
+        std::string realPath;
+    };
+    std::vector<RegistryHook> RegistryHooks();
+
+    // Hook numbers live traced processes still hold; false when the trace
+    // map stayed locked and they could not be read.
+    bool LiveHookNumbers(std::vector<long>* numbers);
 
 private:
     vx::com_ptr<ITraceReader> reader_;

@@ -5,14 +5,21 @@
 
 #include "commands.h"
 #include "eventsink.h"
+#include "recorddescriptor.h"
 #include "tracemap.h"
 
 namespace vxtrace {
 namespace {
 
 constexpr DWORD kPollMs = 20;
-// After the program has ended, how long records may still be awaited.
+// After the program has ended: how long to wait for records while none come,
+// and at most in all.
+constexpr DWORD kQuietMs = 3000;
 constexpr DWORD kDrainMs = 15000;
+
+// RecAmNew values besides a count (GENERAL_CONST).
+constexpr long kStaticFileCut = -2;
+constexpr long kOtherReaderAttached = -3;
 
 // The events of the reader: only the end of a tracing run matters here.
 class EventSink final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
@@ -25,32 +32,42 @@ public:
     bool endOfProcess = false;
 };
 
-// Writes records to standard output and, when asked, to a file (CR LF).
+// Records to standard output (a blank line after each) and, when asked, to a
+// file in the saved-trace format: lines led by CR LF, every record ending in
+// its 0x01 end mark, so that dump and the main window read it whole.
 class Output {
 public:
+    // Whether the file can be written, without touching what it holds.
+    static bool CanWrite(const std::string& path) {
+        if (path.empty()) return true;
+        std::string full = vx::FullPathOf(path);
+        vx::unique_file file(vx::OpenFile(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+        if (file) return true;
+        if (::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+        DWORD attributes = vx::FileAttributes(full.substr(0, full.rfind('\\') + 1));
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    // Replaces the file: called once the program has started.
     bool Open(const std::string& path) {
         if (path.empty()) return true;
-        file_ = std::fopen(path.c_str(), "wb");
-        return file_ != nullptr;
-    }
-    ~Output() {
-        if (file_) std::fclose(file_);
+        file_.reset(vx::OpenFile(vx::FullPathOf(path), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS));
+        return static_cast<bool>(file_);
     }
     void Record(const std::vector<std::string>& lines) {
         std::string text;
         for (const std::string& line : lines) text += line + "\n";
         Print(text + "\n");
         if (file_) {
-            std::string crlf;
-            for (const std::string& line : lines) crlf += line + "\r\n";
-            crlf += "\r\n";
-            std::fwrite(crlf.data(), 1, crlf.size(), file_);
-            std::fflush(file_);
+            std::string saved;
+            for (const std::string& line : lines) saved += "\r\n" + line;
+            saved += "\r\n\x01";
+            DWORD written = 0;
+            ::WriteFile(file_.get(), saved.data(), static_cast<DWORD>(saved.size()), &written, nullptr);
         }
     }
 
 private:
-    std::FILE* file_ = nullptr;
+    vx::unique_file file_;
 };
 
 // "[n]" at the end of a record's first line.
@@ -60,32 +77,26 @@ long RecordNumberOf(const std::string& first) {
 }
 
 struct Batch {
-    long count = 0;
+    long count = 0;  // RecAmNew: a count, or one of the negative answers
     long realLast = 0;
     bool locked = false;
-    std::vector<uint8_t> bytes;
+    std::vector<vx::RecordDescriptor> records;
 };
 
 Batch Poll(ITraceReader* reader) {
     Batch batch;
-    vx::unique_variant records;
+    vx::unique_variant array;
     long locked = 0;
-    if (FAILED(reader->GetNewRecords(&records, &batch.realLast, &locked, &batch.count))) batch.count = 0;
+    if (FAILED(reader->GetNewRecords(&array, &batch.realLast, &locked, &batch.count))) batch.count = 0;
     batch.locked = locked != 0;
-    if (batch.count > 0 && records.vt == (VT_ARRAY | VT_UI1)) {
+    if (batch.count > 0 && array.vt == (VT_ARRAY | VT_UI1) && array.parray) {
         void* data = nullptr;
-        if (SUCCEEDED(::SafeArrayAccessData(records.parray, &data))) {
-            batch.bytes.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + 20 * batch.count);
-            ::SafeArrayUnaccessData(records.parray);
+        if (SUCCEEDED(::SafeArrayAccessData(array.parray, &data))) {
+            batch.records = vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, batch.count);
+            ::SafeArrayUnaccessData(array.parray);
         }
     }
     return batch;
-}
-
-uint32_t Word(const std::vector<uint8_t>& bytes, size_t at) {
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + at, 4);
-    return value;
 }
 
 std::string QuotedCommandLine(const std::vector<std::string>& args) {
@@ -113,15 +124,27 @@ std::string QuotedCommandLine(const std::vector<std::string>& args) {
     return line;
 }
 
+std::string OtherReaderText(DWORD process) {
+    std::string who = process == ~0u ? "another process" : "process " + std::to_string(process);
+    return "another trace reader (" + who +
+           ", the main window or a vxtrace run) is reading the live trace; end it first";
+}
+
 }  // namespace
 
 int Run(Session& session, const std::string& outFile, const std::vector<std::string>& command) {
-    Output out;
-    if (!out.Open(outFile)) {
+    ITraceReader* reader = session.reader();
+    if (!Output::CanWrite(outFile)) {
         Fail("cannot write \"" + outFile + "\"");
         return kBadInput;
     }
-    ITraceReader* reader = session.reader();
+    if (DWORD other = vx::AttachedReaderProcess()) {
+        Fail(OtherReaderText(other));
+        return kReaderBusy;
+    }
+    // The hooks of the module list, in force again where a component
+    // registered itself since.
+    ReapplyHooks(session);
     reader->put_Mode(2);  // TRACER_MODE_DYNAMIC
     EventSink sink;
     vx::com_ptr<IConnectionPointContainer> container;
@@ -130,58 +153,76 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
     if (SUCCEEDED(reader->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
         SUCCEEDED(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put())))
         point->Advise(&sink, &cookie);
+    vx::scope_exit unadvise([&] {
+        if (point) point->Unadvise(cookie);
+    });
 
     // The map lives while a process holds it: a program that ends before the
     // first poll would take its map, and with it where its records are, along.
     // The kernel sets up a map it finds without live processes.
     vx::unique_handle map(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, vx::kTraceMapSize,
                                                vx::kTraceMapName));
+    // Attached before the program starts: a reader that came first keeps the trace.
+    if (Poll(reader).count == kOtherReaderAttached) {
+        Fail(OtherReaderText(vx::AttachedReaderProcess()));
+        return kReaderBusy;
+    }
     std::string line = QuotedCommandLine(command);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
     if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
         Fail("cannot start \"" + command[0] + "\" (error " + std::to_string(::GetLastError()) + ")");
-        if (point) point->Unadvise(cookie);
         return kBadInput;
     }
     vx::unique_handle process(started.hProcess), thread(started.hThread);
+    Output out;
+    if (!out.Open(outFile)) Fail("cannot write \"" + outFile + "\": the records go to the screen only");
     // The reader runs this thread at the highest priority: the program must
     // not wait for us.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
 
     const uint32_t programId = started.dwProcessId;
-    long lastNumber = 0;
-    DWORD endedAt = 0;
+    long lastNumber = 0, realLast = 0;
+    DWORD endedAt = 0, lastRecordAt = ::GetTickCount();
     bool ended = false;
     for (;;) {
         Session::Pump();
         Batch batch = Poll(reader);
-        for (long i = 0; i < batch.count; ++i) {
-            size_t at = static_cast<size_t>(i) * 20;
-            uint32_t recPtr = Word(batch.bytes, at + 8);
-            std::vector<std::string> lines = session.RecordLines(static_cast<long>(recPtr));
-            lastNumber = std::max(lastNumber, RecordNumberOf(lines[0]));
-            if (Word(batch.bytes, at + 16) == programId) out.Record(lines);
+        if (batch.count == kOtherReaderAttached) {
+            Fail(OtherReaderText(vx::AttachedReaderProcess()));
+            break;
         }
+        realLast = std::max(realLast, batch.realLast);
+        for (const vx::RecordDescriptor& record : batch.records) {
+            std::vector<std::string> lines = session.RecordLines(static_cast<long>(record.offset));
+            lastNumber = std::max(lastNumber, RecordNumberOf(lines[0]));
+            if (record.processId == programId) out.Record(lines);
+        }
+        DWORD now = ::GetTickCount();
+        if (!batch.records.empty()) lastRecordAt = now;
         if (!ended && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
             ended = true;
-            endedAt = ::GetTickCount();
+            endedAt = lastRecordAt = now;
         }
-        if (ended && batch.count == 0 && !batch.locked) {
-            // Every record the writer has started is here, or the run is over.
+        if (ended && batch.records.empty()) {
+            // Every record the writers started is here, or the run is over.
             long state = 1;
             reader->GetMapFileState(&state);
-            if (state == 1 || lastNumber >= batch.realLast || sink.endOfProcess) break;
-            if (::GetTickCount() - endedAt > kDrainMs) {
-                Fail("records of the program were still missing " + std::to_string(kDrainMs / 1000) +
-                     " s after it ended");
+            if (!batch.locked && (state == 1 || lastNumber >= realLast || sink.endOfProcess)) break;
+            // Records started by threads that ended inside a traced call never
+            // come: stop once none has come for a while, and say so.
+            if (now - lastRecordAt > kQuietMs || now - endedAt > kDrainMs) {
+                long missing = realLast - lastNumber;
+                Fail(missing > 0 ? std::to_string(missing) +
+                                       " records started by traced processes never reached the trace (their threads "
+                                       "ended inside traced calls, or another traced process is still running)"
+                                 : "the trace did not report the end of the program's tracing run");
                 break;
             }
         }
-        if (batch.count == 0) ::Sleep(kPollMs);
+        if (batch.records.empty()) ::Sleep(kPollMs);
     }
-    if (point) point->Unadvise(cookie);
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     return static_cast<int>(code);
@@ -201,13 +242,18 @@ int Dump(Session& session, const std::string& traceFile) {
     size_t records = 0;
     for (;;) {
         Batch batch = Poll(reader);
+        if (batch.count == kStaticFileCut) {
+            Fail("\"" + path + "\" ends inside a record: the " + std::to_string(records) +
+                 " whole records before it were printed");
+            return kBadInput;
+        }
         if (batch.count < 0) {
             Fail("cannot read trace file \"" + path + "\"");
             return kBadInput;
         }
         if (batch.count == 0) break;
-        for (long i = 0; i < batch.count; ++i) {
-            out.Record(session.RecordLines(static_cast<long>(Word(batch.bytes, static_cast<size_t>(i) * 20 + 8))));
+        for (const vx::RecordDescriptor& record : batch.records) {
+            out.Record(session.RecordLines(static_cast<long>(record.offset)));
             ++records;
         }
     }

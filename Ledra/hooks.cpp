@@ -9,6 +9,7 @@
 
 #include "Ledra.h"
 #include "comserver.h"
+#include "stubname.h"
 #include "textconv.h"
 #include "tracereader.h"
 
@@ -51,14 +52,12 @@ bool WellFormedClassId(const char* name) {
 
 std::string StubPath(const std::string& installationPath, long hookNumber) {
     char name[32];
-    std::snprintf(name, sizeof name, "Zor#_%.2ld.dll", hookNumber);
+    vx::FormatStubName(hookNumber, name, sizeof name);
     return installationPath + name;
 }
 
 bool IsStubPath(const std::string& serverPath) {
-    std::string upper = serverPath;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper.find("ZOR#_") != std::string::npos;
+    return vx::NamesStubCopy(serverPath.c_str());
 }
 
 std::string TrimServerPath(const std::string& path) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "textconv.h"
+
 namespace ledra {
 
 size_t Find(const char* text, size_t length, size_t from, char c) {
@@ -73,6 +75,16 @@ void LeaveMap(vx::TraceMap* map) {
     ::InterlockedCompareExchange(&map->lockWord, 0, -1);
 }
 
+// Only line breaks and blanks after the last end mark (or in the whole text
+// when it has none): nothing was cut off there.
+bool BlankAfterLastMark(const char* text, size_t length) {
+    size_t at = length;
+    while (at > 0 && text[at - 1] != '\x01') --at;
+    for (; at < length; ++at)
+        if (!std::strchr(" \t\r\n", text[at])) return false;
+    return true;
+}
+
 }  // namespace
 
 void ReleaseOpenMaps(bool processExit) {
@@ -113,8 +125,7 @@ bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* b
                uint32_t* got) {
     *complete = false;
     *got = 0;
-    vx::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    vx::unique_file file(vx::OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
     if (!file) return false;
     return ReadChunkFrom(file.get(), position, size, buffer, complete, got);
 }
@@ -122,8 +133,11 @@ bool ReadChunk(const char* path, uint32_t position, uint32_t size, TextBuffer* b
 ParsedChunk ParseChunk(const char* text, size_t length, uint32_t fileOffset, std::vector<RecordDescriptor>* out,
                        size_t capacity) {
     ParsedChunk parsed;
-    // The text before the chunk's first "\r\n" is never a line start.
-    for (size_t line = NextLineStart(text, length, 0); line < length; line = NextLineStart(text, length, line)) {
+    // Every read position but the file's start points at a "\r\n": the text
+    // before the chunk's first one is never a line start, except at the start
+    // of the file (a saved trace need not begin with a line break).
+    size_t first = fileOffset == 0 ? 0 : NextLineStart(text, length, 0);
+    for (size_t line = first; line < length; line = NextLineStart(text, length, line)) {
         if (Find(text, length, line, '\r') >= length) break;  // an unfinished tail
         if (line + 4 > length) break;
         RecordDescriptor d = {};
@@ -157,7 +171,7 @@ ParsedChunk ParseChunk(const char* text, size_t length, uint32_t fileOffset, std
         d.processId = HexAfterEquals(text, length, next, &next);
         out->push_back(d);
         ++parsed.count;
-        parsed.restart = d.offset - 2;
+        parsed.restart = d.offset >= 2 ? d.offset - 2 : 0;
     }
     return parsed;
 }
@@ -193,7 +207,8 @@ void RecordIntake::SetMode(long mode) {
 
 void RecordIntake::SetStaticPath(const std::string& path) {
     staticFile_.reset();
-    staticPath_ = path.substr(0, MAX_PATH);
+    // Any length: saved traces deep in a folder tree are read as well as any other.
+    staticPath_ = path;
     ResetCounters();
     noActiveProcess_ = false;
     endState_ = 0;
@@ -210,12 +225,34 @@ void RecordIntake::CloseMap() {
     LeaveMap(map);
     view_.reset();
     mapping_.reset();
+    attachment_.reset();
+}
+
+bool RecordIntake::Attach() {
+    if (attachment_) return true;
+    vx::unique_handle attachment(
+        ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DWORD), vx::kTraceReaderName));
+    if (!attachment) return false;
+    bool taken = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (taken) {
+        otherReader_ = vx::AttachedReaderProcess();
+        return false;
+    }
+    vx::unique_view word(::MapViewOfFile(attachment.get(), FILE_MAP_WRITE, 0, 0, sizeof(DWORD)));
+    if (!word) return false;
+    *static_cast<volatile DWORD*>(word.get()) = ::GetCurrentProcessId();
+    attachment_ = std::move(attachment);
+    otherReader_ = 0;
+    return true;
 }
 
 bool RecordIntake::OpenMap() {
     if (view_) return true;
     vx::unique_handle mapping(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, vx::kTraceMapName));
     if (!mapping) return false;
+    // One reader reads the live trace at a time: two would share the map's
+    // window and lock mark and take each other's records.
+    if (!Attach()) return false;
     vx::unique_view view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (!view) return false;
     mapping_ = std::move(mapping);
@@ -228,16 +265,25 @@ bool RecordIntake::OpenMap() {
     return true;
 }
 
-bool RecordIntake::TakeLock() {
-    auto* map = static_cast<vx::TraceMap*>(view_.get());
+namespace {
+
+bool TakeMapLock(vx::TraceMap* map) {
     // -1 is the reader's own mark: a reader that died holding it left it.
     LONG seen = ::InterlockedCompareExchange(&map->lockWord, -1, 0);
-    return seen == 0 || seen == -1;
+    if (seen == 0 || seen == -1) return true;
+    // A writer thread ended inside a record (its process exited mid-call)
+    // never releases the lock: take it over, as the writers themselves do.
+    return vx::ThreadIsGone(static_cast<DWORD>(seen)) &&
+           ::InterlockedCompareExchange(&map->lockWord, -1, seen) == seen;
 }
 
-void RecordIntake::ReleaseLock() {
-    ::InterlockedExchange(&static_cast<vx::TraceMap*>(view_.get())->lockWord, 0);
-}
+void ReleaseMapLock(vx::TraceMap* map) { ::InterlockedExchange(&map->lockWord, 0); }
+
+}  // namespace
+
+bool RecordIntake::TakeLock() { return TakeMapLock(static_cast<vx::TraceMap*>(view_.get())); }
+
+void RecordIntake::ReleaseLock() { ReleaseMapLock(static_cast<vx::TraceMap*>(view_.get())); }
 
 int RecordIntake::SweepDeadProcesses() {
     auto* map = static_cast<vx::TraceMap*>(view_.get());
@@ -280,14 +326,18 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
         } else {
             // A saved trace does not change: one handle serves the whole pass.
             if (!staticFile_)
-                staticFile_.reset(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                staticFile_.reset(vx::OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
             opened = staticFile_ && ReadChunkFrom(staticFile_.get(), readPosition_, size, text_, &complete, &got);
         }
         if (dynamic) ReleaseLock();
-        // A saved file does not grow: its end ends the last record even
-        // without the writer's end mark.
-        if (!dynamic && opened && got < size) complete = true;
+        if (!dynamic && opened) {
+            // A saved file does not grow: its end ends the last record, unless
+            // the file marks its records' ends and this one has no mark: then
+            // it was cut off and is not handed out.
+            if (complete || std::memchr(text_->bytes.data(), '\x01', got)) staticEndMarks_ = true;
+            if (got < size) complete = complete || !staticEndMarks_ || BlankAfterLastMark(text_->bytes.data(), got);
+            staticTail_ = got < size && !complete;
+        }
         if (!opened) {
             *readFailed = true;
             return;
@@ -305,7 +355,19 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
     }
 
     size_t k = parsed.count;
-    if (complete) {
+    uint32_t wholeEnd = 0;
+    if (!dynamic && staticTail_ && k > 0) {
+        // A saved trace cut inside its last record: the records up to the
+        // last end mark are whole, the text after it is not.
+        const char* bytes = text_->bytes.data();
+        size_t mark = got;
+        while (mark > 0 && bytes[mark - 1] != '\x01') --mark;
+        if (mark > 0 && readPosition_ + mark > parsed.restart + 2) wholeEnd = readPosition_ + static_cast<uint32_t>(mark);
+    }
+    if (wholeEnd) {
+        parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
+        nextReadPosition_ = wholeEnd;
+    } else if (complete) {
         parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
         nextReadPosition_ = readPosition_ + got;
     } else if (k > 0) {
@@ -349,21 +411,24 @@ NewRecords RecordIntake::GetNewRecords() {
     bool readFailed = false, nothingRead = false;
     if (mode_ == kModeStatic) {
         if (delivered_ == 0) {
-            vx::unique_file probe(::CreateFileA(staticPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            vx::unique_file probe(vx::OpenFile(staticPath_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
             if (!probe) {
                 result.count = -1;  // INCORRECT_STATIC_FILE_PATH
                 return result;
             }
         }
+        if (delivered_ == 0) staticEndMarks_ = false;
         ReadAndParse(staticPath_.c_str(), false, &result, &readFailed, &nothingRead);
-        if (readFailed || nothingRead) {
+        if (readFailed || nothingRead || (result.count == 0 && staticTail_)) {
             staticFile_.reset();  // the pass is over: the file is the user's again
-            result.count = 0;  // END_OF_STATIC_TRACE_FILE
+            result.count = !readFailed && !nothingRead ? kStaticFileCut : 0;  // else END_OF_STATIC_TRACE_FILE
             return result;
         }
     } else if (mode_ == kModeDynamic) {
-        if (!OpenMap()) return result;
+        if (!OpenMap()) {
+            if (otherReader_) result.count = kOtherReaderAttached;
+            return result;
+        }
         auto* map = static_cast<vx::TraceMap*>(view_.get());
         int freed = SweepDeadProcesses();
         if (map->liveProcesses == 0 && freed > 0 && noActiveProcess_) {
@@ -412,21 +477,37 @@ NewRecords RecordIntake::GetNewRecords() {
     return result;
 }
 
-std::vector<std::pair<long, long>> RecordIntake::HookedAndLoaded() {
-    std::vector<std::pair<long, long>> couples;
-    bool openedHere = !view_;
-    if (!OpenMap()) return couples;
+bool RecordIntake::HookedAndLoaded(std::vector<std::pair<long, long>>* couples) {
+    couples->clear();
+    // Without the reader's own view, a view of this call alone: it writes
+    // nothing into the map and is unmapped here.
+    vx::unique_handle mapping;
+    vx::unique_view temporary;
     auto* map = static_cast<vx::TraceMap*>(view_.get());
-    if (TakeLock()) {
-        for (const vx::HookEntry& hook : map->hooks)
-            if (hook.processId != 0) couples.emplace_back(static_cast<long>(hook.processId), static_cast<long>(hook.hookNumber));
-        ReleaseLock();
+    if (!map) {
+        mapping.reset(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, vx::kTraceMapName));
+        if (!mapping) return true;  // no map: no live traced process
+        temporary.reset(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        if (!temporary) return false;
+        map = static_cast<vx::TraceMap*>(temporary.get());
     }
-    if (openedHere) {
-        view_.reset();
-        mapping_.reset();
+    // A writer holds the lock for microseconds; one that keeps it longer
+    // must not read as "nothing loaded".
+    DWORD start = ::GetTickCount();
+    while (!TakeMapLock(map)) {
+        if (::GetTickCount() - start > kHookPairsWaitMs) return false;
+        ::Sleep(1);
     }
-    return couples;
+    std::vector<vx::HookEntry> used;
+    for (const vx::HookEntry& hook : map->hooks)
+        if (hook.processId != 0) used.push_back(hook);
+    ReleaseMapLock(map);
+    // A process that ended without unloading the DLL left its pairs behind:
+    // it no longer holds the number.
+    for (const vx::HookEntry& hook : used)
+        if (!vx::ProcessIsGone(hook.processId))
+            couples->emplace_back(static_cast<long>(hook.processId), static_cast<long>(hook.hookNumber));
+    return true;
 }
 
 }  // namespace ledra

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "raii.h"
+#include "recorddescriptor.h"
 #include "tracemap.h"
 
 namespace ledra {
@@ -28,25 +29,14 @@ enum RecordType : uint8_t {
     kRecordFinEnd = 8,
 };
 
-#pragma pack(push, 1)
-struct RecordDescriptor {
-    uint8_t type;
-    uint8_t zero;
-    int32_t firstSerial;
-    uint16_t secondSerial;
-    uint32_t offset;  // of the record's first line in the trace file
-    uint32_t threadId;
-    uint32_t processId;
-};
-#pragma pack(pop)
-static_assert(sizeof(RecordDescriptor) == 20);
-static_assert(offsetof(RecordDescriptor, firstSerial) == 2);
-static_assert(offsetof(RecordDescriptor, secondSerial) == 6);
-static_assert(offsetof(RecordDescriptor, offset) == 8);
-static_assert(offsetof(RecordDescriptor, threadId) == 12);
-static_assert(offsetof(RecordDescriptor, processId) == 16);
+using vx::RecordDescriptor;
 
 constexpr size_t kDescriptorCapacity = 13107;
+// RecAmNew values besides a count (the type library's GENERAL_CONST).
+constexpr long kStaticFileCut = -2;
+constexpr long kOtherReaderAttached = -3;
+constexpr long kTraceMapBusy = -4;
+constexpr DWORD kHookPairsWaitMs = 500;
 constexpr uint32_t kChunkSize = 4096;
 // A record longer than this is skipped rather than stalling the intake.
 constexpr uint32_t kLargestChunk = 16u << 20;
@@ -127,8 +117,9 @@ public:
     const std::string& copyPath() const { return copyPath_; }
 
     NewRecords GetNewRecords();
-    // Pairs of (process id, hook number) of the live traced processes.
-    std::vector<std::pair<long, long>> HookedAndLoaded();
+    // Pairs of (process id, hook number) of the live traced processes; false
+    // when a writer kept the map locked.
+    bool HookedAndLoaded(std::vector<std::pair<long, long>>* couples);
     void DisableUntilNewProcess() { disabled_ = true; }
     void EnableUntilNewProcess() { disabled_ = false; }
 
@@ -138,8 +129,11 @@ public:
     bool TakeWindowReset() { return std::exchange(windowReset_, false); }
 
     void CloseMap();
+    // The process of another reader found attached to the live trace, else 0.
+    DWORD otherReader() const { return otherReader_; }
 
 private:
+    bool Attach();
     void ResetCounters();
     bool OpenMap();
     bool TakeLock();
@@ -160,11 +154,17 @@ private:
     vx::unique_file staticFile_;
     vx::unique_handle mapping_;
     vx::unique_view view_;
+    vx::unique_handle attachment_;
+    DWORD otherReader_ = 0;
 
     bool noActiveProcess_ = false;
     int endState_ = 0;  // 0 running, 1 ending, 2 ended
     bool disabled_ = false;
     bool windowReset_ = false;
+    // Static pass: the file marks its records' ends; the last read reached
+    // the end of the file inside a record.
+    bool staticEndMarks_ = false;
+    bool staticTail_ = false;
 
     uint32_t delivered_ = 0;
     uint32_t parsedTotal_ = 0;

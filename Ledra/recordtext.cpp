@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "raii.h"
+#include "textconv.h"
 
 namespace ledra {
 namespace {
@@ -27,8 +28,7 @@ uint32_t RecordText::LoadWindow(uint32_t p) {
     if (source_.path.empty()) return 0;
     uint32_t start = p <= kWindowHalf ? 0 : p - kWindowHalf;
     DWORD access = GENERIC_READ | (source_.writeAccess ? GENERIC_WRITE : 0);
-    vx::unique_file file(::CreateFileA(source_.path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    vx::unique_file file(vx::OpenFile(source_.path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
     if (!file) return 0;
     LARGE_INTEGER at;
     at.QuadPart = start;
@@ -79,7 +79,9 @@ std::optional<std::string> RecordText::NextLine() {
         next = cursor_;
         cr = Find(window_, windowLength_, next, '\r');
     }
-    if (IsRecordStart(window_ + next, windowLength_ - next)) return std::nullopt;
+    // The next record's first line, or the end mark a saved trace keeps
+    // after every record, ends this one.
+    if (IsRecordStart(window_ + next, windowLength_ - next) || window_[next] == '\x01') return std::nullopt;
     return std::string(window_ + next, cr - next);
 }
 
@@ -170,8 +172,7 @@ std::optional<std::string> RecordText::DllShortName(uint32_t recPtr, uint32_t co
 }
 
 long RecordText::RecordAmount(const std::string& path) {
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr));
+    vx::unique_file file(vx::OpenFile(path, GENERIC_READ, 0, OPEN_EXISTING));
     if (!file) return 0;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.get(), &size)) return 0;

@@ -6,12 +6,14 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "comserver.h"
 #include "diagnostics.h"
+#include "guard.h"
 #include "eventobject.h"
 #include "hooks.h"
 #include "intake.h"
@@ -46,6 +48,16 @@ void PutStrings(const std::vector<std::string>& strings, VARIANT* out) {
 }
 
 const DISPID kStartOfProcess = 2, kEndOfProcess = 3, kNoActiveProcess = 5;
+
+// The trace copy of this reader object: one per reader, so that no reader
+// deletes or appends to another's ("MyCopyOfTrace.<process>.<object>.txt").
+std::string CopyFileName() {
+    static volatile LONG objects = 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "MyCopyOfTrace.%lu.%ld.txt", ::GetCurrentProcessId(),
+                  static_cast<long>(::InterlockedIncrement(&objects)));
+    return text;
+}
 
 class TraceReader final : public vxs::EventObject<ITraceReader, &IID_ITraceReader, &DIID_ITraceReaderEvents>,
                           private IntakeEvents {
@@ -85,45 +97,53 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetNewRecords(VARIANT* records, long* realLastRecord, long* lockedOut,
                                             long* count) override {
-        NewRecords got = intake_.GetNewRecords();
-        if (intake_.TakeWindowReset()) records_.MarkWindowEmpty();
-        *count = got.count;
-        *realLastRecord = got.realLastRecord;
-        *lockedOut = got.lockedOut;
-        if (got.arrayMade) {
-            // An [out] VARIANT: written, not cleared.
-            ULONG bytes = static_cast<ULONG>(got.descriptors.size() * sizeof(RecordDescriptor));
-            SAFEARRAY* array = MakeArray(VT_UI1, bytes);
-            if (array) {
-                void* data = nullptr;
-                if (SUCCEEDED(::SafeArrayAccessData(array, &data))) {
-                    if (bytes) std::memcpy(data, got.descriptors.data(), bytes);
-                    ::SafeArrayUnaccessData(array);
+        return vxs::Guarded([&]() -> HRESULT {
+            NewRecords got = intake_.GetNewRecords();
+            if (intake_.TakeWindowReset()) records_.MarkWindowEmpty();
+            *count = got.count;
+            *realLastRecord = got.realLastRecord;
+            *lockedOut = got.lockedOut;
+            if (got.arrayMade) {
+                // An [out] VARIANT: written, not cleared.
+                ULONG bytes = static_cast<ULONG>(got.descriptors.size() * sizeof(RecordDescriptor));
+                SAFEARRAY* array = MakeArray(VT_UI1, bytes);
+                if (array) {
+                    void* data = nullptr;
+                    if (SUCCEEDED(::SafeArrayAccessData(array, &data))) {
+                        if (bytes) std::memcpy(data, got.descriptors.data(), bytes);
+                        ::SafeArrayUnaccessData(array);
+                    }
+                    records->vt = VT_ARRAY | VT_UI1;
+                    records->parray = array;
                 }
-                records->vt = VT_ARRAY | VT_UI1;
-                records->parray = array;
             }
-        }
-        return S_OK;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetNumbersOfHookedAndLoadedDLLs(VARIANT* pairs, long* count) override {
-        *count = 0;
-        auto couples = intake_.HookedAndLoaded();
-        if (couples.empty()) return S_OK;
-        SAFEARRAY* array = MakeArray(VT_I4, static_cast<ULONG>(couples.size() * 2));
-        if (!array) return S_OK;
-        LONG* data = nullptr;
-        if (SUCCEEDED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&data)))) {
-            for (size_t i = 0; i < couples.size(); ++i) {
-                data[2 * i] = couples[i].first;
-                data[2 * i + 1] = couples[i].second;
+        return vxs::Guarded([&]() -> HRESULT {
+            *count = 0;
+            std::vector<std::pair<long, long>> couples;
+            if (!intake_.HookedAndLoaded(&couples)) {
+                *count = kTraceMapBusy;
+                return S_OK;
             }
-            ::SafeArrayUnaccessData(array);
-        }
-        pairs->vt = VT_ARRAY | VT_I4;
-        pairs->parray = array;
-        *count = static_cast<long>(couples.size());
-        return S_OK;
+            if (couples.empty()) return S_OK;
+            SAFEARRAY* array = MakeArray(VT_I4, static_cast<ULONG>(couples.size() * 2));
+            if (!array) return S_OK;
+            LONG* data = nullptr;
+            if (SUCCEEDED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&data)))) {
+                for (size_t i = 0; i < couples.size(); ++i) {
+                    data[2 * i] = couples[i].first;
+                    data[2 * i + 1] = couples[i].second;
+                }
+                ::SafeArrayUnaccessData(array);
+            }
+            pairs->vt = VT_ARRAY | VT_I4;
+            pairs->parray = array;
+            *count = static_cast<long>(couples.size());
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE DisableGettingRecordsUntillNewProcess() override {
         intake_.DisableUntilNewProcess();
@@ -136,66 +156,92 @@ public:
 
     // Record text
     HRESULT STDMETHODCALLTYPE get_StaticTraceFilePath(BSTR* path) override {
-        *path = ::SysAllocString(staticPath_.c_str());
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *path = ::SysAllocString(staticPath_.c_str());
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE put_StaticTraceFilePath(BSTR path) override {
-        staticPath_ = path ? path : L"";
-        intake_.SetStaticPath(Narrow(path));
-        UpdateSource();
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            staticPath_ = path ? path : L"";
+            intake_.SetStaticPath(Narrow(path));
+            UpdateSource();
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetRecordAmountInTraceFile(long* amount) override {
-        *amount = RecordText::RecordAmount(intake_.staticPath());
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *amount = RecordText::RecordAmount(intake_.staticPath());
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetFirstRecordString(long recPtr, BSTR* text) override {
-        *text = Bstr(records_.FirstLine(static_cast<uint32_t>(recPtr)));
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *text = Bstr(records_.FirstLine(static_cast<uint32_t>(recPtr)));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetNextRecordString(BSTR* text) override {
-        *text = Bstr(records_.NextLine());
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *text = Bstr(records_.NextLine());
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetMethodName(long recPtr, BSTR* name) override {
-        *name = Bstr(records_.MethodName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *name = Bstr(records_.MethodName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetClassName(long recPtr, long* instance, BSTR* name) override {
-        *name = Bstr(records_.ClassName(static_cast<uint32_t>(recPtr), intake_.readPosition(), instance));
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *name = Bstr(records_.ClassName(static_cast<uint32_t>(recPtr), intake_.readPosition(), instance));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetDllShortName(long recPtr, BSTR* name) override {
-        *name = Bstr(records_.DllShortName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *name = Bstr(records_.DllShortName(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetProcessCommandLine(long recPtr, BSTR* line) override {
-        *line = Bstr(records_.ProcessCommandLine(static_cast<uint32_t>(recPtr), intake_.readPosition()));
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *line = Bstr(records_.ProcessCommandLine(static_cast<uint32_t>(recPtr), intake_.readPosition()));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE Diagn(BSTR) override { return S_OK; }
 
     // Hook management
     HRESULT STDMETHODCALLTYPE get_InstallationPath(BSTR* path) override {
-        *path = ::SysAllocString(installationPath_.c_str());
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *path = ::SysAllocString(installationPath_.c_str());
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE put_InstallationPath(BSTR path) override {
-        installationPath_ = path ? path : L"";
-        intake_.SetCopyPath(Narrow(path) + "MyCopyOfTrace.txt");
-        UpdateSource();
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            installationPath_ = path ? path : L"";
+            intake_.SetCopyPath(Narrow(path) + copyName_);
+            UpdateSource();
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE SetHook(BSTR path, long number, VARIANT_BOOL* result) override {
-        bool ok = HookManager::Instance().SetHook(static_cast<ITraceReader*>(this), Narrow(installationPath_.data()),
-                                                  Narrow(path), number);
-        *result = ok ? VARIANT_TRUE : VARIANT_FALSE;
-        ModuleLog().Write(ok ? "SetHook: hooked" : "SetHook: nothing hooked");
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            bool ok = HookManager::Instance().SetHook(static_cast<ITraceReader*>(this), Narrow(installationPath_.data()),
+                                                      Narrow(path), number);
+            *result = ok ? VARIANT_TRUE : VARIANT_FALSE;
+            ModuleLog().Write(ok ? "SetHook: hooked" : "SetHook: nothing hooked");
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE RemoveHook(BSTR path, VARIANT_BOOL* result) override {
-        *result = HookManager::Instance().RemoveHook(Narrow(path)) ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            *result = HookManager::Instance().RemoveHook(Narrow(path)) ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE IsTerminationCompleted(VARIANT_BOOL* flag) override {
         *flag = HookManager::Instance().IsTerminationCompleted() ? VARIANT_TRUE : VARIANT_FALSE;
@@ -206,33 +252,40 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetCompNext(VARIANT* result) override {
-        ::VariantInit(result);
-        ClassEntry cls;
-        if (!cursor_.Next(&cls)) return S_OK;
-        std::string server = cls.hasServer ? TrimServerPath(cls.serverPath) : std::string();
-        PutStrings({cls.clsid, cls.name, server, cls.hasServer ? vx::FileNameOf(server) : std::string(),
-                    cls.hasRealPath ? cls.realPath : std::string()},
-                   result);
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            ::VariantInit(result);
+            ClassEntry cls;
+            if (!cursor_.Next(&cls)) return S_OK;
+            std::string server = cls.hasServer ? TrimServerPath(cls.serverPath) : std::string();
+            PutStrings({cls.clsid, cls.name, server, cls.hasServer ? vx::FileNameOf(server) : std::string(),
+                        cls.hasRealPath ? cls.realPath : std::string()},
+                       result);
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetHookedDllList(VARIANT* result) override {
-        ::VariantInit(result);
-        cursor_.Reset(1);
-        std::vector<std::string> paths;
-        ClassEntry cls;
-        while (cursor_.Next(&cls))
-            if (cls.hasRealPath && paths.size() < 100) paths.push_back(cls.realPath);
-        if (!paths.empty()) PutStrings(paths, result);
-        return S_OK;
+        return vxs::Guarded([&]() -> HRESULT {
+            ::VariantInit(result);
+            cursor_.Reset(1);
+            std::vector<std::string> paths;
+            ClassEntry cls;
+            while (cursor_.Next(&cls))
+                if (cls.hasRealPath && paths.size() < 100) paths.push_back(cls.realPath);
+            if (!paths.empty()) PutStrings(paths, result);
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE CheckComponent(BSTR path, VARIANT_BOOL* result) override {
         vx::com_ptr<ITypeLib> library;
         *result = path && SUCCEEDED(::LoadTypeLibEx(path, REGKIND_NONE, library.put())) ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE ViewComponent(BSTR path, VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE ViewComponent(BSTR path, VARIANT_BOOL* result) override {
+        return vxs::Guarded([&] { return View(path, result); });
+    }
 
 private:
+    HRESULT View(BSTR path, VARIANT_BOOL* result);
     void StartOfProcess() override { events_.Fire(kStartOfProcess); }
     void EndOfProcess() override { events_.Fire(kEndOfProcess); }
     void NoActiveProcess() override { events_.Fire(kNoActiveProcess); }
@@ -247,6 +300,7 @@ private:
     TextBuffer text_;
     RecordIntake intake_;
     RecordText records_;
+    const std::string copyName_ = CopyFileName();
     ClassScanCursor cursor_;
     std::wstring staticPath_;
     std::wstring installationPath_;
@@ -260,7 +314,7 @@ struct SystemViewer : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE View(HWND owner, REFIID riid, IUnknown* object) = 0;
 };
 
-HRESULT TraceReader::ViewComponent(BSTR path, VARIANT_BOOL* result) {
+HRESULT TraceReader::View(BSTR path, VARIANT_BOOL* result) {
     *result = VARIANT_FALSE;
     vx::com_ptr<ITypeLib> library;
     if (!path || FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()))) return S_OK;

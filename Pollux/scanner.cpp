@@ -6,6 +6,7 @@
 #include "Pollux.h"
 #include "comserver.h"
 #include "eventobject.h"
+#include "guard.h"
 #include "engine.h"
 #include "firing.h"
 #include "pathtext.h"
@@ -14,17 +15,6 @@ namespace pollux {
 namespace {
 
 constexpr size_t kLongestInstallPath = 259;
-
-// No exception leaves a COM method: running out of memory mid-scan is a
-// failed scan.
-template <typename F>
-HRESULT Guarded(F f) {
-    try {
-        return f();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
 
 class Scanner final : public vxs::EventObject<IScanner, &IID_IScanner, &DIID__IScannerEvents>,
                       public ISupportErrorInfo {
@@ -36,30 +26,34 @@ public:
 
     // IScanner
     HRESULT STDMETHODCALLTYPE ScanTLBlist() override {
-        return Guarded([&] {
+        return vxs::Guarded([&] {
             EventFiring firing(events_);
             return engine_.ScanTLBlist(firing);
         });
     }
     HRESULT STDMETHODCALLTYPE ScanCompList(VARIANT_BOOL fire) override {
-        return Guarded([&] {
+        return vxs::Guarded([&] {
             EventFiring firing(events_);
             return engine_.ScanCompList(fire == VARIANT_TRUE, firing);
         });
     }
     HRESULT STDMETHODCALLTYPE get_InstallPath(BSTR* value) override {
         if (!value) return E_POINTER;
-        *value = vx::NewBstr(engine_.folder());
-        return *value ? S_OK : E_OUTOFMEMORY;
+        return vxs::Guarded([&] {
+            *value = vx::NewBstr(engine_.folder());
+            return *value ? S_OK : E_OUTOFMEMORY;
+        });
     }
     HRESULT STDMETHODCALLTYPE put_InstallPath(BSTR value) override {
-        std::string folder = Narrow(value);
-        // The paths are built from it: a folder without its backslash would
-        // put the lists beside the folder instead of into it.
-        if (!folder.empty() && folder.back() != '\\') folder += '\\';
-        if (folder.size() > kLongestInstallPath) return E_INVALIDARG;
-        engine_.SetFolder(folder);
-        return S_OK;
+        return vxs::Guarded([&] {
+            std::string folder = Narrow(value);
+            // The paths are built from it: a folder without its backslash would
+            // put the lists beside the folder instead of into it.
+            if (!folder.empty() && folder.back() != '\\') folder += '\\';
+            if (folder.size() > kLongestInstallPath) return E_INVALIDARG;
+            engine_.SetFolder(folder);
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetCompAmountInList(LONG* amount) override {
         if (!amount) return E_POINTER;

@@ -27,4 +27,27 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::wstring LongPath(const std::string& fullPath) {
+    std::wstring wide = Wide(fullPath);
+    if (wide.size() < MAX_PATH || wide.rfind(L"\\\\", 0) == 0 || wide.size() < 3 || wide[1] != L':') return wide;
+    return L"\\\\?\\" + wide;
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+    return ::CreateFileW(LongPath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+DWORD FileAttributes(const std::string& path) { return ::GetFileAttributesW(LongPath(path).c_str()); }
+
+std::string FullPathOf(const std::string& name) {
+    std::wstring wide = Wide(name);
+    DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    DWORD n = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return {};
+    full.resize(n);
+    return Narrow(full.c_str());
+}
+
 }  // namespace vx

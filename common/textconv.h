@@ -17,4 +17,13 @@ BSTR NewBstr(const std::string& text);
 // The part of a path after its last backslash (the whole path without one).
 std::string FileNameOf(const std::string& path);
 
+// Files of any path length. The ANSI file functions stop at MAX_PATH (under
+// Wine even with the "\\?\" prefix): these go through the wide ones, with
+// the prefix on a full path of MAX_PATH characters or more.
+std::wstring LongPath(const std::string& fullPath);
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition);
+DWORD FileAttributes(const std::string& path);
+// The full path of a name (relative or not, of any length); empty on failure.
+std::string FullPathOf(const std::string& name);
+
 }  // namespace vx

@@ -11,4 +11,20 @@ bool ProcessIsGone(DWORD processId) {
     return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
 }
 
+bool ThreadIsGone(DWORD threadId) {
+    vx::unique_handle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
+    if (!thread) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+DWORD AttachedReaderProcess() {
+    vx::unique_handle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kTraceReaderName));
+    if (!mapping) return 0;
+    vx::unique_view view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, sizeof(DWORD)));
+    if (!view) return 0;
+    DWORD id = *static_cast<const volatile DWORD*>(view.get());
+    // Written just after creation: a reader caught in between is still a reader.
+    return id ? id : ~0u;
+}
+
 }  // namespace vx

@@ -9,6 +9,10 @@
 namespace vx {
 
 constexpr char kTraceMapName[] = "SPDiagMappingObject";
+// Held by the one trace reader that reads the live trace: a small named
+// mapping whose first word is that reader's process id. It goes away with
+// the last handle, so a reader that died leaves nothing behind.
+constexpr char kTraceReaderName[] = "SPDiagMappingObject.Reader";
 constexpr uint32_t kTraceMapSize = 262144;
 constexpr uint32_t kRingOffset = 900;
 constexpr uint32_t kRingCapacity = kTraceMapSize - kRingOffset;  // 261244
@@ -57,5 +61,10 @@ static_assert(sizeof(TraceMap) == kTraceMapSize);
 // True when the process has ended (or never existed). Works across 32-bit
 // and 64-bit processes alike.
 bool ProcessIsGone(DWORD processId);
+// The same for a thread (the map's lock word holds its owner's thread id).
+bool ThreadIsGone(DWORD threadId);
+
+// The process id of the reader attached to the live trace, 0 when none is.
+DWORD AttachedReaderProcess();
 
 }  // namespace vx

@@ -9,6 +9,7 @@
 #include "objects.h"
 #include "pool.h"
 #include "raii.h"
+#include "registration.h"
 #include "timetext.h"
 
 namespace korbin {
@@ -152,10 +153,20 @@ HRESULT InitHook(unsigned long hookNumber) {
     static char text[kSettingsReadLimit + 1];
     char path[MAX_PATH];
     int length = ReadSettingsFile(k.store.files.mainSettings, text, sizeof text);
-    bool found = length >= 0 && FindModuleLine(std::string_view(text, length), hookNumber, path, sizeof path) &&
-                 path[0] != '\0' &&
-                 FindStructurePath(std::string_view(text, length), k.structureFile, sizeof k.structureFile);
+    std::string_view settings(text, length > 0 ? length : 0);
+    bool found = length >= 0 && FindModuleLine(settings, hookNumber, path, sizeof path) && path[0] != '\0';
     HMODULE module = found ? LoadFromOwnFolder(path) : nullptr;
+    // A damaged module list must not break the component for its clients:
+    // the hook keeps the real path in the class registration as well.
+    char registered[MAX_PATH];
+    if (!module && RealPathFromRegistration(k.store.files.folder, hookNumber, registered, sizeof registered) &&
+        (!found || ::lstrcmpiA(registered, path) != 0)) {
+        std::strcpy(path, registered);
+        module = LoadFromOwnFolder(path);
+    }
+    // Without the structure file interfaces are described from the type libraries alone.
+    if (length < 0 || !FindStructurePath(settings, k.structureFile, sizeof k.structureFile))
+        k.structureFile[0] = '\0';
     auto fail = [&]() -> HRESULT {
         if (module) ::FreeLibrary(module);
         // Other hooks of this process keep writing through the maps.
@@ -323,11 +334,11 @@ void ModuleLoad() {
     static char text[kSettingsReadLimit + 1];
     int length = ReadSettingsFile(s.files.advancedSettings, text, sizeof text);
     std::string_view view(text, length > 0 ? length : 0);
-    ApplyAdvancedSettings(length >= 0 ? &view : nullptr, s.switches);
+    SettingsRead advanced = ApplyAdvancedSettings(length >= 0 ? &view : nullptr, s.switches);
     length = ReadSettingsFile(s.files.mainSettings, text, sizeof text);
     view = std::string_view(text, length > 0 ? length : 0);
-    ApplyMainSettings(length >= 0 ? &view : nullptr, s.switches);
-    s.WriteStartBanner();
+    SettingsRead main = ApplyMainSettings(length >= 0 ? &view : nullptr, s.switches);
+    s.WriteStartBanner({{s.files.advancedSettings, advanced}, {s.files.mainSettings, main}});
 }
 
 void ModuleUnload(bool processTerminating) {

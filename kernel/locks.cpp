@@ -22,12 +22,6 @@ bool ProcessShuttingDown() {
     return query && query();
 }
 
-bool ThreadIsGone(DWORD threadId) {
-    vx::unique_handle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
-    if (!thread) return ::GetLastError() == ERROR_INVALID_PARAMETER;
-    return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
-}
-
 bool TakeOverIfAbandoned(volatile LONG* word, LONG self, ReaderHoldWatch& watch) {
     LONG owner = *word;
     if (owner == 0) return TryTakeLock(word, self);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include "tracemap.h"
 #include <cstdint>
 
 namespace korbin {
@@ -33,7 +35,7 @@ inline void ReleaseLock(volatile LONG* word) { ::InterlockedExchange(word, 0); }
 bool ProcessShuttingDown();
 
 // True when the id no longer names a running thread.
-bool ThreadIsGone(DWORD threadId);
+using vx::ThreadIsGone;
 
 // One look at a busy word: takes it over when its owner is gone. Returns true
 // when the caller now owns it.

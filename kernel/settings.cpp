@@ -35,15 +35,26 @@ bool Either(const char answer[2], char a, char b) {
     return answer[0] == a || answer[0] == b || answer[1] == a || answer[1] == b;
 }
 
-// Sets a switch that an answer letter turns on; missing question leaves `missing`.
-void YesSwitch(std::string_view text, std::string_view q, bool& value, bool missing) {
+// A Y/N question: `value` becomes `on` when an answer letter for it stands in
+// the two places, the opposite when the other letter does. A question that is
+// absent or answered with neither letter cannot be read: it keeps the value
+// the whole file would give if it could not be read, and is counted.
+void YesNo(std::string_view text, std::string_view q, char onLetter, bool& value, bool unreadable, int& unread) {
     char a[2];
-    value = AnswerOf(text, q, a) ? Either(a, 'Y', 'y') : missing;
-}
-
-void NoSwitch(std::string_view text, std::string_view q, bool& hidden, bool missing) {
-    char a[2];
-    hidden = AnswerOf(text, q, a) ? Either(a, 'N', 'n') : missing;
+    char offLetter = onLetter == 'Y' ? 'N' : 'Y';
+    auto lower = [](char c) { return static_cast<char>(c - 'A' + 'a'); };
+    if (AnswerOf(text, q, a)) {
+        if (Either(a, onLetter, lower(onLetter))) {
+            value = true;
+            return;
+        }
+        if (Either(a, offLetter, lower(offLetter))) {
+            value = false;
+            return;
+        }
+    }
+    value = unreadable;
+    ++unread;
 }
 
 // Cuts a line at its carriage return (or the end), then at "//", then trims
@@ -66,7 +77,7 @@ bool IsLetterOrUnderscore(char c) {
 
 }  // namespace
 
-void ApplyAdvancedSettings(const std::string_view* text, Switches& s) {
+SettingsRead ApplyAdvancedSettings(const std::string_view* text, Switches& s) {
     if (text == nullptr) {
         s.fullTrace = false;
         s.distilledTrace = true;
@@ -75,31 +86,37 @@ void ApplyAdvancedSettings(const std::string_view* text, Switches& s) {
         s.findAllInterfaces = false;
         s.hookAllInterfaces = false;
         s.filePolicy = FilePolicy::BackupLast;
-        return;
+        return SettingsRead::FileUnreadable;
     }
-    YesSwitch(*text, kFullQ, s.fullTrace, false);
-    YesSwitch(*text, kDistilledQ, s.distilledTrace, false);
-    NoSwitch(*text, kBeyondQ, s.hideBeyondVtbl, false);
-    YesSwitch(*text, kSpecificQ, s.specificInfo, false);
-    YesSwitch(*text, kFindAllQ, s.findAllInterfaces, false);
-    YesSwitch(*text, kHookAllQ, s.hookAllInterfaces, false);
+    int unread = 0;
+    YesNo(*text, kFullQ, 'Y', s.fullTrace, false, unread);
+    YesNo(*text, kDistilledQ, 'Y', s.distilledTrace, true, unread);
+    YesNo(*text, kBeyondQ, 'N', s.hideBeyondVtbl, true, unread);
+    YesNo(*text, kSpecificQ, 'Y', s.specificInfo, false, unread);
+    YesNo(*text, kFindAllQ, 'Y', s.findAllInterfaces, false, unread);
+    YesNo(*text, kHookAllQ, 'Y', s.hookAllInterfaces, false, unread);
     char a[2];
     s.filePolicy = FilePolicy::BackupLast;
-    if (AnswerOf(*text, kPolicyQ, a)) {
+    if (AnswerOf(*text, kPolicyQ, a) && (Either(a, '1', '2') || Either(a, '3', '3'))) {
         if (Either(a, '1', '1')) s.filePolicy = FilePolicy::BackupLast;
         else if (Either(a, '2', '2')) s.filePolicy = FilePolicy::BackupAll;
-        else if (Either(a, '3', '3')) s.filePolicy = FilePolicy::Override;
+        else s.filePolicy = FilePolicy::Override;
+    } else {
+        ++unread;
     }
+    return unread ? SettingsRead::AnswersUnreadable : SettingsRead::Read;
 }
 
-void ApplyMainSettings(const std::string_view* text, Switches& s) {
+SettingsRead ApplyMainSettings(const std::string_view* text, Switches& s) {
     if (text == nullptr) {
         s.hideIUnknown = false;
         s.hideIDispatch = false;
-        return;
+        return SettingsRead::FileUnreadable;
     }
-    NoSwitch(*text, kIUnknownQ, s.hideIUnknown, false);
-    NoSwitch(*text, kIDispatchQ, s.hideIDispatch, false);
+    int unread = 0;
+    YesNo(*text, kIUnknownQ, 'N', s.hideIUnknown, false, unread);
+    YesNo(*text, kIDispatchQ, 'N', s.hideIDispatch, false, unread);
+    return unread ? SettingsRead::AnswersUnreadable : SettingsRead::Read;
 }
 
 bool FindModuleLine(std::string_view text, unsigned long k, char* out, size_t outSize) {

@@ -29,10 +29,14 @@ struct Switches {
     bool hideIDispatch = false;
 };
 
+// How a settings file was read: a question that is missing or answered with
+// no letter it knows takes the value of a file that cannot be read.
+enum class SettingsRead { Read, AnswersUnreadable, FileUnreadable };
+
 // Advanced file: text == nullptr means the file could not be read.
-void ApplyAdvancedSettings(const std::string_view* text, Switches& switches);
+SettingsRead ApplyAdvancedSettings(const std::string_view* text, Switches& switches);
 // Main file questions: text == nullptr means the file could not be read.
-void ApplyMainSettings(const std::string_view* text, Switches& switches);
+SettingsRead ApplyMainSettings(const std::string_view* text, Switches& switches);
 
 // Module line of hook number k (1-based) of the module list, cut and trimmed;
 // false when the section or the line is missing. out receives at most outSize-1 chars;

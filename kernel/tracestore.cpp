@@ -415,13 +415,24 @@ void TraceStore::Indent(int delta) {
     if (indent_ > kMaxIndent) indent_ = kMaxIndent;
 }
 
-void TraceStore::WriteStartBanner() {
+void TraceStore::WriteStartBanner(std::initializer_list<SettingsFileState> files) {
     if (!switches.fullTrace) return;
     char time[vx::kTimeTextLength + 1];
     vx::CurrentTimeText(time);
     std::snprintf(line_, sizeof line_, "\r\n\r\n========= Start %s at %s =========\r\n", "Interc", time);
     Select(Stream::Full);
     Dgn(line_);
+    // A settings file the kernel could not read silently changes what is
+    // traced: say so where the user looks for why.
+    for (const SettingsFileState& file : files) {
+        if (file.read == SettingsRead::Read) continue;
+        std::snprintf(line_, sizeof line_,
+                      file.read == SettingsRead::FileUnreadable
+                          ? "Settings file %s cannot be read: its defaults are taken"
+                          : "Settings file %s has unreadable answers: their defaults are taken",
+                      file.path);
+        Dgn(line_);
+    }
 }
 
 }  // namespace korbin

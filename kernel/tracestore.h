@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <cstdarg>
 #include <cstdint>
+#include <initializer_list>
 
 #include "layout.h"
 #include "locks.h"
@@ -80,7 +81,11 @@ public:
     bool AbandonedAtShutdown() const;
 
     // "========= Start Interc at <time> =========" on the full stream.
-    void WriteStartBanner();
+    struct SettingsFileState {
+        const char* path;
+        SettingsRead read;
+    };
+    void WriteStartBanner(std::initializer_list<SettingsFileState> files);
 
 private:
     void OpenDistilledSide();

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hooknumber.h"
+#include "stubname.h"
 #include "korbin.h"
 
 namespace {
@@ -64,7 +64,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         char path[MAX_PATH];
         DWORD length = ::GetModuleFileNameA(instance, path, sizeof path);
         // A name cut short could read a wrong number: only a whole name counts.
-        if (length > 0 && length < sizeof path) g_hookNumber = HookNumberFromPath(path);
+        if (length > 0 && length < sizeof path) g_hookNumber = vx::StubHookNumber(path);
     } else if (reason == DLL_PROCESS_DETACH) {
         DetachZorNumber(static_cast<unsigned long>(g_hookNumber));
     }

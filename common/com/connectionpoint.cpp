@@ -1,6 +1,8 @@
 // Connection point of one event dispinterface.
 #include "connectionpoint.h"
 
+#include "guard.h"
+
 namespace vxs {
 
 HRESULT EventSource::QueryInterface(REFIID riid, void** ppv) {
@@ -36,9 +38,11 @@ HRESULT EventSource::Advise(IUnknown* sink, DWORD* cookie) {
     if (FAILED(sink->QueryInterface(iid_, dispatch.put_void())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void())))
         return CONNECT_E_CANNOTCONNECT;
-    *cookie = nextCookie_++;
-    sinks_.emplace_back(*cookie, std::move(dispatch));
-    return S_OK;
+    return Guarded([&] {
+        sinks_.emplace_back(nextCookie_, std::move(dispatch));
+        *cookie = nextCookie_++;
+        return S_OK;
+    });
 }
 
 HRESULT EventSource::Unadvise(DWORD cookie) {
@@ -69,7 +73,12 @@ void EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
     // A sink may unadvise (or advise) from inside its handler: call the ones
     // connected when the event started.
     std::vector<vx::com_ptr<IDispatch>> now;
-    now.reserve(sinks_.size());
+    // Out of memory: the event is lost, never the caller's stack.
+    if (FAILED(Guarded([&] {
+            now.reserve(sinks_.size());
+            return S_OK;
+        })))
+        return;
     for (const auto& sink : sinks_) now.push_back(sink.second);
     for (const auto& sink : now) {
         DISPPARAMS params = {args, nullptr, count, 0};

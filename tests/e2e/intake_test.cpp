@@ -210,7 +210,8 @@ TEST_F(LiveReader, APollWhileTheWriterHoldsTheLockChangesNothing) {
     ChildProcess child;
     ASSERT_TRUE(child.Start(ClientCommand("create")));
     ASSERT_EQ(child.Finish().exitCode, 0u);
-    held->lockWord = 4242;  // a writer's thread id
+    const LONG writer = static_cast<LONG>(::GetCurrentThreadId());  // a live writer's thread id
+    held->lockWord = writer;
     long locked = 0;
     vx::unique_variant untouched;
     untouched.vt = VT_I4;
@@ -224,7 +225,7 @@ TEST_F(LiveReader, APollWhileTheWriterHoldsTheLockChangesNothing) {
     EXPECT_EQ(count, 0);
     EXPECT_EQ(untouched.vt, VT_I4);
     EXPECT_EQ(untouched.lVal, 77);
-    EXPECT_EQ(held->lockWord, 4242) << "the writer's lock stays";
+    EXPECT_EQ(held->lockWord, writer) << "the writer's lock stays";
     held->lockWord = 0;
     std::vector<Delivered> after;
     for (int i = 0; i < 20 && after.empty(); ++i) after = Poll(&locked);

@@ -233,17 +233,29 @@ TEST_F(TraceTest, StubWithoutHookNumberFailsWithNothingWritten) {
     EXPECT_EQ(map->liveProcesses, 0u);
 }
 
-TEST_F(TraceTest, MissingOrFreedModuleLineFailsTheCreation) {
+TEST_F(TraceTest, MissingOrFreedModuleLineFallsBackToTheRegistrationThenFails) {
     HeldMap map;
+    // The hook keeps the real path beside the redirect: the component works
+    // and is traced although the module list lost it.
     for (const std::string& line : {std::string("//") + sample, std::string()}) {
         inst.main.modules = {line};
         if (line.empty()) inst.main.modules.clear();
         Rewrite();
+        vxinstall::ClearTraceFiles(inst.folder);
         ProcessResult run = RunProgram(ClientCommand("create"));
-        EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
-        EXPECT_EQ(map->recordCounter, 0);
-        EXPECT_EQ(map->liveProcesses, 0u);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_EQ(run.output.find("80004005"), std::string::npos) << run.output;
+        EXPECT_NE(Distilled().find("DLL's path: " + sample + "\r\n"), std::string::npos) << Distilled();
     }
+    // Without that value either, the creation fails and nothing is written.
+    for (const std::string& clsid : vxinstall::ClassesOfServer(inst.folder + vxinstall::StubCopyName(1)))
+        ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\InprocServer32").c_str(), "TypeLib");
+    vxinstall::ClearTraceFiles(inst.folder);
+    LONG records = map->recordCounter;
+    ProcessResult run = RunProgram(ClientCommand("create"));
+    EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
+    EXPECT_EQ(map->recordCounter, records);
+    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt")) << "nothing written";
 }
 
 TEST_F(TraceTest, KilledLockHolderDoesNotStopTheNextClient) {

@@ -2,6 +2,8 @@
 // traces, record text and fields, and the hook helpers.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -190,7 +192,7 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
 
     // The writer holds the lock: nothing, and the caller is told so.
     Append(Record("--- DESTROYING OF THE INSTANCE ---", 1, 2, 3), 3);
-    map->lockWord = 77;
+    map->lockWord = static_cast<LONG>(::GetCurrentThreadId());  // a live writer
     got = intake.GetNewRecords();
     EXPECT_EQ(got.lockedOut, 1);
     EXPECT_EQ(got.count, 0);
@@ -244,16 +246,31 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     EXPECT_EQ(map->lockWord, 0);
 }
 
-TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndLeavesAForeignLock) {
-    map->hooks[1] = {1234, 1};
-    map->hooks[3] = {5678, 3};
+TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndWaitsOnlyForALiveWriter) {
+    DWORD me = ::GetCurrentProcessId();
+    long self = static_cast<long>(me);
+    map->hooks[1] = {me, 1};
+    map->hooks[2] = {0x7FFFFFF0, 2};  // a process that ended without unloading
+    map->hooks[3] = {me, 3};
     ledra::RecordIntake intake(&text, this);
-    auto couples = intake.HookedAndLoaded();
-    EXPECT_EQ(couples, (std::vector<std::pair<long, long>>{{1234, 1}, {5678, 3}}));
-    map->lockWord = 99;
-    EXPECT_TRUE(intake.HookedAndLoaded().empty());
-    EXPECT_EQ(map->lockWord, 99) << "a lock the reader did not take stays";
-    map->lockWord = 0;
+    std::vector<std::pair<long, long>> couples;
+    ASSERT_TRUE(intake.HookedAndLoaded(&couples));
+    EXPECT_EQ(couples, (std::vector<std::pair<long, long>>{{self, 1}, {self, 3}}));
+    EXPECT_EQ(map->readerWindow, 0u) << "a look at the pairs attaches nothing";
+
+    // A live writer keeps the lock: "busy", never "nothing loaded".
+    LONG live = static_cast<LONG>(::GetCurrentThreadId());
+    map->lockWord = live;
+    EXPECT_FALSE(intake.HookedAndLoaded(&couples));
+    EXPECT_EQ(map->lockWord, live) << "a lock the reader did not take stays";
+
+    // A writer thread that ended holding it: taken over and released.
+    DWORD ended = 0;
+    std::thread([&] { ended = ::GetCurrentThreadId(); }).join();
+    map->lockWord = static_cast<LONG>(ended);
+    EXPECT_TRUE(intake.HookedAndLoaded(&couples));
+    EXPECT_EQ(couples.size(), 2u);
+    EXPECT_EQ(map->lockWord, 0);
 }
 
 class RecordTextTest : public ::testing::Test {

@@ -5,7 +5,7 @@
 
 #include "ring.h"
 #include "timetext.h"
-#include "hooknumber.h"
+#include "stubname.h"
 
 using korbin::RingWrite;
 
@@ -80,13 +80,23 @@ TEST(TimeText, FixedWidthWithBlankPaddedDay) {
 }
 
 TEST(HookNumber, PrefixFormsAndTheirOrder) {
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\Zor#_12.dll"), 12);
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\zor#_3.dll"), 3);
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\ZOR#_07.DLL"), 7);
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\ZoR#_3.dll"), 0);
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\Zor#_.dll"), 0);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_12.dll"), 12);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\zor#_3.dll"), 3);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\ZOR#_07.DLL"), 7);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\ZoR#_3.dll"), 0);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_.dll"), 0);
     // The first form present wins, at its first occurrence.
-    EXPECT_EQ(HookNumberFromPath("C:\\zor#_5\\Zor#_9x\\Zor#_4.dll"), 9);
-    EXPECT_EQ(HookNumberFromPath("C:\\ZOR#_5\\zor#_6.dll"), 5);
-    EXPECT_EQ(HookNumberFromPath("C:\\v\\Zor#_ -2.dll"), -2);
+    EXPECT_EQ(vx::StubHookNumber("C:\\zor#_5\\Zor#_9x\\Zor#_4.dll"), 9);
+    EXPECT_EQ(vx::StubHookNumber("C:\\ZOR#_5\\zor#_6.dll"), 5);
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_ -2.dll"), -2);
+    // Every digit counts: hook 100 and up.
+    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_123.dll"), 123);
+    char name[32];
+    vx::FormatStubName(123, name, sizeof name);
+    EXPECT_STREQ(name, "Zor#_123.dll");
+    vx::FormatStubName(1, name, sizeof name);
+    EXPECT_STREQ(name, "Zor#_01.dll");
+    EXPECT_TRUE(vx::NamesStubCopy("c:\\I\\zOr#_05.DLL"));
+    EXPECT_FALSE(vx::NamesStubCopy("C:\\zor_05.dll"));
+    EXPECT_FALSE(vx::NamesStubCopy("C:\\Zor#"));
 }

@@ -43,18 +43,33 @@ TEST(AdvancedSettings, UnreadableFileGivesItsOwnDefaults) {
     EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast);
 }
 
-TEST(AdvancedSettings, MissingLinesLeaveDistilledOffAndBeyondVtblShown) {
-    Switches s = Advanced("Print full diagnostic ? [Y/N]: Y\r\n");
-    EXPECT_TRUE(s.fullTrace);
+TEST(AdvancedSettings, MissingOrUnreadableAnswersTakeTheUnreadableFileDefaults) {
+    // An empty or damaged file must not switch tracing off.
+    for (const char* text : {"", "\x01\xff garbage\r\n", "Print full diagnostic ? [Y/N]: Y\r\n",
+                             "Print distilled diagnostic ? [Y/N]: ?\r\n"}) {
+        Switches s;
+        std::string_view view(text);
+        EXPECT_EQ(ApplyAdvancedSettings(&view, s), SettingsRead::AnswersUnreadable) << text;
+        EXPECT_TRUE(s.distilledTrace) << text;
+        EXPECT_TRUE(s.hideBeyondVtbl) << text;
+        EXPECT_FALSE(s.findAllInterfaces) << text;
+        EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast) << text;
+    }
+    EXPECT_TRUE(Advanced("Print full diagnostic ? [Y/N]: Y\r\n").fullTrace);
+    // Readable answers of the other letter still switch off.
+    Switches s = Advanced("Print distilled diagnostic ? [Y/N]: N\r\nPrint BeyondVtbl methods ? [Y/N]: Y\r\n");
     EXPECT_FALSE(s.distilledTrace);
     EXPECT_FALSE(s.hideBeyondVtbl);
-    EXPECT_FALSE(s.findAllInterfaces);
+    std::string whole = vx::AdvancedSettingsText(vx::AdvancedSettingsContent{});
+    std::string_view view(whole);
+    EXPECT_EQ(ApplyAdvancedSettings(&view, s), SettingsRead::Read);
 }
 
 TEST(AdvancedSettings, OnlyTheTwoCharactersAfterTheColonCount) {
     EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]:y").distilledTrace);
     EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]: Y").distilledTrace);
-    EXPECT_FALSE(Advanced("Print distilled diagnostic ? [Y/N]:  Y").distilledTrace);
+    EXPECT_FALSE(Advanced("Print distilled diagnostic ? [Y/N]:n").distilledTrace);
+    EXPECT_FALSE(Advanced("Print full diagnostic ? [Y/N]:  Y").fullTrace);
     EXPECT_TRUE(Advanced("Print BeyondVtbl methods ? [Y/N]: n").hideBeyondVtbl);
     EXPECT_FALSE(Advanced("Print BeyondVtbl methods ? [Y/N]: Y").hideBeyondVtbl);
     // The question at the very end of the text: nothing after it to read.
@@ -147,7 +162,7 @@ TEST(SettingsTemplate, InstalledFilesReadBackAsWritten) {
     EXPECT_EQ(Structure(text), "C:\\Vexilo\\TLBlist.txt");
     Switches s;
     std::string_view view(text);
-    ApplyMainSettings(&view, s);
+    EXPECT_EQ(ApplyMainSettings(&view, s), SettingsRead::Read);
     EXPECT_TRUE(s.hideIUnknown);
     EXPECT_FALSE(s.hideIDispatch);
 

@@ -194,7 +194,7 @@ TEST_F(TraceStoreTest, ReaderWindowGetsTheRecordNumber) {
 }
 
 TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {
-    store.WriteStartBanner();
+    store.WriteStartBanner({{"C:\\v\\Vexilo.txt", korbin::SettingsRead::Read}});
     std::string full = ReadWhole(store.files.full);
     std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
     ASSERT_EQ(full.compare(0, 6 + tid.size(), "\r\n\r\n\r\n" + tid), 0) << full;
@@ -202,6 +202,17 @@ TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {
     EXPECT_EQ(full.size(), 6 + tid.size() + 22 + 4 + 24 + 12);
     EXPECT_EQ(full.substr(full.size() - 12), " =========\r\n");
     EXPECT_EQ(ReadWhole(store.files.distilled), "");
+
+    // A settings file read only in part, or not at all, is named.
+    store.WriteStartBanner({{"C:\\v\\VexiloAdv.txt", korbin::SettingsRead::AnswersUnreadable},
+                            {"C:\\v\\Vexilo.txt", korbin::SettingsRead::FileUnreadable}});
+    full = ReadWhole(store.files.full);
+    EXPECT_NE(full.find(tid + "Settings file C:\\v\\VexiloAdv.txt has unreadable answers: their defaults are taken"),
+              std::string::npos)
+        << full;
+    EXPECT_NE(full.find(tid + "Settings file C:\\v\\Vexilo.txt cannot be read: its defaults are taken"),
+              std::string::npos)
+        << full;
 }
 
 TEST_F(TraceStoreTest, ProcessListAndHookTable) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "raii.h"
+#include "stubname.h"
 
 namespace vxinstall {
 namespace {
@@ -46,7 +47,7 @@ std::string WinePath(const std::string& unixPath) {
 
 std::string StubCopyName(int hookNumber) {
     char name[32];
-    std::snprintf(name, sizeof name, "Zor#_%.2d.dll", hookNumber);
+    vx::FormatStubName(hookNumber, name, sizeof name);
     return name;
 }
 

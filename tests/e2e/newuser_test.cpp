@@ -1,0 +1,321 @@
+// What a new user meets first, tried as one would: a client that ends in the
+// middle of traced calls, damaged settings files, two tracers at once, saved
+// traces read back, a component that registers itself again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "Ledra.h"
+#include "readertest.h"
+#include "recorddescriptor.h"
+#include "textconv.h"
+#include "tracemap.h"
+
+namespace e2e {
+namespace {
+
+class NewUserTest : public ReaderTest {
+protected:
+    void SetUp() override {
+        ReaderTest::SetUp();
+        ProcessResult hook = Vxtrace("hook " + Quoted(sample));
+        ASSERT_EQ(hook.exitCode, 0u) << hook.output;
+    }
+    void TearDown() override {
+        Vxtrace("unhook " + Quoted(sample));
+        ReaderTest::TearDown();
+    }
+    // The component's own registration, as regsvr32 would write it.
+    bool RegisterComponent() {
+        std::string error;
+        return vxinstall::RegisterComponent(sample, false, &error);
+    }
+    void WriteFile(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    // The distinct "PID=...h" values of the records printed.
+    static std::set<std::string> ProcessIds(const std::string& output) {
+        std::set<std::string> ids;
+        std::regex pid("PID=([0-9a-f]+)h");
+        for (auto it = std::sregex_iterator(output.begin(), output.end(), pid); it != std::sregex_iterator(); ++it)
+            ids.insert((*it)[1]);
+        return ids;
+    }
+    static size_t Count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+};
+
+TEST_F(NewUserTest, RunEndsWhenItsProgramEndsInTheMiddleOfTracedCalls) {
+    for (int i = 0; i < 10; ++i) {
+        DWORD start = ::GetTickCount();
+        ProcessResult run = Vxtrace("run -- " + ClientCommand("torture"), 60000);
+        DWORD took = ::GetTickCount() - start;
+        ASSERT_FALSE(run.timedOut) << "run " << i << " never ended:\n" << run.output.substr(0, 2000);
+        EXPECT_EQ(run.exitCode, 0u) << "run " << i;
+        EXPECT_NE(run.output.find("torture: wrong results=0"), std::string::npos) << "run " << i;
+        EXPECT_NE(run.output.find("========= LOAD DLL: VxSample.dll"), std::string::npos) << "run " << i;
+        EXPECT_LT(took, 25000u) << "run " << i;
+    }
+}
+
+TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
+    std::string settings = Settings();
+    std::string noHeader = settings;
+    noHeader.erase(noHeader.find("[List of modules"), std::string("[List of modules with components to investigate]").size());
+    std::string garbageLines = settings;
+    garbageLines.replace(garbageLines.find(sample), sample.size(), "garbage <*> \x02 line");
+    ASSERT_TRUE(RegisterComponent());
+    ProcessResult unhooked = RunProgram(ClientCommand("basic"));
+    ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
+    const std::pair<const char*, std::string> damages[] = {
+        {"empty", ""}, {"garbage", "\x01\x02 no settings here \xff\r\n\r\n"}, {"no header", noHeader},
+        {"garbage module line", garbageLines}};
+    for (const auto& [what, text] : damages) {
+        WriteFile(inst.folder + "Vexilo.txt", text);
+        vxinstall::ClearTraceFiles(inst.folder);
+        ProcessResult hooked = RunProgram(ClientCommand("basic"));
+        EXPECT_EQ(hooked.exitCode, unhooked.exitCode) << what;
+        EXPECT_EQ(hooked.output, unhooked.output) << what;
+        EXPECT_NE(Distilled().find("========= LOAD DLL: VxSample.dll"), std::string::npos) << what << ": traced";
+
+        ProcessResult list = Vxtrace("list");
+        EXPECT_EQ(list.output.find("garbage"), std::string::npos) << what << "\n" << list.output;
+        EXPECT_NE(list.output.find("1\t" + sample), std::string::npos) << what << "\n" << list.output;
+    }
+    ProcessResult list = Vxtrace("list");
+    EXPECT_EQ(list.exitCode, 0u) << "the module line is garbage, the list itself readable";
+    EXPECT_NE(list.output.find("1\t" + sample + "\t(hooked in the registry only, not in the module list)\n"),
+              std::string::npos)
+        << list.output;
+    WriteFile(inst.folder + "Vexilo.txt", "");
+    list = Vxtrace("list");
+    EXPECT_EQ(list.exitCode, 2u);
+    EXPECT_NE(list.output.find("has no module list"), std::string::npos) << list.output;
+
+    ProcessResult unhook = Vxtrace("unhook " + Quoted(sample));
+    EXPECT_EQ(unhook.exitCode, 0u) << unhook.output;
+    EXPECT_EQ(vxinstall::ClassesOfServer(sample).size(), 4u) << "the component's own registration is back";
+    Rewrite();
+}
+
+TEST_F(NewUserTest, DamagedAdvancedSettingsKeepTheDistilledTrace) {
+    for (const std::string& text : {std::string(), std::string("\x01 garbage \xfe\r\n"),
+                                    std::string("Print full diagnostic ? [Y/N]: Y\r\n")}) {
+        WriteFile(inst.folder + "VexiloAdv.txt", text);
+        vxinstall::ClearTraceFiles(inst.folder);
+        ProcessResult run = Vxtrace("run -- " + ClientCommand("basic"));
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("Calc.Add(2,3) hr=0x00000000 -> 5"), std::string::npos);
+        EXPECT_GT(Count(run.output, "========= LOAD DLL: VxSample.dll"), 0u) << "records printed";
+        EXPECT_NE(Distilled().find("Method: VT_HRESULT Add ("), std::string::npos);
+    }
+    // With the full trace on, its banner names the file it could not read whole.
+    EXPECT_NE(Full().find("Settings file " + inst.folder + "VexiloAdv.txt has unreadable answers: their defaults are taken"),
+              std::string::npos)
+        << Full().substr(0, 400);
+    Rewrite();
+}
+
+TEST_F(NewUserTest, ASecondRunRefusesWhileTheFirstReadsTheTrace) {
+    ChildProcess first;
+    ASSERT_TRUE(first.Start(Quoted(inst.folder + "vxtrace.exe") + " run -- " + ClientCommand("wait")));
+    ASSERT_TRUE(first.WaitForOutput("waiting", 30000));
+    ProcessResult second = Vxtrace("run -- " + ClientCommand("basic"));
+    EXPECT_EQ(second.exitCode, 6u) << second.output;
+    EXPECT_NE(second.output.find("vxtrace: another trace reader (process "), std::string::npos) << second.output;
+    EXPECT_EQ(second.output.find("Calc.Add"), std::string::npos) << "the program was not started";
+    first.Write("go\n");
+    ProcessResult result = first.Finish(60000);
+    std::erase(result.output, '\r');
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(ProcessIds(result.output).size(), 1u) << "only the first program's records";
+    // Complete: both calls' entries and exits and the unload at the end.
+    EXPECT_GE(Count(result.output, "\nMethod: VT_HRESULT Add ("), 2u) << result.output;
+    EXPECT_NE(result.output.find("========= UNLOAD DLL: VxSample.dll"), std::string::npos) << result.output;
+}
+
+TEST_F(NewUserTest, OutFilesDumpWholeAndCutFilesSaySo) {
+    std::string out = inst.folder + "script run.trc";
+    std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/calc.js");
+    ProcessResult run =
+        Vxtrace("run --out " + Quoted(out) + " -- C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    ProcessResult dump = Vxtrace("dump " + Quoted(out));
+    ASSERT_EQ(dump.exitCode, 0u) << dump.output;
+    // The records printed live, in the same order, the first one included.
+    std::string live = run.output.substr(run.output.find("========= LOAD DLL"));
+    EXPECT_EQ(dump.output, live.substr(0, dump.output.size()));
+    EXPECT_EQ(Count(dump.output, "TID="), Count(live, "TID="));
+    EXPECT_GT(Count(dump.output, "TID="), 5u);
+
+    // Without its leading line break nothing is lost either.
+    std::string bytes = ReadFileText(out);
+    ASSERT_EQ(bytes.rfind("\r\n", 0), 0u);
+    WriteFile(inst.folder + "bare.trc", bytes.substr(2));
+    EXPECT_EQ(Vxtrace("dump " + Quoted(inst.folder + "bare.trc")).output, dump.output);
+
+    // Cut inside the last record: the whole ones, then the message.
+    size_t lastRecord = bytes.rfind("\r\n=========");
+    WriteFile(inst.folder + "cut.trc", bytes.substr(0, lastRecord + 30));
+    ProcessResult cut = Vxtrace("dump " + Quoted(inst.folder + "cut.trc"));
+    EXPECT_EQ(cut.exitCode, 2u);
+    size_t whole = Count(bytes.substr(0, lastRecord), "TID=");
+    ASSERT_GT(whole, 5u);
+    EXPECT_EQ(Count(cut.output, "TID="), whole) << cut.output;
+    EXPECT_EQ(cut.output.find(dump.output.substr(0, 200)), 0u) << "the same records, from the first";
+    EXPECT_NE(cut.output.find("ends inside a record: the " + std::to_string(whole) + " whole records before it were printed"),
+              std::string::npos)
+        << cut.output;
+
+    // A program that cannot start leaves an existing out file as it was.
+    ProcessResult failed = Vxtrace("run --out " + Quoted(out) + " -- C:\\no\\such.exe");
+    EXPECT_EQ(failed.exitCode, 2u);
+    EXPECT_EQ(ReadFileText(out), bytes);
+
+    // Paths past 260 characters, both ways.
+    std::string deep = inst.folder;
+    std::string folderName(60, 'd');
+    for (int i = 0; i < 5; ++i) {
+        deep += folderName + "\\";
+        ::CreateDirectoryW((L"\\\\?\\" + vx::Wide(deep)).c_str(), nullptr);
+    }
+    std::string longOut = deep + "trace.trc";
+    ASSERT_GT(longOut.size(), 300u);
+    ASSERT_EQ(Vxtrace("run --out " + Quoted(longOut) + " -- " + ClientCommand("basic")).exitCode, 0u);
+    ProcessResult longDump = Vxtrace("dump " + Quoted(longOut));
+    EXPECT_EQ(longDump.exitCode, 0u) << longDump.output;
+    EXPECT_GT(Count(longDump.output, "TID="), 5u);
+}
+
+TEST_F(NewUserTest, RunHooksAgainAComponentThatRegisteredItself) {
+    ASSERT_TRUE(RegisterComponent());
+    ASSERT_EQ(vxinstall::ClassesOfServer(sample).size(), 4u);
+    ProcessResult list = Vxtrace("list");
+    EXPECT_NE(list.output.find("1\t" + sample + "\t(not hooked in the registry"), std::string::npos) << list.output;
+    vxinstall::ClearTraceFiles(inst.folder);
+    ProcessResult run = Vxtrace("run -- " + ClientCommand("basic"));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(run.output.find("hook 1 re-applied"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Method: VT_HRESULT Add ("), std::string::npos) << "traced";
+    EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 4u);
+    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
+}
+
+
+// The reader as the main window calls it: the hook pairs of live clients with
+// the map closed and while a writer keeps it locked, the fields of records,
+// and nothing left in the map once the reader is gone.
+TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
+    ChildProcess a, b;
+    ASSERT_TRUE(a.Start(ClientCommand("wait")));
+    ASSERT_TRUE(b.Start(ClientCommand("wait")));
+    ASSERT_TRUE(a.WaitForOutput("waiting", 30000));
+    ASSERT_TRUE(b.WaitForOutput("waiting", 30000));
+    HeldMap map;
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        vx::com_ptr<ITraceReader> reader;
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        auto pairs = [&](long* count) {
+            vx::unique_variant array;
+            EXPECT_EQ(reader->GetNumbersOfHookedAndLoadedDLLs(&array, count), S_OK);
+            std::set<std::pair<long, long>> found;
+            if (*count > 0 && array.vt == (VT_ARRAY | VT_I4)) {
+                LONG* data = nullptr;
+                ::SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&data));
+                for (long i = 0; i < *count; ++i) found.insert({data[2 * i], data[2 * i + 1]});
+                ::SafeArrayUnaccessData(array.parray);
+            }
+            return found;
+        };
+        long count = 0;
+        std::set<std::pair<long, long>> expected = {{static_cast<long>(a.processId()), 1},
+                                                    {static_cast<long>(b.processId()), 1}};
+        EXPECT_EQ(pairs(&count), expected);
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(map->readerWindow, 0u) << "the closed map was only looked at";
+
+        LONG live = static_cast<LONG>(::GetCurrentThreadId());
+        map->lockWord = live;
+        pairs(&count);
+        EXPECT_EQ(count, -4) << "TRACE_MAP_BUSY, not \"nothing loaded\"";
+        EXPECT_EQ(map->lockWord, live);
+        map->lockWord = 0;
+
+        // Live intake, then the fields the window fetches per record.
+        ASSERT_EQ(reader->put_Mode(2), S_OK);
+        ASSERT_EQ(reader->put_StatHWND(0x1234), S_OK);
+        std::vector<vx::RecordDescriptor> records;
+        for (int i = 0; i < 100 && records.size() < 4; ++i) {
+            vx::unique_variant array;
+            long real = 0, locked = 0, got = 0;
+            ASSERT_EQ(reader->GetNewRecords(&array, &real, &locked, &got), S_OK);
+            if (got > 0) {
+                void* data = nullptr;
+                ::SafeArrayAccessData(array.parray, &data);
+                for (const auto& d : vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, got)) records.push_back(d);
+                ::SafeArrayUnaccessData(array.parray);
+            }
+            ::Sleep(20);
+        }
+        EXPECT_EQ(map->readerWindow, 0x1234u);
+        bool load = false, create = false, enter = false;
+        for (const vx::RecordDescriptor& d : records) {
+            long recPtr = static_cast<long>(d.offset);
+            if (d.type == 5) {  // LOAD
+                vx::unique_bstr name, line;
+                reader->GetDllShortName(recPtr, name.put());
+                reader->GetProcessCommandLine(recPtr, line.put());
+                EXPECT_EQ(vx::Narrow(name.get()), "VxSample.dll");
+                EXPECT_NE(vx::Narrow(line.get()).find(" wait"), std::string::npos) << vx::Narrow(line.get());
+                load = true;
+            } else if (d.type == 3) {  // CREATE
+                vx::unique_bstr name;
+                long instance = 0;
+                reader->GetClassName(recPtr, &instance, name.put());
+                EXPECT_EQ(vx::Narrow(name.get()), "VxSample Calc Class");
+                EXPECT_GE(instance, 1);
+                create = true;
+            } else if (d.type == 1) {  // ENTER
+                vx::unique_bstr name;
+                reader->GetMethodName(recPtr, name.put());
+                EXPECT_FALSE(vx::Narrow(name.get()).empty());
+                enter = true;
+            }
+        }
+        EXPECT_TRUE(load && create && enter) << records.size() << " records";
+
+        // Stopped by the window: nothing more until a new process comes.
+        EXPECT_EQ(reader->DisableGettingRecordsUntillNewProcess(), S_OK);
+        a.Write("go\n");
+        b.Write("go\n");
+        EXPECT_EQ(a.Finish(30000).exitCode, 0u);
+        EXPECT_EQ(b.Finish(30000).exitCode, 0u);
+        long delivered = 0;
+        for (int i = 0; i < 20; ++i) {
+            vx::unique_variant array;
+            long real = 0, locked = 0, got = 0;
+            reader->GetNewRecords(&array, &real, &locked, &got);
+            delivered += std::max(got, 0L);
+            ::Sleep(20);
+        }
+        EXPECT_EQ(delivered, 0) << "the rest of the trace is not fetched";
+        EXPECT_EQ(pairs(&count), (std::set<std::pair<long, long>>{}));
+    }
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    ::CoUninitialize();
+    EXPECT_EQ(map->readerWindow, 0u) << "the reader left the map";
+    EXPECT_EQ(map->lockWord, 0);
+    EXPECT_EQ(vx::AttachedReaderProcess(), 0u);
+}
+
+}  // namespace
+}  // namespace e2e

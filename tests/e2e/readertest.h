@@ -1,0 +1,62 @@
+// The trace reader's end-to-end fixture: the sample registered (unhooked),
+// nothing in the module list, the reader registered; vxtrace as a user runs it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "e2e.h"
+#include "modulelist.h"
+#include "raii.h"
+
+namespace e2e {
+
+inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
+
+inline std::string RegString(const std::string& key, const char* name = nullptr) {
+    char value[1024];
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
+inline bool KeyExists(const std::string& key) {
+    vx::unique_hkey opened;
+    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+// Runs window messages until done() or the time is up: the reader's watcher
+// calls into this apartment through them.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000) {
+    DWORD start = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - start > ms) return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(50);
+    }
+    return true;
+}
+
+// The sample unhooked and nothing in the module list; the reader registered.
+class ReaderTest : public TraceTest {
+protected:
+    void SetUp() override {
+        TraceTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        inst.main.modules.clear();
+        Rewrite();
+        ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+    }
+    // Its output with the console's CR LF line ends read as LF.
+    ProcessResult Vxtrace(const std::string& arguments, DWORD timeoutMs = 120000) {
+        ProcessResult result = RunProgram(Quoted(inst.folder + "vxtrace.exe") + " " + arguments, timeoutMs);
+        std::erase(result.output, '\r');
+        return result;
+    }
+    std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
+};
+
+}  // namespace e2e
