@@ -19,11 +19,6 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                                                    b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
-}
-
 std::string ExistingFile(const std::string& name) {
     std::string full = vx::FullPathOf(name);
     if (full.empty()) return {};

@@ -73,6 +73,6 @@ private:
 // The full path of a file named on the command line; empty when it is missing.
 std::string ExistingFile(const std::string& name);
 
-bool EqualNoCase(const std::string& a, const std::string& b);
+using vx::EqualNoCase;
 
 }  // namespace vxtrace

@@ -16,14 +16,11 @@
 namespace ledra {
 namespace {
 
+using vx::EqualNoCase;
+
 constexpr size_t kWatchesPerHook = 400;
 // The wait takes 64 handles; the stop and wake events take two.
 constexpr size_t kMostWatches = MAXIMUM_WAIT_OBJECTS - 2;
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                                                    b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 // A REG_SZ value; false when missing or of another type.
 bool ReadString(HKEY key, const char* name, std::string* out) {
@@ -46,6 +43,40 @@ bool WriteString(HKEY key, const char* name, const std::string& value) {
 
 bool WellFormedClassId(const char* name) {
     return name[0] == '{' && std::strlen(name) >= 38 && name[37] == '}';
+}
+
+// Every class that the hook of compPath redirected points at the real DLL
+// again, and the value TypeLib the hook wrote is deleted. The component's
+// own registration runs afterwards: a TypeLib value it writes itself comes
+// back with it, and a class is never left on the stub without its real path.
+// Classes the component restored itself (while no watcher ran) lose the
+// value too.
+void RestoreClasses(const std::string& compPath) {
+    std::vector<std::pair<std::string, std::string>> classes;  // class id, real path as written by the hook
+    ClassScanCursor cursor;
+    cursor.Reset(1);
+    ClassEntry cls;
+    while (cursor.Next(&cls)) {
+        if (!cls.hasServer) continue;
+        if (IsStubPath(cls.serverPath)) {
+            if (cls.hasRealPath && EqualNoCase(cls.realPath, compPath)) classes.emplace_back(cls.clsid, cls.realPath);
+        } else if (EqualNoCase(cls.serverPath, compPath)) {
+            classes.emplace_back(cls.clsid, std::string());
+        }
+    }
+    for (const auto& [clsid, real] : classes) {
+        vx::unique_hkey server;
+        if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\InprocServer32").c_str(), 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, server.put()) != ERROR_SUCCESS)
+            continue;
+        if (real.empty()) {
+            std::string left;
+            if (!ReadString(server.get(), "TypeLib", &left) || !EqualNoCase(left, compPath)) continue;
+        } else if (!WriteString(server.get(), nullptr, real)) {
+            continue;  // still hooked: the real path stays beside the stub
+        }
+        ::RegDeleteValueA(server.get(), "TypeLib");
+    }
 }
 
 }  // namespace
@@ -156,6 +187,8 @@ bool HookManager::SetHook(IUnknown* self, const std::string& installationPath, c
     while (cursor.Next(&cls)) {
         if (!cls.hasServer) continue;
         if (IsStubPath(cls.serverPath) && !cls.hasRealPath) continue;
+        // The real path is kept as the class's own registration wrote it, so
+        // that removing the hook can put back exactly that.
         const std::string& real = IsStubPath(cls.serverPath) ? cls.realPath : cls.serverPath;
         if (!EqualNoCase(real, compPath)) continue;
         vx::unique_hkey key;
@@ -164,7 +197,7 @@ bool HookManager::SetHook(IUnknown* self, const std::string& installationPath, c
             continue;
         vx::unique_hkey server;
         if (::RegOpenKeyExA(key.get(), "InprocServer32", 0, KEY_ALL_ACCESS, server.put()) != ERROR_SUCCESS) continue;
-        if (!WriteString(server.get(), nullptr, stub) || !WriteString(server.get(), "TypeLib", compPath)) continue;
+        if (!WriteString(server.get(), nullptr, stub) || !WriteString(server.get(), "TypeLib", real)) continue;
         matched = true;
         if (added.size() >= kWatchesPerHook || added.size() >= room) continue;  // hooked, not watched
         Watch watch;
@@ -237,8 +270,12 @@ bool HookManager::RemoveHook(const std::string& compPath) {
     }
     RemoveEntryAt(index);
     ::LeaveCriticalSection(&lock_);
+    // The wake comes before the writes below: the watcher prefers it to the
+    // removed watches' events and drops them unseen.
     ::SetEvent(wake_.get());
-    if (rehook) return true;
+    if (rehook) return true;  // the component's registration is in place; the hook comes back at once
+
+    RestoreClasses(compPath);
 
     char system[MAX_PATH];
     UINT n = ::GetSystemDirectoryA(system, MAX_PATH);

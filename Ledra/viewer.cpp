@@ -2,6 +2,8 @@
 // modal window, for systems without the system's viewer.
 #include "viewer.h"
 
+#include "textconv.h"
+
 #include <commctrl.h>
 
 #include "raii.h"
@@ -9,10 +11,7 @@
 namespace ledra {
 namespace {
 
-std::wstring GuidText(const GUID& guid) {
-    wchar_t text[40];
-    return ::StringFromGUID2(guid, text, 40) ? text : L"";
-}
+using vx::GuidText;
 
 std::wstring Documentation(ITypeInfo* info, MEMBERID id, std::wstring* help) {
     BSTR name = nullptr, doc = nullptr;

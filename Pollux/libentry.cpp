@@ -46,9 +46,8 @@ bool LibraryEntry(const std::string& path, std::string* entry) {
         if (!a.attr || (a.attr->typekind != TKIND_INTERFACE && a.attr->typekind != TKIND_DISPATCH) ||
             FAILED(library->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr)))
             continue;
-        wchar_t idText[40];
-        if (::StringFromGUID2(a.attr->guid, idText, 40) == 0) continue;
-        const std::string iid = Narrow(idText);
+        const std::string iid = Narrow(vx::GuidText(a.attr->guid).c_str());
+        if (iid.empty()) continue;
         vx::AppendInterfaceEntry(*entry, iid, DescriptorLine(info.get(), IsInterfaceRegistered(iid)));
     }
     return true;

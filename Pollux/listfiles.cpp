@@ -1,5 +1,7 @@
 #include "listfiles.h"
 
+#include "textconv.h"
+
 namespace pollux {
 namespace {
 
@@ -30,7 +32,7 @@ bool ReadPreviousList(const ListFiles& files, bool indexFirst, PreviousList* pre
     }
     if (!list || !index) return false;
     previous->existed = listExisted && indexExisted;
-    return !previous->existed || (ReadAll(index.get(), &previous->indexBytes) && ReadAll(list.get(), &previous->text));
+    return !previous->existed || (vx::ReadWholeFile(index.get(), &previous->indexBytes) && vx::ReadWholeFile(list.get(), &previous->text));
 }
 
 bool WriteScanResult(const ListFiles& files, bool first, const std::string& text, const std::string& indexBytes,
@@ -41,21 +43,9 @@ bool WriteScanResult(const ListFiles& files, bool first, const std::string& text
            ReplaceFile(files.listTmp, files.list);
 }
 
-bool ReadAll(HANDLE file, std::string* text) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) return false;
-    text->resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
-    if (!text->empty() && (!::ReadFile(file, text->data(), static_cast<DWORD>(text->size()), &got, nullptr) ||
-                           got != text->size()))
-        return false;
-    return true;
-}
-
 bool ReadFileText(const std::string& path, std::string* text) {
     vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file && ReadAll(file.get(), text);
+    return file && vx::ReadWholeFile(file.get(), text);
 }
 
 bool WriteFileText(const std::string& path, const std::string& text) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "raii.h"
+#include "textconv.h"
 
 namespace polluxtest {
 namespace {
@@ -19,15 +20,6 @@ std::vector<std::string_view> Lines(std::string_view text) {
         at = end + 2;
     }
     return lines;
-}
-
-bool ReadWhole(const std::string& path, std::string* text) {
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    DWORD size = ::GetFileSize(file.get(), nullptr), got = 0;
-    if (size == INVALID_FILE_SIZE) return false;
-    text->resize(size);
-    return size == 0 || (::ReadFile(file.get(), text->data(), size, &got, nullptr) && got == size);
 }
 
 bool WriteWhole(const std::string& path, const std::string& text) {
@@ -57,7 +49,7 @@ bool InsertInstallPaths(std::string_view text, const std::string& folder, std::s
 bool PrepareSettingsFile(const std::string& folder) {
     const std::string file = folder + "\\Vexilo.txt", temporary = folder + "\\Vexilo1.txt";
     std::string text, rewritten;
-    if (!ReadWhole(file, &text) || !InsertInstallPaths(text, folder, &rewritten)) return false;
+    if (!vx::ReadWholeFile(file, &text) || !InsertInstallPaths(text, folder, &rewritten)) return false;
     bool done = WriteWhole(temporary, rewritten) && ::CopyFileA(temporary.c_str(), file.c_str(), FALSE);
     ::DeleteFileA(temporary.c_str());
     return done;

@@ -6,6 +6,7 @@
 #include "Pollux.h"
 #include "installsettings.h"
 #include "raii.h"
+#include "textconv.h"
 #include "sink.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -56,23 +57,15 @@ private:
     DWORD cookie_ = 0;
 };
 
-bool Scan(ScanView& view, const std::string& folder) {
+RunResult Scan(ScanView& view, const std::string& folder) {
     vx::com_ptr<IScanner> scan;
     if (FAILED(::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, scan.put_void())))
-        return false;
-    const std::wstring installPath = [&] {
-        std::string text = folder + "\\";
-        std::wstring wide(text.size() + 1, L'\0');
-        wide.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(),
-                                                              static_cast<int>(wide.size()))));
-        if (!wide.empty()) wide.pop_back();
-        return wide;
-    }();
-    vx::unique_bstr path(::SysAllocString(installPath.c_str()));
+        return vx::kScannerNoEngine;
+    vx::unique_bstr path(vx::NewBstr(folder + "\\"));
     Totals totals;
     if (!path || FAILED(scan->put_InstallPath(path.get())) ||
         FAILED(scan->GetAmounts(&totals.compClasses, &totals.tLibs, &totals.importedTLibs, &totals.interfaces)))
-        return false;
+        return vx::kScannerScanFailed;
 
     ScanProgress progress(totals);
     ProgressSink sink(progress, view);
@@ -80,14 +73,14 @@ bool Scan(ScanView& view, const std::string& folder) {
 
     progress.BeginTypeLibraries();
     view.Show(progress.display());
-    if (FAILED(scan->ScanTLBlist())) return false;
+    if (FAILED(scan->ScanTLBlist())) return vx::kScannerScanFailed;
     progress.EndTypeLibraries();
     progress.BeginClasses();
     view.Show(progress.display());
-    if (FAILED(scan->ScanCompList(VARIANT_TRUE))) return false;
+    if (FAILED(scan->ScanCompList(VARIANT_TRUE))) return vx::kScannerScanFailed;
     progress.EndClasses();
     view.Show(progress.display());
-    return true;
+    return vx::kScannerDone;
 }
 
 }  // namespace
@@ -101,22 +94,22 @@ std::string SourcesFolder(const char* tail) {
     return text;
 }
 
-bool RunScanner(ScanView& view, const std::string& sources) {
+RunResult RunScanner(ScanView& view, const std::string& sources) {
     PumpMessages();
     const std::string folder = ProgramFolder();
-    if (folder.empty()) return false;
+    if (folder.empty()) return vx::kScannerNoStart;
     if (!sources.empty()) {
         CompleteInstallationFiles(sources, folder);
-        if (!PrepareSettingsFile(folder)) return false;
+        if (!PrepareSettingsFile(folder)) return vx::kScannerSettingsUnfit;
         ::CreateDirectoryA((folder + "\\TraceStorage").c_str(), nullptr);
     }
     PumpMessages();
-    if (!Scan(view, folder)) return false;
+    if (RunResult result = Scan(view, folder); result != vx::kScannerDone) return result;
     if (!sources.empty()) {
         vx::unique_handle done(::OpenEventA(EVENT_ALL_ACCESS, FALSE, "ScanningSucceeded"));
         if (done) ::SetEvent(done.get());
     }
-    return true;
+    return vx::kScannerDone;
 }
 
 }  // namespace polluxtest

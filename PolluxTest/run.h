@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "scannerexit.h"
 #include "view.h"
 
 namespace polluxtest {
@@ -13,7 +14,10 @@ namespace polluxtest {
 // (surrounding quotes dropped); empty when there is none.
 std::string SourcesFolder(const char* commandLineTail);
 
-// Runs to the end (true) or to the first failure; the caller then closes the window.
-bool RunScanner(ScanView& view, const std::string& sourcesFolder);
+// The program's exit code: how far the run went.
+using RunResult = vx::ScannerExit;
+
+// Runs to the end or to the first failure; the caller then closes the window.
+RunResult RunScanner(ScanView& view, const std::string& sourcesFolder);
 
 }  // namespace polluxtest

@@ -21,7 +21,7 @@ struct WindowState : ScanView {
     HIMAGELIST ImageList1 = nullptr;
     std::string sources;
     bool running = false;
-    bool succeeded = false;
+    RunResult result = vx::kScannerNoStart;
 
     // The picture's key as its text, so that it can be read from outside.
     void SetPicture(int id, StageImage image) {
@@ -112,7 +112,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (wParam != kTimer1) break;
         ::KillTimer(window, kTimer1);
         s->running = true;
-        s->succeeded = RunScanner(*s, s->sources);
+        s->result = RunScanner(*s, s->sources);
         s->running = false;
         ::DestroyWindow(window);
         return 0;
@@ -125,7 +125,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         ::KillTimer(window, kTimer1);
         if (s->ImageList1) ::ImageList_Destroy(s->ImageList1);
         // The exit code tells a caller whether the run went through.
-        ::PostQuitMessage(s->succeeded ? 0 : 1);
+        ::PostQuitMessage(s->result);
         delete s;
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         return 0;

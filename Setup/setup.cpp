@@ -10,6 +10,7 @@
 #include "installation.h"
 #include "modulelist.h"
 #include "raii.h"
+#include "scannerexit.h"
 #include "settings_template.h"
 
 namespace vxsetup {
@@ -46,6 +47,20 @@ std::string MainSettings(const std::string& existingPath) {
             content.modules.push_back(line.active ? line.path : "//" + line.path);
     }
     return vx::MainSettingsText(content);
+}
+
+// What became of a scan that did not signal its event.
+std::string ScanFailure(DWORD hit, HANDLE scanner) {
+    std::string program = std::string("the scanner program ") + kScannerProgram;
+    if (hit == WAIT_TIMEOUT)
+        return program + " did not finish the component scan within " + std::to_string(kScanWaitMs / 60000) +
+               " minutes (it is still running)";
+    DWORD code = 0;
+    if (hit == WAIT_OBJECT_0 + 1 && ::GetExitCodeProcess(scanner, &code))
+        return program + " ended with exit code " + std::to_string(code) + " without finishing the component scan: " +
+               (code == vx::kScannerDone ? "it did not signal the event \"ScanningSucceeded\""
+                                         : vx::ScannerExitText(code));
+    return "waiting for " + program + " failed (error " + std::to_string(::GetLastError()) + ")";
 }
 
 int Install(const Reporter& report, const std::string& sources, std::string folder) {
@@ -99,12 +114,12 @@ int Install(const Reporter& report, const std::string& sources, std::string fold
         return report.Fail(kScanFailed, "the scanner program cannot be started (error " +
                                             std::to_string(::GetLastError()) + ")");
     vx::unique_handle scanner(process.hProcess), thread(process.hThread);
+    // The event, or the program's end without it, whichever comes first.
     HANDLE waits[] = {scanned.get(), scanner.get()};
     DWORD hit = ::WaitForMultipleObjects(2, waits, FALSE, kScanWaitMs);
-    if (hit == WAIT_OBJECT_0 + 1) hit = ::WaitForSingleObject(scanned.get(), 0);  // signalled just before it ended
-    if (hit != WAIT_OBJECT_0)
-        return report.Fail(kScanFailed, hit == WAIT_TIMEOUT ? "the component scan did not finish within 5 minutes"
-                                                            : "the component scan failed");
+    if (hit == WAIT_OBJECT_0 + 1 && ::WaitForSingleObject(scanned.get(), 0) == WAIT_OBJECT_0)
+        hit = WAIT_OBJECT_0;  // signalled just before it ended
+    if (hit != WAIT_OBJECT_0) return report.Fail(kScanFailed, ScanFailure(hit, scanner.get()));
     ::WaitForSingleObject(scanner.get(), 30000);
 
     vx::unique_hkey uninstall;

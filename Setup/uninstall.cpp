@@ -48,12 +48,11 @@ struct HookedClass {
     std::string realPath;
 };
 
-// Classes whose server is a stub copy of this installation, and classes
-// whose own registration is back but still carry the real path in TypeLib.
-void WalkClasses(const std::string& folder, std::vector<HookedClass>* hooked, std::vector<HookedClass>* leftovers,
-                 const std::vector<std::string>& unhookedPaths) {
+// Classes whose server is a stub copy of this installation.
+std::vector<HookedClass> HookedClasses(const std::string& folder) {
+    std::vector<HookedClass> hooked;
     vx::unique_hkey classes;
-    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, classes.put()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, classes.put()) != ERROR_SUCCESS) return hooked;
     std::string stubPrefix = Upper(folder + "Zor#_");
     char name[300];
     for (DWORD i = 0;; ++i) {
@@ -66,13 +65,9 @@ void WalkClasses(const std::string& folder, std::vector<HookedClass>* hooked, st
                             server.put()) != ERROR_SUCCESS)
             continue;
         HookedClass cls{name, ReadString(server.get(), nullptr), ReadString(server.get(), "TypeLib")};
-        if (Upper(cls.server).rfind(stubPrefix, 0) == 0) {
-            if (hooked) hooked->push_back(cls);
-        } else if (leftovers && !cls.realPath.empty()) {
-            for (const std::string& path : unhookedPaths)
-                if (Upper(path) == Upper(cls.realPath) && Upper(path) == Upper(cls.server)) leftovers->push_back(cls);
-        }
+        if (Upper(cls.server).rfind(stubPrefix, 0) == 0) hooked.push_back(cls);
     }
+    return hooked;
 }
 
 class Uninstaller {
@@ -111,9 +106,7 @@ private:
         for (const vx::ModuleLine& line : vx::ModuleLines(settings))
             if (line.active) hooks.emplace_back(line.path, line.number);
         // Hooks the module list does not know (a lost settings file).
-        std::vector<HookedClass> hooked;
-        WalkClasses(folder_, &hooked, nullptr, {});
-        for (const HookedClass& cls : hooked) {
+        for (const HookedClass& cls : HookedClasses(folder_)) {
             bool known = false;
             for (const auto& hook : hooks) known = known || Upper(hook.first) == Upper(cls.realPath);
             long number = std::atol(cls.server.c_str() + folder_.size() + 5);
@@ -142,18 +135,15 @@ private:
             }
             vx::unique_bstr folder(vx::NewBstr(folder_));
             reader->put_InstallationPath(folder.get());
-            std::vector<std::string> paths;
             for (const auto& [path, number] : hooks) {
                 vx::unique_bstr wide(vx::NewBstr(path));
                 VARIANT_BOOL ok = VARIANT_FALSE;
                 reader->SetHook(wide.get(), number, &ok);
                 reader->RemoveHook(wide.get(), &ok);
-                paths.push_back(path);
             }
             DWORD start = ::GetTickCount();
             for (;;) {
-                std::vector<HookedClass> still;
-                WalkClasses(folder_, &still, nullptr, {});
+                std::vector<HookedClass> still = HookedClasses(folder_);
                 VARIANT_BOOL ended = VARIANT_FALSE;
                 reader->IsTerminationCompleted(&ended);
                 if (still.empty() && ended) break;
@@ -161,20 +151,11 @@ private:
                     std::string list;
                     for (const HookedClass& cls : still) list += "\n  " + cls.clsid + " (" + cls.realPath + ")";
                     result = report_.Fail(kHooksRemain,
-                                          "these classes did not register themselves again; nothing was removed:" + list);
+                                          "these classes still point at a stub copy; nothing was removed:" + list);
                     break;
                 }
                 Pump();
                 ::Sleep(100);
-            }
-            // The real path written beside each redirect is no longer needed.
-            std::vector<HookedClass> leftovers;
-            WalkClasses(folder_, nullptr, &leftovers, paths);
-            for (const HookedClass& cls : leftovers) {
-                vx::unique_hkey server;
-                if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls.clsid + "\\InprocServer32").c_str(), 0,
-                                    KEY_SET_VALUE, server.put()) == ERROR_SUCCESS)
-                    ::RegDeleteValueA(server.get(), "TypeLib");
             }
         }
         ::CoUninitialize();

@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "raii.h"
+#include "textconv.h"
 
 namespace vx {
 namespace {
@@ -163,17 +164,9 @@ std::string ModulePathOfHook(const std::string& text, long n) {
 }
 
 bool ReadTextFile(const std::string& path, std::string* text, std::string* error) {
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        *error = "cannot read \"" + path + "\"";
-        return false;
-    }
-    text->clear();
-    char buffer[8192];
-    DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
-    return true;
+    if (ReadWholeFile(path, text)) return true;
+    *error = "cannot read \"" + path + "\"";
+    return false;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // Conversions between ANSI and wide text.
 #include "textconv.h"
 
+#include "raii.h"
+
 namespace vx {
 
 std::string Narrow(const wchar_t* text) {
@@ -21,6 +23,32 @@ std::wstring Wide(const std::string& text) {
 }
 
 BSTR NewBstr(const std::string& text) { return ::SysAllocString(Wide(text).c_str()); }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                                                    b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t text[40];
+    return ::StringFromGUID2(guid, text, 40) ? text : L"";
+}
+
+bool ReadWholeFile(HANDLE file, std::string* text) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) return false;
+    text->resize(static_cast<size_t>(size.QuadPart));
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    DWORD got = 0;
+    return text->empty() ||
+           (::ReadFile(file, text->data(), static_cast<DWORD>(text->size()), &got, nullptr) && got == text->size());
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    vx::unique_file file(OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
+    return file && ReadWholeFile(file.get(), text);
+}
 
 std::string FileNameOf(const std::string& path) {
     size_t slash = path.rfind('\\');

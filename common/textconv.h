@@ -14,6 +14,16 @@ std::wstring Wide(const std::string& text);
 // A new BSTR holding the text (the caller frees it).
 BSTR NewBstr(const std::string& text);
 
+// Equal ignoring letter case (the invariant locale's rule, as for paths).
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+// "{xxxxxxxx-...}" of a GUID; empty if it cannot be made.
+std::wstring GuidText(const GUID& guid);
+
+// A whole file into text; false when it cannot be read (too large included).
+bool ReadWholeFile(HANDLE file, std::string* text);
+bool ReadWholeFile(const std::string& path, std::string* text);
+
 // The part of a path after its last backslash (the whole path without one).
 std::string FileNameOf(const std::string& path);
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Setup and uninstall as a user runs them, in a Wine prefix of their own
 # (uninstalling one architecture removes registry keys both views share):
-# install from a media folder with /quiet and /dir, trace the sample through
-# the installation, uninstall, and find nothing of the product left.
+# install and uninstall on a machine without a display (a CI runner); then,
+# with one, install from a media folder with /quiet and /dir, trace the
+# sample through the installation, uninstall, and find nothing of the
+# product left.
 #   setup_test.sh ARCH STAGE_DIR SAMPLES_BIN_DIR
 set -uo pipefail
 arch=$1 stage=$(cd "$2" && pwd) samples=$(cd "$3" && pwd)
@@ -59,6 +61,60 @@ snapshot() {  # file: the registry of this view and the C: drive, as text
     } >"$1"
 }
 snapshot "$WINEPREFIX/before.txt"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
+wait_removed() {  # the folder and the uninstall entry gone, 20 s at most
+    for _ in $(seq 100); do
+        [ -e "$unix_folder" ] || key_exists "$uninstall_key" || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# No display: a wineserver started without one gives its programs no windows.
+wineserver -k; wineserver -w
+saved_display=$DISPLAY
+unset DISPLAY
+wineserver -p
+"$run" cmd /c exit >/dev/null 2>&1
+# With a display notepad would stay open until the time-out (124).
+timeout 30 "$run" notepad >/dev/null 2>&1; rc=$?
+check "without a display no window opens (notepad ends at once, exit $rc)" test "$rc" != 0 -a "$rc" != 124
+
+# A scanner program that ends without signalling: setup says how it ended.
+bad="$WINEPREFIX/drive_c/badscan"
+mkdir -p "$bad"
+cp "$stage"/* "$bad/"
+cp "$samples/vxclient.exe" "$bad/PolluxTest.exe"
+"$run" "$(winpath "$samples/vxclient.exe")" 'C:\badscan\' >/dev/null 2>&1; code=$?
+out=$("$run" 'C:\badscan\setup.exe' /quiet /dir 'C:\Vexilo Bad' 2>&1); rc=$?
+check "setup whose scanner fails exits 6 (exit $rc)" test "$rc" = 6
+check "and gives the scanner's exit code: $out" \
+    grep -qF "PolluxTest.exe ended with exit code $code without finishing the component scan" <<<"$out"
+out=$("$run" 'C:\Vexilo Bad\Uninstall.exe' /quiet 2>&1); rc=$?
+check "the unfinished installation uninstalls (exit $rc)" test "$rc" = 0
+for _ in $(seq 100); do [ -e "$WINEPREFIX/drive_c/Vexilo Bad" ] || break; sleep 0.2; done
+rm -rf "$bad"
+
+out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
+echo "$out"
+check "setup /quiet without a display succeeds (exit $rc)" test "$rc" = 0
+check "the scanner wrote the component list without a window" test -s "$unix_folder/CompList.txt"
+check "and the type-library list" test -s "$unix_folder/TLBlist.txt"
+check "and completed the settings" \
+    test "$(line_after "$unix_folder/Vexilo.txt" '[Path to file with TypeLibs structure]')" = "${folder}TLBlist.txt"
+
+out=$("$run" "${folder}Uninstall.exe" /quiet 2>&1); rc=$?
+echo "$out"
+check "Uninstall /quiet without a display succeeds (exit $rc)" test "$rc" = 0
+check "the folder and the uninstall entry go" wait_removed
+snapshot "$WINEPREFIX/after-headless.txt"
+changes=$(diff "$WINEPREFIX/before.txt" "$WINEPREFIX/after-headless.txt")
+check "without a display too, registry and drive are as before setup" test -z "$changes"
+[ -z "$changes" ] || echo "$changes" | head -40
+wineserver -k; wineserver -w
+export DISPLAY=$saved_display
+wineserver -p
+"$run" cmd /c exit >/dev/null 2>&1
 
 out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
 echo "$out"
@@ -96,16 +152,17 @@ check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${fold
 
 out=$("$run" "${folder}Uninstall.exe" /quiet /extra 2>&1); rc=$?
 check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
+
 out=$("$run" "${folder}Uninstall.exe" /quiet 2>&1); rc=$?
 echo "$out"
 check "uninstall /quiet succeeds" test "$rc" = 0
-for _ in $(seq 100); do [ -e "$unix_folder" ] || break; sleep 0.2; done
+check "the folder and the uninstall entry go" wait_removed
 check "the installation folder is gone" test ! -e "$unix_folder"
 server=$(reg_value "$clsid")
 check "the sample's own registration is back (found: $server)" test "$server" = "$sample"
 check "no real path is left beside it" test -z "$(reg_value "$clsid" TypeLib)"
 check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
-check "the uninstall entry is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
+check "the uninstall entry is gone" key_missing "$uninstall_key"
 check "the trace reader is unregistered" key_missing 'HKCR\Ledra.TraceReader'
 check "the scan engine is unregistered" key_missing 'HKCR\Pollux.Scanner'
 

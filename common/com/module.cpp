@@ -1,5 +1,6 @@
 // Module counts, the plain class factory and the class-object lookup.
 #include "comserver.h"
+#include "textconv.h"
 
 #include "raii.h"
 
@@ -83,11 +84,7 @@ HMODULE this_module() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 std::wstring module_path() { return module_file_name(this_module()); }
 
-std::wstring guid_text(REFGUID guid) {
-    wchar_t text[40];
-    if (StringFromGUID2(guid, text, 40) == 0) return {};
-    return text;
-}
+std::wstring guid_text(REFGUID guid) { return vx::GuidText(guid); }
 
 HRESULT load_type_info(REFGUID guid, ITypeInfo** info) {
     if (!info) return E_POINTER;

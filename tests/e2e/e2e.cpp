@@ -1,5 +1,7 @@
 #include "e2e.h"
 
+#include "textconv.h"
+
 #include "raii.h"
 
 #include <algorithm>
@@ -25,15 +27,8 @@ std::string StressPath() { return vxinstall::WinePath(VX_STRESS_EXE); }
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::string ReadFileText(const std::string& path) {
-    HANDLE f = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
     std::string text;
-    char buf[65536];
-    DWORD got = 0;
-    while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-    ::CloseHandle(f);
-    return text;
+    return vx::ReadWholeFile(path, &text) ? text : "<missing>";
 }
 
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

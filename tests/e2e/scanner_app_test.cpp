@@ -8,6 +8,7 @@
 #include <set>
 
 #include "e2e.h"
+#include "scannerexit.h"
 #include "raii.h"
 #include "settings_template.h"
 
@@ -198,7 +199,7 @@ TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
     WriteWhole(folder + "Vexilo.txt", "no headers here\r\n");
     DWORD exitCode = 0;
     Run(" " + sources, &exitCode);
-    EXPECT_NE(exitCode, 0u);
+    EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
     EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), "no headers here\r\n");
     EXPECT_FALSE(FileExists(folder + "CompList.txt")) << "no scan after a failed preparation";

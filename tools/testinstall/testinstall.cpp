@@ -5,6 +5,7 @@
 
 #include "raii.h"
 #include "stubname.h"
+#include "textconv.h"
 
 namespace vxinstall {
 namespace {
@@ -54,13 +55,8 @@ std::string StubCopyName(int hookNumber) {
 namespace {
 
 std::string FileBytes(const std::string& path) {
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
     std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    return bytes;
+    return vx::ReadWholeFile(path, &bytes) ? bytes : std::string();
 }
 
 }  // namespace

@@ -1,0 +1,167 @@
+// Unhooking gives each class back exactly the registration it had: the
+// sample, and a component nobody here wrote (the prefix's scrrun.dll), both
+// through vxtrace as a user runs it and through the watcher's re-hook.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "Ledra.h"
+#include "e2e.h"
+#include "raii.h"
+#include "textconv.h"
+
+namespace e2e {
+namespace {
+
+// The class keys of a server, values in the order the registry gives them
+// (as an export lists them), subkeys recursively.
+std::string KeyText(HKEY parent, const std::string& path) {
+    vx::unique_hkey key;
+    if (::RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "[" + path + "] missing\n";
+    std::string text = "[" + path + "]\n";
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        BYTE data[2048];
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (::RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        text += "\"" + std::string(name, nameSize) + "\" type " + std::to_string(type) + " = ";
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            text += std::string(reinterpret_cast<char*>(data), dataSize ? dataSize - 1 : 0);
+        else
+            text += Hex(dataSize) + " bytes";
+        text += "\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD nameSize = sizeof name;
+        if (::RegEnumKeyExA(key.get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        text += KeyText(parent, path + "\\" + name);
+    }
+    return text;
+}
+
+std::string ClassKeys(const std::vector<std::string>& classes) {
+    std::string text;
+    for (const std::string& cls : classes) text += KeyText(HKEY_CLASSES_ROOT, "CLSID\\" + cls);
+    return text;
+}
+
+std::string ServerValue(const std::string& cls, const char* name) {
+    char value[1024];
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), name, RRF_RT_REG_SZ, nullptr,
+                       value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
+// Waits for the component's own registration, which runs apart.
+bool WaitFor(const std::function<bool()>& done, DWORD ms = 20000) {
+    DWORD start = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - start > ms) return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(50);
+    }
+    return true;
+}
+
+class UnhookTest : public TraceTest {
+protected:
+    void SetUp() override {
+        TraceTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        // The sample as a user's registry holds it: its own registration only.
+        for (const std::string& cls : vxinstall::ClassesOfServer(sample)) {
+            vx::unique_hkey key;
+            ASSERT_EQ(::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), 0,
+                                      KEY_SET_VALUE, key.put()),
+                      ERROR_SUCCESS);
+            ::RegDeleteValueA(key.get(), "TypeLib");
+        }
+        inst.main.modules.clear();
+        Rewrite();
+        ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+    }
+    ProcessResult Vxtrace(const std::string& arguments) {
+        ProcessResult result = RunProgram(Quoted(inst.folder + "vxtrace.exe") + " " + arguments);
+        std::erase(result.output, '\r');
+        return result;
+    }
+};
+
+// The prefix's own scripting runtime, as this architecture's registry names it.
+std::string ScrrunPath() {
+    return ServerValue("{0D43FE01-F093-11CF-8940-00A0C9054228}", nullptr);  // Scripting.FileSystemObject
+}
+
+TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWere) {
+    const std::string scrrun = ScrrunPath();
+    ASSERT_NE(scrrun, "<missing>");
+    for (const std::string& dll : {sample, scrrun}) {
+        SCOPED_TRACE(dll);
+        std::vector<std::string> classes = vxinstall::ClassesOfServer(dll);
+        ASSERT_FALSE(classes.empty());
+        const std::string before = ClassKeys(classes);
+        ASSERT_EQ(before.find("\"TypeLib\""), std::string::npos) << "no TypeLib value of its own:\n" << before;
+
+        ProcessResult hook = Vxtrace("hook " + Quoted(dll));
+        ASSERT_EQ(hook.exitCode, 0u) << hook.output;
+        for (const std::string& cls : classes) {
+            EXPECT_NE(ServerValue(cls, nullptr).find("Zor#_"), std::string::npos) << cls;
+            EXPECT_EQ(ServerValue(cls, "TypeLib"), dll) << "the real path as the registration wrote it";
+        }
+        ProcessResult unhook = Vxtrace("unhook " + Quoted(dll));
+        ASSERT_EQ(unhook.exitCode, 0u) << unhook.output;
+        EXPECT_TRUE(WaitFor([&] { return ClassKeys(classes) == before; }));
+        EXPECT_EQ(ClassKeys(classes), before);
+    }
+}
+
+TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
+    const std::string stub = inst.folder + "Zor#_03.dll";
+    std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_EQ(classes.size(), 4u);
+    const std::string before = ClassKeys(classes);
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        vx::com_ptr<ITraceReader> reader;
+        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                     reader.put_void()),
+                  S_OK);
+        vx::unique_bstr folder(vx::NewBstr(inst.folder));
+        reader->put_InstallationPath(folder.get());
+        vx::unique_bstr path(vx::NewBstr(sample));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(reader->SetHook(path.get(), 3, &ok), S_OK);
+        ASSERT_EQ(ok, VARIANT_TRUE);
+
+        // A rebuild registers the component again: the watcher's re-hook
+        // removes and sets the hook without losing the real path.
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        EXPECT_TRUE(WaitFor([&] { return vxinstall::ClassesOfServer(stub).size() == 4; }));
+        for (const std::string& cls : classes) EXPECT_EQ(ServerValue(cls, "TypeLib"), sample) << cls;
+
+        ASSERT_EQ(reader->RemoveHook(path.get(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        // At once, before the component's registration has run: every class
+        // on the real DLL, none on the stub without its real path.
+        for (const std::string& cls : classes) {
+            EXPECT_EQ(ServerValue(cls, nullptr), sample) << cls;
+            EXPECT_EQ(ServerValue(cls, "TypeLib"), "<missing>") << cls;
+        }
+        EXPECT_TRUE(WaitFor([&] {
+            VARIANT_BOOL ended = VARIANT_FALSE;
+            reader->IsTerminationCompleted(&ended);
+            return ended == VARIANT_TRUE && ClassKeys(classes) == before;
+        }));
+        EXPECT_EQ(ClassKeys(classes), before);
+    }
+    ::CoUninitialize();
+}
+
+}  // namespace
+}  // namespace e2e
