@@ -104,25 +104,4 @@ WORD OwnMachine() {
 #endif
 }
 
-bool DeleteTree(const std::string& folder) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = folder + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(path + "\\");
-            } else {
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(find, &data));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryA(folder.c_str());
-    return ::GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace vxsetup

@@ -61,7 +61,4 @@ WORD MachineOf(const std::string& path);
 // This build's machine type.
 WORD OwnMachine();
 
-// Deletes a folder with all its content; false when something stays.
-bool DeleteTree(const std::string& folder);
-
 }  // namespace vxsetup

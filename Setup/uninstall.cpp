@@ -13,6 +13,7 @@
 
 #include "Ledra.h"
 #include "installation.h"
+#include "leftovers.h"
 #include "modulelist.h"
 #include "raii.h"
 #include "textconv.h"
@@ -21,6 +22,8 @@ namespace vxsetup {
 namespace {
 
 constexpr DWORD kRestoreWaitMs = 60000;
+// Files held by no process that can be found are tried again this long.
+constexpr DWORD kUnknownHolderRetryMs = 10 * 60000;
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -87,11 +90,8 @@ public:
                 result = kRegistrationFailed;
             }
         }
-        RemoveRegistryEntries();
-        if (!RemoveFolder()) {
-            report_.Fail(kRemovalIncomplete, "\"" + folder_ + "\" cannot be removed");
-            return kRemovalIncomplete;
-        }
+        RemoveAppPath();
+        if (int removal = RemoveFolder(); removal != kDone) return removal;
         if (result == kDone && !report_.quiet()) report_.Note("Vexilo is removed");
         return result;
     }
@@ -162,7 +162,7 @@ private:
         return result;
     }
 
-    void RemoveRegistryEntries() {
+    void RemoveAppPath() {
         vx::unique_hkey appPath;
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathKey, 0, KEY_READ, appPath.put()) == ERROR_SUCCESS) {
             std::string value = ReadString(appPath.get(), nullptr);
@@ -170,59 +170,125 @@ private:
             // Only the entry that names this installation.
             if (Upper(value) == Upper(folder_ + "Vexilo.exe")) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathKey);
         }
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
     }
 
-    // Everything but this program now; a copy of it in the temporary folder
-    // removes the rest once this process has ended.
-    bool RemoveFolder() {
+    // Everything but this program now. A copy of it in the temporary folder
+    // removes the rest, this program and the uninstall entry last, once this
+    // process and every process that holds a file of the folder have ended.
+    int RemoveFolder() {
         char self[MAX_PATH];
         DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
         std::string selfPath(self, n);
-        WIN32_FIND_DATAA data;
-        HANDLE find = ::FindFirstFileA((folder_ + "*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = data.cFileName, path = folder_ + name;
-                if (name == "." || name == ".." || Upper(path) == Upper(selfPath)) continue;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path + "\\");
-                else ::DeleteFileA(path.c_str());
-            } while (::FindNextFileA(find, &data));
-            ::FindClose(find);
-        }
-        if (Upper(selfPath).rfind(Upper(folder_), 0) != 0) return DeleteTree(folder_);
+        std::vector<std::string> left = ClearFolder(folder_, selfPath);
+        DWORD error = StartFinisher(selfPath);
+        if (error != ERROR_SUCCESS)
+            return report_.Fail(kRemovalIncomplete, "\"" + folder_ + "\" is not removed: its remover cannot be started "
+                                                    "(error " + std::to_string(error) + "); run \"" + selfPath +
+                                                    "\" again");
+        if (left.empty()) return kDone;
+        std::string files;
+        for (const std::string& file : left)
+            files += (files.empty() ? "\"" : ", \"") + file.substr(folder_.size()) + "\"";
+        files += left.size() == 1 ? " is" : " are";
+        std::vector<Holder> holders = HoldersOf(left);
+        if (holders.empty())
+            return report_.Fail(kRemovalIncomplete,
+                                "\"" + folder_ + "\" is not removed yet: " + files +
+                                    " cannot be deleted now, and no process was found that holds them. They are tried "
+                                    "again for " + std::to_string(kUnknownHolderRetryMs / 60000) +
+                                    " minutes; until they are gone, Uninstall.exe and its uninstall entry stay, so "
+                                    "that it can be run again");
+        return report_.Fail(kRemovalIncomplete,
+                            "\"" + folder_ + "\" is not removed yet: " + files + " in use by " + HolderText(holders) +
+                                ". They are removed as soon as " + (holders.size() == 1 ? "it ends" : "these end") +
+                                "; until then Uninstall.exe and its uninstall entry stay");
+    }
 
+    DWORD StartFinisher(const std::string& selfPath) {
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
         std::string copy = std::string(temp) + "VexiloUninstall-" + std::to_string(::GetCurrentProcessId()) + ".exe";
-        if (!::CopyFileA(selfPath.c_str(), copy.c_str(), FALSE)) return false;
+        if (!::CopyFileA(selfPath.c_str(), copy.c_str(), FALSE)) return ::GetLastError();
         // The folder without its final backslash: "\\\"" would escape the quote.
         std::string command = "\"" + copy + "\" /finish " + std::to_string(::GetCurrentProcessId()) + " \"" +
                               folder_.substr(0, folder_.size() - 1) + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, temp,
-                              &startup, &process))
-            return false;
+        // Detached: the copy may wait long, and a script that reads this
+        // program's output must not wait with it for the output's end.
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, temp,
+                              &startup, &process)) {
+            DWORD error = ::GetLastError();
+            ::DeleteFileA(copy.c_str());
+            return error;
+        }
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
-        return true;
+        return ERROR_SUCCESS;
     }
 
     const Reporter& report_;
     std::string folder_;
 };
 
-// The copy in the temporary folder: waits for the uninstaller, removes the
-// folder, and has itself removed at the next start of the system.
+// Waits until every process that holds one of the files has ended; false
+// when none can be waited on.
+bool WaitForHolders(const std::vector<std::string>& files) {
+    std::vector<vx::unique_handle> processes;
+    for (const Holder& holder : HoldersOf(files)) {
+        vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, holder.pid));
+        if (process) processes.push_back(std::move(process));
+    }
+    for (const vx::unique_handle& process : processes) ::WaitForSingleObject(process.get(), INFINITE);
+    return !processes.empty();
+}
+
+// A new installation in the same folder since the uninstall began: its files
+// are not ours to remove.
+bool Reinstalled(const std::string& folder) {
+    vx::unique_hkey appPath;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathKey, 0, KEY_READ, appPath.put()) != ERROR_SUCCESS) return false;
+    return Upper(ReadString(appPath.get(), nullptr)) == Upper(folder + "Vexilo.exe");
+}
+
+void RemoveUninstallEntry(const std::string& folder) {
+    vx::unique_hkey entry;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, entry.put()) != ERROR_SUCCESS) return;
+    std::string location = ReadString(entry.get(), "InstallLocation");
+    entry.reset();
+    if (Upper(location) == Upper(folder)) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+// The copy in the temporary folder: waits for the uninstaller and for every
+// process that holds a file of the folder, removes the folder, Uninstall.exe
+// and the uninstall entry last, and has itself removed at the next start of
+// the system.
 int Finish(DWORD parent, const std::string& folder) {
     vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, parent));
-    if (process) ::WaitForSingleObject(process.get(), 60000);
+    if (process) ::WaitForSingleObject(process.get(), INFINITE);
+    const std::string uninstaller = folder + "Uninstall.exe";
+    DWORD unknownSince = 0;
     bool removed = false;
-    for (int attempt = 0; attempt < 50 && !removed; ++attempt) {
-        removed = DeleteTree(folder);
-        if (!removed) ::Sleep(200);
+    while (!Reinstalled(folder)) {
+        std::vector<std::string> left = ClearFolder(folder, uninstaller);
+        if (left.empty()) {
+            ::DeleteFileA(uninstaller.c_str());
+            ::RemoveDirectoryA(folder.c_str());
+            if (::GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                RemoveUninstallEntry(folder);
+                removed = true;
+                break;
+            }
+            left = {uninstaller};  // run again meanwhile
+        }
+        if (WaitForHolders(left)) {
+            unknownSince = 0;
+            continue;
+        }
+        if (unknownSince == 0) unknownSince = ::GetTickCount();
+        if (::GetTickCount() - unknownSince > kUnknownHolderRetryMs) break;
+        ::Sleep(1000);
     }
     char self[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);

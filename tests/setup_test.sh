@@ -3,8 +3,8 @@
 # (uninstalling one architecture removes registry keys both views share):
 # install and uninstall on a machine without a display (a CI runner); then,
 # with one, install from a media folder with /quiet and /dir, trace the
-# sample through the installation, uninstall, and find nothing of the
-# product left.
+# sample through the installation, uninstall while a traced client still
+# runs, and find nothing of the product left once it has ended.
 #   setup_test.sh ARCH STAGE_DIR SAMPLES_BIN_DIR
 set -uo pipefail
 arch=$1 stage=$(cd "$2" && pwd) samples=$(cd "$3" && pwd)
@@ -153,10 +153,35 @@ check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${fold
 out=$("$run" "${folder}Uninstall.exe" /quiet /extra 2>&1); rc=$?
 check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
 
-out=$("$run" "${folder}Uninstall.exe" /quiet 2>&1); rc=$?
+# Uninstall while a traced client still holds the kernel and the stub copy.
+mkfifo "$WINEPREFIX/client-input"
+"$run" "$(winpath "$samples/vxclient.exe")" wait <"$WINEPREFIX/client-input" >"$WINEPREFIX/client-output" 2>&1 &
+client=$!
+exec 3>"$WINEPREFIX/client-input"
+for _ in $(seq 100); do grep -q waiting "$WINEPREFIX/client-output" && break; sleep 0.2; done
+check "the client holds a traced object" grep -q waiting "$WINEPREFIX/client-output"
+# To a file, not a pipe: under Wine every process keeps its parent's Unix
+# standard error, and the copy that waits for the client would hold the pipe.
+"$run" "${folder}Uninstall.exe" /quiet >"$WINEPREFIX/uninstall-output" 2>&1 3>&-; rc=$?
+out=$(cat "$WINEPREFIX/uninstall-output")
 echo "$out"
-check "uninstall /quiet succeeds" test "$rc" = 0
-check "the folder and the uninstall entry go" wait_removed
+check "uninstall with a client alive exits 8 (exit $rc)" test "$rc" = 8
+check "and names the process that holds what stays" grep -qE ' are in use by vxclient.exe \(process [0-9]+\)\.' <<<"$out"
+check "the kernel among it" grep -qF '"Korbin.dll"' <<<"$out"
+check "and the stub copy" grep -qF '"Zor#_01.dll"' <<<"$out"
+check "and says when it goes" grep -qF 'removed as soon as it ends; until then Uninstall.exe and its uninstall entry stay' <<<"$out"
+sleep 2
+check "the held kernel stays" test -f "$unix_folder/Korbin.dll"
+check "Uninstall.exe stays" test -f "$unix_folder/Uninstall.exe"
+check "the uninstall entry stays" key_exists "$uninstall_key"
+check "the rest is gone" test ! -e "$unix_folder/Ledra.dll" -a ! -e "$unix_folder/Vexilo.txt"
+check "the trace reader is unregistered already" key_missing 'HKCR\Ledra.TraceReader'
+echo >&3
+exec 3>&-
+wait "$client"; rc=$?
+rm -f "$WINEPREFIX/client-input" "$WINEPREFIX/client-output" "$WINEPREFIX/uninstall-output"
+check "the client ends normally (exit $rc)" test "$rc" = 0
+check "once it has ended, the folder and the uninstall entry go" wait_removed
 check "the installation folder is gone" test ! -e "$unix_folder"
 server=$(reg_value "$clsid")
 check "the sample's own registration is back (found: $server)" test "$server" = "$sample"

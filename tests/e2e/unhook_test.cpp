@@ -17,7 +17,8 @@ namespace {
 // (as an export lists them), subkeys recursively.
 std::string KeyText(HKEY parent, const std::string& path) {
     vx::unique_hkey key;
-    if (::RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "[" + path + "] missing\n";
+    if (::RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return "[" + path + "] missing\n";
     std::string text = "[" + path + "]\n";
     for (DWORD i = 0;; ++i) {
         char name[512];
