@@ -59,7 +59,8 @@ size_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                            sizeof counters);
-    return counters.PrivateUsage;
+    // Wine leaves PrivateUsage 0; committed bytes are PagefileUsage there.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 void Open(ITraceReader* reader, const std::string& path, int records) {
