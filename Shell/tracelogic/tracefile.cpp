@@ -158,6 +158,11 @@ bool TraceFileReading::TakeBatch(long recAmNew, bool stopRequested) {
         stopped_ = true;
         return false;
     }
+    if (recAmNew == kStaticTraceFileCut) {  // the records before the cut one were delivered
+        ended_ = true;
+        cut_ = true;
+        return false;
+    }
     if (recAmNew < 0) {  // INCORRECT_STATIC_FILE_PATH
         unreadable_ = true;
         return false;
@@ -176,7 +181,7 @@ std::string TraceFileReading::Message(const std::string& path) const {
     if (check_.state == TraceFileState::Missing || unreadable_) return "The trace file cannot be opened:\r\n" + path;
     if (check_.state == TraceFileState::NotATrace)
         return "This file is not a trace: no trace record was found at its start.\r\n" + path;
-    if (check_.state == TraceFileState::Cut && ended_)
+    if ((check_.state == TraceFileState::Cut || cut_) && ended_)
         return "The trace file ends inside a record; the records before it are shown.\r\n" + path;
     return std::string();
 }

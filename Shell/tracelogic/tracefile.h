@@ -46,6 +46,10 @@ struct TraceFileCheck {
 // Looks at a file before it is read as a saved trace.
 TraceFileCheck InspectTraceFile(const std::string& path);
 
+// GetNewRecords in static mode: the file ended inside a record, which was not
+// delivered (STATIC_TRACE_FILE_CUT).
+constexpr long kStaticTraceFileCut = -2;
+
 // One reading of a saved trace by ShowTraceFile, driven by the counts that
 // GetNewRecords returns.
 class TraceFileReading {
@@ -72,6 +76,7 @@ private:
     bool stopped_ = false;
     bool unreadable_ = false;  // the reader could not open the file
     bool ended_ = false;
+    bool cut_ = false;  // the reader found the cut
 };
 
 }  // namespace shell

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <iterator>
 
-#include "intake.h"
+#include "recorddescriptor.h"
 
 namespace shell {
 
 void DecodeDescriptor(const uint8_t* descriptor, RecInfo* record) {
-    ledra::RecordDescriptor d;
+    vx::RecordDescriptor d;
     std::memcpy(&d, descriptor, sizeof d);
     record->RecType = d.type;
     record->Patch = d.firstSerial;
@@ -18,7 +18,7 @@ void DecodeDescriptor(const uint8_t* descriptor, RecInfo* record) {
     record->TID = d.threadId & 0xFFFFFF;
     record->PID = d.processId & 0xFFFFFF;
 }
-static_assert(sizeof(ledra::RecordDescriptor) == kDescriptorSize);
+static_assert(sizeof(vx::RecordDescriptor) == kDescriptorSize);
 
 void TraceRecords::Reset() {
     all_.clear();

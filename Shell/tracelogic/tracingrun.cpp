@@ -72,6 +72,7 @@ PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked
         return d;
     }
     if (recAmNew <= 0 && noRecordsBecauseLocked == 0) {
+        d.otherReaderAttached = recAmNew == kOtherTraceReaderAttached;
         pollBusy_ = false;
         d.action = PollAction::Return;
         return d;

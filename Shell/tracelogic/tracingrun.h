@@ -71,9 +71,14 @@ enum class PollAction {
     TakeBatch,   // take the batch (BeginBatch ... EndBatch), then poll again
 };
 
+// GetNewRecords in live mode: another live reader is attached to the trace
+// (OTHER_TRACE_READER_ATTACHED); nothing is delivered to this one.
+constexpr long kOtherTraceReaderAttached = -3;
+
 struct PollDecision {
     PollAction action = PollAction::Return;
     CommandChanges commands;  // the first records of a process
+    bool otherReaderAttached = false;  // tell the user; the poll goes on
 };
 
 class TracingRun {

@@ -166,6 +166,14 @@ TEST(OpenCheck, ReadingsEndWithTheirMessages) {
     EXPECT_TRUE(cut.AddsFinalReport()) << "the records read are a trace of their own";
     EXPECT_NE(cut.Message(path).find("ends inside a record"), std::string::npos);
 
+    // The reader itself found the cut (the check saw a whole file that was
+    // cut afterwards): the records before it stay, with the cut message.
+    TraceFileReading cutLater(TraceFileCheck{TraceFileState::Whole, 100});
+    EXPECT_TRUE(cutLater.TakeBatch(5, false));
+    EXPECT_FALSE(cutLater.TakeBatch(kStaticTraceFileCut, false));
+    EXPECT_TRUE(cutLater.AddsFinalReport());
+    EXPECT_EQ(cutLater.Message(path), cut.Message(path));
+
     TraceFileReading stopped(TraceFileCheck{TraceFileState::Cut, 100});
     EXPECT_TRUE(stopped.TakeBatch(5, false));
     EXPECT_FALSE(stopped.TakeBatch(5, true));

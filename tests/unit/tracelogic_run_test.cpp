@@ -268,6 +268,11 @@ TEST_F(RunTest, PollsDoNotOverlapAndALockedMapIsAskedAgainAtOnce) {
     EXPECT_TRUE(run.PollBusy());
     EXPECT_EQ(run.OnNewRecords(0, 0).action, PollAction::Return);
     EXPECT_FALSE(run.PollBusy());
+    EXPECT_TRUE(run.BeginPoll());
+    PollDecision other = run.OnNewRecords(kOtherTraceReaderAttached, 0);
+    EXPECT_EQ(other.action, PollAction::Return);
+    EXPECT_TRUE(other.otherReaderAttached);
+    EXPECT_FALSE(run.PollBusy());
 
     script = {{"", 0, 1}, {"", 0, 1}, {"S", 2}, {"", 0}};
     Tick();
