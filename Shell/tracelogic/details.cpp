@@ -1,0 +1,60 @@
+// Event details lines.
+#include "details.h"
+
+#include <cstdio>
+
+namespace shell {
+
+const char kReturnValuesSeparator[] = "----------- Return values --------------------------------------------";
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string ProcessThreadLine(uint32_t pid, uint32_t tid) {
+    if (pid > 65536) return "ProcessID=FF" + Hex(pid) + "h  ThreadID=FF" + Hex(tid) + "h";
+    return "ProcessID=" + std::to_string(pid) + "(" + Hex(pid) + "h)  ThreadID=" + std::to_string(tid) + "(" +
+           Hex(tid) + "h)";
+}
+
+namespace {
+
+// A reader whose source has gone answers " " to every read; a record has no
+// more lines than this, so a broken source cannot keep the pane filling.
+constexpr size_t kMostLinesOfRecord = 100000;
+
+// The record's lines after its header line, which the pane shows in its own
+// form (`header`, when given).
+void AddRecordLines(uint32_t pointer, TraceReaderTexts& reader, const std::string* header,
+                    std::vector<std::string>* lines) {
+    reader.GetFirstRecordString(pointer);
+    if (header) lines->push_back(*header);
+    for (size_t i = 0; i < kMostLinesOfRecord; ++i) {
+        std::string line = reader.GetNextRecordString();
+        if (line.empty()) break;
+        lines->push_back(std::move(line));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> EventDetailsLines(const TraceRecords& records, int32_t num, TraceReaderTexts& reader) {
+    std::vector<std::string> lines;
+    const RecInfo* r = records.Record(num);
+    if (!r || r->RecType == kRecordFinalReport) return lines;
+    const std::string header = ProcessThreadLine(r->PID, r->TID);
+    AddRecordLines(r->Pointer, reader, &header, &lines);
+    if (r->ExitForEnter != 0) {
+        if (const RecInfo* e = records.Record(r->ExitForEnter)) {
+            lines.emplace_back();
+            lines.emplace_back(kReturnValuesSeparator);
+            lines.emplace_back();
+            AddRecordLines(e->Pointer, reader, nullptr, &lines);
+        }
+    }
+    return lines;
+}
+
+}  // namespace shell

@@ -1,0 +1,48 @@
+// The records of the current trace view (`AllRecords`, `PendingCalls`,
+// `InstanceRecords`, `RecordCount`) and the intake of one record: numbering,
+// `Parent`, EXIT-to-ENTER pairing and the names fetched per record type.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recinfo.h"
+
+namespace shell {
+
+class TraceRecords {
+public:
+    // ResetTraceView's part: every collection emptied and the count set to 0.
+    void Reset();
+
+    // Takes one 20-byte descriptor as the next record of the view and returns
+    // it (valid until the next record is taken).
+    RecInfo& Take(const uint8_t* descriptor, TraceReaderTexts& reader);
+
+    // The final-report record (RecType 200, Num FinalReportNum, Parent 0);
+    // null when the view already has one, whose key would then be taken twice.
+    RecInfo* AddFinalReportRecord();
+
+    // The record numbered `num` (FinalReportNum included); null for none.
+    RecInfo* Record(int32_t num);
+    const RecInfo* Record(int32_t num) const;
+
+    // Position n - 1 holds the n-th record taken.
+    const std::vector<RecInfo>& AllRecords() const { return all_; }
+    std::vector<RecInfo>& AllRecords() { return all_; }
+    // Nums of the ENTER records still waiting for their EXIT, oldest first.
+    const std::vector<int32_t>& PendingCalls() const { return pending_; }
+    // Nums of the CREATE and DESTROY records in arrival order.
+    const std::vector<int32_t>& InstanceRecords() const { return instances_; }
+    // Records taken into the view, the final-report record included.
+    int32_t RecordCount() const { return static_cast<int32_t>(all_.size()); }
+
+private:
+    std::vector<RecInfo> all_;
+    std::vector<int32_t> pending_;
+    std::vector<int32_t> instances_;
+    size_t finalReportAt_ = SIZE_MAX;
+};
+
+}  // namespace shell

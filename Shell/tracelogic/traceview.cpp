@@ -1,0 +1,48 @@
+// The trace view: record intake feeding the tree model.
+#include "traceview.h"
+
+#include <cstring>
+
+namespace shell {
+
+void TraceView::ResetTraceView() {
+    records_.Reset();
+    tree_.Clear();
+    offsetLimit_ = UINT32_MAX;
+}
+
+std::vector<TreeNode> TraceView::RegNewRecords(const uint8_t* bytes, size_t length, TraceReaderTexts& reader,
+                                               const TreeViewOptions& options) {
+    std::vector<TreeNode> nodes;
+    const size_t n = bytes ? length / kDescriptorSize : 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* descriptor = bytes + i * kDescriptorSize;
+        if (offsetLimit_ != UINT32_MAX) {
+            RecInfo probe;
+            DecodeDescriptor(descriptor, &probe);
+            if (probe.Pointer >= offsetLimit_) continue;
+        }
+        RecInfo& r = records_.Take(descriptor, reader);
+        if (auto node = tree_.AddItemToTreeView(r, records_, options, &reader)) nodes.push_back(std::move(*node));
+    }
+    return nodes;
+}
+
+std::optional<TreeNode> TraceView::AddFinalReport(const TreeViewOptions& options) {
+    RecInfo* r = records_.AddFinalReportRecord();
+    if (!r) return std::nullopt;
+    return tree_.AddItemToTreeView(*r, records_, options, nullptr);
+}
+
+std::vector<TreeNode> TraceView::RebuildTraceTree(const TreeViewOptions& options, DiagnosticSink* diag) {
+    return tree_.RebuildTraceTree(records_, options, diag);
+}
+
+std::string TraceView::ProcessedText() const { return "Processed Items: " + std::to_string(tree_.NodeCount()) + " "; }
+
+std::string TraceView::QueuedText() const {
+    long queued = realLastRecord_ - records_.RecordCount();
+    return "Queued Events: " + std::to_string(queued > 0 ? queued : 0) + " ";
+}
+
+}  // namespace shell

@@ -1,0 +1,114 @@
+// Opening a saved trace without the window: time until the last node of the
+// trace tree model is known and the memory the view holds per record, for
+// 10,000 and 100,000 records read through the trace reader in static mode
+// (its intake and name fields, as Open TraceFile reads them), and one
+// rebuild of the tree (Show IUnknown).
+#include <windows.h>
+#include <objbase.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "raii.h"
+#include "textconv.h"
+#include "tracelogic.h"
+#include "tracereader.h"
+
+namespace {
+
+// Calls of a sample client, a QueryInterface inside every fourth; a record
+// count of `records` in all.
+void MakeTrace(const std::string& path, int records) {
+    std::string text;
+    char buf[512];
+    int n = 0;
+    auto add = [&](const char* format, auto... args) {
+        std::snprintf(buf, sizeof buf, format, args...);
+        text += buf;
+    };
+    add("\r\n========= LOAD DLL: VxSample.dll ========= TID=1ch PID=20h [%d]\r\nTime: Mon Dec  7 18:00:00 2026\r\n"
+        "DLL's path: C:\\vx\\VxSample.dll\r\nHost process's command line: C:\\vx\\vxclient.exe\r\n", ++n);
+    add("\r\n--- CREATING THE INSTANCE --- TID=1ch PID=20h [%d]\r\nClass: VxSample.Calc (instance# 1)\r\n"
+        "Total instances: 1\r\n", ++n);
+    for (int i = 0; n < records; ++i) {
+        add("\r\n*** Serial# of call: 17.7 ***  TID=1ch PID=20h [%d]\r\nClass: VxSample.Calc (instance# 1)\r\n"
+            "Interface: ICalc (dual)\r\nMethod: VT_HRESULT Add (\r\n               [in]  a=%d (%xh)  (VT_I4) );\r\n",
+            ++n, i, i);
+        if (i % 4 == 0 && n + 3 <= records) {
+            add("\r\n*** Serial# of call: 17.0 ***  TID=1ch PID=20h [%d]\r\nClass: VxSample.Calc (instance# 1)\r\n"
+                "Interface: ICalc (dual)\r\nMethod: VT_HRESULT QueryInterface (\r\n", ++n);
+            add("\r\n   *** Serial# of exit: 17.0 *** TID=1ch PID=20h [%d]\r\n               HRESULT = 0 (0h)\r\n", ++n);
+        }
+        add("\r\n   *** Serial# of exit: 17.7 *** TID=1ch PID=20h [%d]\r\n               HRESULT = 0 (0h)\r\n", ++n);
+    }
+    text += '\x01';
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+double Now() {
+    LARGE_INTEGER t, f;
+    ::QueryPerformanceCounter(&t);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+size_t PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                           sizeof counters);
+    // Wine leaves PrivateUsage 0; committed bytes are PagefileUsage there.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+void Open(ITraceReader* reader, const std::string& path, int records) {
+    size_t before = PrivateBytes();
+    double start = Now();
+    shell::TraceView view;
+    shell::TreeViewOptions options;
+    options.TreeIsExpanded = false;
+    vx::unique_bstr bpath(vx::NewBstr(path));
+    reader->put_Mode(3);
+    reader->put_StaticTraceFilePath(bpath.get());
+    reader->put_Mode(1);
+    shell::TraceFileReading reading(shell::InspectTraceFile(path));
+    shell::ReaderTexts texts(reader);
+    shell::NewRecordsBatch batch;
+    size_t nodes = 0;
+    while (reading.ShouldRead()) {
+        batch.Poll(reader);
+        if (!reading.TakeBatch(batch.RecAmNew, false)) break;
+        nodes += view.RegNewRecords(batch.Bytes(), batch.Length(), texts, options).size();
+    }
+    if (reading.AddsFinalReport() && view.AddFinalReport(options)) ++nodes;
+    double read = Now() - start;
+    size_t grown = PrivateBytes() - before;
+    options.ShowIUnknown = true;
+    start = Now();
+    size_t rebuilt = view.RebuildTraceTree(options).size();
+    double rebuild = Now() - start;
+    std::printf("%7d records: %zu nodes in %.2f s (%.1f us a record), %.0f bytes a record; rebuild to %zu nodes %.3f s\n",
+                view.Records().RecordCount(), nodes, read, read * 1e6 / records,
+                static_cast<double>(grown) / records, rebuilt, rebuild);
+}
+
+}  // namespace
+
+int main() {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    vx::com_ptr<ITraceReader> reader;
+    if (FAILED(ledra::CreateTraceReader(IID_ITraceReader, reader.put_void()))) return 1;
+    char temp[MAX_PATH];
+    ::GetTempPathA(sizeof temp, temp);
+    for (int records : {10000, 100000}) {
+        std::string path = std::string(temp) + "vx-bench-" + std::to_string(records) + ".trc";
+        MakeTrace(path, records);
+        Open(reader.get(), path, records);
+        ::DeleteFileA(path.c_str());
+    }
+    reader.reset();
+    ::CoUninitialize();
+    return 0;
+}

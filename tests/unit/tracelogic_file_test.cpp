@@ -1,0 +1,317 @@
+// Saved traces: the whole-record rule of Save Trace, the checks before a file
+// is opened, and a saved trace read as Open TraceFile reads it, through the
+// real trace reader in static mode, into the trace view.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "raii.h"
+#include "tempdir.h"
+#include "textconv.h"
+#include "tracelogic.h"
+#include "tracelogic_fakes.h"
+#include "tracereader.h"
+
+namespace {
+
+using namespace shell;
+using tl_test::TraceRecord;
+
+// A run of the sample client as the kernel writes it: load, creation,
+// `calls` calls of Add (each with its exit, every third one with a
+// QueryInterface inside it), destruction, unload. Record numbers from 1.
+std::string SampleTrace(int calls, int* records) {
+    int n = 0;
+    std::string t = TraceRecord("========= LOAD DLL: VxSample.dll =========", 0x1a4, 0x2f0, ++n,
+                                {"Time: Mon Dec  7 18:00:00 2026", "DLL's path: C:\\vx\\VxSample.dll",
+                                 "Host process's command line: C:\\vx\\vxclient.exe /calc"});
+    t += TraceRecord("--- CREATING THE INSTANCE ---", 0x1a4, 0x2f0, ++n,
+                     {"Class: VxSample.Calc (instance# 1)", "Total instances: 1"});
+    for (int i = 0; i < calls; ++i) {
+        t += TraceRecord("*** Serial# of call: 17.7 *** ", 0x1a4, 0x2f0, ++n,
+                         {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)", "Method: VT_HRESULT Add (",
+                          "               [in]  a=" + std::to_string(i) + " (" + std::to_string(i) + "h)  (VT_I4),",
+                          "               [out,retval]  result  (VT_PTR to VT_I4) );"});
+        if (i % 3 == 0) {
+            t += TraceRecord("*** Serial# of call: 17.0 *** ", 0x1a4, 0x2f0, ++n,
+                             {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)",
+                              "Method: VT_HRESULT QueryInterface ("});
+            t += TraceRecord("   *** Serial# of exit: 17.0 ***", 0x1a4, 0x2f0, ++n,
+                             {"               HRESULT = 0 (0h)"});
+        }
+        t += TraceRecord("   *** Serial# of exit: 17.7 ***", 0x1a4, 0x2f0, ++n,
+                         {"               [out,retval]  result=" + std::to_string(2 * i) + "  (VT_PTR to VT_I4)",
+                          "               HRESULT = 0 (0h)"});
+    }
+    t += TraceRecord("--- DESTROYING OF THE INSTANCE ---", 0x1a4, 0x2f0, ++n,
+                     {"Class: VxSample.Calc (instance# 1)", "Remaining instances: 0"});
+    t += TraceRecord("========= UNLOAD DLL: VxSample.dll =========", 0x1a4, 0x2f0, ++n,
+                     {"Time: Mon Dec  7 18:00:01 2026", "DLL's path: C:\\vx\\VxSample.dll",
+                      "Host process's command line: C:\\vx\\vxclient.exe /calc", "All interface pointers were released"});
+    *records = n;
+    return t;
+}
+
+TEST(SaveRule, ASavedTraceEndsAtItsLastWholeRecord) {
+    int n = 0;
+    const std::string whole = SampleTrace(2, &n);
+    EXPECT_EQ(WholeRecordsLength(whole + "\x01"), whole.size()) << "a finished trace is kept whole";
+
+    // The writer has started the next record: its first line, or part of it.
+    const std::string next = TraceRecord("*** Serial# of call: 17.7 *** ", 0x1a4, 0x2f0, n + 1, {"Class: VxS"});
+    for (size_t cut = 6; cut < next.size(); ++cut)
+        EXPECT_EQ(WholeRecordsLength(whole + next.substr(0, cut)), whole.size()) << "cut at " << cut;
+    // Cut inside the last record's own lines: that record is left out.
+    const size_t lastStart = whole.rfind("\r\n=========") + 2;
+    EXPECT_EQ(WholeRecordsLength(whole.substr(0, whole.size() - 5)), lastStart - 2);
+    EXPECT_EQ(WholeRecordsLength("\r\n*** Serial# of call: 1.7 ***  TID=1h"), 0u) << "no whole record";
+    EXPECT_EQ(WholeRecordsLength(""), 0u);
+}
+
+TEST(SaveRule, SaveTraceCopiesWholeRecordsAndChangesNothingWithoutASource) {
+    TempDir dir;
+    int n = 0;
+    const std::string whole = SampleTrace(3, &n);
+    WriteWhole(dir / "TraceDistilled.txt", whole + "\r\n*** Serial# of call: 17.7 *** \b TID=1a4h");
+    SaveResult saved = SaveTrace(dir / "TraceDistilled.txt", dir / "run.trc");
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_TRUE(saved.cut);
+    EXPECT_EQ(ReadWhole(dir / "run.trc"), whole + "\x01");
+    EXPECT_EQ(saved.bytes, whole.size() + 1);
+
+    // A finished trace replaces an existing file byte for byte.
+    WriteWhole(dir / "TraceDistilled.txt", whole + "\x01");
+    saved = SaveTrace(dir / "TraceDistilled.txt", dir / "run.trc");
+    ASSERT_TRUE(saved.ok);
+    EXPECT_FALSE(saved.cut);
+    EXPECT_EQ(ReadWhole(dir / "run.trc"), whole + "\x01");
+
+    // No source: the target keeps its content and nothing else appears.
+    saved = SaveTrace(dir / "missing.txt", dir / "run.trc");
+    EXPECT_FALSE(saved.ok);
+    EXPECT_EQ(saved.error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReadWhole(dir / "run.trc"), whole + "\x01");
+    // A folder that does not exist: fails cleanly.
+    saved = SaveTrace(dir / "TraceDistilled.txt", dir / "no\\such\\folder\\x.trc");
+    EXPECT_FALSE(saved.ok);
+
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((dir / "*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int files = 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    EXPECT_EQ(files, 2) << "no temporary file is left behind";
+}
+
+TEST(OpenCheck, FilesAreTellApartBeforeTheyAreRead) {
+    TempDir dir;
+    int n = 0;
+    const std::string whole = SampleTrace(2, &n);
+    WriteWhole(dir / "whole.trc", whole + "\x01");
+    WriteWhole(dir / "empty.trc", "");
+    WriteWhole(dir / "text.trc", "Just some notes\r\n*** not at a line start\r\n");
+    WriteWhole(dir / "cut.trc", whole.substr(0, whole.size() - 5));
+    // A cut file longer than the first tail that is looked at.
+    int m = 0;
+    const std::string big = SampleTrace(400, &m);
+    ASSERT_GT(big.size(), 65536u * 2);
+    WriteWhole(dir / "bigcut.trc", big.substr(0, big.size() - 30));
+
+    EXPECT_EQ(InspectTraceFile(dir / "missing.trc").state, TraceFileState::Missing);
+    EXPECT_EQ(InspectTraceFile(dir / "empty.trc").state, TraceFileState::NotATrace);
+    EXPECT_EQ(InspectTraceFile(dir / "text.trc").state, TraceFileState::NotATrace);
+    TraceFileCheck check = InspectTraceFile(dir / "whole.trc");
+    EXPECT_EQ(check.state, TraceFileState::Whole);
+    EXPECT_EQ(check.wholeLength, whole.size());
+    check = InspectTraceFile(dir / "cut.trc");
+    EXPECT_EQ(check.state, TraceFileState::Cut);
+    EXPECT_EQ(check.wholeLength, whole.rfind("\r\n=========")) << "ends before the cut record";
+    check = InspectTraceFile(dir / "bigcut.trc");
+    EXPECT_EQ(check.state, TraceFileState::Cut);
+    EXPECT_EQ(check.wholeLength, big.rfind("\r\n========="));
+}
+
+TEST(OpenCheck, ReadingsEndWithTheirMessages) {
+    const std::string path = "C:\\traces\\run.trc";
+    TraceFileReading missing(TraceFileCheck{TraceFileState::Missing, 0});
+    EXPECT_FALSE(missing.ShouldRead());
+    EXPECT_EQ(missing.Message(path), "The trace file cannot be opened:\r\nC:\\traces\\run.trc");
+    EXPECT_FALSE(missing.AddsFinalReport());
+
+    TraceFileReading notTrace(TraceFileCheck{TraceFileState::NotATrace, 0});
+    EXPECT_FALSE(notTrace.ShouldRead());
+    EXPECT_NE(notTrace.Message(path).find("not a trace"), std::string::npos);
+
+    // Deleted between the check and the reading: the reader answers -1.
+    TraceFileReading vanished(TraceFileCheck{TraceFileState::Whole, 100});
+    EXPECT_FALSE(vanished.TakeBatch(-1, false));
+    EXPECT_FALSE(vanished.AddsFinalReport());
+    EXPECT_EQ(vanished.Message(path), missing.Message(path));
+
+    TraceFileReading whole(TraceFileCheck{TraceFileState::Whole, 100});
+    EXPECT_TRUE(whole.TakeBatch(5, false));
+    EXPECT_FALSE(whole.TakeBatch(0, false));
+    EXPECT_TRUE(whole.AddsFinalReport());
+    EXPECT_EQ(whole.Message(path), "");
+
+    TraceFileReading cut(TraceFileCheck{TraceFileState::Cut, 100});
+    EXPECT_TRUE(cut.TakeBatch(5, false));
+    EXPECT_FALSE(cut.TakeBatch(0, false));
+    EXPECT_TRUE(cut.AddsFinalReport()) << "the records read are a trace of their own";
+    EXPECT_NE(cut.Message(path).find("ends inside a record"), std::string::npos);
+
+    // The reader itself found the cut (the check saw a whole file that was
+    // cut afterwards): the records before it stay, with the cut message.
+    TraceFileReading cutLater(TraceFileCheck{TraceFileState::Whole, 100});
+    EXPECT_TRUE(cutLater.TakeBatch(5, false));
+    EXPECT_FALSE(cutLater.TakeBatch(kStaticTraceFileCut, false));
+    EXPECT_TRUE(cutLater.AddsFinalReport());
+    EXPECT_EQ(cutLater.Message(path), cut.Message(path));
+
+    TraceFileReading stopped(TraceFileCheck{TraceFileState::Cut, 100});
+    EXPECT_TRUE(stopped.TakeBatch(5, false));
+    EXPECT_FALSE(stopped.TakeBatch(5, true));
+    EXPECT_FALSE(stopped.AddsFinalReport());
+    EXPECT_EQ(stopped.Message(path), "") << "the user stopped it";
+}
+
+// The reading of ShowTraceFile, with the reader's own static intake and
+// record text: what the window does, without the window.
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ASSERT_EQ(ledra::CreateTraceReader(IID_ITraceReader, reader.put_void()), S_OK);
+    }
+    void TearDown() override {
+        reader.reset();
+        ::CoUninitialize();
+    }
+
+    // Returns the nodes in insertion order; `polls` the GetNewRecords calls.
+    std::vector<TreeNode> Show(const std::string& path, TraceFileReading* reading, int* polls) {
+        vx::unique_bstr bpath(vx::NewBstr(path));
+        reader->put_StaticTraceFilePath(bpath.get());
+        reader->put_Mode(1);  // TRACER_MODE_STATIC
+        options.TreeIsExpanded = false;
+        view.ResetTraceView();
+        TraceFileCheck check = InspectTraceFile(path);
+        if (check.state == TraceFileState::Cut) view.LimitToOffset(check.wholeLength);
+        *reading = TraceFileReading(check);
+        std::vector<TreeNode> nodes;
+        ReaderTexts texts(reader.get());
+        NewRecordsBatch batch;
+        *polls = 0;
+        while (reading->ShouldRead() && *polls < 10000) {
+            EXPECT_EQ(batch.Poll(reader.get()), S_OK);
+            ++*polls;
+            if (!reading->TakeBatch(batch.RecAmNew, false)) break;
+            EXPECT_EQ(batch.Length(), static_cast<size_t>(batch.RecAmNew) * 20);
+            auto part = view.RegNewRecords(batch.Bytes(), batch.Length(), texts, options);
+            nodes.insert(nodes.end(), part.begin(), part.end());
+        }
+        if (reading->AddsFinalReport())
+            if (auto node = view.AddFinalReport(options)) nodes.push_back(*node);
+        return nodes;
+    }
+
+    vx::com_ptr<ITraceReader> reader;
+    TraceView view;
+    TreeViewOptions options;
+};
+
+TEST_F(ReaderTest, ASavedTraceGivesItsTreeDetailsAndReport) {
+    TempDir dir;
+    int n = 0;
+    const std::string trace = SampleTrace(300, &n);
+    ASSERT_GT(trace.size(), 8u * 4096) << "several chunks";
+    WriteWhole(dir / "TraceDistilled.txt", trace + "\x01");
+    ASSERT_TRUE(SaveTrace(dir / "TraceDistilled.txt", dir / "run.trc").ok);
+
+    long amount = 0;
+    vx::unique_bstr bpath(vx::NewBstr(dir / "run.trc"));
+    reader->put_StaticTraceFilePath(bpath.get());
+    reader->put_Mode(1);
+    reader->GetRecordAmountInTraceFile(&amount);
+    EXPECT_EQ(amount, n) << "the progress bar's maximum";
+
+    TraceFileReading reading{TraceFileCheck{}};
+    int polls = 0;
+    std::vector<TreeNode> nodes = Show(dir / "run.trc", &reading, &polls);
+    EXPECT_GT(polls, 8);
+    EXPECT_EQ(reading.Message(dir / "run.trc"), "");
+    EXPECT_EQ(view.Records().RecordCount(), n + 1);
+
+    // Load, creation, 300 calls (QueryInterface hidden), destruction,
+    // unload, report: all collapsed, the calls at the top level.
+    ASSERT_EQ(nodes.size(), 305u);
+    EXPECT_EQ(nodes[0].Text, "LOAD DLL: VxSample.dll");
+    EXPECT_EQ(nodes[1].Text, "CREATING <VxSample.Calc(1)>");
+    EXPECT_EQ(nodes[2].Text, "Add <VxSample.Calc(1)>");
+    EXPECT_EQ(nodes[302].Text, "DESTROYING <VxSample.Calc(1)>");
+    EXPECT_EQ(nodes[303].Text, "UNLOAD DLL: VxSample.dll");
+    EXPECT_EQ(nodes[304].Key(), "N_2147483647");
+    for (const TreeNode& node : nodes) {
+        EXPECT_EQ(node.ParentNum, 0);
+        EXPECT_FALSE(node.Expanded);
+    }
+    EXPECT_EQ(view.Records().PendingCalls().size(), 0u) << "every call paired";
+    EXPECT_EQ(FindProcessCommandLine(view.Records(), 0x2f0), "C:\\vx\\vxclient.exe /calc");
+
+    // The details of the 100th call come from the file.
+    ReaderTexts texts(reader.get());
+    const TreeNode& call = nodes[2 + 99];
+    std::vector<std::string> lines = EventDetailsLines(view.Records(), call.Num, texts);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "ProcessID=752(2F0h)  ThreadID=420(1A4h)", "Class: VxSample.Calc (instance# 1)",
+                         "Interface: ICalc (dual)", "Method: VT_HRESULT Add (", "               [in]  a=99 (99h)  (VT_I4),",
+                         "               [out,retval]  result  (VT_PTR to VT_I4) );", "", kReturnValuesSeparator, "",
+                         "               [out,retval]  result=198  (VT_PTR to VT_I4)", "               HRESULT = 0 (0h)"}));
+
+    std::vector<ReportNode> report = BuildFinalReportView(view.Records());
+    ASSERT_EQ(report.size(), 5u);
+    EXPECT_EQ(report[0].Text, "ProcessID=752(2F0h) (C:\\vx\\vxclient.exe /calc)");
+    EXPECT_EQ(report[3].Text, "Number of created instances: 1");
+    EXPECT_EQ(report[4].Text, "Number of undestroyed instances: 0");
+
+    // Show IUnknown: a rebuild from the same records gives the calls their
+    // QueryInterface children with the same keys as before.
+    options.ShowIUnknown = true;
+    std::vector<TreeNode> rebuilt = view.RebuildTraceTree(options);
+    EXPECT_EQ(rebuilt.size(), 305u + 100u);
+    EXPECT_EQ(rebuilt[3].Text, "QueryInterface <VxSample.Calc(1)>");
+    EXPECT_EQ(rebuilt[3].ParentKey(), nodes[2].Key());
+}
+
+TEST_F(ReaderTest, ACutTraceShowsItsWholeRecordsAndSaysSo) {
+    TempDir dir;
+    int n = 0;
+    const std::string trace = SampleTrace(20, &n);
+    // Cut inside the UNLOAD record's lines.
+    WriteWhole(dir / "cut.trc", trace.substr(0, trace.size() - 12));
+    TraceFileReading reading{TraceFileCheck{}};
+    int polls = 0;
+    std::vector<TreeNode> nodes = Show(dir / "cut.trc", &reading, &polls);
+    EXPECT_EQ(view.Records().RecordCount(), n - 1 + 1) << "every record but the cut one, and the report";
+    EXPECT_EQ(nodes.back().Text, "FINAL REPORT");
+    EXPECT_EQ(nodes[nodes.size() - 2].Text, "DESTROYING <VxSample.Calc(1)>");
+    EXPECT_NE(reading.Message(dir / "cut.trc").find("ends inside a record"), std::string::npos);
+
+    // Not a trace, and missing: nothing is read, nothing hangs.
+    WriteWhole(dir / "notes.trc", std::string(20000, 'x'));
+    nodes = Show(dir / "notes.trc", &reading, &polls);
+    EXPECT_TRUE(nodes.empty());
+    EXPECT_EQ(polls, 0);
+    EXPECT_NE(reading.Message(dir / "notes.trc").find("not a trace"), std::string::npos);
+    nodes = Show(dir / "gone.trc", &reading, &polls);
+    EXPECT_TRUE(nodes.empty());
+    EXPECT_NE(reading.Message(dir / "gone.trc").find("cannot be opened"), std::string::npos);
+}
+
+}  // namespace
