@@ -190,6 +190,9 @@ private:
             if (Upper(value) == Upper(folder_ + "Vexilo.exe")) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathKey);
         }
         ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        std::string shortcut = ShortcutPath();
+        if (!shortcut.empty()) ::DeleteFileA(shortcut.c_str());
     }
 
     // Everything but this program now; a copy of it in the temporary folder
