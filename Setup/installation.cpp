@@ -1,15 +1,19 @@
 // Pieces of setup and uninstall.
 #include "installation.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 
 #include "raii.h"
 
 namespace vxsetup {
 
-const char* const kDeliverables[] = {"Vexilo.dll",  "Korbin.dll",     "Ledra.dll",    "vxtrace.exe",
-                                     "Pollux.dll",  "PolluxTest.exe", "Uninstall.exe"};
+const char* const kDeliverables[] = {"Vexilo.exe", "Vexilo.dll",     "Korbin.dll",   "Ledra.dll", "vxtrace.exe",
+                                     "Pollux.dll", "PolluxTest.exe", "Uninstall.exe"};
 const size_t kDeliverableCount = sizeof kDeliverables / sizeof kDeliverables[0];
+const char* const kDataFiles[] = {"Help.rtf"};
+const size_t kDataFileCount = sizeof kDataFiles / sizeof kDataFiles[0];
 const char* const kServers[] = {"Ledra.dll", "Pollux.dll"};
 const size_t kServerCount = sizeof kServers / sizeof kServers[0];
 
@@ -34,6 +38,12 @@ void Reporter::Note(const std::string& text) const {
 
 bool Reporter::Ask(const std::string& question) const {
     return quiet_ || ::MessageBoxA(nullptr, question.c_str(), title_, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+std::string ShortcutPath() {
+    char programs[MAX_PATH];
+    if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs))) return {};
+    return std::string(programs) + "\\" + kShortcutName;
 }
 
 std::string ProgramFolder() {

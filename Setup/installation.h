@@ -12,12 +12,17 @@ namespace vxsetup {
 // Every file an installation holds besides what the product writes later.
 extern const char* const kDeliverables[];
 extern const size_t kDeliverableCount;
+// Files of the installation that are no programs (Quick Help).
+extern const char* const kDataFiles[];
+extern const size_t kDataFileCount;
 // The COM servers among them, registered with regsvr32.
 extern const char* const kServers[];
 extern const size_t kServerCount;
 
 constexpr char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Vexilo.exe";
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexilo";
+constexpr char kShortcutName[] = "Vexilo.lnk";
+constexpr char kSettingsKey[] = "Software\\Vexilo";  // the main window's per-user settings
 constexpr char kScannerProgram[] = "PolluxTest.exe";
 constexpr char kScanEvent[] = "ScanningSucceeded";
 
@@ -47,6 +52,9 @@ private:
     const char* title_;
     bool quiet_;
 };
+
+// The Start-menu shortcut of the main program (all users' Programs folder).
+std::string ShortcutPath();
 
 // The folder of this program, ending in a backslash.
 std::string ProgramFolder();

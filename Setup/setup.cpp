@@ -2,6 +2,7 @@
 //   setup [/quiet] [/dir FOLDER]
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "raii.h"
 #include "scannerexit.h"
 #include "settings_template.h"
+#include "textconv.h"
 
 namespace vxsetup {
 namespace {
@@ -63,6 +65,28 @@ std::string ScanFailure(DWORD hit, HANDLE scanner) {
     return "waiting for " + program + " failed (error " + std::to_string(::GetLastError()) + ")";
 }
 
+// "Vexilo" in the Start menu, starting the main program in its folder.
+bool CreateShortcut(const std::string& folder) {
+    std::string path = ShortcutPath();
+    if (path.empty() || FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return false;
+    bool saved = false;
+    {
+        vx::com_ptr<IShellLinkA> link;
+        vx::com_ptr<IPersistFile> file;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                         link.put_void())) &&
+            SUCCEEDED(link->SetPath((folder + "Vexilo.exe").c_str())) &&
+            SUCCEEDED(link->SetWorkingDirectory(folder.c_str())) &&
+            SUCCEEDED(link->SetDescription("Traces calls into in-process COM components")) &&
+            SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.put_void()))) {
+            std::wstring wide = vx::Wide(path);
+            saved = SUCCEEDED(file->Save(wide.c_str(), TRUE));
+        }
+    }
+    ::CoUninitialize();
+    return saved;
+}
+
 int Install(const Reporter& report, const std::string& sources, std::string folder) {
     // The system: files of this architecture, COM usable.
     for (size_t i = 0; i < kDeliverableCount; ++i) {
@@ -72,6 +96,11 @@ int Install(const Reporter& report, const std::string& sources, std::string fold
         if (machine != OwnMachine())
             return report.Fail(kSystemUnfit, "\"" + path + "\" is built for another architecture than this setup");
     }
+    for (size_t i = 0; i < kDataFileCount; ++i) {
+        std::string path = sources + kDataFiles[i];
+        if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return report.Fail(kSystemUnfit, "\"" + path + "\" is missing");
+    }
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return report.Fail(kSystemUnfit, "COM cannot be initialised on this system");
     ::CoUninitialize();
@@ -79,8 +108,10 @@ int Install(const Reporter& report, const std::string& sources, std::string fold
     folder = WithBackslash(folder);
     if (!report.Ask("Install Vexilo into \"" + folder + "\"?")) return report.Fail(kUsage, "setup cancelled");
     if (!CreateFolders(folder)) return report.Fail(kCopyFailed, "the folder \"" + folder + "\" cannot be made");
-    for (size_t i = 0; i < kDeliverableCount; ++i) {
-        std::string from = sources + kDeliverables[i], to = folder + kDeliverables[i];
+    std::vector<const char*> files(kDeliverables, kDeliverables + kDeliverableCount);
+    files.insert(files.end(), kDataFiles, kDataFiles + kDataFileCount);
+    for (const char* name : files) {
+        std::string from = sources + name, to = folder + name;
         if (!::CopyFileA(from.c_str(), to.c_str(), FALSE))
             return report.Fail(kCopyFailed, "\"" + from + "\" cannot be copied to \"" + to + "\" (error " +
                                                 std::to_string(::GetLastError()) + ")");
@@ -130,6 +161,7 @@ int Install(const Reporter& report, const std::string& sources, std::string fold
         !SetString(uninstall.get(), "QuietUninstallString", "\"" + folder + "Uninstall.exe\" /quiet") ||
         !SetString(uninstall.get(), "InstallLocation", folder) || !SetString(uninstall.get(), "Publisher", "Vexilo"))
         return report.Fail(kRegistryFailed, "the uninstall entry cannot be written");
+    if (!CreateShortcut(folder)) return report.Fail(kCopyFailed, "the Start-menu shortcut cannot be made");
     report.Note("Vexilo is installed in \"" + folder + "\"");
     return kDone;
 }

@@ -170,6 +170,9 @@ private:
             // Only the entry that names this installation.
             if (Upper(value) == Upper(folder_ + "Vexilo.exe")) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathKey);
         }
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        std::string shortcut = ShortcutPath();
+        if (!shortcut.empty()) ::DeleteFileA(shortcut.c_str());
     }
 
     // Everything but this program now. A copy of it in the temporary folder

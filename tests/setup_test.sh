@@ -122,9 +122,12 @@ check "setup /quiet succeeds" test "$rc" = 0
 snapshot "$WINEPREFIX/installed.txt"
 check "the snapshot sees the installation's keys" grep -qF '[HKEY_CLASSES_ROOT\Ledra.TraceReader]' "$WINEPREFIX/installed.txt"
 check "the snapshot sees the installation's files" grep -qF './Program Files/Vexilo Test/Ledra.dll' "$WINEPREFIX/installed.txt"
-for f in Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
+for f in Vexilo.exe Help.rtf Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"
 done
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vexilo.lnk"
+check "the Start menu has the Vexilo shortcut" test -s "$shortcut"
+check "which starts the installed Vexilo.exe" grep -aqF "${folder}Vexilo.exe" "$shortcut"
 check "setup.exe itself is not installed" test ! -e "$unix_folder/setup.exe"
 check "the scanner made the trace storage" test -d "$unix_folder/TraceStorage"
 check "the scanner wrote the component list" test -s "$unix_folder/CompList.txt"
@@ -149,6 +152,18 @@ check "the client's calls are traced and decoded" grep -qF "$decoded" <<<"$trace
 grep -qF "$decoded" <<<"$trace" || { echo "--- vxtrace run printed:"; echo "$trace"; }
 clsid='HKCR\CLSID\{80441EE8-5922-4360-A028-72C8C848D8F3}\InprocServer32'
 check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
+
+# The main program from the shortcut's target, leaving the hook in place at
+# exit; closed as a user closes it, it keeps its window settings per user.
+sed -i 's/^Exit with remaining hooks ? \[Y\/N\]: N/Exit with remaining hooks ? [Y\/N]: Y/' "$unix_folder/Vexilo.txt"
+"$run" "${folder}Vexilo.exe" >/dev/null 2>&1 &
+main_pid=$!
+for _ in $(seq 100); do "$run" tasklist 2>/dev/null | grep -qi '^Vexilo.exe' && break; sleep 0.2; done
+sleep 3
+"$run" taskkill /im Vexilo.exe >/dev/null 2>&1
+for _ in $(seq 150); do kill -0 "$main_pid" 2>/dev/null || break; sleep 0.2; done
+check "Vexilo.exe ran and closed" test "$(reg_value 'HKCU\Software\Vexilo\Settings' WindowState)" = 0
+check "and left the hook in place" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
 
 out=$("$run" "${folder}Uninstall.exe" /quiet /extra 2>&1); rc=$?
 check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
@@ -188,6 +203,8 @@ check "the sample's own registration is back (found: $server)" test "$server" = 
 check "no real path is left beside it" test -z "$(reg_value "$clsid" TypeLib)"
 check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
 check "the uninstall entry is gone" key_missing "$uninstall_key"
+check "the Start-menu shortcut is gone" test ! -e "$shortcut"
+check "the per-user settings are gone" key_missing 'HKCU\Software\Vexilo'
 check "the trace reader is unregistered" key_missing 'HKCR\Ledra.TraceReader'
 check "the scan engine is unregistered" key_missing 'HKCR\Pollux.Scanner'
 

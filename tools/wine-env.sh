@@ -2,7 +2,8 @@
 # with a persistent, warmed wineserver. Set WINEPREFIX before sourcing to
 # choose the prefix; it is made when missing.
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# winemenubuilder would turn shortcuts into desktop entries of the host machine.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 VX_WINE32=/usr/bin/wine
 VX_WINE64=/usr/lib/wine/wine64
 

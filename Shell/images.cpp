@@ -1,0 +1,221 @@
+#include "images.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "commands.h"
+
+namespace shell {
+namespace {
+
+constexpr COLORREF kMask = RGB(255, 0, 255);
+
+// A small pen-and-brush painter over one 16x16 bitmap.
+class Painter {
+public:
+    explicit Painter(HDC screen) {
+        dc_ = ::CreateCompatibleDC(screen);
+        bitmap_ = ::CreateCompatibleBitmap(screen, kImageSize, kImageSize);
+        old_ = ::SelectObject(dc_, bitmap_);
+        RECT all = {0, 0, kImageSize, kImageSize};
+        Fill(all, kMask);
+    }
+    ~Painter() {
+        ::SelectObject(dc_, old_);
+        ::DeleteDC(dc_);
+        if (bitmap_) ::DeleteObject(bitmap_);
+    }
+    HBITMAP Take() {
+        ::SelectObject(dc_, old_);
+        old_ = nullptr;
+        HBITMAP b = bitmap_;
+        bitmap_ = nullptr;
+        return b;
+    }
+    void Fill(RECT r, COLORREF c) {
+        HBRUSH brush = ::CreateSolidBrush(c);
+        ::FillRect(dc_, &r, brush);
+        ::DeleteObject(brush);
+    }
+    void Box(int l, int t, int r, int b, COLORREF fill, COLORREF line) {
+        Shape(fill, line, 1, [&] { ::Rectangle(dc_, l, t, r, b); });
+    }
+    void Disc(int l, int t, int r, int b, COLORREF fill, COLORREF line) {
+        Shape(fill, line, 1, [&] { ::Ellipse(dc_, l, t, r, b); });
+    }
+    void Poly(const POINT* p, int n, COLORREF fill, COLORREF line) {
+        Shape(fill, line, 1, [&] { ::Polygon(dc_, p, n); });
+    }
+    void Line(int x1, int y1, int x2, int y2, COLORREF c, int width = 1) {
+        HPEN pen = ::CreatePen(PS_SOLID, width, c);
+        HGDIOBJ old = ::SelectObject(dc_, pen);
+        ::MoveToEx(dc_, x1, y1, nullptr);
+        ::LineTo(dc_, x2, y2);
+        ::SelectObject(dc_, old);
+        ::DeleteObject(pen);
+    }
+    void Arc(int l, int t, int r, int b, int x1, int y1, int x2, int y2, COLORREF c, int width) {
+        HPEN pen = ::CreatePen(PS_SOLID, width, c);
+        HGDIOBJ old = ::SelectObject(dc_, pen);
+        ::Arc(dc_, l, t, r, b, x1, y1, x2, y2);
+        ::SelectObject(dc_, old);
+        ::DeleteObject(pen);
+    }
+    void Text(const char* text, COLORREF c, int height, bool bold) {
+        HFONT font = ::CreateFontA(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0,
+                                   NONANTIALIASED_QUALITY, 0, "Tahoma");
+        HGDIOBJ old = ::SelectObject(dc_, font);
+        ::SetBkMode(dc_, TRANSPARENT);
+        ::SetTextColor(dc_, c);
+        RECT all = {0, 0, kImageSize, kImageSize};
+        ::DrawTextA(dc_, text, -1, &all, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
+        ::SelectObject(dc_, old);
+        ::DeleteObject(font);
+    }
+
+private:
+    template <typename F>
+    void Shape(COLORREF fill, COLORREF line, int width, F draw) {
+        HBRUSH brush = ::CreateSolidBrush(fill);
+        HPEN pen = ::CreatePen(PS_SOLID, width, line);
+        HGDIOBJ ob = ::SelectObject(dc_, brush), op = ::SelectObject(dc_, pen);
+        draw();
+        ::SelectObject(dc_, ob);
+        ::SelectObject(dc_, op);
+        ::DeleteObject(brush);
+        ::DeleteObject(pen);
+    }
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ old_;
+};
+
+const COLORREF kInk = RGB(40, 40, 40);
+const COLORREF kBlue = RGB(40, 90, 190);
+const COLORREF kLightBlue = RGB(170, 200, 245);
+const COLORREF kGreen = RGB(30, 150, 50);
+const COLORREF kRed = RGB(200, 40, 40);
+const COLORREF kPaper = RGB(255, 255, 255);
+const COLORREF kYellow = RGB(240, 200, 80);
+const COLORREF kSteel = RGB(90, 100, 120);
+
+void DrawHook(Painter& p) {
+    // A fishing hook: an eye, a shank and a barbed curve, in a strong red so
+    // that hooked DLLs stand out in a long list.
+    const COLORREF hook = RGB(190, 30, 30);
+    p.Disc(8, 0, 14, 6, kPaper, hook);
+    p.Line(11, 6, 11, 11, hook, 2);
+    p.Arc(3, 6, 12, 16, 11, 11, 3, 10, hook, 2);
+    p.Line(3, 11, 3, 6, hook, 2);
+    p.Line(3, 6, 6, 9, hook, 2);
+}
+
+void DrawButton(Painter& p, const char* key) {
+    auto is = [&](const char* k) { return std::strcmp(key, k) == 0; };
+    if (is("COM")) {  // a component: a box with pins on both sides
+        p.Box(4, 2, 12, 14, kLightBlue, kBlue);
+        for (int y = 4; y <= 11; y += 3) {
+            p.Line(1, y, 4, y, kBlue);
+            p.Line(12, y, 15, y, kBlue);
+        }
+    } else if (is("HookUnhook")) {
+        DrawHook(p);
+    } else if (is("TLib")) {  // a book
+        p.Box(3, 1, 13, 15, RGB(180, 60, 60), RGB(110, 30, 30));
+        p.Box(5, 3, 12, 13, kPaper, RGB(110, 30, 30));
+        p.Line(6, 6, 11, 6, kInk);
+        p.Line(6, 9, 11, 9, kInk);
+    } else if (is("Run")) {
+        POINT t[] = {{4, 2}, {13, 8}, {4, 14}};
+        p.Poly(t, 3, kGreen, RGB(10, 90, 20));
+    } else if (is("Stop")) {
+        p.Box(3, 3, 13, 13, kRed, RGB(120, 20, 20));
+    } else if (is("Open")) {  // a folder
+        p.Box(1, 4, 7, 7, kYellow, RGB(150, 110, 20));
+        p.Box(1, 6, 15, 14, kYellow, RGB(150, 110, 20));
+    } else if (is("Save")) {  // a diskette
+        p.Box(2, 2, 14, 14, kBlue, RGB(20, 40, 100));
+        p.Box(4, 2, 12, 7, kPaper, RGB(20, 40, 100));
+        p.Box(5, 10, 11, 14, RGB(200, 200, 200), RGB(20, 40, 100));
+    } else if (is("Find")) {  // a magnifier
+        p.Disc(1, 1, 10, 10, kLightBlue, kInk);
+        p.Line(9, 9, 14, 14, kInk, 3);
+    } else if (is("Copy")) {  // two pages
+        p.Box(1, 1, 10, 12, kPaper, kInk);
+        p.Box(6, 4, 15, 15, kPaper, kInk);
+        p.Line(8, 8, 13, 8, kSteel);
+        p.Line(8, 11, 13, 11, kSteel);
+    } else if (is("Final")) {  // a report: a page with a bar chart
+        p.Box(2, 1, 14, 15, kPaper, kInk);
+        p.Box(4, 9, 6, 13, kBlue, kBlue);
+        p.Box(7, 5, 9, 13, kGreen, kGreen);
+        p.Box(10, 7, 12, 13, kRed, kRed);
+    } else if (is("OnTop")) {  // a window above another
+        p.Box(1, 6, 11, 15, RGB(210, 210, 210), kSteel);
+        p.Box(5, 1, 15, 10, kLightBlue, kBlue);
+        p.Line(5, 3, 15, 3, kBlue, 2);
+    } else if (is("Last")) {  // down to the last line
+        p.Line(8, 1, 8, 10, kBlue, 2);
+        POINT a[] = {{3, 7}, {13, 7}, {8, 12}};
+        p.Poly(a, 3, kBlue, kBlue);
+        p.Line(2, 14, 14, 14, kInk, 2);
+    } else if (is("Extend") || is("Collapse")) {
+        p.Box(2, 2, 14, 14, kPaper, kInk);
+        p.Line(5, 8, 12, 8, kInk, 2);
+        if (is("Extend")) p.Line(8, 5, 8, 12, kInk, 2);
+    } else if (is("IUnk")) {
+        p.Text("IU", kBlue, 11, true);
+    } else if (is("IDisp")) {
+        p.Text("ID", kGreen, 11, true);
+    } else if (is("Sett")) {  // sliders
+        for (int x : {4, 8, 12}) p.Line(x, 2, x, 14, kSteel);
+        p.Box(2, 9, 7, 12, kLightBlue, kBlue);
+        p.Box(6, 3, 11, 6, kLightBlue, kBlue);
+        p.Box(10, 7, 15, 10, kLightBlue, kBlue);
+    } else if (is("Help")) {
+        p.Disc(1, 1, 15, 15, kBlue, RGB(20, 40, 100));
+        p.Text("?", kPaper, 12, true);
+    }
+}
+
+HIMAGELIST MakeList(int count) { return ::ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, count, 0); }
+
+void AddPainted(HIMAGELIST list, Painter& p) {
+    HBITMAP bitmap = p.Take();
+    ::ImageList_AddMasked(list, bitmap, kMask);
+    ::DeleteObject(bitmap);
+}
+
+}  // namespace
+
+HIMAGELIST CreateToolbarImages() {
+    HIMAGELIST list = MakeList(static_cast<int>(kToolbarButtonCount));
+    if (!list) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    for (size_t i = 0; i < kToolbarButtonCount; ++i) {
+        Painter p(screen);
+        DrawButton(p, kToolbarButtons[i].key);
+        AddPainted(list, p);
+    }
+    ::ReleaseDC(nullptr, screen);
+    return list;
+}
+
+HIMAGELIST CreateTreeImages() {
+    HIMAGELIST list = MakeList(2);
+    if (!list) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    {
+        Painter blank(screen);
+        AddPainted(list, blank);
+    }
+    {
+        Painter hook(screen);
+        DrawHook(hook);
+        AddPainted(list, hook);
+    }
+    ::ReleaseDC(nullptr, screen);
+    return list;
+}
+
+}  // namespace shell

@@ -1,0 +1,184 @@
+// Start-up and shutdown of the main window: paths, program-wide objects,
+// per-user window settings, hooks re-applied at start and removed at exit.
+#include <richedit.h>
+
+#include "dialogs.h"
+#include "mainwindow.h"
+#include "modulelist.h"
+#include "raii.h"
+#include "textconv.h"
+#include "windowsettings.h"
+
+namespace shell {
+namespace {
+
+std::string InstallationFolder(const std::string& commandLine) {
+    std::string folder = commandLine;
+    // A caller may quote the folder or leave blanks around it.
+    while (!folder.empty() && (folder.back() == ' ' || folder.back() == '"')) folder.pop_back();
+    size_t first = folder.find_first_not_of(" \"");
+    folder = first == std::string::npos ? std::string() : folder.substr(first);
+    if (folder.empty()) {
+        char self[MAX_PATH];
+        DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        folder.assign(self, n);
+        folder.resize(folder.rfind('\\'));
+    }
+    if (folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+DWORD CALLBACK ReadRtf(DWORD_PTR cookie, BYTE* buffer, LONG size, LONG* got) {
+    DWORD n = 0;
+    BOOL ok = ::ReadFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(size), &n, nullptr);
+    *got = static_cast<LONG>(n);
+    return ok ? 0 : 1;
+}
+
+// True when the window's title strip lies on some screen, so it can be grabbed.
+bool OnAScreen(const RECT& r) {
+    RECT strip = {r.left + 20, r.top, std::min(r.right, r.left + 140), r.top + 24};
+    return ::MonitorFromRect(&strip, MONITOR_DEFAULTTONULL) != nullptr;
+}
+
+}  // namespace
+
+void MainWindow::ReadWindowSettings() {
+    WindowSettings stored = WindowSettings::FromTexts(ReadSettingTexts());
+    settings_.TreeIsExpanded = stored.TreeIsExpanded;
+    settings_.ShowUserMethods = stored.ShowUserMethods;
+    settings_.ShowIUnknown = stored.ShowIUnknown;
+    settings_.ShowIDispatch = stored.ShowIDispatch;
+    settings_.EnsureVisibleLastItem = stored.EnsureVisibleLastItem;
+    settings_.AlwaysOnTop = stored.AlwaysOnTop;
+    RECT r = {Px(stored.MainLeft), Px(stored.MainTop), Px(stored.MainLeft + stored.MainWidth),
+              Px(stored.MainTop + stored.MainHeight)};
+    if (!OnAScreen(r)) {
+        // Placed off every screen (a screen since removed, or a bad value): the default place.
+        WindowSettings defaults;
+        r = {Px(defaults.MainLeft), Px(defaults.MainTop), Px(defaults.MainLeft + defaults.MainWidth),
+             Px(defaults.MainTop + defaults.MainHeight)};
+        if (!OnAScreen(r)) ::OffsetRect(&r, -r.left, -r.top);
+    }
+    ::MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
+    splitterLeft_ = stored.Splitter;
+    windowState_ = stored.WindowState;
+}
+
+void MainWindow::Form_Load() {
+    HWND splash = ShowSplash(instance_);
+    PumpMessages();
+
+    settings_.InstPath = InstallationFolder(commandLine_);
+    settings_.ZorTxtFile = settings_.InstPath + "Vexilo.txt";
+    settings_.ZorTxtAdvFile = settings_.InstPath + "VexiloAdv.txt";
+    TraceStoragePath = settings_.InstPath + "TraceStorage";
+    DistilledTracePath = settings_.InstPath + "TraceDistilled.txt";
+    {
+        vx::unique_file help(::CreateFileA((settings_.InstPath + "Help.rtf").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+        if (help) {
+            EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(help.get()), 0, ReadRtf};
+            ::SendMessageA(rtfHelp, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+        } else {
+            ::SetWindowTextA(rtfHelp, ("Quick Help is missing: " + settings_.InstPath + "Help.rtf").c_str());
+        }
+    }
+
+    ReadWindowSettings();
+
+    HRESULT hr = ::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                    reader_.put_void());
+    if (FAILED(hr))
+        ::MessageBoxA(hwnd_, "The trace reader (Ledra.dll) cannot be created: hooking and tracing are unavailable. "
+                             "Install Vexilo again to register it.", kAppTitle, MB_OK | MB_ICONERROR);
+    hr = ::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, Scann.put_void());
+    if (SUCCEEDED(hr)) {
+        vx::com_ptr<IConnectionPointContainer> container;
+        vx::com_ptr<IConnectionPoint> point;
+        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
+            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
+            point->Advise(&scanSink_, &scanCookie_);
+    } else {
+        ::MessageBoxA(hwnd_, "The scan engine (Pollux.dll) cannot be created: the component list is unavailable.",
+                      kAppTitle, MB_OK | MB_ICONERROR);
+    }
+
+    settings_.Init();
+    vx::unique_bstr path(vx::NewBstr(settings_.InstPath));
+    if (reader_) reader_->put_InstallationPath(path.get());
+    if (Scann) Scann->put_InstallPath(path.get());
+
+    // Hooked DLLs loaded in live processes right now: (process id, hook number) pairs.
+    std::vector<std::pair<long, long>> inUse;
+    if (reader_) {
+        vx::unique_variant pairs;
+        long count = 0;
+        if (SUCCEEDED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count)) && count > 0 &&
+            pairs.vt == (VT_ARRAY | VT_I4) && pairs.parray) {
+            LONG* data = nullptr;
+            ULONG elements = pairs.parray->rgsabound[0].cElements;
+            if (SUCCEEDED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) {
+                for (long i = 0; i < count && static_cast<ULONG>(2 * i + 1) < elements; ++i)
+                    inUse.emplace_back(data[2 * i], data[2 * i + 1]);
+                ::SafeArrayUnaccessData(pairs.parray);
+            }
+        }
+    }
+    settings_.Tree1Mode = kHookedListMode;
+    if (inUse.empty()) {
+        if (ReapplyHooks() == 0) ::Sleep(1000);
+    } else {
+        std::string text = "Following hooked component DLLs are now in use by some processes:";
+        std::string modules = ModuleText();
+        for (const auto& [process, hook] : inUse)
+            text += "\r\n" + UpperCase(ShortNameOfPath(vx::ModulePathOfHook(modules, hook))) +
+                    " (by ProcID=" + std::to_string(process) + ")";
+        text += "\r\nAccumulated trace info will be shown now.";
+        CloseSplash(splash);
+        ::MessageBoxA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONINFORMATION);
+        ReapplyHooks();
+        // Tracing starts here once the trace side is in; until then the
+        // window shows the hooked list.
+    }
+    ::ShowWindow(hwnd_, windowState_ == 2 ? SW_SHOWMAXIMIZED : windowState_ == 1 ? SW_SHOWMINIMIZED : SW_SHOW);
+    Form_Resize();
+    ApplyTree1Mode();
+    CloseSplash(splash);
+    ::SetForegroundWindow(hwnd_);
+}
+
+void MainWindow::Form_Unload() {
+    if (!settings_.ExitWithLeftHooks) RemoveAllHooks();
+    WindowSettings out;
+    out.TreeIsExpanded = settings_.TreeIsExpanded;
+    out.ShowUserMethods = settings_.ShowUserMethods;
+    out.ShowIUnknown = settings_.ShowIUnknown;
+    out.ShowIDispatch = settings_.ShowIDispatch;
+    out.EnsureVisibleLastItem = settings_.EnsureVisibleLastItem;
+    out.AlwaysOnTop = settings_.AlwaysOnTop;
+    bool normal = !::IsIconic(hwnd_) && !::IsZoomed(hwnd_);
+    if (normal) {
+        RECT r;
+        ::GetWindowRect(hwnd_, &r);
+        out.MainLeft = static_cast<float>(std::lround(Tw(r.left)));
+        out.MainTop = static_cast<float>(std::lround(Tw(r.top)));
+        out.MainWidth = static_cast<float>(std::lround(Tw(r.right - r.left)));
+        out.MainHeight = static_cast<float>(std::lround(Tw(r.bottom - r.top)));
+        out.Splitter = static_cast<float>(splitterLeft_);
+    }
+    out.WindowState = ::IsZoomed(hwnd_) ? 2 : 0;
+    WriteSettingTexts(out.ToTexts(normal));
+    ::KillTimer(hwnd_, 1);
+    if (Scann && scanCookie_) {
+        vx::com_ptr<IConnectionPointContainer> container;
+        vx::com_ptr<IConnectionPoint> point;
+        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
+            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
+            point->Unadvise(scanCookie_);
+    }
+    Scann.reset();
+    reader_.reset();
+}
+
+}  // namespace shell

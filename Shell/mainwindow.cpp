@@ -1,0 +1,178 @@
+// The main window's procedure: commands, notifications, the splitter drag.
+#include "mainwindow.h"
+
+#include <windowsx.h>
+
+#include "commands.h"
+
+namespace shell {
+
+bool MainWindow::Create(HINSTANCE instance, const std::string& commandLine) {
+    instance_ = instance;
+    commandLine_ = commandLine;
+    WNDCLASSEXA cls = {};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = WindowProc;
+    cls.hInstance = instance;
+    cls.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = kMainWindowClass;
+    cls.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(1));
+    if (!::RegisterClassExA(&cls)) return false;
+    HDC screen = ::GetDC(nullptr);
+    dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    if (dpi_ <= 0) dpi_ = 96;
+    hwnd_ = ::CreateWindowExA(0, kMainWindowClass, kAppTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                              CW_USEDEFAULT, Px(12000), Px(8000), nullptr, nullptr, instance, this);
+    return hwnd_ != nullptr;
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == WM_NCCREATE) {
+        self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    if (!self) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        CreateControls();
+        return 0;
+    case WM_SIZE:
+        Form_Resize();
+        return 0;
+    case WM_COMMAND: {
+        int id = LOWORD(wParam);
+        bool fromToolbar = reinterpret_cast<HWND>(lParam) == Toolbar1 && Toolbar1;
+        OnCommand(id, fromToolbar);
+        return 0;
+    }
+    case WM_NOTIFY:
+        return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_APP + WM_LBUTTONDOWN:
+        // Splitter drag: the strip turns grey while it moves.
+        SplitterMoving = true;
+        ::SetCapture(picSplitter);
+        ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(::GetStockObject(GRAY_BRUSH)));
+        ::InvalidateRect(picSplitter, nullptr, TRUE);
+        return 0;
+    case WM_APP + WM_MOUSEMOVE:
+        if (SplitterMoving) {
+            RECT window;
+            ::GetWindowRect(hwnd_, &window);
+            double p = layout_.splitter.left + Tw(GET_X_LPARAM(lParam));
+            layout_.splitter.left = ClampSplitter(p, Tw(window.right - window.left));
+            // Only the strip moves; the panes follow on release.
+            ::MoveWindow(picSplitter, Px(layout_.splitter.left), Px(layout_.splitter.top), Px(layout_.splitter.width),
+                         Px(layout_.splitter.height), TRUE);
+        }
+        return 0;
+    case WM_APP + WM_LBUTTONUP:
+        if (SplitterMoving) {
+            ::ReleaseCapture();
+            splitterLeft_ = layout_.splitter.left;
+            RECT client;
+            ::GetClientRect(hwnd_, &client);
+            SizeControls(layout_, splitterLeft_, Tw(client.right));
+            ApplyLayout(layout_);
+            ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, COLOR_BTNFACE + 1);
+            ::InvalidateRect(picSplitter, nullptr, TRUE);
+            SplitterMoving = false;
+        }
+        return 0;
+    case kQueryMenuState:
+        return static_cast<LRESULT>(::GetMenuState(menu_, static_cast<UINT>(wParam), MF_BYCOMMAND));
+    case kQueryQuickHelp:
+        return quickHelpShown_ ? 1 : 0;
+    case WM_CLOSE:
+        if (closing_) return 0;
+        closing_ = true;
+        Form_Unload();
+        ::DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    }
+    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::OnCommand(int id, bool fromToolbar) {
+    if (fromToolbar || (id >= kToolbarBase && id < kToolbarBase + static_cast<int>(kToolbarButtonCount))) {
+        int index = id - kToolbarBase;
+        if (index < 0 || index >= static_cast<int>(kToolbarButtonCount)) return;  // a key outside the table
+        PumpMessages();
+        ToolbarDispatch = true;
+        OnCommand(kToolbarButtons[index].command, false);
+        ToolbarDispatch = false;
+        return;
+    }
+    switch (id) {
+    case mnuComponentList: mnuComponentList_Click(); break;
+    case mnuComponentHookUnhook:
+    case mnuHookUnhook: HookUnhook(); break;
+    case mnuComponentViewTypeLib:
+    case mnuViewTypeLib: ViewTypeLib(); break;
+    case mnuComponentExit: ::PostMessageA(hwnd_, WM_CLOSE, 0, 0); break;
+    case mnuOptionsAlwaysOnTop: mnuOptionsAlwaysOnTop_Click(); break;
+    case mnuOptionsAutoscroll: mnuOptionsAutoscroll_Click(); break;
+    case mnuOptionsShowIUnknown: mnuOptionsShowIUnknown_Click(); break;
+    case mnuOptionsShowIDispatch: mnuOptionsShowIDispatch_Click(); break;
+    case mnuOptionsSettings: mnuOptionsSettings_Click(); break;
+    case mnuHelpHelp: mnuHelpHelp_Click(); break;
+    case mnuHelpAbout: mnuHelpAbout_Click(); break;
+    default:
+        // The trace commands (tracing, trace files, find, copy, report,
+        // expand and collapse) belong to the trace side of the window.
+        break;
+    }
+}
+
+LRESULT MainWindow::OnNotify(NMHDR* header) {
+    if (header->code == TTN_GETDISPINFOA) {
+        auto* info = reinterpret_cast<NMTTDISPINFOA*>(header);
+        int index = static_cast<int>(header->idFrom) - kToolbarBase;
+        if (index >= 0 && index < static_cast<int>(kToolbarButtonCount))
+            info->lpszText = const_cast<char*>(kToolbarButtons[index].tooltip);
+        return 0;
+    }
+    if (header->hwndFrom == hwndTree1 || header->hwndFrom == hwndTree2) {
+        KeyedTree& tree = header->hwndFrom == hwndTree1 ? TreeView1 : TreeView2;
+        switch (header->code) {
+        case NM_CUSTOMDRAW:
+            return tree.OnCustomDraw(reinterpret_cast<NMTVCUSTOMDRAW*>(header));
+        case TVN_SELCHANGEDA:
+        case TVN_SELCHANGEDW:
+            if (header->hwndFrom == hwndTree1) {
+                auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
+                TreeView1_NodeClick(TreeView1.KeyOf(change->itemNew.hItem), false);
+            }
+            return 0;
+        case NM_RCLICK:
+            if (header->hwndFrom == hwndTree1) {
+                TVHITTESTINFO hit = {};
+                ::GetCursorPos(&hit.pt);
+                ::ScreenToClient(hwndTree1, &hit.pt);
+                HTREEITEM item = TreeView_HitTest(hwndTree1, &hit);
+                if (item) {
+                    TreeView_SelectItem(hwndTree1, item);
+                    TreeView1_NodeClick(TreeView1.KeyOf(item), true);
+                }
+                return 1;
+            }
+            return 0;
+        case NM_DBLCLK:
+            if (header->hwndFrom == hwndTree1) HookUnhook();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace shell

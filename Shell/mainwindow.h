@@ -1,0 +1,148 @@
+// The main window Form1: its controls, modes, component list, hooking and
+// options. The window-free parts live in shell_core; this class wires them
+// to the controls and the two COM servers.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "Ledra.h"
+#include "Pollux.h"
+#include "complist.h"
+#include "keyedtree.h"
+#include "layout.h"
+#include "raii.h"
+#include "settings.h"
+#include "sinks.h"
+
+namespace shell {
+
+constexpr char kAppTitle[] = "Vexilo";
+constexpr char kMainWindowClass[] = "VexiloMainWindow";
+constexpr char kNotLoadableMessage[] = "The component DLL or its type library could not be loaded";
+
+// Pictures of the trees' image list.
+enum TreeImage : int { kBlankImage = 0, kHookImage = 1 };
+
+class MainWindow {
+public:
+    // Creates the window (hidden) and its controls; false when that fails.
+    bool Create(HINSTANCE instance, const std::string& commandLine);
+    // Form_Load: the start-up sequence after the single-instance test.
+    void Form_Load();
+    HWND hwnd() const { return hwnd_; }
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The scan engine's class event (from the sink).
+    void Scann_OneMoreClass(const std::vector<std::string>& info, bool isLoadable);
+
+private:
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(int id, bool fromToolbar);
+    LRESULT OnNotify(NMHDR* header);
+
+    // controls.cpp
+    void CreateControls();
+    void CreateMenus();
+    void CreateToolbar();
+    void SetPanels(const std::vector<std::pair<const char*, std::string>>& panels);
+    void SetPanelText(const char* key, const std::string& text);
+    void SizePanels();
+    int PanelIndex(const char* key) const;
+    void SetButtonEnabled(const char* key, bool on);
+    void SetButtonPressed(const char* key, bool pressed);
+    bool ButtonPressed(const char* key) const;
+    void SetMenuEnabled(int id, bool on);
+    void SetMenuChecked(int id, bool on);
+    bool MenuChecked(int id) const;
+    void Form_Resize();
+    void ApplyLayout(const PaneLayout& layout);
+    void PlaceProgressBar();
+    int Px(double twips) const;
+    double Tw(int pixels) const;
+    void SetTitle(HWND edit, const std::string& text);
+    std::string TitleOf(HWND edit) const;
+    void PumpMessages();
+
+    // modes.cpp
+    void ApplyTree1Mode();
+    void ApplyInterfaceViewButtons();
+    void SetDetailsTitle(const std::string& title);
+    void mnuHelpHelp_Click();
+    void ShowQuickHelp(bool show);
+
+    // components.cpp
+    void mnuComponentList_Click();
+    void ShowCoClasses(const std::string& key);
+    void TreeView1_NodeClick(const std::string& key, bool rightButton);
+
+    // hooking.cpp
+    void FillHookedList();
+    void HookUnhook();
+    void ViewTypeLib();
+    long ReapplyHooks();
+    bool RemoveAllHooks();
+    std::vector<long> LiveHookNumbers();
+    std::string ModuleText() const;
+
+    // options.cpp
+    void mnuOptionsAlwaysOnTop_Click();
+    void mnuOptionsAutoscroll_Click();
+    void mnuOptionsShowIUnknown_Click();
+    void mnuOptionsShowIDispatch_Click();
+    void mnuOptionsSettings_Click();
+    void ToggleOption(bool* deferred, const char* key, int menu, bool* setting, bool rebuildsTree);
+
+    // lifecycle.cpp
+    void ReadWindowSettings();
+    void Form_Unload();
+
+    // dialogs.cpp
+    void mnuHelpAbout_Click();
+
+    HINSTANCE instance_ = nullptr;
+    std::string commandLine_;
+    HWND hwnd_ = nullptr;
+    HWND Toolbar1 = nullptr, txtTreeViewTitle = nullptr, picSplitter = nullptr, txtDetails = nullptr;
+    HWND rtfHelp = nullptr, StatusBar1 = nullptr, prbarAmount = nullptr, hwndTree1 = nullptr, hwndTree2 = nullptr;
+    HMENU menu_ = nullptr, popup_ = nullptr;
+    HIMAGELIST ImageList2 = nullptr;  // toolbar pictures
+    HIMAGELIST treeImages_ = nullptr;
+    HFONT font_ = nullptr;
+    KeyedTree TreeView1, TreeView2;
+    int dpi_ = 96;
+    PaneLayout layout_;
+    double splitterLeft_ = 5330;  // twips
+    std::vector<std::string> panelKeys_;
+
+    Settings settings_;
+    vx::com_ptr<ITraceReader> reader_;
+    vx::com_ptr<IScanner> Scann;
+    ScannerSink scanSink_{this};
+    DWORD scanCookie_ = 0;
+    ComponentDlls ComponentDlls_;
+    std::string DistilledTracePath, TraceStoragePath;
+
+    long HookedCount = 0;
+    std::string SavedDetailsTitle;
+    bool SplitterMoving = false;
+    bool ToolbarDispatch = false;
+    bool HookingInProgress = false;
+    bool TreeUpdateInProgress = false;
+    bool DeferredAutoscroll = false, DeferredExpandAll = false, DeferredCollapseAll = false;
+    bool DeferredShowIUnknown = false, DeferredShowIDispatch = false;
+    bool quickHelpShown_ = false;
+    bool closing_ = false;
+    int windowState_ = 0;
+    // What the class events need while a listing runs.
+    std::string listingModuleText_;
+    long listingMaximum_ = 0;
+};
+
+}  // namespace shell

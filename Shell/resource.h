@@ -1,0 +1,10 @@
+// Resource ids of the dialogs (read by the resource compiler too).
+#pragma once
+
+#define IDD_SETTS 100
+#define IDC_FRAME 101
+#define IDC_CHKIU 102
+#define IDC_CHKID 103
+#define IDC_COMMENT 104
+#define IDD_ABOUT 110
+#define IDC_ABOUT_TEXT 111

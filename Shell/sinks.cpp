@@ -1,0 +1,59 @@
+#include "sinks.h"
+
+#include <string>
+#include <vector>
+
+#include "mainwindow.h"
+#include "textconv.h"
+
+namespace shell {
+namespace {
+
+constexpr DISPID kOneMoreClass = 4;
+
+// The strings of a VT_ARRAY|VT_BSTR (or of VARIANTs holding BSTRs), lower bound 0.
+std::vector<std::string> StringsOf(const VARIANT& value) {
+    std::vector<std::string> strings;
+    const VARIANT* v = &value;
+    if (v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
+    if (!(v->vt & VT_ARRAY)) return strings;
+    SAFEARRAY* array = (v->vt & VT_BYREF) ? *v->pparray : v->parray;
+    if (!array || ::SafeArrayGetDim(array) != 1) return strings;
+    LONG low = 0, high = -1;
+    ::SafeArrayGetLBound(array, 1, &low);
+    ::SafeArrayGetUBound(array, 1, &high);
+    VARTYPE type = VT_EMPTY;
+    ::SafeArrayGetVartype(array, &type);
+    for (LONG i = low; i <= high; ++i) {
+        if (type == VT_BSTR) {
+            BSTR item = nullptr;
+            if (SUCCEEDED(::SafeArrayGetElement(array, &i, &item))) {
+                strings.push_back(vx::Narrow(item));
+                ::SysFreeString(item);
+            }
+        } else if (type == VT_VARIANT) {
+            vx::unique_variant item;
+            if (SUCCEEDED(::SafeArrayGetElement(array, &i, item.put())) && item.vt == VT_BSTR)
+                strings.push_back(vx::Narrow(item.bstrVal));
+            else
+                strings.emplace_back();
+        }
+    }
+    return strings;
+}
+
+}  // namespace
+
+HRESULT ScannerSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) {
+    if (result) ::VariantInit(result);
+    if (id != kOneMoreClass) return S_OK;
+    if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
+    // Arguments arrive last first: rgvarg[1] the class info, rgvarg[0] IsLoadable.
+    VARIANT loadable;
+    ::VariantInit(&loadable);
+    if (FAILED(::VariantChangeType(&loadable, &params->rgvarg[0], 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
+    window_->Scann_OneMoreClass(StringsOf(params->rgvarg[1]), loadable.boolVal != VARIANT_FALSE);
+    return S_OK;
+}
+
+}  // namespace shell

@@ -1,0 +1,47 @@
+// The twelve per-user values of the main window, kept as strings under
+// HKEY_CURRENT_USER\Software\Vexilo\Settings: their defaults, their text forms
+// and the fallback to the default for a text that does not parse.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+namespace shell {
+
+constexpr char kSettingsKey[] = "Software\\Vexilo\\Settings";
+
+struct WindowSettings {
+    bool TreeIsExpanded = true;
+    bool ShowUserMethods = true;
+    bool ShowIUnknown = true;
+    bool ShowIDispatch = true;
+    bool EnsureVisibleLastItem = true;
+    bool AlwaysOnTop = false;
+    float MainLeft = 2000;  // twips
+    float MainTop = 2000;
+    float MainWidth = 12000;
+    float MainHeight = 8000;
+    float Splitter = 5330;
+    int WindowState = 0;  // 0 normal, 1 minimized, 2 maximized
+
+    // From the stored texts by value name; a missing or unparsable text keeps the default.
+    static WindowSettings FromTexts(const std::map<std::string, std::string>& texts);
+    // The texts written at exit. `normal` says whether the window was in its
+    // normal state: only then are the five measures written.
+    std::map<std::string, std::string> ToTexts(bool normal) const;
+};
+
+// "True"/"False" (any letter case on reading).
+std::string BoolText(bool value);
+bool ParseBool(const std::string& text, bool* value);
+// A decimal number; a whole value is written without a fraction.
+std::string NumberText(float value);
+bool ParseNumber(const std::string& text, float* value);
+
+// The registry side: every value of the section, and writing some back.
+std::map<std::string, std::string> ReadSettingTexts(HKEY root = HKEY_CURRENT_USER);
+bool WriteSettingTexts(const std::map<std::string, std::string>& texts, HKEY root = HKEY_CURRENT_USER);
+
+}  // namespace shell

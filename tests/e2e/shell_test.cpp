@@ -1,0 +1,378 @@
+// The main program Vexilo.exe driven as a user drives it: its window read
+// back through the controls, its settings file and the registry checked
+// after each command, screenshots of each mode kept as artifacts.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "e2e.h"
+#include "settings_template.h"
+#include "window.h"
+
+namespace e2e {
+namespace {
+
+// Command ids and control ids of the main window.
+enum : int {
+    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kCopy = 1034, kOnTop = 1041,
+    kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
+    kTree1 = 101, kTree2 = 102, kHelp = 105, kTreeTitle = 106, kDetails = 107,
+    // Toolbar positions.
+    kButtonCom = 0, kButtonRun = 3, kButtonCopy = 8, kButtonOnTop = 10, kButtonIUnk = 14, kButtonIDisp = 15,
+};
+constexpr char kClass[] = "VexiloMainWindow";
+constexpr char kListedStatus[] =
+    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
+
+std::string Folder() { return "C:\\vxshell-" + ArchName() + "\\"; }
+
+std::string Upper(std::string s) {
+    ::CharUpperBuffA(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+std::string Lower(std::string s) {
+    ::CharLowerBuffA(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+std::string FileName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+
+std::map<std::string, std::string> SettingValues() {
+    std::map<std::string, std::string> values;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
+    for (DWORD i = 0;; ++i) {
+        char name[256], data[256];
+        DWORD n = sizeof name, d = sizeof data, type = 0;
+        if (::RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data), &d) != ERROR_SUCCESS) break;
+        values[name] = type == REG_SZ ? std::string(data) : "<not a string>";
+    }
+    ::RegCloseKey(key);
+    return values;
+}
+
+void SetSettingValue(const char* name, const char* text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, nullptr, 0, KEY_WRITE,
+                                               nullptr, &key, nullptr));
+    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
+    ::RegCloseKey(key);
+}
+
+std::string ServerOf(const std::string& clsid) {
+    char text[MAX_PATH] = {};
+    DWORD size = sizeof text;
+    std::string key = "CLSID\\" + clsid + "\\InprocServer32";
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return text;
+}
+
+template <typename F>
+bool WaitFor(F condition, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        inst.folder = Folder();
+        std::string error;
+        ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), inst.folder, &error)) << error;
+        for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
+            std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name, to = inst.folder + name;
+            // A server this test process has loaded is in use; it holds the same bytes.
+            if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+                ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError()) << "cannot copy " << from;
+            }
+        }
+        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+        ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
+        vxinstall::ClearTraceFiles(inst.folder);
+        for (const std::string& server : {inst.folder + "Ledra.dll", inst.folder + "Pollux.dll", SamplePath(), PlainPath()})
+            ASSERT_TRUE(vxinstall::RegisterComponent(server, false, &error)) << error;
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
+    }
+    void TearDown() override {
+        Close();
+        std::string error;
+        vxinstall::RegisterComponent(SamplePath(), false, &error);
+    }
+
+    // Starts the program and waits for its window to show the hooked list.
+    void Start() {
+        ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+        HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
+        ASSERT_TRUE(window) << "no main window";
+        ASSERT_TRUE(ui.Attach(window));
+        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000)) << "the hooked list stays empty";
+    }
+    void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
+    ProcessResult Close() {
+        if (!ui.hwnd() || !::IsWindow(ui.hwnd())) return {};
+        ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+        ProcessResult r = program.Finish(60000);
+        ui.Detach();
+        return r;
+    }
+    std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
+    void Shot(const std::string& name) {
+        ::Sleep(300);  // let the window finish painting
+        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
+    }
+    HTREEITEM NodeWithText(int tree, const std::string& text) {
+        for (const TreeNode& n : ui.Tree(tree))
+            if (n.text == text) return n.item;
+        return nullptr;
+    }
+
+    vxinstall::Installation inst;
+    ChildProcess program;
+    RemoteWindow ui;
+};
+
+TEST_F(ShellTest, FirstStartSecondCopyAndTheTwelveValues) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    HDC screen = ::GetDC(nullptr);
+    int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    auto px = [&](int twips) { return MulDiv(twips, dpi, 1440); };
+    RECT r;
+    ::GetWindowRect(ui.hwnd(), &r);
+    EXPECT_NEAR(px(2000), r.left, 1);
+    EXPECT_NEAR(px(2000), r.top, 1);
+    EXPECT_NEAR(px(12000), r.right - r.left, 1);
+    EXPECT_NEAR(px(8000), r.bottom - r.top, 1);
+
+    auto left = ui.Tree(kTree1);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ("No hooked component DLLs.", left[0].text);
+    auto right = ui.Tree(kTree2);
+    ASSERT_EQ(1u, right.size());
+    EXPECT_EQ("Select item in the left pane to view details in this pane.", right[0].text);
+    EXPECT_EQ("Currently Hooked Component DLLs", ui.Text(kTreeTitle));
+    // Nothing hooked: Quick Help is open over the right pane.
+    EXPECT_EQ("Quick Help", ui.Text(kDetails));
+    EXPECT_TRUE(::IsWindowVisible(ui.Child(kHelp)));
+    EXPECT_EQ(1, ui.StatusParts());
+    EXPECT_EQ("Choose Mode:  View Component DLL List  or  View Trace from File  or  Start Tracing.", ui.StatusText(0));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonRun));
+    EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonCom));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonCopy));
+    EXPECT_FALSE(ui.MenuState(kList) & MF_GRAYED);
+    Shot("shell-hooked-empty.png");
+
+    // A second copy says so, raises the first and ends; the first stays the only window.
+    ChildProcess second;
+    ASSERT_TRUE(second.Start(Quoted(inst.folder + "Vexilo.exe")));
+    HWND box = FindProcessWindow(second.processId(), "#32770", "Vexilo", 20000);
+    ASSERT_TRUE(box) << "no message from the second copy";
+    EXPECT_EQ("Vexilo is already running.", MessageBoxText(box));
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0u, second.Finish(20000).exitCode);
+    EXPECT_EQ(nullptr, FindProcessWindow(second.processId(), kClass));
+    EXPECT_TRUE(::IsWindow(ui.hwnd()));
+
+    // Always on top from the menu: the check mark, the button and the window follow.
+    Command(kOnTop);
+    ASSERT_TRUE(WaitFor([&] { return (ui.MenuState(kOnTop) & MF_CHECKED) != 0; }, 5000));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonOnTop));
+
+    ::SetWindowPos(ui.hwnd(), nullptr, 200, 150, 900, 600, SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_EQ(0u, Close().exitCode);
+    auto values = SettingValues();
+    EXPECT_EQ(12u, values.size());
+    std::map<std::string, std::string> expected = {
+        {"TreeIsExpanded", "True"}, {"ShowUserMethods", "True"}, {"ShowIUnknown", "True"}, {"ShowIDispatch", "True"},
+        {"EnsureVisibleLastItem", "True"}, {"AlwaysOnTop", "True"}, {"WindowState", "0"}, {"Splitter", "5330"},
+        {"MainLeft", std::to_string(MulDiv(200, 1440, dpi))}, {"MainTop", std::to_string(MulDiv(150, 1440, dpi))},
+        {"MainWidth", std::to_string(MulDiv(900, 1440, dpi))}, {"MainHeight", std::to_string(MulDiv(600, 1440, dpi))}};
+    EXPECT_EQ(expected, values);
+
+    // Restored at the next start; a maximized exit keeps the measures and writes "2".
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ::GetWindowRect(ui.hwnd(), &r);
+    EXPECT_EQ(200, r.left);
+    EXPECT_EQ(150, r.top);
+    EXPECT_EQ(900, r.right - r.left);
+    EXPECT_TRUE(ui.MenuState(kOnTop) & MF_CHECKED);
+    EXPECT_TRUE(::GetWindowLongA(ui.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST) << "restored always on top";
+    ASSERT_EQ(0u, Close().exitCode);
+    // Stored maximized: it opens maximized, and a maximized exit keeps the measures.
+    SetSettingValue("WindowState", "2");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_TRUE(::IsZoomed(ui.hwnd()));
+    ASSERT_EQ(0u, Close().exitCode);
+    values = SettingValues();
+    EXPECT_EQ("2", values["WindowState"]);
+    EXPECT_EQ(expected["MainLeft"], values["MainLeft"]);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_TRUE(::IsZoomed(ui.hwnd()));
+    ::ShowWindow(ui.hwnd(), SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return ::IsIconic(ui.hwnd()) != FALSE; }, 5000));
+    ASSERT_EQ(0u, Close().exitCode);
+    values = SettingValues();
+    EXPECT_EQ("0", values["WindowState"]) << "a minimized window is remembered as normal";
+    EXPECT_EQ(expected["MainWidth"], values["MainWidth"]);
+
+    // Values that do not parse, and a place off every screen: defaults, on the screen.
+    SetSettingValue("MainLeft", "far away");
+    SetSettingValue("MainTop", "-90000");
+    SetSettingValue("AlwaysOnTop", "maybe");
+    SetSettingValue("WindowState", "0");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ::GetWindowRect(ui.hwnd(), &r);
+    EXPECT_NEAR(px(2000), r.left, 1);
+    EXPECT_NEAR(px(2000), r.top, 1);
+    EXPECT_FALSE(ui.MenuState(kOnTop) & MF_CHECKED);
+}
+
+TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
+    const std::string sample = SamplePath(), plain = PlainPath();
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_FALSE(classes.empty());
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Command(kList);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
+    EXPECT_EQ("Component DLL/OCX List", ui.Text(kTreeTitle));
+    EXPECT_EQ(2, ui.StatusParts());
+    EXPECT_EQ(0u, ui.StatusText(1).find("Found Component DLLs: ")) << ui.StatusText(1);
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonCopy));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonRun)) << "nothing in the module list";
+    HTREEITEM sampleNode = NodeWithText(kTree1, Upper(FileName(sample)));
+    ASSERT_TRUE(sampleNode) << "the sample component is not listed";
+    // Without a type library its classes cannot be loaded: lower case (and grey).
+    EXPECT_TRUE(NodeWithText(kTree1, Lower(FileName(plain)))) << "the component without a type library is not listed";
+    // Still "Quick Help" while help covers the pane.
+    EXPECT_EQ("Quick Help", ui.Text(kDetails));
+
+    ASSERT_TRUE(ui.SelectNode(kTree1, sampleNode));
+    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    auto right = ui.Tree(kTree2);
+    EXPECT_EQ(sample, right[0].text);
+    size_t guids = 0;
+    for (const TreeNode& n : right)
+        if (n.depth == 2) guids += std::find(classes.begin(), classes.end(), n.text) != classes.end();
+    EXPECT_EQ(classes.size(), guids) << "every class of the DLL with its identifier";
+    EXPECT_EQ(1 + 2 * classes.size(), right.size());
+    EXPECT_FALSE(::IsWindowVisible(ui.Child(kHelp))) << "selecting a DLL closes Quick Help";
+    EXPECT_EQ("Selected Component DLL's CoClasses", ui.Text(kDetails));
+    Shot("shell-component-list.png");
+
+    // Hook: module line 1, classes on the stub copy, the picture, "Run".
+    Command(kHookUnhook);
+    ASSERT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == inst.folder + "Zor#_01.dll"; }, 20000)) << ServerOf(classes[0]);
+    ASSERT_TRUE(WaitFor([&] { return Lines(Settings()).size() > 5 && Lines(Settings())[5] == sample; }, 5000)) << Settings();
+    for (const std::string& cls : classes) EXPECT_EQ(inst.folder + "Zor#_01.dll", ServerOf(cls));
+    ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 5000));
+    EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
+    for (const TreeNode& n : ui.Tree(kTree1))
+        if (n.item == sampleNode) {
+            EXPECT_EQ(1, n.image) << "the Hook picture";
+        }
+
+    // A client created now loads the component through the stub copy.
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    EXPECT_EQ(0u, client.exitCode) << client.output;
+    std::string trace = ReadFileText(inst.folder + "TraceDistilled.txt");
+    EXPECT_NE(std::string::npos, trace.find(sample)) << "no trace of the hooked component:\n" << trace;
+
+    // Unhook: the line commented out, the DLL's own registration back, "Run" off.
+    Command(kHookUnhook);
+    ASSERT_TRUE(WaitFor([&] { return Lines(Settings())[5] == "//" + sample; }, 10000)) << Settings();
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+    ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonRun); }, 5000));
+    EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
+
+    // The freed number is used again; the exit removes the hook.
+    Command(kHookUnhook);
+    ASSERT_TRUE(WaitFor([&] { return Lines(Settings())[5] == sample; }, 10000)) << Settings();
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == inst.folder + "Zor#_01.dll"; }, 10000));
+    ProcessResult exit = Close();
+    EXPECT_EQ(0u, exit.exitCode);
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+}
+
+TEST_F(ShellTest, SettingsDialogRewritesTheTwoAnswers) {
+    const std::string before = Settings();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonIUnk));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonIUnk));
+    Command(kSettings);
+    HWND dialog = FindProcessWindow(program.processId(), "#32770", "Settings", 10000);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(BST_CHECKED, ::SendMessageA(::GetDlgItem(dialog, 102), BM_GETCHECK, 0, 0));
+    ::Sleep(300);
+    SavePng(dialog, ArtifactPath("shell-settings-dialog.png"));
+    ::SendMessageA(::GetDlgItem(dialog, 102), BM_CLICK, 0, 0);
+    ::SendMessageA(::GetDlgItem(dialog, 103), BM_CLICK, 0, 0);
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, 104))) << "the note goes with both boxes unchecked";
+    ::SendMessageA(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return Settings() != before; }, 10000));
+    auto was = Lines(before), now = Lines(Settings());
+    ASSERT_EQ(was.size(), now.size());
+    EXPECT_EQ("Print IUnknown methods ? [Y/N]: N", now[0]);
+    EXPECT_EQ("Print IDispatch methods ? [Y/N]: N", now[1]);
+    for (size_t i = 2; i < now.size(); ++i) EXPECT_EQ(was[i], now[i]) << "line " << i + 1;
+    EXPECT_FALSE(FileExists(inst.folder + "Vexilo.txt1")) << "the temporary copy is deleted";
+    ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonIUnk); }, 5000));
+    EXPECT_FALSE(ui.ButtonChecked(kButtonIUnk));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonIDisp));
+    EXPECT_TRUE(ui.MenuState(kShowIUnknown) & MF_GRAYED);
+    EXPECT_TRUE(ui.MenuState(kShowIDispatch) & MF_GRAYED);
+}
+
+TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
+    const std::string sample = SamplePath();
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ChildProcess client;
+    ASSERT_TRUE(client.Start(Quoted(ClientPath()) + " wait"));
+    ASSERT_TRUE(client.WaitForOutput("waiting", 60000));
+
+    ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 30000);
+    ASSERT_TRUE(box) << "no in-use message";
+    EXPECT_EQ("Following hooked component DLLs are now in use by some processes:\r\n" + Upper(FileName(sample)) +
+                  " (by ProcID=" + std::to_string(client.processId()) + ")\r\nAccumulated trace info will be shown now.",
+              MessageBoxText(box));
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(ui.Attach(window));
+    ASSERT_TRUE(WaitFor([&] { return NodeWithText(kTree1, Upper(FileName(sample))) != nullptr; }, 10000));
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonRun));
+    EXPECT_FALSE(::IsWindowVisible(ui.Child(kHelp)));
+    ASSERT_TRUE(ui.SelectNode(kTree1, NodeWithText(kTree1, Upper(FileName(sample)))));
+    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    EXPECT_EQ(sample, ui.Tree(kTree2)[0].text);
+    Shot("shell-hooked-list.png");
+    client.Write("\n");
+    EXPECT_EQ(0u, client.Finish(60000).exitCode);
+}
+
+}  // namespace
+}  // namespace e2e

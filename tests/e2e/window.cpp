@@ -1,0 +1,235 @@
+#include "window.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "raii.h"
+
+namespace e2e {
+namespace {
+
+constexpr SIZE_T kRemoteSize = 8192;
+constexpr SIZE_T kTextOffset = 1024;
+
+}  // namespace
+
+RemoteWindow::~RemoteWindow() { Detach(); }
+
+void RemoteWindow::Detach() {
+    if (remote_) ::VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
+    if (process_) ::CloseHandle(process_);
+    remote_ = nullptr;
+    process_ = nullptr;
+    window_ = nullptr;
+}
+
+bool RemoteWindow::Attach(HWND window) {
+    Detach();
+    window_ = window;
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    process_ = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                             FALSE, pid);
+    if (!process_) return false;
+    remote_ = static_cast<char*>(::VirtualAllocEx(process_, nullptr, kRemoteSize, MEM_COMMIT, PAGE_READWRITE));
+    return remote_ != nullptr;
+}
+
+std::vector<TreeNode> RemoteWindow::Tree(int id) {
+    std::vector<TreeNode> nodes;
+    HWND tree = Child(id);
+    struct Step {
+        HTREEITEM item;
+        int depth;
+    };
+    std::vector<Step> stack;
+    for (HTREEITEM root = TreeView_GetRoot(tree); root; root = TreeView_GetNextSibling(tree, root)) {
+        stack.push_back({root, 0});
+        while (!stack.empty()) {
+            Step s = stack.back();
+            stack.pop_back();
+            TVITEMA item = {};
+            item.mask = TVIF_TEXT | TVIF_IMAGE;
+            item.hItem = s.item;
+            item.pszText = remote_ + kTextOffset;
+            item.cchTextMax = 1024;
+            ::WriteProcessMemory(process_, remote_, &item, sizeof item, nullptr);
+            ::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote_));
+            char text[1025] = {};
+            ::ReadProcessMemory(process_, remote_, &item, sizeof item, nullptr);
+            ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
+            nodes.push_back({s.item, s.depth, text, item.iImage});
+            std::vector<Step> children;
+            for (HTREEITEM c = TreeView_GetChild(tree, s.item); c; c = TreeView_GetNextSibling(tree, c))
+                children.push_back({c, s.depth + 1});
+            stack.insert(stack.end(), children.rbegin(), children.rend());
+        }
+    }
+    return nodes;
+}
+
+std::string RemoteWindow::StatusText(int part) {
+    HWND status = Child(104);
+    char text[1025] = {};
+    ::SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote_ + kTextOffset));
+    ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
+    return text;
+}
+
+int RemoteWindow::StatusParts() { return static_cast<int>(::SendMessageA(Child(104), SB_GETPARTS, 0, 0)); }
+
+std::string RemoteWindow::Text(int id) {
+    char text[1024] = {};
+    // WM_GETTEXT is carried across processes by the system (GetWindowText is not).
+    ::SendMessageA(Child(id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+bool RemoteWindow::ButtonEnabled(int index) {
+    return ::SendMessageA(Child(103), TB_ISBUTTONENABLED, 2000 + index, 0) != 0;
+}
+
+bool RemoteWindow::ButtonChecked(int index) {
+    return ::SendMessageA(Child(103), TB_ISBUTTONCHECKED, 2000 + index, 0) != 0;
+}
+
+UINT RemoteWindow::MenuState(int command) {
+    return static_cast<UINT>(::SendMessageA(window_, 0x8000 + 0x101, command, 0));
+}
+
+bool RemoteWindow::SelectNode(int treeId, HTREEITEM item) {
+    return ::SendMessageA(Child(treeId), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) != 0;
+}
+
+namespace {
+
+struct Search {
+    DWORD pid;
+    const char* cls;
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    char cls[256] = {}, title[256] = {};
+    ::GetClassNameA(window, cls, sizeof cls);
+    ::GetWindowTextA(window, title, sizeof title);
+    if (pid == s->pid && std::strcmp(cls, s->cls) == 0 && (!s->title || std::strcmp(title, s->title) == 0) &&
+        ::IsWindowVisible(window)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void Put32(std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+}
+
+uint32_t Crc(const std::string& data, size_t from) {
+    uint32_t c = 0xFFFFFFFF;
+    for (size_t i = from; i < data.size(); ++i) {
+        c ^= static_cast<unsigned char>(data[i]);
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+void Chunk(std::string& png, const char* type, const std::string& body) {
+    Put32(png, static_cast<uint32_t>(body.size()));
+    size_t start = png.size();
+    png += type;
+    png += body;
+    Put32(png, Crc(png, start));
+}
+
+}  // namespace
+
+HWND FindProcessWindow(DWORD processId, const char* className, const char* title, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        Search s = {processId, className, title, nullptr};
+        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
+        if (s.found || ::GetTickCount() - start >= timeoutMs) return s.found;
+        ::Sleep(50);
+    }
+}
+
+std::string MessageBoxText(HWND box) {
+    char text[2048] = {};
+    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    return text;
+}
+
+bool SavePng(HWND window, const std::string& path) {
+    RECT r;
+    if (!::GetWindowRect(window, &r)) return false;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
+    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+
+    // Scanlines with filter byte 0, RGB, in stored (uncompressed) deflate blocks.
+    std::string raw;
+    for (int y = 0; y < h; ++y) {
+        raw += '\0';
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = &pixels[(static_cast<size_t>(y) * w + x) * 4];
+            raw += static_cast<char>(p[2]);
+            raw += static_cast<char>(p[1]);
+            raw += static_cast<char>(p[0]);
+        }
+    }
+    std::string z = "\x78\x01";
+    for (size_t at = 0; at < raw.size() || at == 0;) {
+        size_t n = std::min<size_t>(65535, raw.size() - at);
+        bool last = at + n >= raw.size();
+        z += static_cast<char>(last ? 1 : 0);
+        z += static_cast<char>(n & 0xFF);
+        z += static_cast<char>(n >> 8);
+        z += static_cast<char>(~n & 0xFF);
+        z += static_cast<char>((~n >> 8) & 0xFF);
+        z.append(raw, at, n);
+        at += n;
+        if (last) break;
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    Put32(z, (b << 16) | a);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string header;
+    Put32(header, static_cast<uint32_t>(w));
+    Put32(header, static_cast<uint32_t>(h));
+    header += std::string("\x08\x02\x00\x00\x00", 5);
+    Chunk(png, "IHDR", header);
+    Chunk(png, "IDAT", z);
+    Chunk(png, "IEND", "");
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
+           written == png.size();
+}
+
+}  // namespace e2e

@@ -1,0 +1,298 @@
+// The main window's logic without the window: settings answers, the per-user
+// values, the mode table, the layout, the component list, the settings
+// dialog's rewrite, the bounded wait at exit and the keyed tree.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "collectlines.h"
+#include "complist.h"
+#include "keyedtree.h"
+#include "layout.h"
+#include "modetable.h"
+#include "settings.h"
+#include "settings_template.h"
+#include "termination.h"
+#include "windowsettings.h"
+
+namespace {
+
+using namespace shell;
+
+TEST(ShellSettings, ReadsTheThreeAnswersExactly) {
+    vx::MainSettingsContent content;
+    content.collectIUnknown = true;
+    content.collectIDispatch = false;
+    content.exitWithRemainingHooks = true;
+    Settings s;
+    s.InitFromText(vx::MainSettingsText(content));
+    EXPECT_TRUE(s.CollectIUnknown);
+    EXPECT_FALSE(s.CollectIDispatch);
+    EXPECT_TRUE(s.ExitWithLeftHooks);
+
+    // A lower-case y is not a yes here (the kernel reads it more leniently).
+    s.InitFromText("Print IUnknown methods ? [Y/N]: y\r\nPrint IDispatch methods ? [Y/N]: Y\r\n"
+                   "Exit with remaining hooks ? [Y/N]: N\r\n");
+    EXPECT_FALSE(s.CollectIUnknown);
+    EXPECT_TRUE(s.CollectIDispatch);
+    EXPECT_FALSE(s.ExitWithLeftHooks);
+
+    // The IDispatch answer counts only on the line right after the IUnknown one.
+    s.InitFromText("\r\nPrint IUnknown methods ? [Y/N]: Y\r\nother\r\nPrint IDispatch methods ? [Y/N]: Y\r\n");
+    EXPECT_TRUE(s.CollectIUnknown);
+    EXPECT_FALSE(s.CollectIDispatch);
+
+    // A file without the questions reads as all no, without running past its end.
+    s.InitFromText("[List of modules with components to investigate]\r\n");
+    EXPECT_FALSE(s.CollectIUnknown || s.CollectIDispatch || s.ExitWithLeftHooks);
+}
+
+TEST(ShellWindowSettings, DefaultsTextFormsAndFallbacks) {
+    WindowSettings d = WindowSettings::FromTexts({});
+    EXPECT_TRUE(d.TreeIsExpanded && d.ShowUserMethods && d.ShowIUnknown && d.ShowIDispatch && d.EnsureVisibleLastItem);
+    EXPECT_FALSE(d.AlwaysOnTop);
+    EXPECT_EQ(2000, d.MainLeft);
+    EXPECT_EQ(2000, d.MainTop);
+    EXPECT_EQ(12000, d.MainWidth);
+    EXPECT_EQ(8000, d.MainHeight);
+    EXPECT_EQ(5330, d.Splitter);
+    EXPECT_EQ(0, d.WindowState);
+
+    auto texts = d.ToTexts(true);
+    ASSERT_EQ(12u, texts.size());
+    EXPECT_EQ("True", texts["TreeIsExpanded"]);
+    EXPECT_EQ("False", texts["AlwaysOnTop"]);
+    EXPECT_EQ("2000", texts["MainLeft"]);
+    EXPECT_EQ("5330", texts["Splitter"]);
+    EXPECT_EQ("0", texts["WindowState"]);
+
+    // Words where numbers belong, numbers where words belong, junk after a number.
+    WindowSettings bad = WindowSettings::FromTexts({{"MainLeft", "left"}, {"MainTop", "12x"}, {"AlwaysOnTop", "1"},
+                                                    {"ShowIUnknown", "false"}, {"WindowState", "7"},
+                                                    {"MainWidth", "1e30"}, {"Splitter", "1234.5"}});
+    EXPECT_EQ(2000, bad.MainLeft);
+    EXPECT_EQ(2000, bad.MainTop);
+    EXPECT_FALSE(bad.AlwaysOnTop);
+    EXPECT_FALSE(bad.ShowIUnknown);
+    EXPECT_EQ(0, bad.WindowState);
+    EXPECT_EQ(12000, bad.MainWidth);
+    EXPECT_FLOAT_EQ(1234.5f, bad.Splitter);
+    EXPECT_EQ("1234.5", NumberText(bad.Splitter));
+
+    // Maximized: the measures are not written, the state is "2"; minimized writes "0".
+    WindowSettings max = d;
+    max.WindowState = 2;
+    auto maxTexts = max.ToTexts(false);
+    EXPECT_EQ(0u, maxTexts.count("MainLeft"));
+    EXPECT_EQ(0u, maxTexts.count("Splitter"));
+    EXPECT_EQ("2", maxTexts["WindowState"]);
+    WindowSettings min = d;
+    min.WindowState = 1;
+    EXPECT_EQ("0", min.ToTexts(false)["WindowState"]);
+}
+
+ModeView::Panel PanelOf(const ModeView& v, const char* key) {
+    for (const auto& p : v.panels)
+        if (std::string(p.key) == key) return p;
+    return {"", "<none>"};
+}
+Switch ButtonOf(const ModeView& v, const char* key) {
+    for (const auto& [k, s] : v.buttons)
+        if (std::string(k) == key) return s;
+    return Switch::kLeave;
+}
+Switch MenuOf(const ModeView& v, Command c) {
+    for (const auto& [k, s] : v.menus)
+        if (k == c) return s;
+    return Switch::kLeave;
+}
+
+TEST(ShellModeTable, EveryModeSetsItsColumn) {
+    ModeView empty = ModeTable(1, 0, "");
+    EXPECT_TRUE(empty.fillHookedList);
+    EXPECT_EQ("Currently Hooked Component DLLs", empty.treeTitle);
+    EXPECT_EQ("Selected Component DLL's Full Path", empty.detailsTitle);
+    ASSERT_EQ(1u, empty.panels.size());
+    EXPECT_EQ(kHookedListStatus, PanelOf(empty, "Status").text);
+    EXPECT_EQ(Switch::kOff, ButtonOf(empty, "Run"));
+    EXPECT_EQ(Switch::kOff, MenuOf(empty, mnuTracingStart));
+    EXPECT_EQ(Switch::kOn, ButtonOf(empty, "COM"));
+    EXPECT_EQ(Switch::kOff, ButtonOf(empty, "Copy"));
+    EXPECT_EQ(Switch::kOn, ButtonOf(ModeTable(1, 2, ""), "Run"));
+    EXPECT_EQ(Switch::kOn, MenuOf(ModeTable(1, 2, ""), mnuTracingStart));
+
+    ModeView list = ModeTable(4, 0, "");
+    EXPECT_EQ("Component DLL/OCX List", list.treeTitle);
+    EXPECT_TRUE(list.detailsThroughHelpRule);
+    EXPECT_EQ("Found Component DLLs: 0 ", PanelOf(list, "Processed").text);
+    EXPECT_EQ("<none>", PanelOf(list, "Queued").text);
+    EXPECT_TRUE(list.releaseRun);
+    EXPECT_EQ(Switch::kLeave, ButtonOf(list, "Run"));  // the listing sets it
+    EXPECT_EQ(Switch::kOn, ButtonOf(list, "Copy"));
+    EXPECT_EQ(Switch::kOn, MenuOf(list, mnuEditCopy));
+    EXPECT_EQ(Switch::kOff, MenuOf(list, mnuComponentHookUnhook));
+
+    ModeView tracing = ModeTable(2, 0, "");
+    EXPECT_FALSE(tracing.setTreeTitle);
+    EXPECT_EQ("Queued Events: 0 ", PanelOf(tracing, "Queued").text);
+    EXPECT_EQ(Switch::kLeave, ButtonOf(tracing, "Sett"));
+    EXPECT_EQ(Switch::kOn, ButtonOf(tracing, "Extend"));
+    ModeView file = ModeTable(3, 0, "run1.trc");
+    EXPECT_EQ("Events from TraceFile: run1.trc", file.treeTitle);
+    EXPECT_EQ(Switch::kOff, ButtonOf(file, "Run"));
+    EXPECT_EQ(Switch::kOn, ButtonOf(file, "Sett"));
+    // Every toolbar key but the three that only the options code touches appears in each mode.
+    EXPECT_EQ(kToolbarButtonCount - 3, file.buttons.size());
+    EXPECT_EQ(0, CommandOfKey("NoSuchKey"));
+    EXPECT_EQ(mnuHelpHelp, CommandOfKey("Help"));
+}
+
+TEST(ShellLayout, SplitterAndNarrowWindow) {
+    LayoutInput in;
+    in.windowWidth = 12000;
+    in.innerWidth = 11880;
+    in.innerHeight = 7000;
+    in.toolbarHeight = 450;
+    in.statusHeight = 300;
+    in.statusTop = 6700;
+    in.firstPanelWidth = 9000;
+    in.titleHeight = 300;
+    in.splitterLeft = 5330;
+    PaneLayout l = ResizeLayout(in, {});
+    EXPECT_EQ(465, l.treeTitle.top);
+    EXPECT_EQ(7000 - 450 - 300 - 300 - 50, l.tree1.height);
+    EXPECT_EQ(465 + 300 + 30, l.tree1.top);
+    EXPECT_EQ(5315, l.tree1.width);
+    EXPECT_EQ(11880 - 5315 - 80, l.tree2.width);
+    EXPECT_EQ(5315 + 45, l.tree2.left);
+    EXPECT_EQ(l.tree2.left, l.details.left);
+    EXPECT_EQ(l.tree1.top, l.splitter.top);
+    EXPECT_EQ(8970, l.progress.width);
+    EXPECT_EQ(6760, l.progress.top);
+
+    // Splitter within 105 twips of the right edge: the left pane takes the width, the right stays.
+    in.windowWidth = 5400;
+    PaneLayout narrow = ResizeLayout(in, l);
+    EXPECT_EQ(5400 - 105, narrow.tree1.width);
+    EXPECT_EQ(l.tree2.left, narrow.tree2.left);
+    EXPECT_EQ(l.tree2.width, narrow.tree2.width);
+
+    EXPECT_EQ(1000, ClampSplitter(-50, 12000));
+    EXPECT_EQ(11000, ClampSplitter(11500, 12000));
+    EXPECT_EQ(4000, ClampSplitter(4000, 12000));
+    EXPECT_EQ(800, TwipsToPixels(12000, 96));
+    EXPECT_EQ(1000, TwipsToPixels(12000, 120));
+    EXPECT_DOUBLE_EQ(15, PixelsToTwips(1, 96));
+}
+
+std::string ModuleFile(const std::vector<std::string>& modules) {
+    vx::MainSettingsContent c;
+    c.modules = modules;
+    return vx::MainSettingsText(c);
+}
+
+TEST(ShellComponentList, GroupsClassesAndShowsHookedDllsUnderTheirRealName) {
+    ComponentDlls dlls;
+    std::string modules = ModuleFile({"C:\\a\\one.dll", "//C:\\old.dll", "C:\\b\\Seven.dll", "C:\\c\\x.dll", "C:\\d\\y.dll",
+                                      "C:\\e\\z.dll", "C:\\f\\Real.dll"});
+    auto first = OnClassEvent(dlls, {"{1}", "First", "C:\\p\\Comp.dll", "Comp.dll"}, true, modules);
+    EXPECT_TRUE(first.newDll);
+    EXPECT_EQ("C:\\P\\COMP.DLL", first.key);
+    EXPECT_EQ("COMP.DLL", first.text);
+    EXPECT_FALSE(first.hooked || first.grey);
+    auto second = OnClassEvent(dlls, {"{2}", "", "c:\\P\\comp.dll", "comp.dll"}, true, modules);
+    EXPECT_FALSE(second.newDll);
+    OnClassEvent(dlls, {"{3}", "Third", "C:\\p\\Comp.dll", "Comp.dll"}, true, modules);
+    ASSERT_EQ(1u, dlls.size());
+    const ClassCollect& classes = dlls.begin()->second.Classes;
+    ASSERT_EQ(3u, classes.Count());
+    EXPECT_EQ(kNoClassName, classes.Item(1).ClassName);
+    EXPECT_EQ("{3}", classes.Item(2).GUIDstr);
+
+    auto hooked = OnClassEvent(dlls, {"{4}", "H", "C:\\inst\\Zor#_07.dll", "Zor#_07.dll"}, false, modules);
+    EXPECT_TRUE(hooked.hooked);
+    EXPECT_EQ(" REAL.DLL", hooked.text);
+    EXPECT_EQ("C:\\F\\REAL.DLL", hooked.key);
+    EXPECT_EQ(7, dlls["C:\\f\\Real.dll"].HookNumber);
+
+    auto grey = OnClassEvent(dlls, {"{5}", "G", "C:\\q\\Broken.DLL", "Broken.DLL"}, false, modules);
+    EXPECT_TRUE(grey.grey);
+    EXPECT_EQ("broken.dll", grey.text);
+    EXPECT_TRUE(OnClassEvent(dlls, {"{6}", "N", "", ""}, true, modules).ignored);
+
+    // Every digit of the stub's number counts, as the stub reads it.
+    EXPECT_EQ(123, HookNumberOfStubName("Zor#_123.dll"));
+    EXPECT_EQ(7, HookNumberOfStubName("Zor#_07.dll"));
+    EXPECT_EQ(0, HookNumberOfStubName("zor#_07.dll"));
+    EXPECT_EQ(0, HookNumberOfStubName("Zor#_.dll"));
+    EXPECT_EQ("y.dll", ShortNameOfPath("C:\\x\\y.dll"));
+    EXPECT_EQ("y.dll", ShortNameOfPath("y.dll"));
+}
+
+TEST(ShellSettingsDialog, RewritesExactlyTheTwoAnswers) {
+    vx::MainSettingsContent c;
+    c.modules = {"C:\\a.dll"};
+    c.utilityPath = "C:\\inst\\Vexilo.dll";
+    std::string before = vx::MainSettingsText(c), after;
+    ASSERT_TRUE(RewriteCollectLines(before, false, false, &after));
+    c.collectIUnknown = c.collectIDispatch = false;
+    EXPECT_EQ(vx::MainSettingsText(c), after);
+    ASSERT_TRUE(RewriteCollectLines(after, true, false, &after));
+    EXPECT_NE(std::string::npos,
+              after.find("Print IUnknown methods ? [Y/N]: Y\r\nPrint IDispatch methods ? [Y/N]: N\r\nExit"));
+    std::string untouched = "x";
+    EXPECT_FALSE(RewriteCollectLines("no questions\r\n", true, true, &untouched));
+    EXPECT_EQ("x", untouched);
+}
+
+TEST(ShellExit, TheWaitForTheReaderIsBounded) {
+    unsigned long clock = 0;
+    int pumps = 0, asks = 0;
+    bool done = WaitForTermination([&] { ++asks; return false; }, [&] { ++pumps; clock += 100; }, [&] { return clock; },
+                                   30000);
+    EXPECT_FALSE(done);
+    EXPECT_GE(clock, 30000u);
+    EXPECT_LE(clock, 30100u);
+    // Completion: one more pump so the watcher's posted release runs.
+    pumps = 0;
+    asks = 0;
+    done = WaitForTermination([&] { return ++asks == 3; }, [&] { ++pumps; }, [] { return 0ul; }, 30000);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(3, pumps);
+}
+
+TEST(ShellKeyedTree, KeysOrderSubtreesAndPictures) {
+    ::InitCommonControls();
+    HWND tree = ::CreateWindowExA(0, WC_TREEVIEWA, "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(tree);
+    KeyedTree t;
+    t.Attach(tree);
+    EXPECT_TRUE(t.Add("", "A", "alpha"));
+    EXPECT_FALSE(t.Add("", "A", "again"));       // a taken key adds nothing
+    EXPECT_FALSE(t.Add("missing", "B", "beta"));  // no such parent
+    EXPECT_TRUE(t.Add("A", "A1", "child", 1));
+    EXPECT_TRUE(t.Add("A1", "A11", "grandchild"));
+    EXPECT_TRUE(t.Add("", "C", "gamma"));
+    EXPECT_EQ(4u, t.Count());
+    EXPECT_EQ("A1", t.KeyAt(1));
+    EXPECT_EQ("C", t.KeyAt(3));
+    EXPECT_EQ("child", t.Text("A1"));
+    EXPECT_EQ(1, t.Image("A1"));
+    t.SetText("A1", "renamed");
+    EXPECT_EQ("renamed", t.Text("A1"));
+    EXPECT_TRUE(t.Remove("A1"));  // with its subtree
+    EXPECT_FALSE(t.Exists("A11"));
+    EXPECT_EQ(2u, t.Count());
+    EXPECT_EQ("C", t.KeyAt(1));
+    EXPECT_TRUE(t.Add("A", "A1", "back"));  // a removed key can be used again
+    t.Select("C");
+    EXPECT_EQ("C", t.SelectedKey());
+    t.SetColour("C", RGB(128, 128, 128));
+    EXPECT_EQ(RGB(128, 128, 128), t.Colour("C"));
+    t.Clear();
+    EXPECT_EQ(0u, t.Count());
+    EXPECT_FALSE(t.Exists("A"));
+    ::DestroyWindow(tree);
+}
+
+}  // namespace
