@@ -13,25 +13,6 @@ constexpr int kSlotBytes = static_cast<int>(sizeof(void*));
 // A corrupt library must not loop: no real chain is this deep.
 constexpr int kDeepestChain = 64;
 
-// The type's attributes, released when the scope ends.
-class Attributes {
-public:
-    explicit Attributes(ITypeInfo* info) : info_(info) {
-        if (FAILED(info_->GetTypeAttr(&attr_))) attr_ = nullptr;
-    }
-    ~Attributes() {
-        if (attr_) info_->ReleaseTypeAttr(attr_);
-    }
-    Attributes(const Attributes&) = delete;
-    Attributes& operator=(const Attributes&) = delete;
-    const TYPEATTR* operator->() const { return attr_; }
-    explicit operator bool() const { return attr_ != nullptr; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
 // The type that implementation index `which` refers to, or nullptr.
 ITypeInfo* Referenced(ITypeInfo* info, UINT which) {
     HREFTYPE ref;
@@ -42,7 +23,7 @@ ITypeInfo* Referenced(ITypeInfo* info, UINT which) {
 
 // A dual interface's method-table part; any other type as it is (owned reference).
 ITypeInfo* MethodTablePart(ITypeInfo* info) {
-    Attributes a(info);
+    unique_typeattr a(info);
     if (a && a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL))
         if (ITypeInfo* part = Referenced(info, static_cast<UINT>(-1))) return part;
     info->AddRef();
@@ -73,7 +54,7 @@ bool AppendChain(ITypeInfo* info, char* out, size_t outSize, size_t* used) {
         unknownLast = name.get() && std::wcscmp(name.get(), L"IUnknown") == 0;
         ITypeInfo* base = nullptr;
         {
-            Attributes a(current.get());
+            unique_typeattr a(current.get());
             if (a && a->cImplTypes > 0) base = Referenced(current.get(), 0);
         }
         current.attach(base);
@@ -87,11 +68,11 @@ bool BuildDescriptorLine(ITypeInfo* info, bool registered, char* out, size_t out
     if (outSize == 0) return false;
     out[0] = '\0';
     if (!info) return false;
-    Attributes own(info);
+    unique_typeattr own(info);
     if (!own) return false;
     com_ptr<ITypeInfo> part;
     part.attach(MethodTablePart(info));
-    Attributes a(part.get());
+    unique_typeattr a(part.get());
     if (!a) return false;
 
     size_t used = 0;
@@ -108,10 +89,9 @@ bool BuildDescriptorLine(ITypeInfo* info, bool registered, char* out, size_t out
     bool any = false;
     int previous = 0;
     for (UINT i = 0; i < a->cFuncs; ++i) {
-        FUNCDESC* f = nullptr;
-        if (FAILED(part->GetFuncDesc(i, &f))) continue;
+        unique_funcdesc f(part.get(), i);
+        if (!f) continue;
         const int offset = f->oVft;
-        part->ReleaseFuncDesc(f);
         if (any) {
             if (offset != previous + kSlotBytes) numbers.gap = 1;
             if (offset < previous) numbers.order = 1;

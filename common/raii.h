@@ -108,6 +108,52 @@ private:
     I* p_ = nullptr;
 };
 
+// What an ITypeInfo lends (its TYPEATTR, a FUNCDESC, a VARDESC), given
+// back to it when the scope ends; empty when the loan failed.
+namespace detail {
+template <typename T>
+struct type_info_loan;
+template <>
+struct type_info_loan<TYPEATTR> {
+    static HRESULT take(ITypeInfo* info, UINT, TYPEATTR** out) { return info->GetTypeAttr(out); }
+    static void give(ITypeInfo* info, TYPEATTR* p) { info->ReleaseTypeAttr(p); }
+};
+template <>
+struct type_info_loan<FUNCDESC> {
+    static HRESULT take(ITypeInfo* info, UINT index, FUNCDESC** out) { return info->GetFuncDesc(index, out); }
+    static void give(ITypeInfo* info, FUNCDESC* p) { info->ReleaseFuncDesc(p); }
+};
+template <>
+struct type_info_loan<VARDESC> {
+    static HRESULT take(ITypeInfo* info, UINT index, VARDESC** out) { return info->GetVarDesc(index, out); }
+    static void give(ITypeInfo* info, VARDESC* p) { info->ReleaseVarDesc(p); }
+};
+}  // namespace detail
+
+template <typename T>
+class type_info_part {
+public:
+    explicit type_info_part(ITypeInfo* info, UINT index = 0) : info_(info) {
+        if (!info_ || FAILED(detail::type_info_loan<T>::take(info_, index, &p_))) p_ = nullptr;
+    }
+    ~type_info_part() {
+        if (p_) detail::type_info_loan<T>::give(info_, p_);
+    }
+    type_info_part(const type_info_part&) = delete;
+    type_info_part& operator=(const type_info_part&) = delete;
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    T& operator*() const { return *p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    ITypeInfo* info_;
+    T* p_ = nullptr;
+};
+using unique_typeattr = type_info_part<TYPEATTR>;
+using unique_funcdesc = type_info_part<FUNCDESC>;
+using unique_vardesc = type_info_part<VARDESC>;
+
 // VARIANT cleared when the scope ends.
 class unique_variant : public VARIANT {
 public:

@@ -58,6 +58,23 @@ static_assert(offsetof(TraceMap, hooks) == 500);
 static_assert(offsetof(TraceMap, ring) == kRingOffset);
 static_assert(sizeof(TraceMap) == kTraceMapSize);
 
+// The last four bytes of the path field hold the generation of the trace
+// files: every rename, truncation, backup or deletion of a trace file advances
+// it under the lock word, and a writer that keeps a file open reopens it when
+// the generation it opened under has passed. Paths stay below 256 characters,
+// so every reader of the path still meets its NUL first.
+constexpr int kMapPathLimit = kMapPathSize - 4;
+constexpr size_t kFileGenerationOffset = 496;
+inline volatile LONG* FileGeneration(TraceMap* map) {
+    return reinterpret_cast<volatile LONG*>(reinterpret_cast<char*>(map) + kFileGenerationOffset);
+}
+static_assert(offsetof(TraceMap, distilledPath) + kMapPathLimit == kFileGenerationOffset);
+
+// Why a map found already in use cannot be what a kernel made (a process
+// filled it with something else): nullptr when its header holds only values
+// a kernel can write.
+const char* TraceMapFault(const TraceMap& map);
+
 // True when the process has ended (or never existed). Works across 32-bit
 // and 64-bit processes alike.
 bool ProcessIsGone(DWORD processId);

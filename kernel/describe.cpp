@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "format.h"
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
@@ -13,6 +12,8 @@
 
 namespace korbin {
 namespace {
+
+constexpr VARTYPE kPointerLevels = 0x0F00;
 
 void Narrow(const wchar_t* wide, char* out, size_t outSize) {
     if (!wide || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
@@ -125,16 +126,16 @@ ITypeInfo* FindTypeInfo(REFIID iid, HookedDll* dll) {
 // The method-table part of a dual interface; a plain interface as it is.
 ITypeInfo* VtablePart(ITypeInfo* info, bool* dispatchOnly) {
     *dispatchOnly = false;
-    TypeAttrHold a(info);
-    if (!a.attr) return nullptr;
-    if (a.attr->typekind == TKIND_INTERFACE) {
+    vx::unique_typeattr a(info);
+    if (!a) return nullptr;
+    if (a->typekind == TKIND_INTERFACE) {
         info->AddRef();
         return info;
     }
-    if (a.attr->typekind != TKIND_DISPATCH) return nullptr;
+    if (a->typekind != TKIND_DISPATCH) return nullptr;
     HREFTYPE ref;
     ITypeInfo* part = nullptr;
-    if ((a.attr->wTypeFlags & TYPEFLAG_FDUAL) && SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
+    if ((a->wTypeFlags & TYPEFLAG_FDUAL) && SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
         SUCCEEDED(info->GetRefTypeInfo(ref, &part)))
         return part;
     *dispatchOnly = true;
@@ -142,10 +143,10 @@ ITypeInfo* VtablePart(ITypeInfo* info, bool* dispatchOnly) {
 }
 
 bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* methods, uint32_t capacity, bool* dispatchChain) {
-    TypeAttrHold a(info);
-    if (!a.attr) return false;
+    vx::unique_typeattr a(info);
+    if (!a) return false;
     // Bases first, so methods come in method-table order.
-    if (a.attr->cImplTypes > 0) {
+    if (a->cImplTypes > 0) {
         HREFTYPE ref;
         vx::com_ptr<ITypeInfo> base;
         if (SUCCEEDED(info->GetRefTypeOfImplType(0, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, base.put())))
@@ -155,9 +156,9 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
     if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)) && name.get() &&
         std::wcscmp(name.get(), L"IDispatch") == 0)
         *dispatchChain = true;
-    for (UINT i = 0; i < a.attr->cFuncs; ++i) {
-        FUNCDESC* f = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &f))) continue;
+    for (UINT i = 0; i < a->cFuncs; ++i) {
+        vx::unique_funcdesc f(info, i);
+        if (!f) continue;
         ++out.functionCount;
         if (out.methodCount < capacity) {
             MethodDesc& m = methods[out.methodCount++];
@@ -188,7 +189,6 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
             for (UINT n = 0; n < got && n < 64; ++n) ::SysFreeString(names[n]);
             if (m.offset > out.largestOffset) out.largestOffset = m.offset;
         }
-        info->ReleaseFuncDesc(f);
     }
     return true;
 }
@@ -283,6 +283,78 @@ void TypeName(VARTYPE code, char* out, size_t outSize) {
     if (base < sizeof kBase / sizeof kBase[0]) name = kBase[base];
     if (base >= 64 && base <= 72) name = kHigh[base - 64];
     add(name ? name : "(not defined value)");
+}
+
+TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
+    const TYPEDESC* t = &type;
+    while (t->vt == VT_PTR && t->lptdesc) t = t->lptdesc;
+    if (t->vt == VT_USERDEFINED) {
+        ITypeInfo* user = nullptr;
+        if (FAILED(owner->GetRefTypeInfo(t->hreftype, &user))) return nullptr;
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) {
+            user->Release();
+            return nullptr;
+        }
+        d->user = user;  // kept: descriptions live as long as the kernel
+        return d;
+    }
+    if (t->vt == VT_CARRAY && t->lpadesc) {
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) return nullptr;
+        d->element = EncodeType(t->lpadesc->tdescElem);
+        d->elementDetails = BuildDetails(owner, t->lpadesc->tdescElem);
+        d->elementSize = ValueSize(d->element, d->elementDetails);
+        d->dimensions = t->lpadesc->cDims;
+        for (USHORT i = 0; i < t->lpadesc->cDims && i < 2; ++i) {
+            d->bounds[i].lLbound = t->lpadesc->rgbounds[i].lLbound;
+            d->bounds[i].cElements = t->lpadesc->rgbounds[i].cElements;
+        }
+        return d;
+    }
+    if (t->vt == VT_SAFEARRAY && t->lptdesc) {
+        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
+        if (!d) return nullptr;
+        d->element = EncodeType(*t->lptdesc);
+        return d;
+    }
+    return nullptr;
+}
+
+uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
+    if (code == 0xFFFF || code == 0x0FFF) return 0;
+    if (code & (VT_VECTOR | VT_ARRAY | VT_RESERVED)) return 0;
+    if ((code & VT_BYREF) || (code & kPointerLevels)) return sizeof(void*);
+    switch (code & 0xFF) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_BOOL: case VT_UI2: return 2;
+    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: case VT_HRESULT: return 4;
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_LPSTR: case VT_LPWSTR:
+    case VT_SAFEARRAY: return sizeof(void*);
+    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+    case VT_VARIANT: return sizeof(VARIANT);
+    case VT_DECIMAL: return 16;
+    case VT_CARRAY: {
+        if (!details) return 0;
+        // The product of the element counts: that is what the array holds.
+        uint32_t count = details->dimensions ? 1 : 0;
+        for (uint16_t i = 0; i < details->dimensions && i < 2; ++i) count *= details->bounds[i].cElements;
+        return details->elementSize * count;
+    }
+    case VT_USERDEFINED: {
+        if (!details || !details->user) return 0;
+        vx::unique_typeattr a(details->user);
+        if (!a) return 0;
+        switch (a->typekind) {
+        case TKIND_ALIAS: return ValueSize(EncodeType(a->tdescAlias), BuildDetails(details->user, a->tdescAlias));
+        case TKIND_ENUM: return 4;
+        case TKIND_RECORD:
+        case TKIND_UNION: return a->cbSizeInstance;
+        default: return 0;
+        }
+    }
+    default: return 0;
+    }
 }
 
 bool CollectMethods(ITypeInfo* info, InterfaceDescription& out) {
@@ -386,9 +458,9 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
 IID DefaultInterfaceOf(REFCLSID clsid, ITypeLib* library) {
     vx::com_ptr<ITypeInfo> coclass;
     if (!library || FAILED(library->GetTypeInfoOfGuid(clsid, coclass.put()))) return IID_NULL;
-    TypeAttrHold a(coclass.get());
-    if (!a.attr || a.attr->typekind != TKIND_COCLASS) return IID_NULL;
-    for (UINT i = 0; i < a.attr->cImplTypes; ++i) {
+    vx::unique_typeattr a(coclass.get());
+    if (!a || a->typekind != TKIND_COCLASS) return IID_NULL;
+    for (UINT i = 0; i < a->cImplTypes; ++i) {
         INT flags = 0;
         HREFTYPE ref;
         vx::com_ptr<ITypeInfo> implemented;
@@ -396,8 +468,8 @@ IID DefaultInterfaceOf(REFCLSID clsid, ITypeLib* library) {
             (flags & IMPLTYPEFLAG_FSOURCE) || FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
             FAILED(coclass->GetRefTypeInfo(ref, implemented.put())))
             continue;
-        TypeAttrHold b(implemented.get());
-        if (b.attr) return b.attr->guid;
+        vx::unique_typeattr b(implemented.get());
+        if (b.get()) return b->guid;
     }
     return IID_NULL;
 }

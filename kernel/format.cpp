@@ -13,21 +13,10 @@
 namespace korbin {
 namespace {
 
-constexpr VARTYPE kLevels = 0x0F00;
 // Corrupt arrays must not keep a handler busy: at most this many elements.
 constexpr uint32_t kMaxElements = 1000;
 constexpr size_t kCut = 60;
 
-struct VarHold {
-    ITypeInfo* info;
-    VARDESC* var = nullptr;
-    VarHold(ITypeInfo* i, UINT index) : info(i) {
-        if (FAILED(info->GetVarDesc(index, &var))) var = nullptr;
-    }
-    ~VarHold() {
-        if (var) info->ReleaseVarDesc(var);
-    }
-};
 
 void Piece(Sink& sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Piece(Sink& sink, const char* format, ...) {
@@ -113,12 +102,12 @@ bool IsGuidRecord(ITypeInfo* info, const TYPEATTR& attr) {
     if (attr.typekind != TKIND_RECORD || attr.cVars != 4) return false;
     static const char* const kNames[] = {"Data1", "Data2", "Data3", "Data4"};
     for (UINT i = 0; i < 4; ++i) {
-        VarHold v(info, i);
-        if (!v.var) return false;
+        vx::unique_vardesc v(info, i);
+        if (!v) return false;
         char name[32];
-        MemberName(info, v.var->memid, name, sizeof name);
+        MemberName(info, v->memid, name, sizeof name);
         if (std::strcmp(name, kNames[i]) != 0) return false;
-        if (i == 3 && v.var->elemdescVar.tdesc.vt != VT_CARRAY) return false;
+        if (i == 3 && v->elemdescVar.tdesc.vt != VT_CARRAY) return false;
     }
     return true;
 }
@@ -126,10 +115,10 @@ bool IsGuidRecord(ITypeInfo* info, const TYPEATTR& attr) {
 // "  <name>" with "*" per pointer level; enumerations only where a null
 // pointer stands for the value.
 void UserTypeMark(Sink& sink, ITypeInfo* info, unsigned levels, bool enumerations = false) {
-    TypeAttrHold a(info);
-    if (!a.attr) return;
-    if (a.attr->typekind == TKIND_ENUM && !enumerations) return;
-    switch (a.attr->typekind) {
+    vx::unique_typeattr a(info);
+    if (!a) return;
+    if (a->typekind == TKIND_ENUM && !enumerations) return;
+    switch (a->typekind) {
     case TKIND_ENUM:
     case TKIND_RECORD:
     case TKIND_INTERFACE:
@@ -161,18 +150,18 @@ bool FormatMembers(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char
     sink.Indent(3);
     bool ok = true;
     for (UINT i = 0; i < attr.cVars && ok; ++i) {
-        VarHold v(info, i);
-        if (!v.var) continue;
+        vx::unique_vardesc v(info, i);
+        if (!v) continue;
         char name[128];
-        MemberName(info, v.var->memid, name, sizeof name);
+        MemberName(info, v->memid, name, sizeof name);
         sink.Piece(name);
-        VARTYPE code = EncodeType(v.var->elemdescVar.tdesc);
-        TypeDetails* details = BuildDetails(info, v.var->elemdescVar.tdesc);
-        if (v.var->varkind == VAR_CONST && v.var->lpvarValue) {
-            code = V_VT(v.var->lpvarValue);
-            ok = FormatValue(sink, code, nullptr, &v.var->lpvarValue->lVal);
+        VARTYPE code = EncodeType(v->elemdescVar.tdesc);
+        TypeDetails* details = BuildDetails(info, v->elemdescVar.tdesc);
+        if (v->varkind == VAR_CONST && v->lpvarValue) {
+            code = V_VT(v->lpvarValue);
+            ok = FormatValue(sink, code, nullptr, &v->lpvarValue->lVal);
         } else {
-            ok = FormatValue(sink, code, details, base + (unionLayout ? 0 : v.var->oInst));
+            ok = FormatValue(sink, code, details, base + (unionLayout ? 0 : v->oInst));
         }
         sink.Piece("\b  (");
         WriteTypeNamePiece(sink, code);
@@ -187,17 +176,17 @@ bool FormatEnum(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char* a
     char enumName[128];
     MemberName(info, MEMBERID_NIL, enumName, sizeof enumName);
     for (UINT i = 0; i < attr.cVars; ++i) {
-        VarHold v(info, i);
-        if (!v.var || v.var->varkind != VAR_CONST || !v.var->lpvarValue) continue;
-        VARTYPE type = V_VT(v.var->lpvarValue);
+        vx::unique_vardesc v(info, i);
+        if (!v || v->varkind != VAR_CONST || !v->lpvarValue) continue;
+        VARTYPE type = V_VT(v->lpvarValue);
         uint32_t size = ValueSize(type, nullptr);
         if (size == 0 || size > 8) continue;
         uint64_t value = 0, constant = 0;
         if (!ReadClient(address, &value, size)) return false;
-        std::memcpy(&constant, &v.var->lpvarValue->llVal, size);
+        std::memcpy(&constant, &v->lpvarValue->llVal, size);
         if (value != constant) continue;
         char name[128];
-        MemberName(info, v.var->memid, name, sizeof name);
+        MemberName(info, v->memid, name, sizeof name);
         Piece(sink, "\b=%s", name);
         if (!FormatValue(sink, type, nullptr, address)) return false;
         Piece(sink, "\b  (Enumeration <%s> of ", enumName);
@@ -211,9 +200,9 @@ bool FormatEnum(Sink& sink, ITypeInfo* info, const TYPEATTR& attr, const char* a
 bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, const char* label, unsigned levels) {
     if (!details || !details->user) return true;
     ITypeInfo* info = details->user;
-    TypeAttrHold a(info);
-    if (!a.attr) return true;
-    if (IsGuidRecord(info, *a.attr)) {
+    vx::unique_typeattr a(info);
+    if (!a) return true;
+    if (IsGuidRecord(info, *a)) {
         IID iid;
         if (!ReadClient(address, &iid, sizeof iid)) return false;
         if (*label) Piece(sink, "\b%s", label);
@@ -222,21 +211,21 @@ bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, con
         Piece(sink, "\b = %s", text);
         return true;
     }
-    if (a.attr->typekind == TKIND_ALIAS) {
+    if (a->typekind == TKIND_ALIAS) {
         if (*label) Piece(sink, "\b%s", label);
-        TypeDetails* aliased = BuildDetails(info, a.attr->tdescAlias);
-        bool ok = FormatValue(sink, EncodeType(a.attr->tdescAlias), aliased, address);
+        TypeDetails* aliased = BuildDetails(info, a->tdescAlias);
+        bool ok = FormatValue(sink, EncodeType(a->tdescAlias), aliased, address);
         UserTypeMark(sink, info, levels);
         return ok;
     }
     UserTypeMark(sink, info, levels);
-    switch (a.attr->typekind) {
+    switch (a->typekind) {
     case TKIND_RECORD:
-        return FormatMembers(sink, info, *a.attr, "{ struct's members", address, false);
+        return FormatMembers(sink, info, *a, "{ struct's members", address, false);
     case TKIND_UNION:
-        return FormatMembers(sink, info, *a.attr, "{ union's members", address, true);
+        return FormatMembers(sink, info, *a, "{ union's members", address, true);
     case TKIND_ENUM:
-        return FormatEnum(sink, info, *a.attr, address);
+        return FormatEnum(sink, info, *a, address);
     default:
         return true;
     }
@@ -310,77 +299,153 @@ bool Read(const void* address, T* value) {
 
 }  // namespace
 
-TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
-    const TYPEDESC* t = &type;
-    while (t->vt == VT_PTR && t->lptdesc) t = t->lptdesc;
-    if (t->vt == VT_USERDEFINED) {
-        ITypeInfo* user = nullptr;
-        if (FAILED(owner->GetRefTypeInfo(t->hreftype, &user))) return nullptr;
-        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
-        if (!d) {
-            user->Release();
-            return nullptr;
-        }
-        d->user = user;  // kept: descriptions live as long as the kernel
-        return d;
+namespace {
+
+// A value past its pointer levels: what every formatter of a base type gets.
+struct Value {
+    Sink& sink;
+    const char* address;
+    const char* label;  // "  *ptr" or "  **ptr" once pointers were followed, else ""
+    const TypeDetails* details;
+    unsigned levels;
+};
+
+void WithLabel(const Value& v) {
+    if (*v.label) Piece(v.sink, "\b%s", v.label);
+}
+
+// "=%d (%xh)": the value in decimal, and in hexadecimal sign-extended to 32 bits.
+template <typename T>
+bool Integer(const Value& v) {
+    T value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    const auto wide = static_cast<int32_t>(value);
+    Piece(v.sink, "\b=%d (%xh)", static_cast<int>(wide), static_cast<unsigned>(wide));
+    return true;
+}
+
+bool Char(const Value& v) {
+    int8_t value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    Piece(v.sink, "\b=%d (%xh='%c')", value, static_cast<unsigned>(static_cast<int32_t>(value)), ShownByte(value));
+    return true;
+}
+
+template <typename T>
+bool Real(const Value& v) {
+    T value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    Piece(v.sink, "\b=%f", static_cast<double>(value));
+    return true;
+}
+
+// VT_CY and VT_I8: the raw 64-bit integer (currency is not scaled).
+bool Integer64(const Value& v) {
+    int64_t value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    Piece(v.sink, "\b=%lld (%llxh)", static_cast<long long>(value), static_cast<unsigned long long>(value));
+    return true;
+}
+
+bool Bool(const Value& v) {
+    int16_t value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    const auto wide = static_cast<unsigned>(static_cast<int32_t>(value));
+    if (value == -1)
+        Piece(v.sink, "\b=VARIANT_TRUE (%xh)", wide);
+    else if (value == 0)
+        Piece(v.sink, "\b=VARIANT_FALSE (%xh)", wide);
+    else
+        Piece(v.sink, "\b=%d (%xh)", value, wide);
+    return true;
+}
+
+bool PointerWord(const Value& v) {
+    uintptr_t value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    Piece(v.sink, "\b=%" PRIxPTR "h", value);
+    return true;
+}
+
+bool Bstr(const Value& v) {
+    WithLabel(v);
+    return FormatBstr(v.sink, v.address);
+}
+
+bool Lpwstr(const Value& v) {
+    WithLabel(v);
+    return FormatLpwstr(v.sink, v.address);
+}
+
+bool Date(const Value& v) {
+    double value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    if (value == 0) {
+        v.sink.Piece("\b=0");
+    } else {
+        char text[64];
+        DateText(value, text, sizeof text);
+        Piece(v.sink, "\b=\"%s\"", text);
     }
-    if (t->vt == VT_CARRAY && t->lpadesc) {
-        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
-        if (!d) return nullptr;
-        d->element = EncodeType(t->lpadesc->tdescElem);
-        d->elementDetails = BuildDetails(owner, t->lpadesc->tdescElem);
-        d->elementSize = ValueSize(d->element, d->elementDetails);
-        d->dimensions = t->lpadesc->cDims;
-        for (USHORT i = 0; i < t->lpadesc->cDims && i < 2; ++i) {
-            d->bounds[i].lLbound = t->lpadesc->rgbounds[i].lLbound;
-            d->bounds[i].cElements = t->lpadesc->rgbounds[i].cElements;
-        }
-        return d;
-    }
-    if (t->vt == VT_SAFEARRAY && t->lptdesc) {
-        auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
-        if (!d) return nullptr;
-        d->element = EncodeType(*t->lptdesc);
-        return d;
-    }
+    return true;
+}
+
+bool Variant(const Value& v) {
+    VARTYPE vt;
+    if (!Read(v.address, &vt)) return false;
+    if (!(vt & (VT_ARRAY | VT_BYREF))) WithLabel(v);
+    bool ok = (vt & VT_ARRAY) ? FormatSafeArray(v.sink, v.address + 8) : FormatValue(v.sink, vt, nullptr, v.address + 8);
+    v.sink.Piece("\b (");
+    WriteTypeNamePiece(v.sink, vt);
+    v.sink.Piece("\b)");
+    return ok;
+}
+
+// Listed like a VARIANT's array: the elements are what the caller passed.
+bool SafeArray(const Value& v) {
+    WithLabel(v);
+    return FormatSafeArray(v.sink, v.address);
+}
+
+bool CArray(const Value& v) {
+    if (!v.details) return true;
+    return FormatElements(v.sink, v.details->element, v.details->elementDetails, v.details->elementSize, v.address,
+                          v.details->dimensions, v.details->bounds);
+}
+
+bool User(const Value& v) { return FormatUser(v.sink, v.details, v.address, v.label, v.levels); }
+
+using Formatter = bool (*)(const Value&);
+
+// The base types that show a value; every other one shows none.
+constexpr struct {
+    VARTYPE base;
+    Formatter format;
+} kFormatters[] = {
+    {VT_I2, Integer<int16_t>},    {VT_I4, Integer<int32_t>},   {VT_INT, Integer<int32_t>},
+    {VT_UINT, Integer<int32_t>},  {VT_UI4, Integer<int32_t>},  {VT_ERROR, Integer<int32_t>},
+    {VT_UI1, Integer<uint8_t>},   {VT_UI2, Integer<uint16_t>}, {VT_I1, Char},
+    {VT_R4, Real<float>},         {VT_R8, Real<double>},       {VT_CY, Integer64},
+    {VT_I8, Integer64},           {VT_BOOL, Bool},             {VT_DISPATCH, PointerWord},
+    {VT_UNKNOWN, PointerWord},    {VT_VOID, PointerWord},      {VT_BSTR, Bstr},
+    {VT_LPWSTR, Lpwstr},          {VT_DATE, Date},             {VT_VARIANT, Variant},
+    {VT_SAFEARRAY, SafeArray},    {VT_CARRAY, CArray},         {VT_USERDEFINED, User},
+};
+
+Formatter FormatterOf(VARTYPE base) {
+    for (const auto& f : kFormatters)
+        if (f.base == base) return f.format;
     return nullptr;
 }
 
-uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
-    if (code == 0xFFFF || code == 0x0FFF) return 0;
-    if (code & (VT_VECTOR | VT_ARRAY | VT_RESERVED)) return 0;
-    if ((code & VT_BYREF) || (code & kLevels)) return sizeof(void*);
-    switch (code & 0xFF) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_BOOL: case VT_UI2: return 2;
-    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: case VT_HRESULT: return 4;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_LPSTR: case VT_LPWSTR:
-    case VT_SAFEARRAY: return sizeof(void*);
-    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
-    case VT_VARIANT: return sizeof(VARIANT);
-    case VT_DECIMAL: return 16;
-    case VT_CARRAY: {
-        if (!details) return 0;
-        // The product of the element counts: that is what the array holds.
-        uint32_t count = details->dimensions ? 1 : 0;
-        for (uint16_t i = 0; i < details->dimensions && i < 2; ++i) count *= details->bounds[i].cElements;
-        return details->elementSize * count;
-    }
-    case VT_USERDEFINED: {
-        if (!details || !details->user) return 0;
-        TypeAttrHold a(details->user);
-        if (!a.attr) return 0;
-        switch (a.attr->typekind) {
-        case TKIND_ALIAS: return ValueSize(EncodeType(a.attr->tdescAlias), BuildDetails(details->user, a.attr->tdescAlias));
-        case TKIND_ENUM: return 4;
-        case TKIND_RECORD:
-        case TKIND_UNION: return a.attr->cbSizeInstance;
-        default: return 0;
-        }
-    }
-    default: return 0;
-    }
-}
+}  // namespace
 
 bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const void* addressIn) {
     if (code == 0xFFFF || code == 0x0FFF) return true;
@@ -408,118 +473,8 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
         address = static_cast<const char*>(p);
         label = kLabels[follow - 1];
     }
-    if (follow) code = static_cast<VARTYPE>(code & ~(kLevels | VT_BYREF));
-    auto withLabel = [&] {
-        if (*label) Piece(sink, "\b%s", label);
-    };
-    // "=%d (%xh)": the value in decimal, and in hexadecimal sign-extended to 32 bits.
-    auto integer = [&](auto sample) {
-        decltype(sample) v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        const auto wide = static_cast<int32_t>(v);
-        Piece(sink, "\b=%d (%xh)", static_cast<int>(wide), static_cast<unsigned>(wide));
-        return true;
-    };
-    switch (code & 0xFF) {
-    case VT_I2:
-        return integer(int16_t{});
-    case VT_I4: case VT_INT: case VT_UINT: case VT_UI4: case VT_ERROR:
-        return integer(int32_t{});
-    case VT_UI1:
-        return integer(uint8_t{});
-    case VT_UI2:
-        return integer(uint16_t{});
-    case VT_I1: {
-        int8_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%d (%xh='%c')", v, static_cast<unsigned>(static_cast<int32_t>(v)), ShownByte(v));
-        return true;
-    }
-    case VT_R4: {
-        float v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%f", v);
-        return true;
-    }
-    case VT_R8: {
-        double v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%f", v);
-        return true;
-    }
-    case VT_CY: case VT_I8: {
-        int64_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%lld (%llxh)", static_cast<long long>(v), static_cast<unsigned long long>(v));
-        return true;
-    }
-    case VT_BOOL: {
-        int16_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        const auto wide = static_cast<unsigned>(static_cast<int32_t>(v));
-        if (v == -1)
-            Piece(sink, "\b=VARIANT_TRUE (%xh)", wide);
-        else if (v == 0)
-            Piece(sink, "\b=VARIANT_FALSE (%xh)", wide);
-        else
-            Piece(sink, "\b=%d (%xh)", v, wide);
-        return true;
-    }
-    case VT_DISPATCH: case VT_UNKNOWN: case VT_VOID: {
-        uintptr_t v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        Piece(sink, "\b=%" PRIxPTR "h", v);
-        return true;
-    }
-    case VT_BSTR:
-        withLabel();
-        return FormatBstr(sink, address);
-    case VT_LPWSTR:
-        withLabel();
-        return FormatLpwstr(sink, address);
-    case VT_DATE: {
-        double v;
-        if (!Read(address, &v)) return false;
-        withLabel();
-        if (v == 0) {
-            sink.Piece("\b=0");
-        } else {
-            char text[64];
-            DateText(v, text, sizeof text);
-            Piece(sink, "\b=\"%s\"", text);
-        }
-        return true;
-    }
-    case VT_VARIANT: {
-        VARTYPE vt;
-        if (!Read(address, &vt)) return false;
-        if (!(vt & (VT_ARRAY | VT_BYREF))) withLabel();
-        bool ok = (vt & VT_ARRAY) ? FormatSafeArray(sink, address + 8) : FormatValue(sink, vt, nullptr, address + 8);
-        sink.Piece("\b (");
-        WriteTypeNamePiece(sink, vt);
-        sink.Piece("\b)");
-        return ok;
-    }
-    case VT_SAFEARRAY:
-        // Listed like a VARIANT's array: the elements are what the caller passed.
-        withLabel();
-        return FormatSafeArray(sink, address);
-    case VT_CARRAY:
-        if (!details) return true;
-        return FormatElements(sink, details->element, details->elementDetails, details->elementSize, address,
-                              details->dimensions, details->bounds);
-    case VT_USERDEFINED:
-        return FormatUser(sink, details, address, label, levels);
-    default:
-        return true;
-    }
+    const Formatter format = FormatterOf(static_cast<VARTYPE>(code & 0xFF));
+    return !format || format(Value{sink, address, label, details, levels});
 }
 
 void DateText(double date, char* out, size_t outSize) {

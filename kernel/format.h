@@ -12,22 +12,7 @@
 
 namespace korbin {
 
-// What the type information says beyond the type code.
-struct TypeDetails {
-    ITypeInfo* user;           // VT_USERDEFINED: the referenced type, held for the kernel's life
-    VARTYPE element;           // VT_CARRAY, VT_SAFEARRAY: the element's type code
-    TypeDetails* elementDetails;
-    uint32_t elementSize;
-    uint16_t dimensions;       // VT_CARRAY: up to two are shown
-    SAFEARRAYBOUND bounds[2];
-};
-
-// Details of a type description (pointer levels folded away), or nullptr when
-// the base type needs none. Pool memory.
-TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type);
-
-// Bytes a value of this type takes (the size rule of the records).
-uint32_t ValueSize(VARTYPE code, const TypeDetails* details);
+struct TypeDetails;
 
 // Where formatted pieces go: a piece starting with 0x08 continues the line.
 class Sink {

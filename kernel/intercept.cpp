@@ -52,6 +52,28 @@ bool StillMapped(void** table, uint32_t slots) {
     return reinterpret_cast<char*>(table + slots) <= static_cast<char*>(info.BaseAddress) + info.RegionSize;
 }
 
+// The calls of this thread whose frames an exception unwound: their return
+// slots lie below the new call's on the same stack, where no call in
+// progress can be, or in the very same slot without their exit thunk in it
+// (a method that jumps on into another traced one leaves that thunk there).
+// A fiber's calls lie on another stack and are left alone.
+void DropUnwoundCalls(const Call& call) {
+    uintptr_t low, high;
+    CurrentStack(&low, &high);
+    const auto here = reinterpret_cast<uintptr_t>(call.returnSlot);
+    const DWORD self = ::GetCurrentThreadId();
+    for (PendingCall* p = g_objects.pending; p; p = p->next) {
+        const auto slot = reinterpret_cast<uintptr_t>(p->returnSlot);
+        if (p->thunkNumber == kFreePending || p->threadId != self || slot > here || slot < low || slot >= high)
+            continue;
+        if (slot == here && *call.returnSlot == p->exitThunk) continue;
+        PoolFree(p->words);
+        p->words = nullptr;
+        p->thunkNumber = kFreePending;
+        ++g_objects.unwoundCalls;
+    }
+}
+
 PendingCall* NewPending() {
     for (PendingCall* p = g_objects.pending; p; p = p->next)
         if (p->thunkNumber == kFreePending) return p;
@@ -84,36 +106,6 @@ InterceptionLock::~InterceptionLock() {
 bool InterceptionAbandonedAtShutdown() {
     LONG owner = g_interceptionLock;
     return ProcessShuttingDown() && owner != 0 && owner != CurrentOwnerId();
-}
-
-namespace {
-
-bool Readable(const void* address, size_t size) {
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    auto* at = static_cast<const char*>(address);
-    const char* end = at + size;
-    if (end < at) return false;
-    while (at < end) {
-        MEMORY_BASIC_INFORMATION info;
-        if (::VirtualQuery(at, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
-            !(info.Protect & readable) || (info.Protect & PAGE_GUARD))
-            return false;
-        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ReadClient(const void* address, void* out, size_t size) {
-    if (!address) return false;
-    if (size == 0) return true;
-    // Pages are checked first (some systems copy from reserved pages without
-    // complaint); the copy itself also fails instead of faulting.
-    SIZE_T got = 0;
-    return Readable(address, size) &&
-           ::ReadProcessMemory(::GetCurrentProcess(), address, out, size, &got) && got == size;
 }
 
 bool PatchMethodTable(void* object, uint32_t slots) {
@@ -212,6 +204,7 @@ void OnCallEntry(Call& call) {
     InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
     InterceptedInterface* entry = FindLiveInterface(call.self);
     if (!entry) return;
+    DropUnwoundCalls(call);
     PendingCall* pending = NewPending();
     if (!pending) return;  // untraced rather than unpaired
     PendingCall* next = pending->next;
@@ -221,6 +214,7 @@ void OnCallEntry(Call& call) {
     pending->realReturn = *call.returnSlot;
     pending->entry = entry;
     pending->returnSlot = call.returnSlot;
+    pending->exitThunk = call.exitThunk;
     pending->threadId = ::GetCurrentThreadId();
     *call.returnSlot = call.exitThunk;
     if (entry->instance)

@@ -9,8 +9,8 @@
 #include "objects.h"
 #include "pool.h"
 #include "raii.h"
+#include "records.h"
 #include "registration.h"
-#include "timetext.h"
 
 namespace korbin {
 
@@ -102,21 +102,6 @@ HMODULE LoadFromOwnFolder(const char* path) {
     return module;
 }
 
-void WriteDllRecord(const char* kind, const HookedDll& dll, bool unloadLine) {
-    TraceStore& s = g_kernel.store;
-    char time[vx::kTimeTextLength + 1];
-    vx::CurrentTimeText(time);
-    s.LockDiagFile();
-    s.Line("========= %s DLL: %s =========", kind, dll.fileName);
-    s.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), g_kernel.processId, s.recordNumber());
-    s.Line("Time: %s", time);
-    s.Line("DLL's path: %s", dll.path);
-    s.Line("Host process's command line: %s", ::GetCommandLineA());
-    if (unloadLine)
-        s.Line(dll.unloaded ? "All interface pointers were released" : "NOT all interface pointers were released");
-    s.UnLockDiagFile();
-}
-
 HookedDll* TakeRecord(unsigned long hookNumber) {
     ProcessBlock* block = g_kernel.store.block();
     HookedDll* freeRecord = nullptr;
@@ -135,6 +120,7 @@ HookedDll* TakeRecord(unsigned long hookNumber) {
 }
 
 void ClearHookEntries(TraceMap* map, DWORD processId, unsigned long hookNumber) {
+    if (!map) return;  // a refused map lists nothing
     for (HookEntry& e : map->hooks)
         if (e.processId == processId && e.hookNumber == hookNumber) e = HookEntry{0, 0};
 }
@@ -270,7 +256,11 @@ int NextLoadGeneration() {
 
 void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation) {
     TraceMap* map = store.map();
-    if (!map) return;
+    if (!map) {
+        // A refused map: the process is traced without being listed.
+        InterlockedIncrement(&store.block()->loadedHookedDlls);
+        return;
+    }
     store.LockDiagFileNoInc();
     if (map->liveProcesses != 0) {
         for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
@@ -284,7 +274,7 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
     if (map->liveProcesses == 0) {
         map->liveProcesses = 1;
         map->processes[0] = processId;
-        if (generation == 1) ApplyFilePolicy(store.files.distilled, store.switches.filePolicy);
+        if (generation == 1) store.ResetDistilledFile();
     } else {
         int end = 0, lastFree = -1;
         bool listed = false;
@@ -325,6 +315,7 @@ HookedDll* FindHook(unsigned long hookNumber) {
 void ModuleLoad() {
     Kernel& k = g_kernel;
     ::InitializeCriticalSection(&k.initLock);
+    StartCheckedReads();
     k.processId = ::GetCurrentProcessId();
     TraceStore& s = k.store;
     char folder[MAX_PATH];
@@ -350,19 +341,27 @@ void ModuleUnload(bool processTerminating) {
         // A thread ended inside the kernel by the process exit may have left
         // lists and files half written: then nothing more is touched.
         bool abandoned = k.store.AbandonedAtShutdown() || InterceptionAbandonedAtShutdown();
-        if (block->loadedHookedDlls == 0 && !abandoned) {
-            {
-                LockCounters& c = k.store.counters();
-                InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
-                RestoreMethodTables();
-                WriteFinalReport();
-                ForgetObjects();
-            }
+        const bool dllsLoaded = block->loadedHookedDlls != 0;
+        // A process ending with a component still loaded (a leaked object, a
+        // script host) is the case the report exists for: it comes after the
+        // last UNLOAD DLL record. Tables and memory stay while a component
+        // that may still call through them is loaded.
+        if ((!dllsLoaded || processTerminating) && !abandoned) {
+            LockCounters& c = k.store.counters();
+            InterceptionLock lock(&c.waitingEnters, &c.nestedEnterIntoSameThread);
+            if (!dllsLoaded) RestoreMethodTables();
+            WriteFinalReport();
+            if (!dllsLoaded) ForgetObjects();
+        }
+        if (!dllsLoaded && !abandoned) {
             block->hookedDlls = nullptr;
             PoolFreeAll();
         }
+        k.store.FlushNotification();
         k.store.ReleaseMaps();
     }
+    k.store.CloseFiles();
+    StopCheckedReads();
     if (!processTerminating) ::DeleteCriticalSection(&k.initLock);
 }
 

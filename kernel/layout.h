@@ -15,6 +15,7 @@ namespace korbin {
 using vx::HookEntry;
 using vx::kFreeSlot;
 using vx::kHookSlots;
+using vx::kMapPathLimit;
 using vx::kMapPathSize;
 using vx::kProcessSlots;
 using vx::kRingCapacity;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "checkedread.h"
 #include "liveindex.h"
 
 namespace korbin {
@@ -52,6 +53,7 @@ struct PendingCall {
     InterceptedInterface* entry;
     void** returnSlot;
     PendingCall* next;
+    void* exitThunk;   // what the return slot holds while the call is in progress
     // What a query or a creation in progress asked for, kept per call so that
     // calls on other threads cannot mix theirs in.
     DWORD threadId;
@@ -140,6 +142,7 @@ struct ObjectModel {
     LiveIndex live;  // the live entries of `interfaces`, by pointer
     uint32_t nextThunkNumber = 0;
     uint32_t unwritableTables = 0;  // tables that could not be made writable: left untraced
+    uint32_t unwoundCalls = 0;      // calls whose frames an exception unwound past their exit
 };
 extern ObjectModel g_objects;
 
@@ -157,9 +160,6 @@ void RestoreTablesIn(const void* base, size_t size);
 
 // After the real DllGetClassObject succeeded, or a class object's QueryInterface.
 void InterceptClassObject(REFCLSID clsid, REFIID iid, void* object, HookedDll* dll);
-
-// The final report and its closing record (module unload with no hooked DLL loaded).
-void WriteFinalReport();
 
 // Frees the whole model (the pool goes with it).
 void ForgetObjects();
@@ -180,8 +180,5 @@ private:
 // While the process exits: an ended thread was inside a handler, so the
 // object model may be half updated.
 bool InterceptionAbandonedAtShutdown();
-
-// Reads client memory without faulting: false when any byte is unreadable.
-bool ReadClient(const void* address, void* out, size_t size);
 
 }  // namespace korbin

@@ -4,13 +4,18 @@
 #include <cstring>
 
 #include "raii.h"
+#include "filepolicy.h"
 #include "ring.h"
 #include "timetext.h"
 
 namespace korbin {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Other processes read the trace files and the file policy renames and
+// deletes them while writers keep them open.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The reader's window hears of new records at most this often.
+constexpr DWORD kNotifyIntervalMs = 100;
 // The extra file is opened exclusively for a whole append or merge; the other
 // side only ever waits for one such short operation.
 constexpr int kExtraFileTries = 2000;
@@ -77,15 +82,17 @@ bool TraceStore::SetUpMaps() {
     auto* block = static_cast<ProcessBlock*>(blockView.get());
 
     if (blockExisted) {
-        // Another load of the kernel in this process left its state here.
-        blockHandle_ = blockHandle.release();
-        block_ = static_cast<ProcessBlock*>(blockView.release());
+        // Another load of the kernel in this process left its state here
+        // (with no map when that load refused the one it found).
+        blockHandle_ = std::move(blockHandle);
+        blockView_ = std::move(blockView);
+        block_ = block;
         map_ = block_->map;
-        return map_ != nullptr;
+        return true;
     }
     std::memset(block, 0, sizeof *block);
 
-    if (std::strlen(files.distilled) >= kMapPathSize) return false;
+    if (std::strlen(files.distilled) >= static_cast<size_t>(kMapPathLimit)) return false;
     vx::unique_handle mapHandle(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                      kTraceMapSize, mapName));
     if (!mapHandle) return false;
@@ -95,12 +102,35 @@ bool TraceStore::SetUpMaps() {
     auto* map = static_cast<TraceMap*>(mapView.get());
 
     block_ = block;
+    blockHandle_ = std::move(blockHandle);
+    blockView_ = std::move(blockView);
+    if (mapExisted && map->liveProcesses != 0) {
+        if (const char* fault = vx::TraceMapFault(*map)) {
+            // Writing through it would divert or lose every record and cost
+            // the client each time: the trace goes on without it.
+            refusedMap_ = fault;
+            if (switches.fullTrace) {
+                char text[kLineBufferSize];
+                std::snprintf(text, sizeof text,
+                              "Trace map %s not used: its %s is not one a kernel writes; records are not counted "
+                              "and the distilled trace is off",
+                              mapName, fault);
+                Select(Stream::Full);
+                Dgn(text);
+            }
+            return true;
+        }
+    }
     map_ = map;
     auto initialise = [&](size_t from) {
+        // The file generation outlives a reset: a writer of the last run may
+        // still hold a file open under it.
+        const LONG generation = *vx::FileGeneration(map);
         std::memset(reinterpret_cast<char*>(map) + from, 0, kTraceMapSize - from);
         map->ringOffset = kRingOffset;
         map->ringCapacity = kRingCapacity;
         std::strcpy(map->distilledPath, files.distilled);
+        *vx::FileGeneration(map) = generation;
     };
     if (!mapExisted) {
         map->lockWord = CurrentOwnerId();
@@ -114,21 +144,37 @@ bool TraceStore::SetUpMaps() {
         UnLockDiagFileSimple();
     }
     block->map = map;
-    blockHandle_ = blockHandle.release();
-    blockView.release();
-    mapHandle_ = mapHandle.release();
-    mapView.release();
+    mapHandle_ = std::move(mapHandle);
+    mapView_ = std::move(mapView);
     return true;
 }
 
 void TraceStore::ReleaseMaps() {
-    if (map_ && mapHandle_) ::UnmapViewOfFile(map_);
-    if (block_) ::UnmapViewOfFile(block_);
-    if (mapHandle_) ::CloseHandle(mapHandle_);
-    if (blockHandle_) ::CloseHandle(blockHandle_);
     map_ = nullptr;
     block_ = nullptr;
-    mapHandle_ = blockHandle_ = nullptr;
+    mapView_.reset();
+    blockView_.reset();
+    mapHandle_.reset();
+    blockHandle_.reset();
+}
+
+void TraceStore::CloseFiles() {
+    distilledFile_.reset();
+    fullFile_.reset();
+    distilledOpen_ = false;
+}
+
+bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation) {
+    const LONG current = map_ ? *vx::FileGeneration(map_) : generation;
+    if (file && current == generation) return true;
+    file.reset(OpenShared(path, disposition));
+    generation = current;
+    return static_cast<bool>(file);
+}
+
+void TraceStore::ResetDistilledFile() {
+    ApplyFilePolicy(files.distilled, switches.filePolicy);
+    if (map_) ::InterlockedIncrement(vx::FileGeneration(map_));
 }
 
 bool TraceStore::TryMapLock(LONG self) {
@@ -143,14 +189,16 @@ bool TraceStore::AbandonedAtShutdown() const {
 }
 
 void TraceStore::LockDiagFile() {
-    if (!block_ || !map_) return;
+    if (!block_) return;
     LONG self = CurrentOwnerId();
     LockCounters& c = counters();
     if (block_->recordLock == self) {
         ++c.doubleLockingInLockDiagFile;
     } else {
         TakeLock(&block_->recordLock, self, &c.waitingsForUnlockMapFile);
-        if (TryMapLock(self)) {
+        if (!map_) {
+            diverted_ = false;  // no map: the full stream only
+        } else if (TryMapLock(self)) {
             diverted_ = false;
             c.currentExtraRun = 0;
         } else {
@@ -159,11 +207,11 @@ void TraceStore::LockDiagFile() {
             if (++c.currentExtraRun > c.maxRecordsInExtraFile) c.maxRecordsInExtraFile = c.currentExtraRun;
         }
     }
-    if (switches.distilledTrace) {
+    if (map_ && switches.distilledTrace) {
         LONG number = ::InterlockedIncrement(&map_->recordCounter);
         if (!diverted_) map_->recordsInFile = static_cast<uint32_t>(number);
     }
-    recordNumber_ = map_->recordCounter;
+    if (map_) recordNumber_ = map_->recordCounter;
     firstLine_ = true;
     inRecord_ = true;
 }
@@ -171,14 +219,16 @@ void TraceStore::LockDiagFile() {
 void TraceStore::OpenDistilledSide() {
     firstLine_ = false;
     distilledText_.length = 0;
+    distilledOpen_ = false;
     if (diverted_) return;  // kept in memory until the record ends
-    distilledFile_ = OpenShared(files.distilled, OPEN_EXISTING);
-    if (distilledFile_ == INVALID_HANDLE_VALUE) {
+    // The map lock is held: the generation cannot move until the record ends.
+    if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_)) {
         ++counters().cntFailedToOpenTraceFile;
         return;
     }
-    SeekToRecordEnd(distilledFile_);
-    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_);
+    distilledOpen_ = true;
+    SeekToRecordEnd(distilledFile_.get());
+    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_.get());
 }
 
 void RecordText::Append(const char* data, size_t length) {
@@ -211,13 +261,12 @@ void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool d
 
 void TraceStore::FlushFullRecord() {
     if (fullText_.length == 0) return;
-    vx::unique_file file(OpenShared(files.full, OPEN_ALWAYS));
-    if (file) {
+    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_)) {
         if (recordEndPending_)
-            SeekToRecordEnd(file.get());
+            SeekToRecordEnd(fullFile_.get());
         else
-            ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
-        WriteAll(file.get(), fullText_.text, fullText_.length);
+            ::SetFilePointer(fullFile_.get(), 0, nullptr, FILE_END);
+        WriteAll(fullFile_.get(), fullText_.text, fullText_.length);
     }
     recordEndPending_ = false;
     fullText_.length = 0;
@@ -235,14 +284,12 @@ void TraceStore::Dgn(const char* text) {
     TakeLock(&lineLock_, self, &c.nestedWhenLocked);
 
     HANDLE file = INVALID_HANDLE_VALUE;
-    vx::unique_file fullFile;
     if (distilled) {
         if (firstLine_) OpenDistilledSide();
-        file = distilledFile_;
     } else if (!inRecord_) {
-        fullFile.reset(OpenShared(files.full, OPEN_ALWAYS));
-        file = fullFile.get();
-        if (file != INVALID_HANDLE_VALUE) {
+        // A line outside any record (the start banner, a diagnostic).
+        if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_)) {
+            file = fullFile_.get();
             if (recordEndPending_) SeekToRecordEnd(file);
             else ::SetFilePointer(file, 0, nullptr, FILE_END);
         }
@@ -304,6 +351,8 @@ void TraceStore::MergeExtraFile(HANDLE target) {
     if (length > 0 && text[length - 1] == '\x01') --length;
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
     WriteAll(target, text, length);
+    // A trace file was deleted: under the map lock, as every such change.
+    ::InterlockedIncrement(vx::FileGeneration(map_));
 }
 
 void TraceStore::AppendDivertedRecord() {
@@ -317,7 +366,7 @@ void TraceStore::AppendDivertedRecord() {
 }
 
 void TraceStore::UnLockDiagFile() {
-    if (!block_ || !map_) return;
+    if (!block_) return;
     LONG self = CurrentOwnerId();
     LockCounters& c = counters();
     if (switches.fullTrace) {
@@ -331,17 +380,15 @@ void TraceStore::UnLockDiagFile() {
     FlushFullRecord();
     inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
-    if (distilledFile_ != INVALID_HANDLE_VALUE) {
-        WriteAll(distilledFile_, distilledText_.text, distilledText_.length);
-        ::CloseHandle(distilledFile_);
-        distilledFile_ = INVALID_HANDLE_VALUE;
-    }
+    if (distilledOpen_) WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
+    distilledOpen_ = false;
     distilledText_.length = 0;
     firstLine_ = false;
     recordEndPending_ = true;
+    const int number = recordNumber_;
     if (block_->recordLock != self) ++c.doubleLockingInUnLockDiagFile;
 
-    if (diverted_) {
+    if (map_ && diverted_) {
         if (TryMapLock(self)) {
             vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
             if (!file) {
@@ -357,19 +404,39 @@ void TraceStore::UnLockDiagFile() {
             c.currentExtraRun = 0;
             ReleaseLock(&map_->lockWord);
         }
-    } else {
+    } else if (map_) {
         ReleaseLock(&map_->lockWord);
     }
     ReleaseLock(&block_->recordLock);
+    if (map_) NotifyReader(number, false);
+}
 
+void TraceStore::NotifyReader(int number, bool last) {
     HWND reader = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(map_->readerWindow)));
-    if (reader) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%d", recordNumber_);
-        DWORD_PTR ignored;
-        ::SendMessageTimeoutA(reader, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(number), SMTO_NORMAL, 10,
-                              &ignored);
+    if (!reader) return;
+    ::InterlockedExchange(&latestNumber_, number);
+    const DWORD now = ::GetTickCount();
+    // A message costs a round trip to the reader's process; the reader polls
+    // anyway, so a number it gets later loses nothing.
+    if ((!last && notifiedOnce_ && now - lastNotified_ < kNotifyIntervalMs) ||
+        ::InterlockedCompareExchange(&notifyInFlight_, 1, 0) != 0) {
+        ::InterlockedExchange(&notifyPending_, 1);
+        return;
     }
+    ::InterlockedExchange(&notifyPending_, 0);
+    lastNotified_ = now;
+    notifiedOnce_ = true;
+    char text[16];
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(latestNumber_));
+    DWORD_PTR ignored;
+    // The last one may run in the loader's detach: nothing else is handled while it waits.
+    ::SendMessageTimeoutA(reader, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text),
+                          last ? SMTO_BLOCK | SMTO_ABORTIFHUNG : SMTO_NORMAL, 10, &ignored);
+    ::InterlockedExchange(&notifyInFlight_, 0);
+}
+
+void TraceStore::FlushNotification() {
+    if (map_ && notifyPending_) NotifyReader(latestNumber_, true);
 }
 
 void TraceStore::LockDiagFileNoInc() {

@@ -9,6 +9,7 @@
 
 #include "layout.h"
 #include "locks.h"
+#include "raii.h"
 #include "settings.h"
 
 namespace korbin {
@@ -53,10 +54,24 @@ public:
     LockCounters& counters() { return block_ ? block_->counters : spareCounters_; }
 
     // Creates or reuses the state block and the trace map; false on failure,
-    // with nothing held.
+    // with nothing held. A map already in use whose header no kernel could
+    // have written is reported on the full stream and left alone: the kernel
+    // then runs without it (no distilled stream, no record numbers).
     bool SetUpMaps();
     // Unmaps both views and closes both handles.
     void ReleaseMaps();
+    // Why the map found was refused, or nullptr.
+    const char* refusedMap() const { return refusedMap_; }
+
+    // The file policy on the distilled trace (the first process of a run,
+    // holding the map lock word); every writer reopens its files afterwards.
+    void ResetDistilledFile();
+    // Closes the trace files kept open (module unload).
+    void CloseFiles();
+
+    // The reader's window gets the latest record number if a notification
+    // was skipped to keep within one per interval (the process's end).
+    void FlushNotification();
 
     // Record operations; the caller selects the stream before each Dgn.
     void LockDiagFile();
@@ -88,6 +103,8 @@ public:
     void WriteStartBanner(std::initializer_list<SettingsFileState> files);
 
 private:
+    bool EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation);
+    void NotifyReader(int number, bool last);
     void OpenDistilledSide();
     void WritePiece(HANDLE file, const char* data, size_t length, bool toRing);
     void MergeExtraFile(HANDLE target);
@@ -97,15 +114,33 @@ private:
 
     ProcessBlock* block_ = nullptr;
     TraceMap* map_ = nullptr;
-    HANDLE blockHandle_ = nullptr;
-    HANDLE mapHandle_ = nullptr;
+    vx::unique_handle blockHandle_;
+    vx::unique_view blockView_;
+    vx::unique_handle mapHandle_;
+    vx::unique_view mapView_;  // empty when the map's view came with a reused block
+    const char* refusedMap_ = nullptr;
     LockCounters spareCounters_ = {};
+
+    // The trace files, open from the first record on, with the file
+    // generation each was opened under.
+    vx::unique_file distilledFile_;
+    vx::unique_file fullFile_;
+    LONG distilledGeneration_ = 0;
+    LONG fullGeneration_ = 0;
+
+    // At most one notification of the reader in flight and one per interval;
+    // the latest number waits for the next record or the process's end.
+    volatile LONG notifyInFlight_ = 0;
+    volatile LONG notifyPending_ = 0;
+    volatile LONG latestNumber_ = 0;
+    DWORD lastNotified_ = 0;
+    bool notifiedOnce_ = false;
 
     Stream stream_ = Stream::Distilled;
     bool firstLine_ = false;
     bool recordEndPending_ = false;
     bool diverted_ = false;
-    HANDLE distilledFile_ = INVALID_HANDLE_VALUE;
+    bool distilledOpen_ = false;  // the current record writes to distilledFile_
     int recordNumber_ = 0;
     int indent_ = 0;
     volatile LONG lineLock_ = 0;
@@ -118,6 +153,19 @@ private:
     RecordText distilledText_;
     RecordText fullText_;
     bool inRecord_ = false;
+};
+
+// One record: LockDiagFile when made, UnLockDiagFile when the scope ends,
+// whatever way it ends.
+class RecordScope {
+public:
+    explicit RecordScope(TraceStore& store) : store_(store) { store_.LockDiagFile(); }
+    ~RecordScope() { store_.UnLockDiagFile(); }
+    RecordScope(const RecordScope&) = delete;
+    RecordScope& operator=(const RecordScope&) = delete;
+
+private:
+    TraceStore& store_;
 };
 
 }  // namespace korbin

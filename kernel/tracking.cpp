@@ -1,5 +1,5 @@
-// Classes, instances and intercepted interfaces; the CREATE, ENTER, EXIT and
-// DESTROY records; the final report.
+// Classes, instances and intercepted interfaces: what a call on a class
+// object or an instance changes, and when its records are due.
 #include "tracking.h"
 
 #include <oleauto.h>
@@ -11,6 +11,7 @@
 #include "kernel.h"
 #include "pool.h"
 #include "raii.h"
+#include "records.h"
 
 namespace korbin {
 namespace {
@@ -25,10 +26,6 @@ constexpr uint32_t kSlotCreateInstance = 3;
 constexpr uint32_t kSlotCreateInstanceLic = 7;
 
 TraceStore& Store() { return g_kernel.store; }
-
-void Header() {
-    Store().Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), g_kernel.processId, Store().recordNumber());
-}
 
 char* ClassName(REFCLSID clsid) {
     char key[64] = "CLSID\\";
@@ -160,30 +157,6 @@ void AskSupported(ClassRecord& cls, IUnknown* object) {
     }
 }
 
-// Opens an instance's CREATE or DESTROY record: title, header, class line.
-void BeginInstanceRecord(const char* title, const ClassRecord& cls, const InstanceRecord& instance) {
-    TraceStore& s = Store();
-    s.LockDiagFile();
-    s.Line("%s", title);
-    Header();
-    s.Line("Class: %s (instance# %d)", cls.name, instance.number);
-}
-
-void WriteCreateRecord(const ClassRecord& cls, const InstanceRecord& instance) {
-    TraceStore& s = Store();
-    BeginInstanceRecord("--- CREATING THE INSTANCE ---", cls, instance);
-    s.Line("Total instances: %d", cls.live);
-    for (int i = 0; i < cls.supportedCount; ++i) {
-        if (i == 0) {
-            s.Line("Supported interfaces: ");
-            s.Line("\b%s", cls.supported[i].name);
-        } else {
-            s.Line("                      %s", cls.supported[i].name);
-        }
-    }
-    s.UnLockDiagFile();
-}
-
 void CreationStep(ClassRecord& cls, HRESULT result, const PendingCall& call) {
     if (call.outerCreation) return;  // a creation nested in it was reported
     void* created = nullptr;
@@ -245,281 +218,12 @@ void QueryStep(ClassRecord& cls, InstanceRecord& instance, const PendingCall& ca
     }
 }
 
-// Whether the distilled stream leaves out this record.
-bool Hidden(const Switches& sw, uint32_t slot, const MethodTableRecord& table, const MethodDesc* method) {
-    return (sw.hideIUnknown && slot < 3) || (sw.hideIDispatch && slot < 7 && table.kind != TableKind::Custom) ||
-           (!method && sw.hideBeyondVtbl);
-}
-
-const MethodDesc* FindMethod(const MethodTableRecord& table, uint32_t slot) {
-    for (uint32_t i = 0; i < table.methodCount; ++i)
-        if (table.methods[i].offset == slot * 4) return &table.methods[i];
-    return nullptr;
-}
-
-// Switches the distilled stream off for one record, back on at its end.
-class DistilledHiding {
-public:
-    explicit DistilledHiding(bool hide) : saved_(Store().switches.distilledTrace) {
-        if (hide) Store().switches.distilledTrace = false;
-    }
-    ~DistilledHiding() { Store().switches.distilledTrace = saved_; }
-
-private:
-    bool saved_;
-};
-
-void WriteFlags(uint16_t flags) {
-    static const struct {
-        uint16_t bit;
-        const char* name;
-    } kFlags[] = {{PARAMFLAG_FIN, "in"},     {PARAMFLAG_FOUT, "out"},           {PARAMFLAG_FLCID, "lcid"},
-                  {PARAMFLAG_FRETVAL, "retval"}, {PARAMFLAG_FOPT, "optional"}, {PARAMFLAG_FHASDEFAULT, "defaultvalue"}};
-    TraceStore& s = Store();
-    if (!(flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL | PARAMFLAG_FOPT |
-                   PARAMFLAG_FHASDEFAULT))) {
-        s.Line("\b[]");
-        return;
-    }
-    s.Line("\b[");
-    bool first = true;
-    for (const auto& f : kFlags) {
-        if (!(flags & f.bit)) continue;
-        if (!first) s.Line("\b,");
-        s.Line("\b%s", f.name);
-        first = false;
-    }
-    s.Line("\b]");
-}
-
-void WriteTypeName(VARTYPE vt) {
-    char name[96];
-    TypeName(vt, name, sizeof name);
-    Store().Line("%s", name);
-}
-
-bool StreamsOff() { return !Store().switches.fullTrace && !Store().switches.distilledTrace; }
-
-// Formatted pieces into the current record.
-class RecordSink final : public Sink {
-public:
-    void Piece(const char* text) override { Store().Line("%s", text); }
-    void Indent(int delta) override { Store().Indent(delta); }
-};
-
-constexpr uintptr_t kAccumulatorMark = 0x55555555;
-constexpr uintptr_t kNoValueMark = 0xAAAAAAAA;
-constexpr uint32_t kLargestReadable = 40;
-constexpr int kValueIndent = 21;
-
-// A value at the parameters' indentation; false when client memory failed.
-bool WriteValue(VARTYPE code, const TypeDetails* details, const void* address) {
-    RecordSink sink;
-    Store().Indent(kValueIndent);
-    bool ok = FormatValue(sink, code, details, address);
-    Store().Indent(-kValueIndent);
-    return ok;
-}
-
-// IDispatch::GetIDsOfNames: its first name, instead of a pointer.
-bool WriteFirstName(const void* address) {
-    const wchar_t* const* names = nullptr;
-    const wchar_t* first = nullptr;
-    if (!ReadClient(address, &names, sizeof names) || !ReadClient(names, &first, sizeof first)) return false;
-    wchar_t wide[64];
-    size_t n = 0;
-    ReadWideText(first, wide, 64, &n);  // what could be read is shown
-    char narrow[128];
-    int got = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow, sizeof narrow - 1, nullptr, nullptr);
-    narrow[got > 0 ? got : 0] = '\0';
-    Store().Line("\b = \"%s\"", narrow);
-    return true;
-}
-
-bool IsAccumulatorReturn(const MethodDesc& method, uint32_t slot) {
-    return method.returnVt == VT_HRESULT || slot == kSlotAddRef || slot == kSlotRelease;
-}
-
-// The parameter lines of an ENTER record; false when the record must be abandoned.
-bool WriteEnterParameters(const MethodDesc& method, const Call& call, PendingCall& pending) {
-    TraceStore& s = Store();
-    ArgumentCursor cursor(call);
-    bool sizeError = false;
-    for (uint32_t i = 0; i < method.paramCount; ++i) {
-        const MethodParam& p = method.params[i];
-        if (i > 0) s.Line("\b,");
-        s.Line("               ");
-        WriteFlags(p.flags);
-        s.Line("\b  %s", p.name);
-        // A C array parameter arrives as a pointer to its first element.
-        const bool array = p.vt == VT_CARRAY;
-        const uint32_t size = array ? sizeof(void*) : p.size;
-        if (size == 0 || size > kLargestReadable) sizeError = true;
-        const void* value = nullptr;
-        if (!sizeError) {
-            bool byReference = false;
-            const bool floating = (p.vt == VT_R4 || p.vt == VT_R8 || p.vt == VT_DATE);
-            value = cursor.Next(size, floating, &byReference);
-            uintptr_t word = byReference ? reinterpret_cast<uintptr_t>(value) : 0;
-            if (!byReference && !ReadClient(value, &word, size < sizeof word ? size : sizeof word)) return false;
-            if (array) value = reinterpret_cast<const void*>(word);
-            if (pending.words) pending.words[i] = word;
-        } else if (pending.words) {
-            pending.words[i] = kNoValueMark;
-        }
-        const bool outOnly = (p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FIN);
-        if (!sizeError && !outOnly && !(p.flags & PARAMFLAG_FRETVAL)) {
-            bool names = call.slot == 5 && i == 1 && (p.flags & PARAMFLAG_FIN) && p.vt == 0x210 &&
-                         std::strncmp(p.name, "rgsz", 4) == 0;
-            if (!(names ? WriteFirstName(value) : WriteValue(p.vt, p.details, value))) return false;
-        }
-        s.Line("\b  (");
-        WriteTypeName(p.vt);
-        s.Line("\b)");
-    }
-    uintptr_t returnWord = kAccumulatorMark;
-    if (!IsAccumulatorReturn(method, call.slot)) {
-        const void* after = cursor.After();
-        returnWord = 0;
-        if (sizeError || !after)
-            returnWord = kNoValueMark;
-        else if (method.returnVt != VT_VOID && !ReadClient(after, &returnWord, sizeof(uint32_t)))
-            return false;
-        if (method.returnVt != VT_VOID) {
-            s.Line("               [out,retval] ");
-            s.Line("\b  (");
-            WriteTypeName(method.returnVt);
-            s.Line("\b)");
-        }
-    }
-    if (pending.words) pending.words[method.paramCount] = returnWord;
-    return true;
-}
-
-void WriteEnterRecord(const InterceptedInterface& entry, const Call& call, PendingCall& pending) {
-    if (StreamsOff()) return;
-    const MethodTableRecord& table = *entry.table;
-    const MethodDesc* method = FindMethod(table, call.slot);
-    DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
-    TraceStore& s = Store();
-    s.LockDiagFile();
-    s.Line("*** Serial# of call: %u.%u *** ", call.thunkNumber, call.slot);
-    Header();
-    s.Line("Class: %s (instance# %d)", entry.cls->name, entry.instance->number);
-    if (entry.instance->destroyed) s.Line("\b  It is already destroied !!!");
-    s.Line("Interface: %s", table.interfaceName);
-    if (!method) {
-        s.Line("Method is beyond Vtable");
-        s.UnLockDiagFile();
-        return;
-    }
-    static const char* const kKinds[] = {"", "\b (custom)", "\b (dual)", "\b (disp)"};
-    s.Line("%s", kKinds[static_cast<int>(table.kind)]);
-    s.Line("Method: ");
-    if (call.slot == kSlotAddRef || call.slot == kSlotRelease)
-        WriteTypeName(method->returnVt);
-    else
-        s.Line("\bVT_HRESULT");
-    s.Line("\b %s (", method->name);
-    pending.words = static_cast<uintptr_t*>(PoolAlloc(sizeof(uintptr_t) * (method->paramCount + 1)));
-    // Unreadable client memory ends the record here; the call goes on.
-    if (WriteEnterParameters(*method, call, pending)) s.Line("\b );");
-    s.UnLockDiagFile();
-}
-
-void WriteDestroyRecord(const ClassRecord& cls, const InstanceRecord& instance) {
-    TraceStore& s = Store();
-    BeginInstanceRecord("--- DESTROYING OF THE INSTANCE ---", cls, instance);
-    s.Line("Remaining instances: %d", cls.live);
-    if (instance.queried) s.Line("Queried interfaces:");
-    for (const QueriedInterface* q = instance.queried; q; q = q->next) {
-        if (q->name) {
-            s.Line("          %s", q->name);
-            if (!q->described) s.Line("\b  (Type library for interface was NOT found, it was NOT intercepted)");
-        } else {
-            char iid[40];
-            GuidString(q->iid, iid, sizeof iid);
-            s.Line("          %s", iid);
-            s.Line("\b  (Information about interface was NOT found, it was NOT intercepted)");
-        }
-    }
-    s.UnLockDiagFile();
-}
-
 void DestructionStep(ClassRecord& cls, InstanceRecord& instance) {
     --cls.live;
     instance.destroyed = -1;
     for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
         if (e->instance == &instance) KillInterface(*e);
     WriteDestroyRecord(cls, instance);
-}
-
-bool WriteExitValues(const MethodDesc& method, const Call& call, const PendingCall& pending, HRESULT result) {
-    TraceStore& s = Store();
-    const uintptr_t* remembered = pending.words;
-    for (uint32_t i = 0; i < method.paramCount; ++i) {
-        const MethodParam& p = method.params[i];
-        bool flagged = p.flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FLCID | PARAMFLAG_FRETVAL |
-                                  PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
-        if (!(p.flags & PARAMFLAG_FOUT) && flagged) continue;
-        s.Line("               ");
-        WriteFlags(p.flags);
-        s.Line("\b  %s", p.name);
-        if (result < 0) {
-            s.Line("\b=[undefined]");
-        } else if (remembered && remembered[i] != kNoValueMark) {
-            const void* at = p.vt == VT_CARRAY ? reinterpret_cast<const void*>(remembered[i]) : &remembered[i];
-            if (!WriteValue(p.vt, p.details, at)) return false;
-        }
-        s.Line("\b  (");
-        WriteTypeName(p.vt);
-        s.Line("\b)");
-    }
-    const auto value = static_cast<uint32_t>(call.result);
-    const uintptr_t returnWord = remembered ? remembered[method.paramCount] : kAccumulatorMark;
-    if (returnWord == kAccumulatorMark && method.returnVt == VT_HRESULT) {
-        s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
-    } else if (returnWord == kAccumulatorMark) {
-        s.Line("               Return value = %d (%xh)", static_cast<int>(value), value);
-        s.Line("\b  (");
-        WriteTypeName(method.returnVt);
-        s.Line("\b)");
-    } else {
-        if (method.returnVt != VT_VOID) {
-            s.Line("               [out,retval]");
-            if (result < 0) {
-                s.Line("\b=[undefined]");
-            } else if (returnWord == 0) {
-                s.Line("\b=NULL");
-            } else if (returnWord != kNoValueMark && method.returnSize <= kLargestReadable) {
-                if (!WriteValue(method.returnVt, method.returnDetails, reinterpret_cast<const void*>(returnWord)))
-                    return false;
-            }
-            s.Line("\b  (");
-            WriteTypeName(method.returnVt);
-            s.Line("\b)");
-        }
-        s.Line("               HRESULT = %d (%xh)", static_cast<int>(value), value);
-    }
-    return true;
-}
-
-void WriteExitRecord(InterceptedInterface& entry, const Call& call, const PendingCall& pending) {
-    const MethodTableRecord& table = *entry.table;
-    const MethodDesc* method = FindMethod(table, call.slot);
-    const auto result = static_cast<HRESULT>(static_cast<uint32_t>(call.result));
-    if (!StreamsOff()) {
-        DistilledHiding hiding(Hidden(Store().switches, call.slot, table, method));
-        TraceStore& s = Store();
-        s.LockDiagFile();
-        s.Line("   *** Serial# of exit: %u.%u ***", call.thunkNumber, call.slot);
-        Header();
-        if (method) WriteExitValues(*method, call, pending, result);
-        s.UnLockDiagFile();
-    }
-    PoolFree(pending.words);
-    if (call.slot == kSlotRelease && call.result == 0 && !entry.instance->destroyed)
-        DestructionStep(*entry.cls, *entry.instance);
 }
 
 }  // namespace
@@ -627,45 +331,12 @@ void ExitInstanceCall(InterceptedInterface& entry, const Call& call, const Pendi
     InstanceRecord& instance = *entry.instance;
     if (instance.hooking) return;
     WriteExitRecord(entry, call, pending);
+    PoolFree(pending.words);
+    if (call.slot == kSlotRelease && call.result == 0 && !instance.destroyed) DestructionStep(*entry.cls, instance);
     if (call.slot == kSlotQueryInterface && pending.remembered) {
         if (static_cast<uint32_t>(call.result) == S_OK) QueryStep(*entry.cls, instance, pending);
         if (instance.pendingQueries > 0) --instance.pendingQueries;
     }
-}
-
-void WriteFinalReport() {
-    TraceStore& s = Store();
-    s.LockDiagFile();
-    s.Line("\r\n<<<<<<<<<<<<  FINAL REPORT  >>>>>>>>>>>>");
-    Header();
-    int listed = 0;
-    for (const ClassRecord* c = g_objects.classes; c; c = c->next) {
-        if (c->created == 0 && c->failed == 0) continue;
-        s.Line("\r\n---- Class# %d: %s ----", ++listed, c->name);
-        s.Line("Number of created instances: %d", c->created);
-        s.Line("Number of undestroyed instances:    %d", c->live);
-        if (c->failed) s.Line("Number of unsuccessful attemts to create instance: %d", c->failed);
-    }
-    s.UnLockDiagFile();
-
-    s.LockDiagFile();
-    s.Line("<<<<<<<<<<<<  End of report  >>>>>>>>>>>>");
-    Header();
-    if (s.switches.specificInfo) {
-        const LockCounters& k = s.counters();
-        s.Line("\r\n=== Specific info ===");
-        s.Line("NestedWhenLocked=%u  WaitingsForUnlockMapFile=%u", k.nestedWhenLocked, k.waitingsForUnlockMapFile);
-        s.Line("WaitingEnters=%u  WaitingExits=%u  NestedEnterIntoSameThread=%u  NestedExitIntoSameThread=%u",
-               k.waitingEnters, k.waitingExits, k.nestedEnterIntoSameThread, k.nestedExitIntoSameThread);
-        s.Line("DoubleLockingInDgn=%u DoubleLockingInLockDiagFile=%u TooLongDelays=%u", k.doubleLockingInDgn,
-               k.doubleLockingInLockDiagFile, k.tooLongDelays);
-        s.Line("DoubleLockingInLockDiagFileNoInc=%u DoubleLockingInUnLockDiagFile=%u DoubleLockingInUnLockDiagFileSimple=%u",
-               k.doubleLockingInLockDiagFileNoInc, k.doubleLockingInUnLockDiagFile,
-               k.doubleLockingInUnLockDiagFileSimple);
-        s.Line("WritesToExtraFile=%u MaxRecordsInExtraFile=%u CntFailedToOpenTraceFile=%u", k.writesToExtraFile,
-               k.maxRecordsInExtraFile, k.cntFailedToOpenTraceFile);
-    }
-    s.UnLockDiagFile();
 }
 
 void ForgetObjects() {  // the records go with the pool

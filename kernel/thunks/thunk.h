@@ -7,6 +7,8 @@
 // register, the flags and the stack as the client left them.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -64,5 +66,20 @@ void* RealMethodOf(const void* pair);
 // Argument words after `this`, in order, at the call's entry: on i686 the
 // stack words; on x86_64 the integer register or stack slot of that position.
 uintptr_t ArgumentWord(const Call& call, size_t index);
+
+// The checked reader's copy routine: copies `size` bytes and returns 1, or
+// returns 0 when a fault inside it was recovered (see RecoverCopyFault). It
+// touches no stack and no register a caller must keep, so resuming it at its
+// recovery point needs nothing but the instruction pointer.
+extern "C" int korbin_guarded_copy(void* to, const void* from, size_t size);
+
+// When the context stopped at the copy's faulting instruction, moves it to
+// the recovery point (the copy then returns 0) and answers true; else false,
+// with the context untouched.
+bool RecoverCopyFault(CONTEXT& context);
+
+// The calling thread's current stack (its fiber's, when it runs fibers):
+// [low, high) as the thread information block has it.
+void CurrentStack(uintptr_t* low, uintptr_t* high);
 
 }  // namespace korbin

@@ -58,9 +58,21 @@ constexpr size_t kPushRel = 2, kPushNext = 6;
 constexpr size_t kLeaRel = 55, kLeaNext = 59;
 constexpr size_t kHandlerImm = 68;
 
-// Frame words from the saved rbx upwards.
+// Each field is the operand of the instruction it sits in.
+static_assert(kCode[kPushRel - 2] == 0xFF && kCode[kPushRel - 1] == 0x35 && kPushNext == kPushRel + 4);
+static_assert(kCode[kLeaRel - 3] == 0x48 && kCode[kLeaRel - 2] == 0x8D && kCode[kLeaRel - 1] == 0x15 &&
+              kLeaNext == kLeaRel + 4);
+static_assert(kCode[kHandlerImm - 2] == 0x48 && kCode[kHandlerImm - 1] == 0xB8 && kCode[kHandlerImm + 8] == 0xFF);
+static_assert(kCode[kCodeSize - 1] == 0xC3);
+// The exit code after the entry code, the data after both.
+static_assert(kCodeSize <= kExitCode && kExitCode + kCodeSize <= kEntryContinuation);
+static_assert(kExitContinuation == kEntryContinuation + 8 && kInfo == kExitContinuation + 8 && kInfo + 8 == kPairSize);
+
+// Frame words from the saved rbx upwards: the pushes in reverse.
 constexpr size_t kFrameRcx = 6, kFrameRdx = 5, kFrameR8 = 4, kFrameR9 = 3;
 constexpr size_t kFrameRax = 7, kFrameContinuation = 9, kFrameReturn = 10;
+static_assert(kFrameR9 == 3 && kFrameR8 == kFrameR9 + 1 && kFrameRdx == kFrameR8 + 1 && kFrameRcx == kFrameRdx + 1);
+static_assert(kFrameContinuation == kFrameRax + 2 && kFrameReturn == kFrameContinuation + 1);  // flags between
 
 struct Info {
     uint32_t thunkNumber;
@@ -113,6 +125,51 @@ void WriteThunk(unsigned char* pair, size_t at, size_t continuation, Handler* ce
 }
 
 }  // namespace
+
+// The copy keeps the caller's rdi and rsi in r9 and r10 (scratch registers
+// of the calling convention): a leaf without a frame, which needs no unwind
+// information.
+extern "C" char korbin_copy_fault_begin[], korbin_copy_fault_end[], korbin_copy_recover[];
+asm(".text\n"
+    ".globl korbin_guarded_copy\n"
+    "korbin_guarded_copy:\n"
+    "    mov %rdi, %r9\n"
+    "    mov %rsi, %r10\n"
+    "    mov %rcx, %rdi\n"         // to
+    "    mov %rdx, %rsi\n"         // from
+    "    mov %r8, %rcx\n"          // size
+    "    cld\n"
+    ".globl korbin_copy_fault_begin\n"
+    "korbin_copy_fault_begin:\n"
+    "    rep movsb\n"               // the only instruction that reads client memory
+    ".globl korbin_copy_fault_end\n"
+    "korbin_copy_fault_end:\n"
+    "    mov %r9, %rdi\n"
+    "    mov %r10, %rsi\n"
+    "    mov $1, %eax\n"
+    "    ret\n"
+    ".globl korbin_copy_recover\n"
+    "korbin_copy_recover:\n"
+    "    mov %r9, %rdi\n"
+    "    mov %r10, %rsi\n"
+    "    xor %eax, %eax\n"
+    "    ret\n");
+
+bool RecoverCopyFault(CONTEXT& context) {
+    const auto at = static_cast<uintptr_t>(context.Rip);
+    if (at < reinterpret_cast<uintptr_t>(korbin_copy_fault_begin) ||
+        at >= reinterpret_cast<uintptr_t>(korbin_copy_fault_end))
+        return false;
+    context.Rip = reinterpret_cast<uintptr_t>(korbin_copy_recover);
+    return true;
+}
+
+void CurrentStack(uintptr_t* low, uintptr_t* high) {
+    const NT_TIB* tib;
+    asm("mov %%gs:0x30, %0" : "=r"(tib));  // the block's own address
+    *low = reinterpret_cast<uintptr_t>(tib->StackLimit);
+    *high = reinterpret_cast<uintptr_t>(tib->StackBase);
+}
 
 size_t ThunkPairSize() { return kPairSize; }
 

@@ -143,6 +143,16 @@ HRESULT scenario_wait(Run& run, long) {
     return S_OK;
 }
 
+HRESULT scenario_leak(Run& run, long) {
+    vx::com_ptr<ICalc> calc;
+    RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
+    LONG total = 0;
+    HRESULT hr = calc->Add(2, 3, &total);
+    print(call_line("Calc.Add(2,3)", hr, result_or_empty(hr, format("%ld", total))));
+    calc.detach();  // never released
+    return S_OK;
+}
+
 HRESULT scenario_loop(Run& run, long n) {
     vx::com_ptr<ICalc> calc;
     RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));

@@ -69,5 +69,7 @@ HRESULT scenario_wait(Run& run, long n);
 HRESULT scenario_hammer(Run& run, long n);
 HRESULT scenario_torture(Run& run, long n);
 HRESULT scenario_keep(Run& run, long n);
+// Creates an object, calls it once and never releases it (a leak).
+HRESULT scenario_leak(Run& run, long n);
 
 }  // namespace vxc

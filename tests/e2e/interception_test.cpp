@@ -62,8 +62,17 @@ TEST_F(TraceTest, ProcessEndingMidCallKeepsClientAndTraceWhole) {
         if (cut) records.pop_back();
         EXPECT_EQ(Count(RecordKinds(records), "?"), 0);
         EXPECT_GE(Count(RecordKinds(records), "CREATE"), 2) << "the shared object and the churning ones";
-        // A component still loaded at the end: no final report, as for any such process.
-        EXPECT_EQ(Count(RecordKinds(records), "REPORT"), 0);
+        // A component still loaded at the end: the final report closes the
+        // trace, unless a thread was ended inside the kernel (then nothing
+        // more is written, the report neither).
+        std::vector<std::string> kinds = RecordKinds(records);
+        const int reports = Count(kinds, "REPORT");
+        EXPECT_LE(reports, 1);
+        if (reports == 1 && !cut) {
+            ASSERT_GE(kinds.size(), 2u);
+            EXPECT_EQ(kinds[kinds.size() - 2], "REPORT");
+            EXPECT_EQ(kinds.back(), "END");
+        }
     }
 }
 

@@ -303,3 +303,57 @@ TEST(ThunkBytes, PairIsTheTemplateWithItsFieldsFilled) {
     EXPECT_EQ(RealMethodOf(pair), reinterpret_cast<void*>(0x11223344));
 }
 #endif
+
+#ifdef _WIN64
+TEST(ThunkBytes, PairIsTheCodeTwiceWithItsDataAndRelativeFields) {
+    unsigned char pair[264];
+    std::memset(pair, 0, sizeof pair);
+    WriteThunkPair(pair, reinterpret_cast<void*>(0x1122334455667788ull), 7, 0x1234);
+    ASSERT_EQ(ThunkPairSize(), 264u);
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, pair + at, 4);
+        return v;
+    };
+    auto u64 = [&](size_t at) {
+        uint64_t v;
+        std::memcpy(&v, pair + at, 8);
+        return v;
+    };
+    auto rel = [&](size_t at) { return static_cast<size_t>(static_cast<int64_t>(at + 4) + static_cast<int32_t>(u32(at))); };
+    const size_t starts[] = {0, 120}, continuations[] = {240, 248};
+    for (int copy = 0; copy < 2; ++copy) {
+        const size_t t = starts[copy];
+        // push [rip+rel32] of its own continuation
+        EXPECT_EQ(pair[t + 0], 0xFF);
+        EXPECT_EQ(pair[t + 1], 0x35);
+        EXPECT_EQ(rel(t + 2), continuations[copy]);
+        // pushfq, push rax, rcx, rdx, r8, r9, r10, r11, rbx
+        const unsigned char pushes[] = {0x9C, 0x50, 0x51, 0x52, 0x41, 0x50, 0x41, 0x51, 0x41, 0x52, 0x41, 0x53, 0x53};
+        EXPECT_EQ(std::memcmp(pair + t + 6, pushes, sizeof pushes), 0);
+        // lea rdx, [rip+rel32] of the thunk number and slot
+        EXPECT_EQ(pair[t + 52], 0x48);
+        EXPECT_EQ(pair[t + 53], 0x8D);
+        EXPECT_EQ(pair[t + 54], 0x15);
+        EXPECT_EQ(rel(t + 55), 256u);
+        // mov rax, imm64 (the handler's cell); call [rax]
+        EXPECT_EQ(pair[t + 66], 0x48);
+        EXPECT_EQ(pair[t + 67], 0xB8);
+        EXPECT_NE(u64(t + 68), 0u);
+        EXPECT_EQ(pair[t + 76], 0xFF);
+        EXPECT_EQ(pair[t + 77], 0x10);
+        // popfq; ret
+        EXPECT_EQ(pair[t + 116], 0x9D);
+        EXPECT_EQ(pair[t + 117], 0xC3);
+    }
+    EXPECT_EQ(std::memcmp(pair + 6, pair + 120 + 6, 46), 0) << "both copies are the same code";
+    EXPECT_NE(u64(68), u64(120 + 68)) << "entry and exit call different handler cells";
+    EXPECT_EQ(pair[118], 0xCC);
+    EXPECT_EQ(pair[119], 0xCC);
+    EXPECT_EQ(u64(240), 0x1122334455667788ull);
+    EXPECT_EQ(u64(248), 0x5555555555555555ull);
+    EXPECT_EQ(u32(256), 0x1234u);
+    EXPECT_EQ(u32(260), 7u);
+    EXPECT_EQ(RealMethodOf(pair), reinterpret_cast<void*>(0x1122334455667788ull));
+}
+#endif

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -178,7 +179,7 @@ LRESULT CALLBACK CaptureProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 }  // namespace
 
-TEST_F(TraceStoreTest, ReaderWindowGetsTheRecordNumber) {
+TEST_F(TraceStoreTest, ReaderWindowGetsTheLatestNumberAtMostOncePerInterval) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = CaptureProc;
     wc.hInstance = ::GetModuleHandleA(nullptr);
@@ -188,9 +189,78 @@ TEST_F(TraceStoreTest, ReaderWindowGetsTheRecordNumber) {
     ASSERT_NE(window, nullptr);
     store.map()->readerWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
     Record("ONE");
+    EXPECT_EQ(g_windowText, "1");
     Record("TWO");
-    EXPECT_EQ(g_windowText, "2");
+    Record("THREE");
+    EXPECT_EQ(g_windowText, "1") << "a second notification within the interval";
+    store.FlushNotification();  // the process's end carries the latest
+    EXPECT_EQ(g_windowText, "3");
+    ::Sleep(150);
+    Record("FOUR");
+    EXPECT_EQ(g_windowText, "4") << "the first record after the interval carries its number";
+    g_windowText.clear();
+    store.FlushNotification();
+    EXPECT_EQ(g_windowText, "") << "nothing was skipped, nothing to send";
     ::DestroyWindow(window);
+}
+
+TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
+    TraceMap* m = store.map();
+    m->liveProcesses = 1;  // a run in progress: the second store must not reset the map
+    m->processes[0] = ::GetCurrentProcessId();
+    Record("ONE");
+    // Another process's first kernel of a new run backs the file up.
+    TraceStore other;
+    ASSERT_TRUE(other.files.Build(dir.path().c_str()));
+    std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
+    std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
+    other.switches = store.switches;
+    ASSERT_TRUE(other.SetUpMaps());
+    ASSERT_EQ(other.map()->recordCounter, 1) << "the map was reset";
+    const LONG generation = *vx::FileGeneration(m);
+    other.LockDiagFileNoInc();
+    other.ResetDistilledFile();
+    other.UnLockDiagFileSimple();
+    EXPECT_EQ(*vx::FileGeneration(m), generation + 1);
+    Record("TWO");
+    EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), Expected("ONE", 1) + "\x01");
+    EXPECT_EQ(ReadWhole(store.files.distilled), Expected("TWO", 2) + "\x01");
+    EXPECT_STREQ(m->distilledPath, store.files.distilled) << "the generation word overran the path";
+    other.ReleaseMaps();
+}
+
+TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
+    TempDir dir;
+    TraceStore store;
+    ASSERT_TRUE(store.files.Build(dir.path().c_str()));
+    std::snprintf(store.mapName, sizeof store.mapName, "VxTestBadMap-%lu", ::GetCurrentProcessId());
+    std::snprintf(store.blockPrefix, sizeof store.blockPrefix, "VxTestBadBlock ");
+    store.switches.fullTrace = true;
+    store.switches.distilledTrace = true;
+    WriteWhole(store.files.distilled, "");
+    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kTraceMapSize, store.mapName);
+    ASSERT_NE(mapping, nullptr);
+    auto* bytes = static_cast<unsigned char*>(::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(bytes, nullptr);
+    std::memset(bytes, 0xFF, kTraceMapSize);
+
+    ASSERT_TRUE(store.SetUpMaps()) << "the kernel must still serve its client";
+    EXPECT_EQ(store.map(), nullptr);
+    ASSERT_NE(store.refusedMap(), nullptr);
+    store.LockDiagFile();
+    store.Line("========= A RECORD =========");
+    store.UnLockDiagFile();
+    const std::string full = ReadWhole(store.files.full);
+    EXPECT_NE(full.find("Trace map " + std::string(store.mapName) + " not used: its ring offset"), std::string::npos)
+        << full;
+    EXPECT_NE(full.find("========= A RECORD ========="), std::string::npos);
+    EXPECT_EQ(ReadWhole(store.files.distilled), "");
+    EXPECT_FALSE(FileExists(store.files.extra));
+    for (size_t i = 0; i < kTraceMapSize; ++i)
+        if (bytes[i] != 0xFF) FAIL() << "the refused map was written at " << i;
+    store.ReleaseMaps();
+    ::UnmapViewOfFile(bytes);
+    ::CloseHandle(mapping);
 }
 
 TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {

@@ -1,0 +1,210 @@
+// What the kernel's faster writing must keep: trace files reset by a new
+// process while another keeps writing, a damaged map left alone, the final
+// report of a process that ends with its component loaded, and the reader's
+// window told of the latest record without a round trip per record.
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "e2e.h"
+#include "tracestore.h"
+
+using namespace e2e;
+
+namespace {
+
+int Count(const std::vector<std::string>& kinds, const std::string& kind) {
+    return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind));
+}
+
+// The writer's own records: "========= KEEP <n> =========" on their first line.
+constexpr char kKeep[] = "\r\n========= KEEP ";
+
+std::vector<int> KeepNumbers(const std::vector<std::string>& records) {
+    std::vector<int> numbers;
+    for (const std::string& r : records)
+        if (r.compare(0, sizeof kKeep - 1, kKeep) == 0) numbers.push_back(std::atoi(r.c_str() + sizeof kKeep - 1));
+    return numbers;
+}
+
+// Every record is the writer's or one the kernel writes, and ends its last line.
+bool AllWhole(const std::vector<std::string>& records) {
+    for (const std::string& r : records)
+        if ((r.compare(0, sizeof kKeep - 1, kKeep) != 0 && RecordKind(r) == "?") || r.size() < 2 ||
+            r.compare(r.size() - 2, 2, "\r\n") != 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
+    inst.advanced.fullTrace = false;
+    Rewrite();
+    HeldMap map;
+    // This process writes as a client of a run whose list the new process finds empty.
+    korbin::TraceStore writer;
+    ASSERT_TRUE(writer.files.Build(inst.folder.c_str()));
+    std::snprintf(writer.blockPrefix, sizeof writer.blockPrefix, "VxKeepWriter ");
+    writer.switches.distilledTrace = true;
+    ASSERT_TRUE(writer.SetUpMaps());
+    volatile LONG stop = 0;
+    int written = 0;
+    auto record = [&] {
+        writer.LockDiagFile();
+        writer.Line("========= KEEP %d =========", written++);
+        writer.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), writer.recordNumber());
+        writer.UnLockDiagFile();
+    };
+    vx::unique_file(::CreateFileA((inst.folder + "TraceDistilled.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    std::thread keep([&] {
+        while (!stop) {
+            record();
+            ::Sleep(1);
+        }
+    });
+    ::Sleep(300);
+    ProcessResult run = RunProgram(ClientCommand("basic"));
+    stop = 1;
+    keep.join();
+    record();  // after the client: merges whatever it had to divert
+    writer.ReleaseMaps();
+    writer.CloseFiles();
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+
+    const std::string before = ReadFileText(inst.folder + "TraceDistilled01.txt");
+    const std::string after = Distilled();
+    std::vector<std::string> old = SplitRecords(before), fresh = SplitRecords(after);
+    ASSERT_FALSE(old.empty()) << "the reset did not back up the file the writer had open";
+    // Every record whole, the client's only in the new file, and the
+    // writer's cut cleanly in two: the first ones before the reset, the rest after.
+    EXPECT_TRUE(AllWhole(old)) << before.substr(0, 400);
+    EXPECT_TRUE(AllWhole(fresh)) << after.substr(0, 400);
+    EXPECT_EQ(Count(RecordKinds(old), "LOAD"), 0) << "a record of the new run in the backup";
+    EXPECT_EQ(Count(RecordKinds(fresh), "LOAD"), 1);
+    EXPECT_EQ(Count(RecordKinds(fresh), "REPORT"), 1);
+    EXPECT_EQ(CheckCallPairing(fresh), "");
+    std::vector<int> keptBefore = KeepNumbers(old), keptAfter = KeepNumbers(fresh);
+    ASSERT_EQ(keptBefore.size() + keptAfter.size(), static_cast<size_t>(written)) << "a record was lost";
+    ASSERT_FALSE(keptAfter.empty()) << "the writer never wrote into the new file";
+    for (size_t i = 0; i < keptBefore.size(); ++i) ASSERT_EQ(keptBefore[i], static_cast<int>(i));
+    for (size_t i = 0; i < keptAfter.size(); ++i) ASSERT_EQ(keptAfter[i], static_cast<int>(keptBefore.size() + i));
+    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
+}
+
+TEST_F(TraceTest, MapFilledWithFFIsReportedAndTheClientRunsAsUntraced) {
+    HeldMap map;
+    ASSERT_TRUE(map.get());
+    std::memset(map.get(), 0xFF, korbin::kTraceMapSize);
+    ProcessResult untraced;
+    {
+        std::string error;
+        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+        untraced = RunProgram(ClientCommand("basic"));
+        ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    }
+    ProcessResult run = RunProgram(ClientCommand("basic"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output, untraced.output);
+    const std::string full = Full();
+    EXPECT_NE(full.find("Trace map SPDiagMappingObject not used: its ring offset is not one a kernel writes"),
+              std::string::npos)
+        << full.substr(0, 600);
+    // The full trace still holds the calls; nothing went anywhere else.
+    EXPECT_NE(full.find("Method: VT_HRESULT Add ("), std::string::npos);
+    EXPECT_TRUE(SplitRecords(Distilled()).empty()) << Distilled().substr(0, 300);
+    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(map.get());
+    size_t changed = 0;
+    for (size_t i = 0; i < korbin::kTraceMapSize; ++i) changed += bytes[i] != 0xFF;
+    EXPECT_EQ(changed, 0u) << "the refused map was written";
+}
+
+TEST_F(TraceTest, ScriptHostEndingWithTheComponentLoadedGetsTheFinalReport) {
+    inst.advanced.fullTrace = false;
+    Rewrite();
+    HeldMap map;
+    const std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/keep.js");
+    ProcessResult run = RunProgram("C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("Add(2,3)=5"), std::string::npos) << run.output;
+    std::vector<std::string> records = SplitRecords(Distilled());
+    std::vector<std::string> kinds = RecordKinds(records);
+    ASSERT_GE(kinds.size(), 4u);
+    // The host lets go of the object as it closes its engine, but never of the DLL.
+    EXPECT_EQ(kinds[kinds.size() - 3], "UNLOAD");
+    EXPECT_NE(records[records.size() - 3].find("NOT all interface pointers were released"), std::string::npos);
+    EXPECT_EQ(kinds[kinds.size() - 2], "REPORT");
+    EXPECT_EQ(kinds.back(), "END");
+    EXPECT_NE(records[records.size() - 2].find("---- Class# 1: VxSample Calc Class ----\r\nNumber of created instances: 1\r\n"),
+              std::string::npos)
+        << records[records.size() - 2];
+}
+
+TEST_F(TraceTest, ClientLeakingItsObjectGetsTheUndestroyedInstanceCounted) {
+    inst.advanced.fullTrace = false;
+    Rewrite();
+    HeldMap map;
+    ProcessResult run = RunProgram(ClientCommand("leak"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    std::vector<std::string> records = SplitRecords(Distilled());
+    std::vector<std::string> kinds = RecordKinds(records);
+    ASSERT_GE(kinds.size(), 4u);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "DESTROY"), 0);
+    EXPECT_EQ(kinds[kinds.size() - 3], "UNLOAD");
+    EXPECT_EQ(kinds[kinds.size() - 2], "REPORT");
+    EXPECT_EQ(kinds.back(), "END");
+    EXPECT_NE(records[records.size() - 2].find("Number of created instances: 1\r\nNumber of undestroyed instances:    1\r\n"),
+              std::string::npos)
+        << records[records.size() - 2];
+}
+
+namespace {
+
+struct Notifications {
+    std::vector<std::string> texts;
+    std::vector<DWORD> times;
+};
+Notifications* g_notes = nullptr;
+
+LRESULT CALLBACK NoteProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_SETTEXT && g_notes) {
+        g_notes->texts.emplace_back(reinterpret_cast<const char*>(l));
+        g_notes->times.push_back(::GetTickCount());
+    }
+    return ::DefWindowProcA(window, message, w, l);
+}
+
+}  // namespace
+
+TEST_F(TraceTest, ReaderWindowHearsOfTheLatestRecordAtMostEveryTenthOfASecond) {
+    inst.advanced.fullTrace = false;
+    Rewrite();
+    HeldMap map;
+    Notifications notes;
+    g_notes = &notes;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = NoteProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VxNoteWindow";
+    ::RegisterClassA(&wc);
+    HWND window = ::CreateWindowA("VxNoteWindow", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    map->readerWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+    const DWORD start = ::GetTickCount();
+    ProcessResult run = RunProgram(ClientCommand("loop 3000"), 120000, true);
+    const DWORD elapsed = ::GetTickCount() - start;
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
+    map->readerWindow = 0;
+    ::DestroyWindow(window);
+    g_notes = nullptr;
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    ASSERT_GT(map->recordCounter, 6000);
+    ASSERT_FALSE(notes.texts.empty());
+    EXPECT_EQ(notes.texts.back(), std::to_string(map->recordCounter)) << "the process's end carries the latest number";
+    EXPECT_LE(notes.texts.size(), elapsed / 100 + 3) << "more than one notification per tenth of a second";
+    for (size_t i = 1; i < notes.texts.size(); ++i)
+        EXPECT_LT(std::atoi(notes.texts[i - 1].c_str()), std::atoi(notes.texts[i].c_str())) << "numbers out of order";
+}
