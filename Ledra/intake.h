@@ -18,16 +18,15 @@ namespace ledra {
 
 enum TracerMode : long { kModeStatic = 1, kModeDynamic = 2, kModeNotInitialized = 3 };
 
-enum RecordType : uint8_t {
-    kRecordEnter = 1,
-    kRecordExit = 2,
-    kRecordCreate = 3,
-    kRecordDestroy = 4,
-    kRecordLoad = 5,
-    kRecordUnload = 6,
-    kRecordFinStart = 7,
-    kRecordFinEnd = 8,
-};
+using vx::RecordType;
+using vx::kRecordEnter;
+using vx::kRecordExit;
+using vx::kRecordCreate;
+using vx::kRecordDestroy;
+using vx::kRecordLoad;
+using vx::kRecordUnload;
+using vx::kRecordFinStart;
+using vx::kRecordFinEnd;
 
 using vx::RecordDescriptor;
 

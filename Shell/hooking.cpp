@@ -128,6 +128,8 @@ void MainWindow::HookUnhook() {
             SetMenuEnabled(mnuTracingStart, false);
         }
     }
+    // The next hook command may already be waiting: it must find this one over.
+    HookingInProgress = false;
     PumpMessages();
 }
 

@@ -11,6 +11,18 @@
 
 namespace vx {
 
+// RECORD_TYPE of the trace reader's type library.
+enum RecordType : uint8_t {
+    kRecordEnter = 1,
+    kRecordExit = 2,
+    kRecordCreate = 3,
+    kRecordDestroy = 4,
+    kRecordLoad = 5,
+    kRecordUnload = 6,
+    kRecordFinStart = 7,
+    kRecordFinEnd = 8,
+};
+
 #pragma pack(push, 1)
 struct RecordDescriptor {
     uint8_t type;  // RECORD_TYPE

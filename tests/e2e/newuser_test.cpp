@@ -148,10 +148,18 @@ TEST_F(NewUserTest, OutFilesDumpWholeAndCutFilesSaySo) {
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     ProcessResult dump = Vxtrace("dump " + Quoted(out));
     ASSERT_EQ(dump.exitCode, 0u) << dump.output;
-    // The records printed live, in the same order, the first one included.
-    std::string live = run.output.substr(run.output.find("========= LOAD DLL"));
-    EXPECT_EQ(dump.output, live.substr(0, dump.output.size()));
-    EXPECT_EQ(Count(dump.output, "TID="), Count(live, "TID="));
+    // The records printed live (between the script's own lines), in the same
+    // order, the first one included.
+    size_t at = 0;
+    for (size_t start = 0, end; start < dump.output.size(); start = end + 2) {
+        end = dump.output.find("\n\n", start);
+        if (end == std::string::npos) end = dump.output.size();
+        std::string record = dump.output.substr(start, end - start + 1);
+        size_t found = run.output.find(record, at);
+        ASSERT_NE(found, std::string::npos) << record;
+        at = found + record.size();
+    }
+    EXPECT_EQ(Count(dump.output, "TID="), Count(run.output, "TID="));
     EXPECT_GT(Count(dump.output, "TID="), 5u);
 
     // Without its leading line break nothing is lost either.

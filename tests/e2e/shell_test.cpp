@@ -3,12 +3,14 @@
 // after each command, screenshots of each mode kept as artifacts.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "e2e.h"
+#include "raii.h"
 #include "settings_template.h"
 #include "window.h"
 
@@ -78,6 +80,17 @@ bool WaitFor(F condition, DWORD timeoutMs) {
         if (::GetTickCount() - start > timeoutMs) return false;
         ::Sleep(50);
     }
+    return true;
+}
+
+// The DLL's own registration, started by an unhook, runs apart: true once no
+// regsvr32 is running any more.
+bool NoRegistrationRunning() {
+    vx::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more; more = ::Process32Next(snapshot.get(), &entry))
+        if (_stricmp(entry.szExeFile, "regsvr32.exe") == 0) return false;
     return true;
 }
 
@@ -306,6 +319,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
 
     // The freed number is used again; the exit removes the hook.
+    ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return Lines(Settings())[5] == sample; }, 10000)) << Settings();
     EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == inst.folder + "Zor#_01.dll"; }, 10000));

@@ -7,6 +7,7 @@
 
 #include "Ledra.h"
 #include "e2e.h"
+#include "readertest.h"
 #include "raii.h"
 #include "textconv.h"
 
@@ -54,18 +55,6 @@ std::string ServerValue(const std::string& cls, const char* name) {
                        value, &size) != ERROR_SUCCESS)
         return "<missing>";
     return value;
-}
-
-// Waits for the component's own registration, which runs apart.
-bool WaitFor(const std::function<bool()>& done, DWORD ms = 20000) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - start > ms) return false;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-        ::Sleep(50);
-    }
-    return true;
 }
 
 class UnhookTest : public TraceTest {
@@ -116,7 +105,7 @@ TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWere) {
         }
         ProcessResult unhook = Vxtrace("unhook " + Quoted(dll));
         ASSERT_EQ(unhook.exitCode, 0u) << unhook.output;
-        EXPECT_TRUE(WaitFor([&] { return ClassKeys(classes) == before; }));
+        EXPECT_TRUE(PumpUntil([&] { return ClassKeys(classes) == before; }));
         EXPECT_EQ(ClassKeys(classes), before);
     }
 }
@@ -143,7 +132,7 @@ TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
         // removes and sets the hook without losing the real path.
         std::string error;
         ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
-        EXPECT_TRUE(WaitFor([&] { return vxinstall::ClassesOfServer(stub).size() == 4; }));
+        EXPECT_TRUE(PumpUntil([&] { return vxinstall::ClassesOfServer(stub).size() == 4; }));
         for (const std::string& cls : classes) EXPECT_EQ(ServerValue(cls, "TypeLib"), sample) << cls;
 
         ASSERT_EQ(reader->RemoveHook(path.get(), &ok), S_OK);
@@ -154,7 +143,7 @@ TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
             EXPECT_EQ(ServerValue(cls, nullptr), sample) << cls;
             EXPECT_EQ(ServerValue(cls, "TypeLib"), "<missing>") << cls;
         }
-        EXPECT_TRUE(WaitFor([&] {
+        EXPECT_TRUE(PumpUntil([&] {
             VARIANT_BOOL ended = VARIANT_FALSE;
             reader->IsTerminationCompleted(&ended);
             return ended == VARIANT_TRUE && ClassKeys(classes) == before;
