@@ -106,6 +106,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// Line n of the text, or "" while the file is shorter (it is rewritten
+// through a copy, so a look may find it empty for a moment).
+std::string LineOf(const std::string& text, size_t n) {
+    std::vector<std::string> lines = Lines(text);
+    return n < lines.size() ? lines[n] : std::string();
+}
+
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -296,7 +303,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // Hook: module line 1, classes on the stub copy, the picture, "Run".
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == inst.folder + "Zor#_01.dll"; }, 20000)) << ServerOf(classes[0]);
-    ASSERT_TRUE(WaitFor([&] { return Lines(Settings()).size() > 5 && Lines(Settings())[5] == sample; }, 5000)) << Settings();
+    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == sample; }, 5000)) << Settings();
     for (const std::string& cls : classes) EXPECT_EQ(inst.folder + "Zor#_01.dll", ServerOf(cls));
     ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
@@ -313,7 +320,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
 
     // Unhook: the line commented out, the DLL's own registration back, "Run" off.
     Command(kHookUnhook);
-    ASSERT_TRUE(WaitFor([&] { return Lines(Settings())[5] == "//" + sample; }, 10000)) << Settings();
+    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == "//" + sample; }, 10000)) << Settings();
     EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
     ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
@@ -321,7 +328,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // The freed number is used again; the exit removes the hook.
     ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
     Command(kHookUnhook);
-    ASSERT_TRUE(WaitFor([&] { return Lines(Settings())[5] == sample; }, 10000)) << Settings();
+    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == sample; }, 10000)) << Settings();
     EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == inst.folder + "Zor#_01.dll"; }, 10000));
     ProcessResult exit = Close();
     EXPECT_EQ(0u, exit.exitCode);
