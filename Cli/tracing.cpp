@@ -17,10 +17,6 @@ constexpr DWORD kPollMs = 20;
 constexpr DWORD kQuietMs = 3000;
 constexpr DWORD kDrainMs = 15000;
 
-// RecAmNew values besides a count (GENERAL_CONST).
-constexpr long kStaticFileCut = -2;
-constexpr long kOtherReaderAttached = -3;
-
 // The events of the reader: only the end of a tracing run matters here.
 class EventSink final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
 public:
@@ -163,7 +159,7 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
     vx::unique_handle map(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, vx::kTraceMapSize,
                                                vx::kTraceMapName));
     // Attached before the program starts: a reader that came first keeps the trace.
-    if (Poll(reader).count == kOtherReaderAttached) {
+    if (Poll(reader).count == OTHER_TRACE_READER_ATTACHED) {
         Fail(OtherReaderText(vx::AttachedReaderProcess()));
         return kReaderBusy;
     }
@@ -189,7 +185,7 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
     for (;;) {
         Session::Pump();
         Batch batch = Poll(reader);
-        if (batch.count == kOtherReaderAttached) {
+        if (batch.count == OTHER_TRACE_READER_ATTACHED) {
             Fail(OtherReaderText(vx::AttachedReaderProcess()));
             break;
         }
@@ -242,7 +238,7 @@ int Dump(Session& session, const std::string& traceFile) {
     size_t records = 0;
     for (;;) {
         Batch batch = Poll(reader);
-        if (batch.count == kStaticFileCut) {
+        if (batch.count == STATIC_TRACE_FILE_CUT) {
             Fail("\"" + path + "\" ends inside a record: the " + std::to_string(records) +
                  " whole records before it were printed");
             return kBadInput;
