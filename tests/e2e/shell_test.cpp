@@ -395,5 +395,53 @@ TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
     EXPECT_EQ(0u, client.Finish(60000).exitCode);
 }
 
+// Suspends every thread of the process but the one that owns the window:
+// the reader's watcher among them can then never report that it has ended.
+int SuspendAllButWindowThread(DWORD processId, HWND window) {
+    DWORD windowThread = ::GetWindowThreadProcessId(window, nullptr);
+    vx::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int suspended = 0;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != processId || entry.th32ThreadID == windowThread) continue;
+        vx::unique_handle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (thread && ::SuspendThread(thread.get()) != static_cast<DWORD>(-1)) ++suspended;
+    }
+    return suspended;
+}
+
+TEST_F(ShellTest, ExitWhoseReaderNeverReportsTheEndClosesWithinTheBound) {
+    const std::string sample = SamplePath();
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_FALSE(classes.empty());
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    // The start re-hooks the line: the reader's watcher runs from then on.
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 10000));
+    ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
+    ASSERT_GT(SuspendAllButWindowThread(program.processId(), ui.hwnd()), 0) << "no watcher thread to stop";
+
+    DWORD start = ::GetTickCount();
+    ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 60000);
+    ASSERT_TRUE(box) << "no message about the hooks that may stay";
+    DWORD waited = ::GetTickCount() - start;
+    EXPECT_GE(waited, 29000u);
+    EXPECT_LT(waited, 45000u);
+    std::string text = MessageBoxText(box);
+    EXPECT_NE(std::string::npos, text.find("did not report within 30 seconds")) << text;
+    EXPECT_NE(std::string::npos, text.find(sample)) << "the message names the hook:\n" << text;
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ProcessResult exit = program.Finish(20000);
+    ui.Detach();
+    EXPECT_EQ(0u, exit.exitCode) << "the program closes anyway";
+    // The hook itself was removed before the wait.
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+}
+
 }  // namespace
 }  // namespace e2e
