@@ -4,7 +4,11 @@
 # at C:\Vexilo with its setup.exe (which registers the servers and makes the
 # first component scan), registers the sample component, hooks it with
 # vxtrace and runs the sample client under `vxtrace run`, which prints the
-# client's output and the decoded trace as it arrives.
+# client's output and the decoded trace as it arrives. Then the main window:
+# with a display it opens Vexilo.exe on the installation (the demo ends when
+# the window is closed); with none it drives the window under Xvfb (hooked
+# list, the client traced live, the component list, Quick Help) and saves
+# each view as a PNG file in $VX_SHOTS (default demo-screenshots/).
 #   tools/demo.sh [SCENARIO]      (default: basic; see vxclient's usage)
 # The prefix stays in $WINEPREFIX (default ~/.vexilo-demo) for a look around.
 set -euo pipefail
@@ -14,6 +18,8 @@ scenario=${1:-basic}
 "$root/tools/build.sh"
 
 export WINEPREFIX=${WINEPREFIX:-$HOME/.vexilo-demo}
+shown=no
+[ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && shown=yes
 source "$root/tools/wine-env.sh"
 vx_start_wine
 
@@ -36,5 +42,18 @@ vxtrace run --out 'C:\Vexilo\demo-trace.txt' -- "$(winpath "$build/samples/bin/v
 tr -d '\r' <"$printed"
 rm -f "$printed"
 echo "== the same records are in $WINEPREFIX/drive_c/Vexilo/demo-trace.txt"
+
+if [ "$shown" = yes ]; then
+    echo "== the main window: Vexilo.exe (the demo ends when you close it)"
+    "$VX_WINE32" 'C:\Vexilo\Vexilo.exe' 'C:\Vexilo' >/dev/null 2>&1 || true
+else
+    shots=${VX_SHOTS:-$root/demo-screenshots}
+    rm -rf "$shots"
+    mkdir -p "$shots"
+    echo "== no display open: the main window under Xvfb ($DISPLAY), its views saved in $shots"
+    "$VX_WINE32" "$build/tools/vxshot.exe" 'C:\Vexilo' "$(winpath "$shots")" "$sample" \
+        "$(winpath "$build/samples/bin/vxclient.exe")" "$scenario" || status=$?
+    ls "$shots"
+fi
 echo "== (remove it all again with: WINEPREFIX=$WINEPREFIX $VX_WINE32 'C:\Vexilo\Uninstall.exe' /quiet)"
 exit $status

@@ -1,0 +1,152 @@
+// vxshot: opens Vexilo.exe on an installation, drives it as a user would
+// (the hooked list, a client traced live when one is given, the component
+// list with a DLL selected, Quick Help) and saves each view as a PNG file.
+// The demo runs it where no display is open.
+//   vxshot FOLDER OUTDIR DLL [CLIENT COMMAND LINE...]
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "window.h"
+
+namespace {
+
+// Command ids and control ids of the main window.
+enum : int {
+    kComponentList = 1001, kTracingStart = 1011, kHelp = 1051,
+    kTree1 = 101, kTree2 = 102,
+};
+constexpr char kClass[] = "VexiloMainWindow";
+constexpr char kListedStatus[] =
+    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    for (DWORD start = ::GetTickCount();; ::Sleep(100)) {
+        if (condition()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return false;
+    }
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct Shots {
+    e2e::RemoteWindow ui;
+    DWORD processId = 0;
+    std::string outDir;
+    int saved = 0;
+
+    void Save(const char* name) {
+        ::Sleep(400);  // let the window finish painting
+        std::string path = outDir + "\\" + name;
+        if (e2e::SavePng(ui.hwnd(), path)) {
+            ++saved;
+            std::printf("  %s\n", name);
+        } else {
+            std::printf("  %s could not be saved\n", name);
+        }
+    }
+    HTREEITEM Node(int tree, const std::function<bool(const e2e::TreeNode&)>& match) {
+        for (const e2e::TreeNode& n : ui.Tree(tree))
+            if (match(n)) return n.item;
+        return nullptr;
+    }
+    // Presses OK on a message box of the program, if one shows within timeoutMs.
+    void AnswerMessage(DWORD timeoutMs) {
+        if (HWND box = e2e::FindProcessWindow(processId, "#32770", "Vexilo", timeoutMs)) {
+            std::printf("  message: %s\n", e2e::MessageBoxText(box).c_str());
+            ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+};
+
+// Runs a client to its end; false when it cannot start.
+bool RunClient(const std::string& commandLine) {
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::string line = commandLine;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    ::WaitForSingleObject(pi.hProcess, 120000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: vxshot FOLDER OUTDIR DLL [CLIENT COMMAND LINE...]\n");
+        return 2;
+    }
+    std::string folder = argv[1];
+    if (folder.back() != '\\') folder += '\\';
+    std::string dll = argv[3], dllName = Upper(dll.substr(dll.find_last_of("\\/") + 1));
+    std::string client;
+    for (int i = 4; i < argc; ++i) client += (client.empty() ? "" : " ") + std::string(argv[i]);
+    Shots shots;
+    shots.outDir = argv[2];
+    ::CreateDirectoryA(shots.outDir.c_str(), nullptr);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::string line = "\"" + folder + "Vexilo.exe\" " + folder;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        std::fprintf(stderr, "vxshot: cannot start %sVexilo.exe (error %lu)\n", folder.c_str(), ::GetLastError());
+        return 1;
+    }
+    shots.processId = pi.dwProcessId;
+    HWND window = e2e::FindProcessWindow(pi.dwProcessId, kClass, "Vexilo", 60000);
+    if (!window || !shots.ui.Attach(window)) {
+        std::fprintf(stderr, "vxshot: Vexilo.exe showed no main window\n");
+        ::TerminateProcess(pi.hProcess, 1);
+        return 1;
+    }
+    auto& ui = shots.ui;
+    WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000);
+    shots.Save("1-hooked-list.png");
+
+    if (!client.empty()) {
+        ::PostMessageA(ui.hwnd(), WM_COMMAND, kTracingStart, 0);
+        ::Sleep(500);
+        shots.AnswerMessage(500);
+        if (!RunClient(client)) std::printf("  the client could not be started: %s\n", client.c_str());
+        auto finalReport = [&](const e2e::TreeNode& n) { return n.text.find("FINAL REPORT") != std::string::npos; };
+        if (WaitFor([&] { return shots.Node(kTree1, finalReport) != nullptr; }, 30000)) {
+            // A call with its decoded values: the last top-level call's first child.
+            HTREEITEM call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.depth == 2; });
+            if (call && ui.SelectNode(kTree1, call)) shots.Save("2-live-trace.png");
+            if (ui.SelectNode(kTree1, shots.Node(kTree1, finalReport))) shots.Save("3-final-report.png");
+        } else {
+            std::printf("  the traced run did not end in a final report within 30 s\n");
+            shots.Save("2-live-trace.png");
+        }
+    }
+
+    ::PostMessageA(ui.hwnd(), WM_COMMAND, kComponentList, 0);
+    if (WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 120000)) {
+        if (HTREEITEM node = shots.Node(kTree1, [&](const e2e::TreeNode& n) { return n.text == dllName; })) {
+            ui.SelectNode(kTree1, node);
+            WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000);
+        }
+        shots.Save("4-component-list.png");
+    } else {
+        std::printf("  the component list did not end within 120 s\n");
+    }
+    ::PostMessageA(ui.hwnd(), WM_COMMAND, kHelp, 0);
+    shots.Save("5-quick-help.png");
+
+    ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(pi.hProcess, 5000) == WAIT_TIMEOUT) shots.AnswerMessage(1000);
+    ::WaitForSingleObject(pi.hProcess, 60000);
+    ui.Detach();
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return shots.saved > 0 ? 0 : 1;
+}
