@@ -230,6 +230,7 @@ void MainWindow::PumpMessages() {
             ::PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
+        if (IsFindDialogMessage(&msg)) continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }

@@ -99,15 +99,7 @@ HTREEITEM KeyedTree::ItemOf(const std::string& key) const {
 
 std::string KeyedTree::Text(const std::string& key) const {
     HTREEITEM item = ItemOf(key);
-    if (!item) return {};
-    char buffer[1024] = {};
-    TVITEMA get = {};
-    get.mask = TVIF_TEXT;
-    get.hItem = item;
-    get.pszText = buffer;
-    get.cchTextMax = sizeof buffer;
-    ::SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get));
-    return buffer;
+    return item ? ItemText(item) : std::string();
 }
 
 void KeyedTree::SetText(const std::string& key, const std::string& text) {
@@ -181,6 +173,39 @@ LRESULT KeyedTree::OnCustomDraw(NMTVCUSTOMDRAW* draw) const {
     default:
         return CDRF_DODEFAULT;
     }
+}
+
+std::vector<KeyedTree::OrderedItem> KeyedTree::InTreeOrder() const {
+    std::vector<OrderedItem> order;
+    // Depth first without recursion: a trace can nest deeper than a stack allows.
+    std::vector<HTREEITEM> stack;
+    for (HTREEITEM item = TreeView_GetRoot(tree_); item;) {
+        UINT state = TreeView_GetItemState(tree_, item, TVIS_EXPANDED);
+        order.push_back({item, static_cast<int>(stack.size()) + 1, (state & TVIS_EXPANDED) != 0});
+        if (HTREEITEM child = TreeView_GetChild(tree_, item)) {
+            stack.push_back(item);
+            item = child;
+            continue;
+        }
+        HTREEITEM next = TreeView_GetNextSibling(tree_, item);
+        while (!next && !stack.empty()) {
+            next = TreeView_GetNextSibling(tree_, stack.back());
+            stack.pop_back();
+        }
+        item = next;
+    }
+    return order;
+}
+
+std::string KeyedTree::ItemText(HTREEITEM item) const {
+    char text[4096] = "";
+    TVITEMA get = {};
+    get.mask = TVIF_TEXT;
+    get.hItem = item;
+    get.pszText = text;
+    get.cchTextMax = sizeof text;
+    if (!::SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get))) return {};
+    return text;
 }
 
 }  // namespace shell

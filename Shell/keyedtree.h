@@ -61,6 +61,17 @@ public:
     // The owner passes the tree's NM_CUSTOMDRAW here; it paints node colours.
     LRESULT OnCustomDraw(NMTVCUSTOMDRAW* draw) const;
 
+    // Every node in the tree's own order (each parent before its children),
+    // collapsed branches included, with its level (1 for a root) and whether
+    // it is expanded. Keyless nodes added to the control directly count too.
+    struct OrderedItem {
+        HTREEITEM item;
+        int level;
+        bool expanded;
+    };
+    std::vector<OrderedItem> InTreeOrder() const;
+    std::string ItemText(HTREEITEM item) const;
+
 private:
     struct Node {
         std::string key;

@@ -62,6 +62,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
             MSG msg;
             while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
                 if (accelerators && ::TranslateAcceleratorA(window.hwnd(), accelerators, &msg)) continue;
+                if (window.IsFindDialogMessage(&msg)) continue;
                 ::TranslateMessage(&msg);
                 ::DispatchMessageA(&msg);
             }

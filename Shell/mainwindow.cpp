@@ -127,6 +127,10 @@ void MainWindow::OnCommand(int id, bool fromToolbar) {
     case mnuOptionsSettings: mnuOptionsSettings_Click(); break;
     case mnuHelpHelp: mnuHelpHelp_Click(); break;
     case mnuHelpAbout: mnuHelpAbout_Click(); break;
+    case mnuEditFind: mnuEditFind_Click(); break;
+    case mnuEditFindNext: mnuEditFindNext_Click(); break;
+    case mnuEditCopy: mnuEditCopy_Click(); break;
+    case mnuEditFont: mnuEditFont_Click(); break;
     default:
         // The trace commands (tracing, trace files, find, copy, report,
         // expand and collapse) belong to the trace side of the window.

@@ -14,6 +14,7 @@
 #include "Ledra.h"
 #include "Pollux.h"
 #include "complist.h"
+#include "findcopy.h"
 #include "keyedtree.h"
 #include "layout.h"
 #include "raii.h"
@@ -38,6 +39,9 @@ public:
     HWND hwnd() const { return hwnd_; }
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The Find dialog's keys (Tab, Enter, Escape) while it is open.
+    bool IsFindDialogMessage(MSG* msg);
 
     // The scan engine's class event (from the sink).
     void Scann_OneMoreClass(const std::vector<std::string>& info, bool isLoadable);
@@ -106,6 +110,17 @@ private:
     // dialogs.cpp
     void mnuHelpAbout_Click();
 
+    // find.cpp
+    static INT_PTR CALLBACK FindProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    bool LoadFindDialog();
+    void CloseFindDialog();
+    std::string FindDialogText() const;
+    void mnuEditFind_Click();
+    void mnuEditFindNext_Click();
+    void btnNext_Click();
+    void mnuEditCopy_Click();
+    void mnuEditFont_Click();
+
     HINSTANCE instance_ = nullptr;
     std::string commandLine_;
     HWND hwnd_ = nullptr;
@@ -143,6 +158,12 @@ private:
     // What the class events need while a listing runs.
     std::string listingModuleText_;
     long listingMaximum_ = 0;
+    // Find in Trace: the last search kept for the whole run, the dialog while loaded.
+    std::string FindWhat;
+    bool MatchCase = false;
+    HWND frmFind = nullptr;
+    TraceSearch search_;
+    HFONT paneFont_ = nullptr;  // from Edit > Font
 };
 
 }  // namespace shell

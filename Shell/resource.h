@@ -8,3 +8,7 @@
 #define IDC_COMMENT 104
 #define IDD_ABOUT 110
 #define IDC_ABOUT_TEXT 111
+#define IDD_FIND 120
+#define IDC_FINDWHAT 121
+#define IDC_MATCHCASE 122
+#define IDC_FINDLABEL 123

@@ -19,7 +19,8 @@ namespace {
 
 // Command ids and control ids of the main window.
 enum : int {
-    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kCopy = 1034, kOnTop = 1041,
+    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kFont = 1031, kFind = 1032, kFindNext = 1033,
+    kCopy = 1034, kOnTop = 1041,
     kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
     kTree1 = 101, kTree2 = 102, kHelp = 105, kTreeTitle = 106, kDetails = 107,
     // Toolbar positions.
@@ -441,6 +442,123 @@ TEST_F(ShellTest, ExitWhoseReaderNeverReportsTheEndClosesWithinTheBound) {
     EXPECT_EQ(0u, exit.exitCode) << "the program closes anyway";
     // The hook itself was removed before the wait.
     EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+}
+
+// The clipboard's text, as another program pasting it would get it.
+std::string ClipboardText() {
+    std::string text;
+    if (!::OpenClipboard(nullptr)) return "(clipboard busy)";
+    if (HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const char* chars = static_cast<const char*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+// Gives the keyboard focus to a control of another process, as a click would.
+void FocusControl(HWND control) {
+    DWORD theirs = ::GetWindowThreadProcessId(control, nullptr), ours = ::GetCurrentThreadId();
+    ::AttachThreadInput(ours, theirs, TRUE);
+    ::SetFocus(control);
+    ::AttachThreadInput(ours, theirs, FALSE);
+}
+
+TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
+    const std::string sample = Upper(FileName(SamplePath())), plain = Lower(FileName(PlainPath()));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Command(kList);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
+    std::vector<TreeNode> nodes = ui.Tree(kTree1);
+    auto indexOf = [&](const std::string& text) {
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].text == text) return i;
+        return nodes.size();
+    };
+    auto selectedText = [&] {
+        HTREEITEM item = TreeView_GetSelection(ui.Child(kTree1));
+        for (const TreeNode& n : ui.Tree(kTree1))
+            if (n.item == item) return n.text;
+        return std::string("(none)");
+    };
+    size_t samplePos = indexOf(sample), plainPos = indexOf(plain);
+    ASSERT_LT(samplePos, nodes.size());
+    ASSERT_LT(plainPos, nodes.size());
+    // Start one node past the sample: the search runs to the end, wraps and finds it before its start.
+    ASSERT_LT(samplePos + 1, nodes.size());
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[samplePos + 1].item));
+
+    // F3 before any search opens the dialog, empty, with Find Next off.
+    Command(kFindNext);
+    HWND find = FindProcessWindow(program.processId(), "#32770", "Find in Trace", 10000);
+    ASSERT_TRUE(find) << "no Find dialog";
+    HWND what = ::GetDlgItem(find, 121), matchCase = ::GetDlgItem(find, 122), next = ::GetDlgItem(find, IDOK);
+    EXPECT_FALSE(::IsWindowEnabled(next));
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("vxsample"));
+    ::SendMessageA(find, WM_COMMAND, MAKEWPARAM(121, EN_CHANGE), reinterpret_cast<LPARAM>(what));
+    EXPECT_TRUE(::IsWindowEnabled(next));
+    ::Sleep(300);
+    EXPECT_TRUE(SavePng(find, ArtifactPath("shell-find-dialog.png")));
+    // Without Match Case the lower-case text finds the upper-case name, after the wrap.
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == sample; }, 10000)) << selectedText();
+    // Found again from there: nothing else matches before the start, so the search is over.
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 10000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ("The whole trace has been searched.", MessageBoxText(box));
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
+    // With Match Case the same text is in no node.
+    ::SendMessageA(matchCase, BM_SETCHECK, BST_CHECKED, 0);
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 10000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ("Search text is not found.", MessageBoxText(box));
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
+    // Cancel keeps the text and the box for F3, which now searches without the dialog.
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(plain.substr(0, 5).c_str()));
+    ::PostMessageA(find, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(find, IDCANCEL)));
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(find); }, 5000));
+    Command(kFindNext);
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == plain; }, 10000)) << selectedText();
+    EXPECT_FALSE(FindProcessWindow(program.processId(), "#32770", "Find in Trace")) << "F3 searches with the dialog hidden";
+
+    // Copy: the left pane's selected node, then the right pane's lines indented by level.
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[samplePos].item));
+    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty() && ui.Tree(kTree2)[0].text == SamplePath(); }, 5000));
+    FocusControl(ui.Child(kTree1));
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == sample; }, 5000)) << ClipboardText();
+    std::string expected;
+    for (const TreeNode& n : ui.Tree(kTree2))
+        expected += (expected.empty() ? "" : "\r\n") + std::string(4 * n.depth, ' ') + n.text;
+    EXPECT_NE(std::string::npos, expected.find("\r\n        {")) << "classes and their identifiers two levels down";
+    FocusControl(ui.Child(kTree2));
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == expected; }, 5000)) << ClipboardText();
+    // The focus elsewhere: an empty clipboard.
+    FocusControl(ui.Child(kTreeTitle));
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText().empty(); }, 5000)) << ClipboardText();
+
+    // Font: a larger size given to both panes (their rows grow alike).
+    int rowBefore = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
+    Command(kFont);
+    HWND font = FindProcessWindow(program.processId(), "#32770", "Font", 10000);
+    ASSERT_TRUE(font) << "no font dialog";
+    ::SetDlgItemTextA(font, 0x472, "24");  // the size box
+    ::PostMessageA(font, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(::GetDlgItem(font, IDOK)));
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(font); }, 5000));
+    int row1 = 0, row2 = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        row1 = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
+        row2 = static_cast<int>(::SendMessageA(ui.Child(kTree2), TVM_GETITEMHEIGHT, 0, 0));
+        return row1 > rowBefore && row1 == row2;
+    }, 5000)) << rowBefore << " " << row1 << " " << row2;
 }
 
 }  // namespace
