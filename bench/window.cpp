@@ -38,21 +38,13 @@ int main(int argc, char** argv) {
     }
     std::string folder = argv[1];
     if (folder.back() != '\\') folder += '\\';
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + folder + "Vexilo.exe\" " + folder;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        std::fprintf(stderr, "cannot start %sVexilo.exe\n", folder.c_str());
-        return 1;
-    }
     e2e::RemoteWindow ui;
-    HWND window = e2e::FindProcessWindow(pi.dwProcessId, "VexiloMainWindow", "Vexilo", 60000);
-    if (!window || !ui.Attach(window)) {
-        std::fprintf(stderr, "no main window\n");
-        ::TerminateProcess(pi.hProcess, 1);
+    if (!e2e::StartMainWindow(folder, &pi, &ui, 60000)) {
+        std::fprintf(stderr, "cannot start %sVexilo.exe or it shows no main window\n", folder.c_str());
         return 1;
     }
+    HWND window = ui.hwnd();
     ::Sleep(1000);
     size_t before = WorkingSetKb(pi.hProcess);
     for (int run = 1; run <= 2; ++run) {

@@ -232,4 +232,19 @@ bool SavePng(HWND window, const std::string& path) {
            written == png.size();
 }
 
+bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs) {
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    *process = {};
+    std::string line = "\"" + folder + "Vexilo.exe\" " + folder;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, process)) return false;
+    HWND window = FindProcessWindow(process->dwProcessId, "VexiloMainWindow", "Vexilo", timeoutMs);
+    if (window && ui->Attach(window)) return true;
+    ::TerminateProcess(process->hProcess, 1);
+    ::CloseHandle(process->hThread);
+    ::CloseHandle(process->hProcess);
+    *process = {};
+    return false;
+}
+
 }  // namespace e2e

@@ -48,6 +48,12 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* title
 // The text of a message box's message.
 std::string MessageBoxText(HWND box);
 
+// Starts "FOLDER\\Vexilo.exe FOLDER" (folder ending in a backslash) and
+// attaches `ui` to its main window once that shows; false, with the program
+// ended, when it does not start or shows no window within timeoutMs. The
+// caller closes the process's handles.
+bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs);
+
 // The window's screen area as a PNG file.
 bool SavePng(HWND window, const std::string& path);
 

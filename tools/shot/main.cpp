@@ -93,21 +93,12 @@ int main(int argc, char** argv) {
     shots.outDir = argv[2];
     ::CreateDirectoryA(shots.outDir.c_str(), nullptr);
 
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + folder + "Vexilo.exe\" " + folder;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        std::fprintf(stderr, "vxshot: cannot start %sVexilo.exe (error %lu)\n", folder.c_str(), ::GetLastError());
+    if (!e2e::StartMainWindow(folder, &pi, &shots.ui, 60000)) {
+        std::fprintf(stderr, "vxshot: %sVexilo.exe did not start or showed no main window\n", folder.c_str());
         return 1;
     }
     shots.processId = pi.dwProcessId;
-    HWND window = e2e::FindProcessWindow(pi.dwProcessId, kClass, "Vexilo", 60000);
-    if (!window || !shots.ui.Attach(window)) {
-        std::fprintf(stderr, "vxshot: Vexilo.exe showed no main window\n");
-        ::TerminateProcess(pi.hProcess, 1);
-        return 1;
-    }
     auto& ui = shots.ui;
     WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000);
     shots.Save("1-hooked-list.png");
