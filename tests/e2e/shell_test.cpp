@@ -364,7 +364,7 @@ TEST_F(ShellTest, SettingsDialogRewritesTheTwoAnswers) {
     EXPECT_TRUE(ui.MenuState(kShowIDispatch) & MF_GRAYED);
 }
 
-TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
+TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndTracesItAtOnce) {
     const std::string sample = SamplePath();
     inst.main.modules = {sample};
     std::string error;
@@ -384,15 +384,19 @@ TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
     HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
     ASSERT_TRUE(window);
     ASSERT_TRUE(ui.Attach(window));
-    ASSERT_TRUE(WaitFor([&] { return NodeWithText(kTree1, Upper(FileName(sample))) != nullptr; }, 10000));
-    EXPECT_TRUE(ui.ButtonEnabled(kButtonRun));
-    EXPECT_FALSE(::IsWindowVisible(ui.Child(kHelp)));
-    ASSERT_TRUE(ui.SelectNode(kTree1, NodeWithText(kTree1, Upper(FileName(sample)))));
-    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
-    EXPECT_EQ(sample, ui.Tree(kTree2)[0].text);
+    // Tracing started by itself and shows what the client did so far.
+    ASSERT_TRUE(WaitFor([&] { return NodeWithText(kTree1, "Add <VxSample Calc Class(1)>") != nullptr; }, 20000));
+    EXPECT_EQ("Events (Tracing in Progress)", ui.Text(kTreeTitle));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonRun));
+    auto nodes = ui.Tree(kTree1);
+    ASSERT_GE(nodes.size(), 3u);
+    EXPECT_EQ("LOAD DLL: " + FileName(sample), nodes[0].text);
+    EXPECT_TRUE(NodeWithText(kTree1, "CREATING <VxSample Calc Class(1)>"));
     Shot("shell-hooked-list.png");
     client.Write("\n");
     EXPECT_EQ(0u, client.Finish(60000).exitCode);
+    EXPECT_TRUE(WaitFor([&] { return NodeWithText(kTree1, "FINAL REPORT") != nullptr; }, 20000));
+    EXPECT_TRUE(NodeWithText(kTree1, "UNLOAD DLL: " + FileName(sample)));
 }
 
 }  // namespace
