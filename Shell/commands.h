@@ -67,5 +67,8 @@ enum ControlId : int {
 constexpr unsigned kQueryMenuState = 0x8000 + 0x101;  // WM_APP + 0x101
 // 1 while Quick Help is shown.
 constexpr unsigned kQueryQuickHelp = 0x8000 + 0x102;
+// WM_COPYDATA with this dwData and an ANSI path: the next Open TraceFile or
+// Save Trace takes that path instead of asking through its file dialog.
+constexpr unsigned long kNextTraceFilePath = 0x56585452;  // "VXTR"
 
 }  // namespace shell

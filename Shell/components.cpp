@@ -12,7 +12,7 @@ constexpr char kListedStatus[] =
 void MainWindow::mnuComponentList_Click() {
     std::string text = ModuleText();
     std::vector<std::string> modules = vx::ReadModuleList(text);
-    ::KillTimer(hwnd_, 1);
+    SetTimer1(false);
     TreeView1.Clear();
     TreeView2.Clear();
     settings_.Tree1Mode = kComponentListMode;
@@ -100,6 +100,7 @@ void MainWindow::TreeView1_NodeClick(const std::string& key, bool rightButton) {
         SetMenuEnabled(mnuComponentHookUnhook, true);
         SetMenuEnabled(mnuComponentViewTypeLib, true);
     } else {
+        ShowEventDetails(key);
         return;
     }
     if (rightButton) {

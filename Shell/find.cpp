@@ -148,7 +148,15 @@ void MainWindow::mnuEditCopy_Click() {
         text = CopyPaneText(lines);
         copies = true;
     }
-    if (!::OpenClipboard(hwnd_)) return;
+    // Another program may hold the clipboard for a moment (one that watches
+    // it, say): wait a little for it rather than drop the copy.
+    bool opened = false;
+    for (int attempt = 0; attempt < 50 && !(opened = ::OpenClipboard(hwnd_)); ++attempt) ::Sleep(10);
+    if (!opened) {
+        ::MessageBoxA(hwnd_, "The clipboard is in use by another program; nothing was copied.", kAppTitle,
+                      MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
     ::EmptyClipboard();
     if (copies) {
         if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {

@@ -178,6 +178,52 @@ void DrawButton(Painter& p, const char* key) {
     }
 }
 
+void DrawLamp(Painter& p) {  // a lit bulb: tracing is on
+    p.Disc(3, 0, 13, 10, kYellow, RGB(150, 110, 20));
+    p.Line(8, 3, 8, 7, kPaper);
+    p.Box(5, 10, 11, 15, RGB(180, 180, 180), kSteel);
+    p.Line(5, 12, 11, 12, kSteel);
+}
+
+// The trace tree's pictures, by record type.
+void DrawTraceImage(Painter& p, int image) {
+    switch (image) {
+    case kCallImage: {  // an arrow into a method
+        p.Box(9, 2, 15, 14, kLightBlue, kBlue);
+        p.Line(1, 8, 8, 8, kBlue, 2);
+        POINT head[] = {{6, 4}, {10, 8}, {6, 12}};
+        p.Poly(head, 3, kBlue, kBlue);
+        break;
+    }
+    case kCreateImage:  // a new object: a green disc with a plus
+        p.Disc(1, 1, 15, 15, kGreen, RGB(10, 90, 20));
+        p.Line(4, 8, 12, 8, kPaper, 2);
+        p.Line(8, 4, 8, 12, kPaper, 2);
+        break;
+    case kDestroyImage:  // a destroyed object: a red disc with a cross
+        p.Disc(1, 1, 15, 15, kRed, RGB(120, 20, 20));
+        p.Line(5, 5, 11, 11, kPaper, 2);
+        p.Line(11, 5, 5, 11, kPaper, 2);
+        break;
+    case kLoadImage:  // a module coming in: a box and a down arrow
+    case kUnloadImage: {  // and going out: an up arrow
+        p.Box(2, 9, 14, 15, kYellow, RGB(150, 110, 20));
+        bool in = image == kLoadImage;
+        p.Line(8, in ? 0 : 3, 8, in ? 6 : 9, in ? kGreen : kRed, 2);
+        POINT down[] = {{4, 4}, {12, 4}, {8, 8}};
+        POINT up[] = {{4, 4}, {12, 4}, {8, 0}};
+        p.Poly(in ? down : up, 3, in ? kGreen : kRed, in ? kGreen : kRed);
+        break;
+    }
+    case kFinalImage:  // the report: a page with a bar chart
+        p.Box(2, 1, 14, 15, kPaper, kInk);
+        p.Box(4, 9, 6, 13, kBlue, kBlue);
+        p.Box(7, 5, 9, 13, kGreen, kGreen);
+        p.Box(10, 7, 12, 13, kRed, kRed);
+        break;
+    }
+}
+
 HIMAGELIST MakeList(int count) { return ::ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, count, 0); }
 
 void AddPainted(HIMAGELIST list, Painter& p) {
@@ -189,7 +235,7 @@ void AddPainted(HIMAGELIST list, Painter& p) {
 }  // namespace
 
 HIMAGELIST CreateToolbarImages() {
-    HIMAGELIST list = MakeList(static_cast<int>(kToolbarButtonCount));
+    HIMAGELIST list = MakeList(static_cast<int>(kToolbarButtonCount) + 1);
     if (!list) return nullptr;
     HDC screen = ::GetDC(nullptr);
     for (size_t i = 0; i < kToolbarButtonCount; ++i) {
@@ -197,12 +243,17 @@ HIMAGELIST CreateToolbarImages() {
         DrawButton(p, kToolbarButtons[i].key);
         AddPainted(list, p);
     }
+    {
+        Painter lamp(screen);
+        DrawLamp(lamp);
+        AddPainted(list, lamp);
+    }
     ::ReleaseDC(nullptr, screen);
     return list;
 }
 
 HIMAGELIST CreateTreeImages() {
-    HIMAGELIST list = MakeList(2);
+    HIMAGELIST list = MakeList(kTreeImageCount);
     if (!list) return nullptr;
     HDC screen = ::GetDC(nullptr);
     {
@@ -213,6 +264,11 @@ HIMAGELIST CreateTreeImages() {
         Painter hook(screen);
         DrawHook(hook);
         AddPainted(list, hook);
+    }
+    for (int image = kCallImage; image < kTreeImageCount; ++image) {
+        Painter trace(screen);
+        DrawTraceImage(trace, image);
+        AddPainted(list, trace);
     }
     ::ReleaseDC(nullptr, screen);
     return list;

@@ -9,9 +9,24 @@ namespace shell {
 
 constexpr int kImageSize = 16;
 
-// One picture per toolbar button, in the buttons' order.
+
+// Pictures of the trees' image list: nothing, the "Hook" picture, then the
+// trace tree's pictures in the order of NodeImage.
+enum TreeImage : int {
+    kBlankImage = 0,
+    kHookImage,
+    kCallImage,
+    kCreateImage,
+    kDestroyImage,
+    kLoadImage,
+    kUnloadImage,
+    kFinalImage,
+    kTreeImageCount
+};
+
+// One picture per toolbar button, in the buttons' order, then the "Lamp"
+// that the "Run" button shows while tracing (kLampImage).
 HIMAGELIST CreateToolbarImages();
-// kBlankImage (nothing) and kHookImage (the "Hook" picture).
 HIMAGELIST CreateTreeImages();
 
 }  // namespace shell

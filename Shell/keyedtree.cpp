@@ -13,7 +13,8 @@ void KeyedTree::SetImageList(HIMAGELIST images) {
     ::SendMessageA(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
 }
 
-bool KeyedTree::Add(const std::string& parentKey, const std::string& key, const std::string& text, int image) {
+bool KeyedTree::Add(const std::string& parentKey, const std::string& key, const std::string& text, int image,
+                    bool expanded) {
     if (Exists(key)) return false;
     HTREEITEM parent = TVI_ROOT;
     if (!parentKey.empty()) {
@@ -23,7 +24,9 @@ bool KeyedTree::Add(const std::string& parentKey, const std::string& key, const 
     TVINSERTSTRUCTA insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    insert.item.stateMask = TVIS_EXPANDED;
+    insert.item.state = expanded ? TVIS_EXPANDED : 0;
     insert.item.pszText = const_cast<char*>(text.c_str());
     // Without a picture the node shows the list's empty first image, so
     // that all texts line up.
@@ -142,6 +145,11 @@ void KeyedTree::SetColour(const std::string& key, COLORREF colour) {
 
 void KeyedTree::Expand(const std::string& key, bool expand) {
     if (HTREEITEM item = ItemOf(key)) TreeView_Expand(tree_, item, expand ? TVE_EXPAND : TVE_COLLAPSE);
+}
+
+bool KeyedTree::IsExpanded(const std::string& key) const {
+    HTREEITEM item = ItemOf(key);
+    return item && (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
 }
 
 void KeyedTree::EnsureVisible(const std::string& key) {

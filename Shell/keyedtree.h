@@ -31,7 +31,11 @@ public:
 
     // Adds a node under parentKey (a root when parentKey is empty). False,
     // and nothing added, when the key is already taken or the parent is missing.
-    bool Add(const std::string& parentKey, const std::string& key, const std::string& text, int image = kNoImage);
+    // `expanded` is set as the node is inserted: its children, added later,
+    // show at once, without a message per insert.
+    bool Add(const std::string& parentKey, const std::string& key, const std::string& text, int image = kNoImage,
+             bool expanded = false);
+    bool IsExpanded(const std::string& key) const;
     // Removes the node and everything under it.
     bool Remove(const std::string& key);
     void Clear();

@@ -12,6 +12,9 @@
 namespace shell {
 namespace {
 
+// GetNumbersOfHookedAndLoadedDLLs: a writer kept the map locked (TRACE_MAP_BUSY).
+constexpr long kTraceMapBusy = -4;
+
 std::string InstallationFolder(const std::string& commandLine) {
     std::string folder = commandLine;
     // A caller may quote the folder or leave blanks around it.
@@ -104,6 +107,7 @@ void MainWindow::Form_Load() {
                       kAppTitle, MB_OK | MB_ICONERROR);
     }
 
+    InitTraceSide();
     settings_.Init();
     vx::unique_bstr path(vx::NewBstr(settings_.InstPath));
     if (reader_) reader_->put_InstallationPath(path.get());
@@ -111,22 +115,39 @@ void MainWindow::Form_Load() {
 
     // Hooked DLLs loaded in live processes right now: (process id, hook number) pairs.
     std::vector<std::pair<long, long>> inUse;
+    bool mapBusy = false;
     if (reader_) {
-        vx::unique_variant pairs;
-        long count = 0;
-        if (SUCCEEDED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count)) && count > 0 &&
-            pairs.vt == (VT_ARRAY | VT_I4) && pairs.parray) {
-            LONG* data = nullptr;
-            ULONG elements = pairs.parray->rgsabound[0].cElements;
-            if (SUCCEEDED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) {
-                for (long i = 0; i < count && static_cast<ULONG>(2 * i + 1) < elements; ++i)
-                    inUse.emplace_back(data[2 * i], data[2 * i + 1]);
-                ::SafeArrayUnaccessData(pairs.parray);
+        // A writer holding the map for a moment answers "busy": ask again a few times.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            vx::unique_variant pairs;
+            long count = 0;
+            if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count))) break;
+            mapBusy = count == kTraceMapBusy;
+            if (mapBusy) {
+                ::Sleep(50);
+                continue;
             }
+            if (count > 0 && pairs.vt == (VT_ARRAY | VT_I4) && pairs.parray) {
+                LONG* data = nullptr;
+                ULONG elements = pairs.parray->rgsabound[0].cElements;
+                if (SUCCEEDED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) {
+                    for (long i = 0; i < count && static_cast<ULONG>(2 * i + 1) < elements; ++i)
+                        inUse.emplace_back(data[2 * i], data[2 * i + 1]);
+                    ::SafeArrayUnaccessData(pairs.parray);
+                }
+            }
+            break;
         }
     }
     settings_.Tree1Mode = kHookedListMode;
-    if (inUse.empty()) {
+    if (mapBusy) {
+        CloseSplash(splash);
+        ::MessageBoxA(hwnd_,
+                      "A traced process keeps the trace busy, so Vexilo cannot tell which hooked component DLLs are "
+                      "in use.\r\nStart tracing to see their records.",
+                      kAppTitle, MB_OK | MB_ICONINFORMATION);
+        ReapplyHooks();
+    } else if (inUse.empty()) {
         if (ReapplyHooks() == 0) ::Sleep(1000);
     } else {
         std::string text = "Following hooked component DLLs are now in use by some processes:";
@@ -138,14 +159,14 @@ void MainWindow::Form_Load() {
         CloseSplash(splash);
         ::MessageBoxA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONINFORMATION);
         ReapplyHooks();
-        // Tracing starts here once the trace side is in; until then the
-        // window shows the hooked list.
     }
     ::ShowWindow(hwnd_, windowState_ == 2 ? SW_SHOWMAXIMIZED : windowState_ == 1 ? SW_SHOWMINIMIZED : SW_SHOW);
     Form_Resize();
     ApplyTree1Mode();
     CloseSplash(splash);
     ::SetForegroundWindow(hwnd_);
+    // The records those processes have written so far are shown at once.
+    if (!inUse.empty()) mnuTracingStart_Click();
 }
 
 void MainWindow::Form_Unload() {
@@ -169,7 +190,7 @@ void MainWindow::Form_Unload() {
     }
     out.WindowState = ::IsZoomed(hwnd_) ? 2 : 0;
     WriteSettingTexts(out.ToTexts(normal));
-    ::KillTimer(hwnd_, 1);
+    CloseTraceSide();
     if (Scann && scanCookie_) {
         vx::com_ptr<IConnectionPointContainer> container;
         vx::com_ptr<IConnectionPoint> point;

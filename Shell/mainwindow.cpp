@@ -90,8 +90,26 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return static_cast<LRESULT>(::GetMenuState(menu_, static_cast<UINT>(wParam), MF_BYCOMMAND));
     case kQueryQuickHelp:
         return quickHelpShown_ ? 1 : 0;
+    case WM_COPYDATA: {
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (!data || data->dwData != kNextTraceFilePath || !data->lpData || data->cbData == 0) return FALSE;
+        nextTraceFilePath_.assign(static_cast<const char*>(data->lpData), data->cbData);
+        nextTraceFilePath_.resize(nextTraceFilePath_.find('\0') == std::string::npos ? nextTraceFilePath_.size()
+                                                                                     : nextTraceFilePath_.find('\0'));
+        return TRUE;
+    }
+    case WM_TIMER:
+        if (wParam == 1) Timer1_Timer();
+        return 0;
     case WM_CLOSE:
         if (closing_) return 0;
+        if (tracingRun_.PollBusy() || readingTraceFile_) {
+            // The reader is in the middle of a call further up this stack:
+            // the poll or the reading stops and closes the window afterwards.
+            closeWhenIdle_ = true;
+            tracingRun_.RequestStop();
+            return 0;
+        }
         closing_ = true;
         Form_Unload();
         ::DestroyWindow(hwnd_);
@@ -127,13 +145,38 @@ void MainWindow::OnCommand(int id, bool fromToolbar) {
     case mnuOptionsSettings: mnuOptionsSettings_Click(); break;
     case mnuHelpHelp: mnuHelpHelp_Click(); break;
     case mnuHelpAbout: mnuHelpAbout_Click(); break;
-    case mnuEditFind: mnuEditFind_Click(); break;
-    case mnuEditFindNext: mnuEditFindNext_Click(); break;
-    case mnuEditCopy: mnuEditCopy_Click(); break;
+    case mnuEditFind:
+        if (TraceCommandAllowed(id)) mnuEditFind_Click();
+        break;
+    case mnuEditFindNext:
+        if (TraceCommandAllowed(id)) mnuEditFindNext_Click();
+        break;
+    case mnuEditCopy:
+        if (TraceCommandAllowed(id)) mnuEditCopy_Click();
+        break;
     case mnuEditFont: mnuEditFont_Click(); break;
+    case mnuTracingStart:
+        if (TraceCommandAllowed(id)) mnuTracingStart_Click();
+        break;
+    case mnuTracingStop:
+        if (TraceCommandAllowed(id)) tracingRun_.RequestStop();
+        break;
+    case mnuTraceFileOpen:
+        if (TraceCommandAllowed(id)) mnuTraceFileOpen_Click();
+        break;
+    case mnuTraceFileSave:
+        if (TraceCommandAllowed(id)) mnuTraceFileSave_Click();
+        break;
+    case mnuEditFinal:
+        if (TraceCommandAllowed(id)) mnuEditFinal_Click();
+        break;
+    case mnuOptionsExpandAll:
+        if (TraceCommandAllowed(id)) mnuOptionsExpandAll_Click();
+        break;
+    case mnuOptionsCollapseAll:
+        if (TraceCommandAllowed(id)) mnuOptionsCollapseAll_Click();
+        break;
     default:
-        // The trace commands (tracing, trace files, find, copy, report,
-        // expand and collapse) belong to the trace side of the window.
         break;
     }
 }
@@ -143,7 +186,8 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
         auto* info = reinterpret_cast<NMTTDISPINFOA*>(header);
         int index = static_cast<int>(header->idFrom) - kToolbarBase;
         if (index >= 0 && index < static_cast<int>(kToolbarButtonCount))
-            info->lpszText = const_cast<char*>(kToolbarButtons[index].tooltip);
+            info->lpszText = const_cast<char*>(index == ToolbarIndex("Run") ? runTooltip_.c_str()
+                                                                          : kToolbarButtons[index].tooltip);
         return 0;
     }
     if (header->hwndFrom == hwndTree1 || header->hwndFrom == hwndTree2) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,20 +16,19 @@
 #include "Pollux.h"
 #include "complist.h"
 #include "findcopy.h"
+#include "images.h"
 #include "keyedtree.h"
 #include "layout.h"
 #include "raii.h"
 #include "settings.h"
 #include "sinks.h"
+#include "tracelogic.h"
 
 namespace shell {
 
 constexpr char kAppTitle[] = "Vexilo";
 constexpr char kMainWindowClass[] = "VexiloMainWindow";
 constexpr char kNotLoadableMessage[] = "The component DLL or its type library could not be loaded";
-
-// Pictures of the trees' image list.
-enum TreeImage : int { kBlankImage = 0, kHookImage = 1 };
 
 class MainWindow {
 public:
@@ -45,6 +45,12 @@ public:
 
     // The scan engine's class event (from the sink).
     void Scann_OneMoreClass(const std::vector<std::string>& info, bool isLoadable);
+
+    // The trace reader's events (from the sink), inside GetNewRecords.
+    void Tracer_StartOfProcess();
+    void Tracer_NoActiveProcess();
+    void Tracer_EndOfProcess();
+    void Tracer_TraceError(const std::string& message);
 
 private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -101,7 +107,7 @@ private:
     void mnuOptionsShowIUnknown_Click();
     void mnuOptionsShowIDispatch_Click();
     void mnuOptionsSettings_Click();
-    void ToggleOption(bool* deferred, const char* key, int menu, bool* setting, bool rebuildsTree);
+    void ToggleOption(OptionCommand command, const char* key, int menu, bool* setting, bool rebuildsTree);
 
     // lifecycle.cpp
     void ReadWindowSettings();
@@ -149,9 +155,6 @@ private:
     bool SplitterMoving = false;
     bool ToolbarDispatch = false;
     bool HookingInProgress = false;
-    bool TreeUpdateInProgress = false;
-    bool DeferredAutoscroll = false, DeferredExpandAll = false, DeferredCollapseAll = false;
-    bool DeferredShowIUnknown = false, DeferredShowIDispatch = false;
     bool quickHelpShown_ = false;
     bool closing_ = false;
     int windowState_ = 0;
@@ -164,6 +167,52 @@ private:
     HWND frmFind = nullptr;
     TraceSearch search_;
     HFONT paneFont_ = nullptr;  // from Edit > Font
+
+    // ---- The trace side: tracing run, trace tree, event details, trace files, final report.
+    // tracing.cpp
+    void InitTraceSide();
+    void CloseTraceSide();
+    bool TraceCommandAllowed(int id) const;
+    void mnuTracingStart_Click();
+    void StartTracing();
+    void Timer1_Timer();
+    void SetTimer1(bool on);
+    void ApplyRunStep(const RunStep& step);
+    void ApplyCommandChanges(const CommandChanges& changes);
+    void ResetTraceView();
+    void TakeBatch();
+    void InsertTraceNodes(const std::vector<TreeNode>& nodes);
+    void AddFinalReportNode();
+    void RunDeferredOption();
+    void RebuildTraceTree();
+    void SetTreeExpansion(bool expanded);
+    void mnuOptionsExpandAll_Click();
+    void mnuOptionsCollapseAll_Click();
+    TreeViewOptions ViewOptions() const;
+    // tracedetails.cpp
+    void ShowEventDetails(const std::string& key);
+    void BuildFinalReportView();
+    void mnuEditFinal_Click();
+    // tracefiles.cpp
+    std::string AskTraceFilePath(bool save);
+    void mnuTraceFileOpen_Click();
+    void mnuTraceFileSave_Click();
+    void ShowTraceFile();
+
+    TraceView traceView_;
+    TracingRun tracingRun_;
+    std::unique_ptr<ReaderTexts> readerTexts_;
+    NewRecordsBatch batch_;  // cleared by each poll before the reader refills it
+    TraceReaderSink traceSink_{this};
+    DWORD traceCookie_ = 0;
+    HWND txtHappened = nullptr;  // the kernel's notification target; nothing reads it
+    vx::unique_handle traceMap_;  // keeps the trace map of a client that ends between two polls
+    std::string runTooltip_ = "Start Tracing";
+    std::string nextTraceFilePath_;  // kNextTraceFilePath
+    bool timer1On_ = false;
+    bool readingTraceFile_ = false;
+    bool closeWhenIdle_ = false;  // WM_CLOSE came while the reader was in use
+    bool NodeClickBusy = false;
 };
 
 }  // namespace shell

@@ -5,33 +5,34 @@
 
 namespace shell {
 
-// Autoscroll, Show IUnknown and Show IDispatch: deferred while the trace
-// tree takes a batch of records; the trace side replays them afterwards.
-void MainWindow::ToggleOption(bool* deferred, const char* key, int menu, bool* setting, bool rebuildsTree) {
-    if (*deferred) return;
-    if (TreeUpdateInProgress) {
-        *deferred = true;
-        return;
-    }
-    // A click on the button has already changed the button's own state.
-    if (!ToolbarDispatch) SetButtonPressed(key, !ButtonPressed(key));
-    SetMenuChecked(menu, !MenuChecked(menu));
+// Autoscroll, Show IUnknown and Show IDispatch: held back while the trace
+// tree takes a batch of records; the poll runs them once afterwards.
+void MainWindow::ToggleOption(OptionCommand command, const char* key, int menu, bool* setting, bool rebuildsTree) {
+    if (!tracingRun_.RunOptionNow(command)) return;
     *setting = !*setting;
+    // Button and check mark follow the setting, whichever way the command
+    // came (a toolbar click has already flipped its button, a held-back
+    // menu command has not).
+    SetButtonPressed(key, *setting);
+    SetMenuChecked(menu, *setting);
     if (rebuildsTree && (settings_.Tree1Mode == kTracingMode || settings_.Tree1Mode == kTraceFileMode)) {
-        // The trace tree is rebuilt with the new filter by the trace side.
+        bool polling = timer1On_;
+        SetTimer1(false);
+        RebuildTraceTree();
+        if (polling) SetTimer1(true);
     }
 }
 
 void MainWindow::mnuOptionsAutoscroll_Click() {
-    ToggleOption(&DeferredAutoscroll, "Last", mnuOptionsAutoscroll, &settings_.EnsureVisibleLastItem, false);
+    ToggleOption(OptionCommand::Autoscroll, "Last", mnuOptionsAutoscroll, &settings_.EnsureVisibleLastItem, false);
 }
 
 void MainWindow::mnuOptionsShowIUnknown_Click() {
-    ToggleOption(&DeferredShowIUnknown, "IUnk", mnuOptionsShowIUnknown, &settings_.ShowIUnknown, true);
+    ToggleOption(OptionCommand::ShowIUnknown, "IUnk", mnuOptionsShowIUnknown, &settings_.ShowIUnknown, true);
 }
 
 void MainWindow::mnuOptionsShowIDispatch_Click() {
-    ToggleOption(&DeferredShowIDispatch, "IDisp", mnuOptionsShowIDispatch, &settings_.ShowIDispatch, true);
+    ToggleOption(OptionCommand::ShowIDispatch, "IDisp", mnuOptionsShowIDispatch, &settings_.ShowIDispatch, true);
 }
 
 void MainWindow::mnuOptionsAlwaysOnTop_Click() {

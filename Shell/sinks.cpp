@@ -10,6 +10,8 @@ namespace shell {
 namespace {
 
 constexpr DISPID kOneMoreClass = 4;
+// ITraceReaderEvents
+constexpr DISPID kStartOfProcess = 2, kEndOfProcess = 3, kTraceError = 4, kNoActiveProcess = 5;
 
 // The strings of a VT_ARRAY|VT_BSTR (or of VARIANTs holding BSTRs), lower bound 0.
 std::vector<std::string> StringsOf(const VARIANT& value) {
@@ -53,6 +55,30 @@ HRESULT ScannerSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, V
     ::VariantInit(&loadable);
     if (FAILED(::VariantChangeType(&loadable, &params->rgvarg[0], 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
     window_->Scann_OneMoreClass(StringsOf(params->rgvarg[1]), loadable.boolVal != VARIANT_FALSE);
+    return S_OK;
+}
+
+HRESULT TraceReaderSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                UINT*) {
+    if (result) ::VariantInit(result);
+    switch (id) {
+    case kStartOfProcess: window_->Tracer_StartOfProcess(); break;
+    case kEndOfProcess: window_->Tracer_EndOfProcess(); break;
+    case kNoActiveProcess: window_->Tracer_NoActiveProcess(); break;
+    case kTraceError: {
+        std::string text;
+        if (params && params->cArgs == 1) {
+            VARIANT message;
+            ::VariantInit(&message);
+            if (SUCCEEDED(::VariantChangeType(&message, &params->rgvarg[0], 0, VT_BSTR))) {
+                text = vx::Narrow(message.bstrVal);
+                ::VariantClear(&message);
+            }
+        }
+        window_->Tracer_TraceError(text);
+        break;
+    }
+    }
     return S_OK;
 }
 

@@ -162,6 +162,7 @@ public:
     unique_variant& operator=(const unique_variant&) = delete;
     ~unique_variant() { ::VariantClear(this); }
     VARIANT* put() { ::VariantClear(this); return this; }
+    void reset() { ::VariantClear(this); }
 };
 
 }  // namespace vx

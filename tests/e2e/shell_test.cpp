@@ -19,7 +19,7 @@ namespace {
 
 // Command ids and control ids of the main window.
 enum : int {
-    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kFont = 1031, kFind = 1032, kFindNext = 1033,
+    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kOpen = 1021, kFont = 1031, kFind = 1032, kFindNext = 1033,
     kCopy = 1034, kOnTop = 1041,
     kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
     kTree1 = 101, kTree2 = 102, kHelp = 105, kTreeTitle = 106, kDetails = 107,
@@ -27,6 +27,7 @@ enum : int {
     kButtonCom = 0, kButtonRun = 3, kButtonCopy = 8, kButtonOnTop = 10, kButtonIUnk = 14, kButtonIDisp = 15,
 };
 constexpr char kClass[] = "VexiloMainWindow";
+constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file dialog answers
 constexpr char kListedStatus[] =
     "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
 
@@ -365,7 +366,7 @@ TEST_F(ShellTest, SettingsDialogRewritesTheTwoAnswers) {
     EXPECT_TRUE(ui.MenuState(kShowIDispatch) & MF_GRAYED);
 }
 
-TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
+TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndTracesItAtOnce) {
     const std::string sample = SamplePath();
     inst.main.modules = {sample};
     std::string error;
@@ -385,15 +386,19 @@ TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndShowsTheHookedList) {
     HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
     ASSERT_TRUE(window);
     ASSERT_TRUE(ui.Attach(window));
-    ASSERT_TRUE(WaitFor([&] { return NodeWithText(kTree1, Upper(FileName(sample))) != nullptr; }, 10000));
-    EXPECT_TRUE(ui.ButtonEnabled(kButtonRun));
-    EXPECT_FALSE(::IsWindowVisible(ui.Child(kHelp)));
-    ASSERT_TRUE(ui.SelectNode(kTree1, NodeWithText(kTree1, Upper(FileName(sample)))));
-    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
-    EXPECT_EQ(sample, ui.Tree(kTree2)[0].text);
+    // Tracing started by itself and shows what the client did so far.
+    ASSERT_TRUE(WaitFor([&] { return NodeWithText(kTree1, "Add <VxSample Calc Class(1)>") != nullptr; }, 20000));
+    EXPECT_EQ("Events (Tracing in Progress)", ui.Text(kTreeTitle));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonRun));
+    auto nodes = ui.Tree(kTree1);
+    ASSERT_GE(nodes.size(), 3u);
+    EXPECT_EQ("LOAD DLL: " + FileName(sample), nodes[0].text);
+    EXPECT_TRUE(NodeWithText(kTree1, "CREATING <VxSample Calc Class(1)>"));
     Shot("shell-hooked-list.png");
     client.Write("\n");
     EXPECT_EQ(0u, client.Finish(60000).exitCode);
+    EXPECT_TRUE(WaitFor([&] { return NodeWithText(kTree1, "FINAL REPORT") != nullptr; }, 20000));
+    EXPECT_TRUE(NodeWithText(kTree1, "UNLOAD DLL: " + FileName(sample)));
 }
 
 // Suspends every thread of the process but the one that owns the window:
@@ -467,28 +472,40 @@ void FocusControl(HWND control) {
 }
 
 TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
-    const std::string sample = Upper(FileName(SamplePath())), plain = Lower(FileName(PlainPath()));
+    // A trace of the sample client to open: written through the hook before the window starts.
+    const std::string sample = SamplePath();
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    ASSERT_EQ(0u, client.exitCode) << client.output;
+    const std::string saved = inst.folder + "find.trc";
+    ASSERT_TRUE(::CopyFileA((inst.folder + "TraceDistilled.txt").c_str(), saved.c_str(), FALSE));
     ASSERT_NO_FATAL_FAILURE(Start());
-    Command(kList);
-    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
-    std::vector<TreeNode> nodes = ui.Tree(kTree1);
-    auto indexOf = [&](const std::string& text) {
-        for (size_t i = 0; i < nodes.size(); ++i)
-            if (nodes[i].text == text) return i;
-        return nodes.size();
-    };
+    COPYDATASTRUCT path = {kNextTraceFilePath, static_cast<DWORD>(saved.size() + 1), const_cast<char*>(saved.c_str())};
+    ASSERT_TRUE(::SendMessageA(ui.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&path)));
+    Command(kOpen);
+    std::vector<TreeNode> nodes;
+    ASSERT_TRUE(WaitFor([&] {
+        nodes = ui.Tree(kTree1);
+        return nodes.size() > 10 && nodes.back().text == "FINAL REPORT";
+    }, 30000)) << nodes.size() << " nodes";
     auto selectedText = [&] {
         HTREEITEM item = TreeView_GetSelection(ui.Child(kTree1));
         for (const TreeNode& n : ui.Tree(kTree1))
             if (n.item == item) return n.text;
         return std::string("(none)");
     };
-    size_t samplePos = indexOf(sample), plainPos = indexOf(plain);
-    ASSERT_LT(samplePos, nodes.size());
-    ASSERT_LT(plainPos, nodes.size());
-    // Start one node past the sample: the search runs to the end, wraps and finds it before its start.
-    ASSERT_LT(samplePos + 1, nodes.size());
-    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[samplePos + 1].item));
+    auto message = [&] {
+        HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 10000);
+        if (!box) return std::string("(no message)");
+        std::string text = MessageBoxText(box);
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !::IsWindow(box); }, 5000);
+        return text;
+    };
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[0].item));
 
     // F3 before any search opens the dialog, empty, with Find Next off.
     Command(kFindNext);
@@ -496,52 +513,52 @@ TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
     ASSERT_TRUE(find) << "no Find dialog";
     HWND what = ::GetDlgItem(find, 121), matchCase = ::GetDlgItem(find, 122), next = ::GetDlgItem(find, IDOK);
     EXPECT_FALSE(::IsWindowEnabled(next));
-    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("vxsample"));
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("final report"));
     ::SendMessageA(find, WM_COMMAND, MAKEWPARAM(121, EN_CHANGE), reinterpret_cast<LPARAM>(what));
     EXPECT_TRUE(::IsWindowEnabled(next));
     ::Sleep(300);
     EXPECT_TRUE(SavePng(find, ArtifactPath("shell-find-dialog.png")));
-    // Without Match Case the lower-case text finds the upper-case name, after the wrap.
+    // Without Match Case the lower-case text finds the upper-case node, with its view on the right.
     ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    ASSERT_TRUE(WaitFor([&] { return selectedText() == sample; }, 10000)) << selectedText();
-    // Found again from there: nothing else matches before the start, so the search is over.
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
+    EXPECT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    // From the last node the search wraps to where it began and ends there.
     ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 10000);
-    ASSERT_TRUE(box);
-    EXPECT_EQ("The whole trace has been searched.", MessageBoxText(box));
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
+    EXPECT_EQ("The whole trace has been searched.", message());
     // With Match Case the same text is in no node.
     ::SendMessageA(matchCase, BM_SETCHECK, BST_CHECKED, 0);
     ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 10000);
-    ASSERT_TRUE(box);
-    EXPECT_EQ("Search text is not found.", MessageBoxText(box));
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
-    // Cancel keeps the text and the box for F3, which now searches without the dialog.
-    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(plain.substr(0, 5).c_str()));
+    EXPECT_EQ("Search text is not found.", message());
+    // Cancel keeps the text and the box for F3, which then searches with the dialog hidden.
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("FINAL REP"));
     ::PostMessageA(find, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(find, IDCANCEL)));
     ASSERT_TRUE(WaitFor([&] { return !::IsWindow(find); }, 5000));
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[1].item));
     Command(kFindNext);
-    ASSERT_TRUE(WaitFor([&] { return selectedText() == plain; }, 10000)) << selectedText();
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
     EXPECT_FALSE(FindProcessWindow(program.processId(), "#32770", "Find in Trace")) << "F3 searches with the dialog hidden";
 
-    // Copy: the left pane's selected node, then the right pane's lines indented by level.
-    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[samplePos].item));
-    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty() && ui.Tree(kTree2)[0].text == SamplePath(); }, 5000));
+    // Copy: the left pane's selected node, then the right pane's shown lines indented by level.
+    ASSERT_TRUE(WaitFor([&] { return ui.Tree(kTree2).size() > 3; }, 5000));
     FocusControl(ui.Child(kTree1));
     Command(kCopy);
-    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == sample; }, 5000)) << ClipboardText();
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == "FINAL REPORT"; }, 5000)) << ClipboardText();
     std::string expected;
-    for (const TreeNode& n : ui.Tree(kTree2))
+    HWND right = ui.Child(kTree2);
+    int hiddenBelow = 1 << 30;  // nodes deeper than this lie inside a collapsed branch
+    for (const TreeNode& n : ui.Tree(kTree2)) {
+        if (n.depth > hiddenBelow) continue;
+        hiddenBelow = 1 << 30;
         expected += (expected.empty() ? "" : "\r\n") + std::string(4 * n.depth, ' ') + n.text;
-    EXPECT_NE(std::string::npos, expected.find("\r\n        {")) << "classes and their identifiers two levels down";
-    FocusControl(ui.Child(kTree2));
+        bool expanded = ::SendMessageA(right, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(n.item), TVIS_EXPANDED) & TVIS_EXPANDED;
+        if (!expanded) hiddenBelow = n.depth;
+    }
+    EXPECT_NE(std::string::npos, expected.find("\r\n        ")) << "the report reaches two levels down:\n" << expected;
+    FocusControl(right);
     Command(kCopy);
     EXPECT_TRUE(WaitFor([&] { return ClipboardText() == expected; }, 5000)) << ClipboardText();
-    // The focus elsewhere: an empty clipboard.
-    FocusControl(ui.Child(kTreeTitle));
+    // The focus elsewhere (the window itself): an empty clipboard.
+    FocusControl(ui.hwnd());
     Command(kCopy);
     EXPECT_TRUE(WaitFor([&] { return ClipboardText().empty(); }, 5000)) << ClipboardText();
 

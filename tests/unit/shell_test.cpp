@@ -292,6 +292,18 @@ TEST(ShellKeyedTree, KeysOrderSubtreesAndPictures) {
     t.Clear();
     EXPECT_EQ(0u, t.Count());
     EXPECT_FALSE(t.Exists("A"));
+
+    // Expansion set at the insert holds for children added later, with painting off.
+    t.SetRedraw(false);
+    EXPECT_TRUE(t.Add("", "E", "expanded", KeyedTree::kNoImage, true));
+    EXPECT_TRUE(t.Add("E", "E1", "child", KeyedTree::kNoImage, true));
+    EXPECT_TRUE(t.Add("", "F", "collapsed", KeyedTree::kNoImage, false));
+    EXPECT_TRUE(t.Add("F", "F1", "child", KeyedTree::kNoImage, false));
+    t.SetRedraw(true);
+    EXPECT_TRUE(t.IsExpanded("E"));
+    EXPECT_FALSE(t.IsExpanded("F"));
+    EXPECT_TRUE(TreeView_GetNextVisible(tree, t.ItemOf("E")) == t.ItemOf("E1")) << "E's child shows";
+    EXPECT_TRUE(TreeView_GetNextVisible(tree, t.ItemOf("F")) == nullptr) << "F's child is folded away";
     ::DestroyWindow(tree);
 }
 

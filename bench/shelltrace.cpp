@@ -1,0 +1,158 @@
+// The trace side of the real window, Vexilo.exe under Wine: time until the
+// last node of a saved trace of 10,000 and of 100,000 records is in the tree
+// (Open TraceFile), the window process's memory per record, and a live client
+// making 10,000 calls (how far the tree is behind when the client ends).
+// Needs the prefix's display and a warmed wineserver, like the window tests.
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "maketrace.h"
+#include "testinstall.h"
+
+namespace {
+
+constexpr int kStart = 1011, kOpen = 1021;
+constexpr int kTree1 = 101, kToolbar = 103;
+constexpr int kButtonRun = 3, kButtonFinal = 9;
+constexpr unsigned long kNextTraceFilePath = 0x56585452;
+
+double Now() {
+    LARGE_INTEGER t, f;
+    ::QueryPerformanceCounter(&t);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+std::string Arch() { return sizeof(void*) == 8 ? "x86_64" : "i686"; }
+
+struct Window {
+    PROCESS_INFORMATION process{};
+    HWND hwnd = nullptr;
+
+    bool Start(const std::string& folder) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + folder + "Vexilo.exe\" " + folder;
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return false;
+        for (int i = 0; i < 600 && !hwnd; ++i) {
+            ::Sleep(50);
+            HWND w = ::FindWindowA("VexiloMainWindow", nullptr);
+            DWORD pid = 0;
+            if (w) ::GetWindowThreadProcessId(w, &pid);
+            if (w && pid == process.dwProcessId && ::IsWindowVisible(w)) hwnd = w;
+        }
+        return hwnd != nullptr;
+    }
+    void Close() {
+        if (hwnd) ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        ::WaitForSingleObject(process.hProcess, 60000);
+        ::CloseHandle(process.hProcess);
+        ::CloseHandle(process.hThread);
+    }
+    bool ButtonEnabled(int index) const {
+        return ::SendMessageA(::GetDlgItem(hwnd, kToolbar), TB_ISBUTTONENABLED, 2000 + index, 0) != 0;
+    }
+    long Nodes() const { return static_cast<long>(::SendMessageA(::GetDlgItem(hwnd, kTree1), TVM_GETCOUNT, 0, 0)); }
+    double MemoryMB() const {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        ::GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters);
+        // Wine reports committed bytes as PagefileUsage.
+        return static_cast<double>(counters.PagefileUsage) / (1024.0 * 1024.0);
+    }
+};
+
+void OpenSaved(const std::string& folder, int records) {
+    std::string path = folder + "bench-" + std::to_string(records) + ".trc";
+    MakeTrace(path, records);
+    Window w;
+    if (!w.Start(folder)) {
+        std::printf("the window did not start\n");
+        return;
+    }
+    ::Sleep(1000);
+    double before = w.MemoryMB();
+    COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), path.data()};
+    ::SendMessageA(w.hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    double start = Now();
+    ::PostMessageA(w.hwnd, WM_COMMAND, kOpen, 0);
+    // "Run" goes off while the file is read and on again at its end.
+    while (w.ButtonEnabled(kButtonRun) && Now() - start < 10) ::Sleep(5);
+    while (!w.ButtonEnabled(kButtonFinal) && Now() - start < 600) ::Sleep(10);
+    double took = Now() - start;
+    double grown = w.MemoryMB() - before;
+    std::printf("%s open %6d records: %ld nodes in %.2f s, window memory +%.1f MB (%.0f bytes a record)\n",
+                Arch().c_str(), records, w.Nodes(), took, grown, grown * 1024 * 1024 / records);
+    w.Close();
+    ::DeleteFileA(path.c_str());
+}
+
+void Live(const std::string& folder, int calls) {
+    Window w;
+    if (!w.Start(folder)) {
+        std::printf("the window did not start\n");
+        return;
+    }
+    ::Sleep(1000);
+    double before = w.MemoryMB();
+    ::PostMessageA(w.hwnd, WM_COMMAND, kStart, 0);
+    ::Sleep(500);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION client{};
+    std::string command = "\"" + vxinstall::WinePath(VX_CLIENT_EXE) + "\" loop " + std::to_string(calls);
+    double start = Now();
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &client)) {
+        std::printf("the client did not start\n");
+        w.Close();
+        return;
+    }
+    long nodesAtEnd = -1;
+    while (::WaitForSingleObject(client.hProcess, 5) == WAIT_TIMEOUT) {
+    }
+    double clientEnd = Now();
+    nodesAtEnd = w.Nodes();
+    while (!w.ButtonEnabled(kButtonFinal) && Now() - start < 600) ::Sleep(5);
+    double done = Now();
+    std::printf("%s live %d calls: client ran %.2f s, %ld nodes shown at its end; FINAL REPORT %.2f s later, "
+                "%ld nodes; window memory +%.1f MB\n",
+                Arch().c_str(), calls, clientEnd - start, nodesAtEnd, done - clientEnd, w.Nodes(),
+                w.MemoryMB() - before);
+    ::CloseHandle(client.hProcess);
+    ::CloseHandle(client.hThread);
+    w.Close();
+}
+
+}  // namespace
+
+int main() {
+    std::string folder = "C:\\vxbench-shell-" + Arch() + "\\";
+    vxinstall::Installation inst;
+    inst.folder = folder;
+    std::string error;
+    std::string sample = vxinstall::WinePath(VX_SAMPLE_DLL);
+    if (!vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), folder, &error) ||
+        !vxinstall::WriteSettings(inst, &error) || !vxinstall::WriteAppPath(folder, &error) ||
+        !vxinstall::RegisterComponent(folder + "Ledra.dll", false, &error) ||
+        !vxinstall::RegisterComponent(folder + "Pollux.dll", false, &error)) {
+        std::printf("installation failed: %s\n", error.c_str());
+        return 1;
+    }
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
+    for (int records : {10000, 100000}) OpenSaved(folder, records);
+
+    inst.main.modules = {sample};
+    vxinstall::ClearTraceFiles(folder);
+    if (!vxinstall::WriteSettings(inst, &error) || !vxinstall::HookComponent(folder, 1, sample, &error)) {
+        std::printf("hooking failed: %s\n", error.c_str());
+        return 1;
+    }
+    Live(folder, 10000);
+    vxinstall::RegisterComponent(sample, false, &error);
+    return 0;
+}

@@ -1,0 +1,460 @@
+// The trace side of Vexilo.exe driven as a user drives it: the sample hooked
+// from the window, tracing started, the sample client run, the trace tree,
+// the event details and the final report read back from the controls and
+// compared with the kernel's distilled trace; then the trace saved and opened
+// again, whole and cut.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "e2e.h"
+#include "window.h"
+
+namespace e2e {
+namespace {
+
+enum : int {
+    kList = 1001, kHookUnhook = 1002, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022, kFinal = 1035,
+    kCollapseAll = 1044, kExpandAll = 1043, kShowIUnknown = 1045,
+    kTree1 = 101, kTree2 = 102, kStatus = 104, kTreeTitle = 106, kProgress = 109,
+    kButtonRun = 3, kButtonStop = 4, kButtonFinal = 9,
+};
+constexpr unsigned long kNextTraceFilePath = 0x56585452;
+constexpr char kClass[] = "VexiloMainWindow";
+constexpr char kListedStatus[] =
+    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
+constexpr char kSeparator[] = "----------- Return values --------------------------------------------";
+
+template <typename F>
+bool WaitFor(F condition, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
+std::string Upper(std::string s) {
+    ::CharUpperBuffA(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
+std::string HexUpper(unsigned long v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%lX", v);
+    return text;
+}
+
+// The rest of the record's line that starts with `prefix` ("" for none).
+std::string LineAfter(const std::string& record, const std::string& prefix) {
+    size_t at = record.find("\r\n" + prefix);
+    if (at == std::string::npos) return {};
+    at += 2 + prefix.size();
+    return record.substr(at, record.find("\r\n", at) - at);
+}
+
+unsigned long HexField(const std::string& record, const char* name) {
+    size_t at = record.find(name);
+    return at == std::string::npos ? 0 : std::strtoul(record.c_str() + at + std::strlen(name), nullptr, 16);
+}
+
+// The lines of a record after its header line, up to its end.
+std::vector<std::string> BodyLines(const std::string& record) {
+    std::vector<std::string> lines;
+    size_t start = record.find("\r\n", 2);  // past the header (the record starts with its line break)
+    while (start != std::string::npos && start + 2 < record.size()) {
+        size_t end = record.find("\r\n", start + 2);
+        std::string line = record.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
+        if (line.empty()) break;
+        lines.push_back(line);
+        start = end;
+    }
+    return lines;
+}
+
+struct FileRecord {
+    std::string kind;  // RecordKind
+    std::string text;
+    unsigned long pid = 0, tid = 0;
+    std::string serial;  // of a call or an exit
+};
+
+std::vector<FileRecord> ReadRecords(const std::string& fileText, unsigned long pid = 0) {
+    std::vector<FileRecord> out;
+    for (const std::string& r : SplitRecords(fileText)) {
+        FileRecord f{RecordKind(r), r, HexField(r, " PID="), HexField(r, " TID="), {}};
+        if (pid && f.pid != pid) continue;
+        size_t space = f.kind.find(' ');
+        if (space != std::string::npos) f.serial = f.kind.substr(space + 1);
+        out.push_back(f);
+    }
+    return out;
+}
+
+struct Node {
+    int depth;
+    std::string text;
+    bool operator==(const Node&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Node& n) { return os << n.depth << ":" << n.text; }
+
+std::string ClassOf(const std::string& record) {
+    std::string line = LineAfter(record, "Class: ");  // "VxSample Calc Class (instance# 1)"
+    size_t paren = line.rfind(" (instance# ");
+    return line.substr(0, paren) + "(" + std::to_string(std::atoi(line.c_str() + paren + 12)) + ")";
+}
+
+// What the trace tree must show for these records, worked out apart from the
+// window: a node per creation, destruction, load and unload, and per shown
+// call, under the innermost enclosing shown call still running when it
+// arrived; FINAL REPORT last. `index` receives each record's node position
+// (-1 without node).
+std::vector<Node> ExpectedTree(const std::vector<FileRecord>& records, bool showIUnknown, bool showIDispatch,
+                               std::vector<int>* index = nullptr) {
+    struct Pending {
+        std::string serial;
+        unsigned long pid, tid;
+        bool shown;
+    };
+    std::vector<Pending> pending;
+    std::vector<Node> nodes;
+    auto depth = [&] {
+        return static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const Pending& p) { return p.shown; }));
+    };
+    for (const FileRecord& r : records) {
+        int at = -1;
+        std::string kind = r.kind.substr(0, r.kind.find(' '));
+        if (kind == "ENTER") {
+            int slot = std::atoi(r.serial.c_str() + r.serial.find('.') + 1);
+            std::string method = LineAfter(r.text, "Method: ");  // "VT_HRESULT Add ("
+            size_t first = method.find(' ');
+            std::string name = method.empty() ? "Call beyond Vtable" : method.substr(first + 1, method.find(' ', first + 1) - first - 1);
+            bool dispatchName = name == "Invoke" || name == "GetIDsOfNames" || name == "GetTypeInfo" || name == "GetTypeInfoCount";
+            bool shown = name != "Call beyond Vtable" &&
+                         (slot <= 2 ? showIUnknown : slot <= 6 && dispatchName ? showIDispatch : true);
+            if (shown) {
+                at = static_cast<int>(nodes.size());
+                nodes.push_back({depth(), name + " <" + ClassOf(r.text) + ">"});
+            }
+            pending.push_back({r.serial, r.pid, r.tid, shown});
+        } else if (kind == "EXIT") {
+            for (size_t i = pending.size(); i-- > 0;)
+                if (pending[i].serial == r.serial && pending[i].pid == r.pid && pending[i].tid == r.tid) {
+                    pending.erase(pending.begin() + static_cast<long>(i));
+                    break;
+                }
+        } else if (kind == "CREATE" || kind == "DESTROY") {
+            at = static_cast<int>(nodes.size());
+            nodes.push_back({depth(), (kind == "CREATE" ? "CREATING <" : "DESTROYING <") + ClassOf(r.text) + ">"});
+        } else if (kind == "LOAD" || kind == "UNLOAD") {
+            std::string header = r.text.substr(2, r.text.find("\r\n", 2) - 2);  // "========= LOAD DLL: X ========= TID"
+            size_t colon = header.find(": ") + 2;
+            at = static_cast<int>(nodes.size());
+            nodes.push_back({depth(), kind + " DLL: " + header.substr(colon, header.find(" =", colon) - colon)});
+        }
+        if (index) index->push_back(at);
+    }
+    nodes.push_back({0, "FINAL REPORT"});
+    return nodes;
+}
+
+// The final report's lines (depth and text) for one process of the records.
+std::vector<Node> ExpectedReport(const std::vector<FileRecord>& records, unsigned long pid, const std::string& commandLine) {
+    std::vector<unsigned long> threads;
+    std::map<unsigned long, std::vector<std::string>> classes;
+    std::map<std::pair<unsigned long, std::string>, std::pair<int, int>> counts;  // created, alive
+    for (const FileRecord& r : records) {
+        if (r.pid != pid || (r.kind != "CREATE" && r.kind != "DESTROY")) continue;
+        std::string line = LineAfter(r.text, "Class: ");
+        std::string cls = line.substr(0, line.rfind(" (instance# "));
+        if (std::find(threads.begin(), threads.end(), r.tid) == threads.end()) threads.push_back(r.tid);
+        auto& list = classes[r.tid];
+        if (std::find(list.begin(), list.end(), cls) == list.end()) list.push_back(cls);
+        auto& [created, alive] = counts[{r.tid, cls}];
+        if (r.kind == "CREATE") {
+            ++created;
+            ++alive;
+        } else if (alive > 0) {
+            --alive;
+        }
+    }
+    std::vector<Node> nodes;
+    if (threads.empty()) return nodes;
+    nodes.push_back({0, "ProcessID=" + std::to_string(pid) + "(" + HexUpper(pid) + "h) (" + commandLine + ")"});
+    for (unsigned long tid : threads) {
+        nodes.push_back({1, "TreadID=" + std::to_string(tid) + "(" + HexUpper(tid) + "h)"});
+        for (const std::string& cls : classes[tid]) {
+            nodes.push_back({2, "Class: " + cls});
+            nodes.push_back({3, "Number of created instances: " + std::to_string(counts[{tid, cls}].first)});
+            nodes.push_back({3, "Number of undestroyed instances: " + std::to_string(counts[{tid, cls}].second)});
+        }
+    }
+    return nodes;
+}
+
+class ShellTraceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        inst.folder = "C:\\vxshtrace-" + ArchName() + "\\";
+        std::string error;
+        ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), inst.folder, &error)) << error;
+        for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
+            std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name, to = inst.folder + name;
+            if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+                ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError()) << "cannot copy " << from;
+            }
+        }
+        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+        ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
+        vxinstall::ClearTraceFiles(inst.folder);
+        for (const std::string& server : {inst.folder + "Ledra.dll", inst.folder + "Pollux.dll", SamplePath()})
+            ASSERT_TRUE(vxinstall::RegisterComponent(server, false, &error)) << error;
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
+    }
+    void TearDown() override {
+        if (ui.hwnd() && ::IsWindow(ui.hwnd())) {
+            ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+            program.Finish(60000);
+            ui.Detach();
+        }
+        std::string error;
+        vxinstall::RegisterComponent(SamplePath(), false, &error);
+    }
+    void Start() {
+        ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+        HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
+        ASSERT_TRUE(window) << "no main window";
+        ASSERT_TRUE(ui.Attach(window));
+        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000));
+    }
+    void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
+    void NextPath(const std::string& path) {
+        COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
+        ASSERT_TRUE(::SendMessageA(ui.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
+    }
+    std::vector<Node> Left() {
+        std::vector<Node> nodes;
+        for (const TreeNode& n : ui.Tree(kTree1)) nodes.push_back({n.depth, n.text});
+        return nodes;
+    }
+    std::vector<Node> Right() {
+        std::vector<Node> nodes;
+        for (const TreeNode& n : ui.Tree(kTree2)) nodes.push_back({n.depth, n.text});
+        return nodes;
+    }
+    bool Ends(const char* text) {
+        auto nodes = ui.Tree(kTree1);
+        return !nodes.empty() && nodes.back().text == text;
+    }
+    // Selects node i of the left pane and returns the right pane's lines.
+    std::vector<std::string> Details(size_t i) {
+        auto nodes = ui.Tree(kTree1);
+        if (i >= nodes.size()) return {};
+        ui.SelectNode(kTree1, nodes[i].item);
+        std::vector<std::string> lines;
+        WaitFor([&] {
+            lines.clear();
+            for (const TreeNode& n : ui.Tree(kTree2)) lines.push_back(n.text);
+            return !lines.empty() && lines.front().rfind("ProcessID=", 0) == 0;
+        }, 10000);
+        return lines;
+    }
+    // The right pane's lines for a call: its own, then its exit's.
+    static std::vector<std::string> CallDetails(const FileRecord& enter, const FileRecord& exit) {
+        std::vector<std::string> lines = {"ProcessID=" + std::to_string(enter.pid) + "(" + HexUpper(enter.pid) +
+                                          "h)  ThreadID=" + std::to_string(enter.tid) + "(" + HexUpper(enter.tid) + "h)"};
+        for (const std::string& l : BodyLines(enter.text)) lines.push_back(l);
+        lines.insert(lines.end(), {"", kSeparator, ""});
+        for (const std::string& l : BodyLines(exit.text)) lines.push_back(l);
+        return lines;
+    }
+    std::string MessageAndClose() {
+        HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 20000);
+        if (!box) return "<no message>";
+        std::string text = MessageBoxText(box);
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !::IsWindow(box); }, 5000);
+        return text;
+    }
+    void Shot(const std::string& name) {
+        ::Sleep(300);
+        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
+    }
+
+    vxinstall::Installation inst;
+    ChildProcess program;
+    RemoteWindow ui;
+};
+
+TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
+    const std::string sample = SamplePath();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    // Hook the sample from the component list.
+    Command(kList);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
+    HTREEITEM sampleNode = nullptr;
+    for (const TreeNode& n : ui.Tree(kTree1))
+        if (n.text == Upper(sample.substr(sample.rfind('\\') + 1))) sampleNode = n.item;
+    ASSERT_TRUE(sampleNode);
+    ASSERT_TRUE(ui.SelectNode(kTree1, sampleNode));
+    Command(kHookUnhook);
+    ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 20000)) << "not hooked";
+
+    // Start: waiting for a client, Stop usable.
+    Command(kStart);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonRun));
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonStop));
+    EXPECT_FALSE(ui.MenuState(kStop) & MF_GRAYED);
+    EXPECT_TRUE(ui.Tree(kTree1).empty());
+
+    // The sample client, live: every record with a node, nested as it ran.
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    ASSERT_EQ(0u, client.exitCode) << client.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << "no final report; " << ui.Tree(kTree1).size() << " nodes";
+    std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), client.processId);
+    std::vector<int> index;
+    std::vector<Node> expected = ExpectedTree(records, true, true, &index);
+    ASSERT_GT(expected.size(), 20u);
+    std::vector<Node> live = Left();
+    EXPECT_EQ(expected, live);
+    EXPECT_EQ("Processed Items: " + std::to_string(live.size()) + " ", ui.StatusText(1));
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonFinal));
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonStop)) << "the process ended: tracing can stop";
+
+    // A call's details: its lines, the separator, its exit's lines.
+    size_t enterAt = 0, exitAt = 0;
+    for (size_t i = 0; i < records.size() && !exitAt; ++i) {
+        if (!enterAt && records[i].kind.rfind("ENTER", 0) == 0 && LineAfter(records[i].text, "Method: ").find(" Divide (") != std::string::npos)
+            enterAt = i;
+        else if (enterAt && records[i].kind == "EXIT " + records[enterAt].serial)
+            exitAt = i;
+    }
+    ASSERT_TRUE(exitAt) << "no Divide call in the trace";
+    std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
+    EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt])));
+    EXPECT_EQ("Selected Event's Details", ui.Text(107));
+    Shot("shell-trace-live.png");
+
+    // The final report: Edit > Final Report selects it.
+    Command(kFinal);
+    std::string commandLine = LineAfter(records.front().text, "Host process's command line: ");
+    std::vector<Node> report = ExpectedReport(records, client.processId, commandLine);
+    ASSERT_FALSE(report.empty());
+    EXPECT_TRUE(WaitFor([&] { return Right() == report; }, 10000)) << ::testing::PrintToString(Right());
+    Shot("shell-trace-final.png");
+
+    // Show IUnknown off: the IUnknown calls go, what ran inside them moves up; on again: the same tree.
+    Command(kShowIUnknown);
+    std::vector<Node> withoutIUnknown = ExpectedTree(records, false, true);
+    EXPECT_LT(withoutIUnknown.size(), expected.size());
+    EXPECT_TRUE(WaitFor([&] { return Left() == withoutIUnknown; }, 10000)) << ::testing::PrintToString(Left());
+    auto before = ui.Tree(kTree1);
+    Command(kShowIUnknown);
+    ASSERT_TRUE(WaitFor([&] { return Left() == expected; }, 10000));
+    auto after = ui.Tree(kTree1);
+    for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(live[i].text, after[i].text);
+    EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt]))) << "the keys lead to the same records";
+
+    // A second, short client: an empty view again, its own records only, and
+    // Stop usable once it has ended, whatever the poll saw of it.
+    ProcessResult second = RunProgram(Quoted(ClientPath()) + " create", 60000);
+    ASSERT_EQ(0u, second.exitCode) << second.output;
+    std::vector<FileRecord> secondRecords;
+    ASSERT_TRUE(WaitFor([&] {
+        secondRecords = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), second.processId);
+        return !secondRecords.empty() && Left() == ExpectedTree(secondRecords, true, true);
+    }, 30000)) << ::testing::PrintToString(Left());
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonStop));
+    EXPECT_FALSE(ui.MenuState(kStop) & MF_GRAYED);
+    Command(kStop);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
+    EXPECT_FALSE(ui.ButtonChecked(kButtonRun));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonStop));
+    EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
+
+    // The distilled trace starts afresh with each client: trace the sample
+    // once more, save, then open: the file's records as one collapsed tree,
+    // ending in FINAL REPORT.
+    Command(kStart);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    ProcessResult third = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    ASSERT_EQ(0u, third.exitCode) << third.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    Command(kStop);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
+    std::string saved = inst.folder + "TraceStorage\\run.trc";
+    ::CreateDirectoryA((inst.folder + "TraceStorage").c_str(), nullptr);
+    ::DeleteFileA(saved.c_str());
+    NextPath(saved);
+    Command(kSave);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(saved); }, 10000));
+    std::string bytes = ReadFileText(saved);
+    EXPECT_EQ(ReadFileText(inst.folder + "TraceDistilled.txt"), bytes);
+    std::vector<FileRecord> all = ReadRecords(bytes);
+    std::vector<int> fileIndex;
+    std::vector<Node> fromFile = ExpectedTree(all, true, true, &fileIndex);
+    ASSERT_GT(fromFile.size(), 20u);
+    NextPath(saved);
+    Command(kOpen);
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
+    EXPECT_EQ(fromFile, Left());
+    EXPECT_EQ("Events from TraceFile: run.trc", ui.Text(kTreeTitle));
+    HWND tree = ui.Child(kTree1);
+    size_t parents = 0;
+    for (const TreeNode& n : ui.Tree(kTree1)) {
+        if (!TreeView_GetChild(tree, n.item)) continue;
+        ++parents;
+        EXPECT_FALSE(::SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(n.item), TVIS_EXPANDED) &
+                     TVIS_EXPANDED) << n.text << " is expanded";
+    }
+    EXPECT_GT(parents, 0u);
+    HWND progress = ::GetDlgItem(ui.Child(kStatus), kProgress);
+    EXPECT_EQ(static_cast<LRESULT>(all.size()), ::SendMessageA(progress, PBM_GETRANGE, FALSE, 0));
+    EXPECT_FALSE(::IsWindowVisible(progress));
+    // A call's details, read from the file.
+    size_t fileEnter = 0, fileExit = 0;
+    for (size_t i = 0; i < all.size() && !fileExit; ++i) {
+        if (!fileEnter && all[i].kind.rfind("ENTER", 0) == 0 && LineAfter(all[i].text, "Method: ").find(" Divide (") != std::string::npos)
+            fileEnter = i;
+        else if (fileEnter && all[i].kind == "EXIT " + all[fileEnter].serial)
+            fileExit = i;
+    }
+    ASSERT_TRUE(fileExit);
+    EXPECT_EQ(CallDetails(all[fileEnter], all[fileExit]), Details(static_cast<size_t>(fileIndex[fileEnter])));
+    Command(kExpandAll);
+    ASSERT_TRUE(WaitFor([&] {
+        auto nodes = ui.Tree(kTree1);
+        return nodes.size() > 2 && (::SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(nodes[1].item),
+                                                   TVIS_EXPANDED) & TVIS_EXPANDED);
+    }, 10000));
+    EXPECT_EQ(fromFile, Left());
+    Shot("shell-trace-file.png");
+
+    // Cut inside its last DESTROY record: the message, and the whole records before it.
+    size_t cutAt = bytes.rfind("\r\n--- DESTROYING OF THE INSTANCE ---");
+    ASSERT_NE(std::string::npos, cutAt);
+    std::string cutPath = inst.folder + "TraceStorage\\cut.trc";
+    std::ofstream(cutPath, std::ios::binary | std::ios::trunc) << bytes.substr(0, cutAt + 30);
+    std::vector<Node> whole = ExpectedTree(ReadRecords(bytes.substr(0, cutAt) + "\x01"), true, true);
+    NextPath(cutPath);
+    Command(kOpen);
+    EXPECT_EQ("The trace file ends inside a record; the records before it are shown.\r\n" + cutPath, MessageAndClose());
+    EXPECT_TRUE(WaitFor([&] { return Left() == whole; }, 10000)) << ::testing::PrintToString(Left());
+
+    // A file that is not there: the message, an empty view.
+    NextPath(inst.folder + "TraceStorage\\missing.trc");
+    Command(kOpen);
+    EXPECT_EQ("The trace file cannot be opened:\r\n" + inst.folder + "TraceStorage\\missing.trc", MessageAndClose());
+    EXPECT_TRUE(WaitFor([&] { return ui.Tree(kTree1).empty(); }, 10000));
+}
+
+}  // namespace
+}  // namespace e2e
