@@ -63,7 +63,12 @@ static_assert(sizeof(TraceMap) == kTraceMapSize);
 // it under the lock word, and a writer that keeps a file open reopens it when
 // the generation it opened under has passed. Paths stay below 256 characters,
 // so every reader of the path still meets its NUL first.
+// Its upper half counts appends to the extra file instead (made without the
+// lock word, atomically): a writer looks for an extra file to merge only when
+// the word moved, not at every record.
 constexpr int kMapPathLimit = kMapPathSize - 4;
+constexpr LONG kFileGenerationMask = 0xFFFF;
+constexpr LONG kExtraFileAppended = 0x10000;
 constexpr size_t kFileGenerationOffset = 496;
 inline volatile LONG* FileGeneration(TraceMap* map) {
     return reinterpret_cast<volatile LONG*>(reinterpret_cast<char*>(map) + kFileGenerationOffset);

@@ -143,12 +143,17 @@ bool PatchMethodTable(void* object, uint32_t slots) {
         // the original. The old block stays: calls in progress (this very exit
         // handler's, when a query extends its own table) return through it.
         std::memcpy(thunks, record->thunks, pair * covered);
-        for (uint32_t i = 0; i < covered; ++i) table[i] = EntryThunkOf(thunks + pair * i);
+        ::FlushInstructionCache(::GetCurrentProcess(), thunks, pair * covered);
+        for (uint32_t i = 0; i < covered; ++i) {
+            RegisterThunkPair(thunks + pair * i);
+            table[i] = EntryThunkOf(thunks + pair * i);
+        }
     }
     for (uint32_t i = covered; i < slots; ++i) {
         unsigned char* at = thunks + pair * i;
         WriteThunkPair(at, table[i], i, g_objects.nextThunkNumber++);
         ::FlushInstructionCache(::GetCurrentProcess(), at, pair);
+        RegisterThunkPair(at);
         table[i] = EntryThunkOf(at);
     }
     record->thunks = thunks;
@@ -175,6 +180,7 @@ void RestoreMethodTables() {
     for (PatchedTable* t = g_objects.tables; t;) {
         PatchedTable* next = t->next;
         RestoreTable(*t);
+        for (uint32_t i = 0; i < t->slots; ++i) UnregisterThunkPair(t->thunks + ThunkPairSize() * i);
         PoolFree(t->thunks);
         PoolFree(t);
         t = next;
@@ -216,7 +222,8 @@ void OnCallEntry(Call& call) {
     pending->returnSlot = call.returnSlot;
     pending->exitThunk = call.exitThunk;
     pending->threadId = ::GetCurrentThreadId();
-    *call.returnSlot = call.exitThunk;
+    if (call.exitThunk) *call.returnSlot = call.exitThunk;
+    call.traced = true;
     if (entry->instance)
         EnterInstanceCall(*entry, call, *pending);
     else

@@ -166,7 +166,7 @@ void TraceStore::CloseFiles() {
 
 bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation) {
     const LONG current = map_ ? *vx::FileGeneration(map_) : generation;
-    if (file && current == generation) return true;
+    if (file && ((current ^ generation) & vx::kFileGenerationMask) == 0) return true;
     file.reset(OpenShared(path, disposition));
     generation = current;
     return static_cast<bool>(file);
@@ -228,6 +228,14 @@ void TraceStore::OpenDistilledSide() {
     }
     distilledOpen_ = true;
     SeekToRecordEnd(distilledFile_.get());
+    // Looking for the file costs more than the rest of the record: only when
+    // some writer appended to it (or a file changed) since the last look.
+    // The word is read first, so an append that lands after the look moves it
+    // again for the next record.
+    const LONG word = *vx::FileGeneration(map_);
+    if (extraLooked_ && word == extraWord_) return;
+    extraLooked_ = true;
+    extraWord_ = word;
     if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_.get());
 }
 
@@ -351,8 +359,6 @@ void TraceStore::MergeExtraFile(HANDLE target) {
     if (length > 0 && text[length - 1] == '\x01') --length;
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
     WriteAll(target, text, length);
-    // A trace file was deleted: under the map lock, as every such change.
-    ::InterlockedIncrement(vx::FileGeneration(map_));
 }
 
 void TraceStore::AppendDivertedRecord() {
@@ -361,6 +367,9 @@ void TraceStore::AppendDivertedRecord() {
     if (extra) {
         SeekToRecordEnd(extra.get());
         WriteAll(extra.get(), distilledText_.text, distilledText_.length);
+        extra.reset();
+        // After the text is in: every direct writer looks for it at its next record.
+        ::InterlockedExchangeAdd(vx::FileGeneration(map_), vx::kExtraFileAppended);
     }
     distilledText_.length = 0;
 }

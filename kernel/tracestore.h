@@ -127,6 +127,9 @@ private:
     vx::unique_file fullFile_;
     LONG distilledGeneration_ = 0;
     LONG fullGeneration_ = 0;
+    // The generation word at the last look for an extra file to merge.
+    LONG extraWord_ = 0;
+    bool extraLooked_ = false;
 
     // At most one notification of the reader in flight and one per interval;
     // the latest number waits for the next record or the process's end.

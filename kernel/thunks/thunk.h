@@ -1,10 +1,13 @@
 // Generated call interception, behind one small interface per architecture.
 // A patched method-table slot points at the entry thunk of its thunk pair:
 // the entry thunk calls the entry handler and then continues into the real
-// method; when the handler has put the exit thunk in place of the caller's
-// return address, the method returns into the exit thunk, which calls the
-// exit handler and then returns to the caller. Both thunks leave every
-// register, the flags and the stack as the client left them.
+// method. i686: when the handler has put the exit thunk in place of the
+// caller's return address, the method returns into the exit thunk, which
+// calls the exit handler and then returns to the caller. x86_64: when the
+// handler answers that the call is traced, the thunk calls the method from a
+// frame of its own (with unwind information, so exceptions pass through it)
+// and then the exit handler. Either way the method sees every argument
+// register, the flags and its stack arguments as the client left them.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +26,8 @@ struct Call {
     // (replace it with exitThunk to see the method's return).
     void* self;
     void** returnSlot;
-    void* exitThunk;
+    void* exitThunk;          // nullptr where the thunk sees the return itself (x86_64)
+    bool traced;              // set by the entry handler: the exit must be seen
     // Exit: the method's result (accumulator), the cell the exit thunk
     // returns through (set it to the caller's real return address), and the
     // stack address just above the consumed return slot: every entry of this
@@ -61,6 +65,11 @@ size_t ThunkPairSize();
 // Writes a pair for the slot whose real method is realMethod.
 void WriteThunkPair(void* pair, void* realMethod, uint32_t slot, uint32_t thunkNumber);
 void* EntryThunkOf(void* pair);
+// Makes a written (or copied) pair known to the system's unwinder before its
+// slot is patched, and forgets it before its memory is freed (x86_64; nothing
+// to do on i686, whose exception chain does not walk return addresses).
+bool RegisterThunkPair(void* pair);
+void UnregisterThunkPair(void* pair);
 void* RealMethodOf(const void* pair);
 
 // Argument words after `this`, in order, at the call's entry: on i686 the

@@ -174,6 +174,9 @@ void WriteThunkPair(void* pair, void* realMethod, uint32_t slot, uint32_t thunkN
 
 void* EntryThunkOf(void* pair) { return pair; }
 
+bool RegisterThunkPair(void*) { return true; }
+void UnregisterThunkPair(void*) {}
+
 void* RealMethodOf(const void* pair) {
     uint32_t value;
     std::memcpy(&value, static_cast<const unsigned char*>(pair) + kContinuation, 4);

@@ -1,127 +1,178 @@
-// x86_64: a thunk pair of 264 bytes per slot, entry code at 0, exit code at
-// 120, then the data both read RIP-relative (so a pair can be copied):
-//   240 entry continuation (the real method)   248 exit continuation (placeholder)
-//   256 thunk number (32 bits), slot (32 bits)
-// Each thunk:
-//   push [rip+continuation]; pushfq; push rax, rcx, rdx, r8, r9, r10, r11, rbx
-//   mov rbx, rsp; sub rsp, 64; and rsp, -16; movaps xmm0..xmm3 to [rsp..]
-//   mov rcx, rbx; lea rdx, [rip+info]; mov r8, rsp; sub rsp, 32
-//   mov rax, <handler cell>; call [rax]; add rsp, 32
-//   movaps xmm0..xmm3 back; mov rsp, rbx; pop rbx, r11 ... rax; popfq; ret
-// The handler runs on a 16-byte aligned stack with shadow space; the final
-// ret jumps to the continuation (the real method, or for the exit thunk the
-// caller's return address that the handler wrote into the frame).
+// x86_64: one thunk per patched slot that owns a real frame. It saves the
+// argument registers, asks the entry handler whether the call is traced, and
+// either leaves its frame and jumps on into the real method (untraced: the
+// method returns straight to the caller) or calls the method itself with a
+// copy of the caller's stack arguments, then calls the exit handler and
+// returns. The caller's return address stays where it is, and the pair
+// carries unwind information for its frame, registered as a function table:
+// an exception that leaves the method (a C++ throw, a raised exception its
+// client catches) unwinds through the thunk like through any function.
+//
+// The template below is assembled once and copied per slot; its data follow
+// the code and are read RIP-relative, so a copy works wherever it lands, and
+// the function entry's addresses are relative to the pair's own start.
 #include <windows.h>
 
 #include <cstring>
 
 #include "thunk.h"
 
+// Frame of the thunk, from its stack pointer after the prologue (16-aligned):
+//     0  the method's argument area: the caller's 32 words from its home
+//        slots on (fewer near the stack's base), copied for a traced call
+//   256  rcx, rdx, r8, r9, r10, r11 as the caller left them
+//   304  xmm0 to xmm3
+//   368  the method's rax     376  the caller's flags     384  the method's xmm0
+//   408  (frame size) saved rdi, rsi, then the caller's return address at 424
+asm(".section .rdata,\"dr\"\n"
+    ".p2align 4\n"
+    ".globl korbin_pair_template\n"
+    "korbin_pair_template:\n"
+    "    push %rsi\n"
+    "    push %rdi\n"
+    "    lea -408(%rsp), %rsp\n"  // lea: the flags stay the caller's
+    "korbin_pair_prologue_end:\n"
+    "    mov %rcx, 256(%rsp)\n"
+    "    mov %rdx, 264(%rsp)\n"
+    "    mov %r8, 272(%rsp)\n"
+    "    mov %r9, 280(%rsp)\n"
+    "    mov %r10, 288(%rsp)\n"
+    "    mov %r11, 296(%rsp)\n"
+    "    movaps %xmm0, 304(%rsp)\n"
+    "    movaps %xmm1, 320(%rsp)\n"
+    "    movaps %xmm2, 336(%rsp)\n"
+    "    movaps %xmm3, 352(%rsp)\n"
+    "    pushfq\n"
+    "    popq 376(%rsp)\n"
+    "    mov %rsp, %rcx\n"
+    "    lea korbin_pair_info(%rip), %rdx\n"
+    "    call *korbin_pair_entry(%rip)\n"
+    "    test %rax, %rax\n"
+    "    jz 1f\n"
+    // Traced: the caller's stack arguments, up to the stack's base.
+    "    lea 432(%rsp), %rsi\n"
+    "    mov %gs:8, %rcx\n"
+    "    sub %rsi, %rcx\n"
+    "    shr $3, %rcx\n"
+    "    cmp $32, %rcx\n"
+    "    jbe 2f\n"
+    "    mov $32, %ecx\n"
+    "2:  mov %rsp, %rdi\n"
+    "    rep movsq\n"
+    "    pushq 376(%rsp)\n"
+    "    popfq\n"
+    "    mov 256(%rsp), %rcx\n"
+    "    mov 264(%rsp), %rdx\n"
+    "    mov 272(%rsp), %r8\n"
+    "    mov 280(%rsp), %r9\n"
+    "    mov 288(%rsp), %r10\n"
+    "    mov 296(%rsp), %r11\n"
+    "    movaps 304(%rsp), %xmm0\n"
+    "    movaps 320(%rsp), %xmm1\n"
+    "    movaps 336(%rsp), %xmm2\n"
+    "    movaps 352(%rsp), %xmm3\n"
+    "    call *korbin_pair_continuation(%rip)\n"
+    "    mov %rax, 368(%rsp)\n"
+    "    movaps %xmm0, 384(%rsp)\n"
+    "    mov %rsp, %rcx\n"
+    "    lea korbin_pair_info(%rip), %rdx\n"
+    "    call *korbin_pair_exit(%rip)\n"
+    "    mov 368(%rsp), %rax\n"
+    "    movaps 384(%rsp), %xmm0\n"
+    "    add $408, %rsp\n"
+    "    pop %rdi\n"
+    "    pop %rsi\n"
+    "    ret\n"
+    // Untraced: everything as the caller left it, straight into the method.
+    "1:  pushq 376(%rsp)\n"
+    "    popfq\n"
+    "    mov 256(%rsp), %rcx\n"
+    "    mov 264(%rsp), %rdx\n"
+    "    mov 272(%rsp), %r8\n"
+    "    mov 280(%rsp), %r9\n"
+    "    mov 288(%rsp), %r10\n"
+    "    mov 296(%rsp), %r11\n"
+    "    movaps 304(%rsp), %xmm0\n"
+    "    movaps 320(%rsp), %xmm1\n"
+    "    movaps 336(%rsp), %xmm2\n"
+    "    movaps 352(%rsp), %xmm3\n"
+    "    lea 408(%rsp), %rsp\n"  // lea: the flags stay the caller's
+    "    pop %rdi\n"
+    "    pop %rsi\n"
+    "    jmp *korbin_pair_continuation(%rip)\n"
+    ".globl korbin_pair_code_end\n"
+    "korbin_pair_code_end:\n"
+    "    .p2align 3, 0xCC\n"
+    ".globl korbin_pair_continuation\n"
+    "korbin_pair_continuation: .quad 0\n"   // the real method
+    ".globl korbin_pair_entry\n"
+    "korbin_pair_entry: .quad 0\n"          // the entry handler
+    ".globl korbin_pair_exit\n"
+    "korbin_pair_exit: .quad 0\n"           // the exit handler
+    ".globl korbin_pair_info\n"
+    "korbin_pair_info: .long 0, 0\n"        // thunk number, slot
+    // The function entry (begin, end, unwind information), relative to the pair.
+    ".globl korbin_pair_function\n"
+    "korbin_pair_function:\n"
+    "    .long 0, korbin_pair_code_end - korbin_pair_template, korbin_pair_unwind - korbin_pair_template\n"
+    // Version 1, no handler; the prologue's three steps, last first.
+    "korbin_pair_unwind:\n"
+    "    .byte 1, korbin_pair_prologue_end - korbin_pair_template, 4, 0\n"
+    "    .byte korbin_pair_prologue_end - korbin_pair_template, 0x01\n"  // lea rsp: large allocation,
+    "    .short 408 / 8\n"                                               //   in 8-byte units
+    "    .byte 2, 0x70\n"                                                // push rdi
+    "    .byte 1, 0x60\n"                                                // push rsi
+    "    .p2align 3, 0\n"
+    ".globl korbin_pair_end\n"
+    "korbin_pair_end:\n"
+    ".text\n");
+
+extern "C" const unsigned char korbin_pair_template[], korbin_pair_code_end[], korbin_pair_continuation[],
+    korbin_pair_entry[], korbin_pair_exit[], korbin_pair_info[], korbin_pair_function[], korbin_pair_end[];
+
 namespace korbin {
 namespace {
 
-constexpr size_t kCodeSize = 118;
-constexpr size_t kExitCode = 120;
-constexpr size_t kEntryContinuation = 240;
-constexpr size_t kExitContinuation = 248;
-constexpr size_t kInfo = 256;
-constexpr size_t kPairSize = 264;
+size_t At(const unsigned char* label) { return static_cast<size_t>(label - korbin_pair_template); }
 
-constexpr unsigned char kCode[kCodeSize] = {
-    0xFF, 0x35, 0x00, 0x00, 0x00, 0x00,              // push [rip+rel32]       (rel32 at 2)
-    0x9C, 0x50, 0x51, 0x52, 0x41, 0x50, 0x41, 0x51,  // pushfq, rax, rcx, rdx, r8, r9
-    0x41, 0x52, 0x41, 0x53, 0x53,                    // r10, r11, rbx
-    0x48, 0x89, 0xE3,                                // mov rbx, rsp
-    0x48, 0x83, 0xEC, 0x40,                          // sub rsp, 64
-    0x48, 0x83, 0xE4, 0xF0,                          // and rsp, -16
-    0x0F, 0x29, 0x04, 0x24,                          // movaps [rsp], xmm0
-    0x0F, 0x29, 0x4C, 0x24, 0x10,                    // movaps [rsp+16], xmm1
-    0x0F, 0x29, 0x54, 0x24, 0x20,                    // movaps [rsp+32], xmm2
-    0x0F, 0x29, 0x5C, 0x24, 0x30,                    // movaps [rsp+48], xmm3
-    0x48, 0x89, 0xD9,                                // mov rcx, rbx
-    0x48, 0x8D, 0x15, 0x00, 0x00, 0x00, 0x00,        // lea rdx, [rip+rel32]    (rel32 at 55)
-    0x49, 0x89, 0xE0,                                // mov r8, rsp
-    0x48, 0x83, 0xEC, 0x20,                          // sub rsp, 32
-    0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0,              // mov rax, imm64          (imm64 at 68)
-    0xFF, 0x10,                                      // call [rax]
-    0x48, 0x83, 0xC4, 0x20,                          // add rsp, 32
-    0x0F, 0x28, 0x04, 0x24,                          // movaps xmm0, [rsp]
-    0x0F, 0x28, 0x4C, 0x24, 0x10,                    // movaps xmm1, [rsp+16]
-    0x0F, 0x28, 0x54, 0x24, 0x20,                    // movaps xmm2, [rsp+32]
-    0x0F, 0x28, 0x5C, 0x24, 0x30,                    // movaps xmm3, [rsp+48]
-    0x48, 0x89, 0xDC,                                // mov rsp, rbx
-    0x5B, 0x41, 0x5B, 0x41, 0x5A, 0x41, 0x59, 0x41,  // pop rbx, r11, r10, r9,
-    0x58, 0x5A, 0x59, 0x58,                          //     r8, rdx, rcx, rax
-    0x9D, 0xC3,                                      // popfq; ret
-};
-constexpr size_t kPushRel = 2, kPushNext = 6;
-constexpr size_t kLeaRel = 55, kLeaNext = 59;
-constexpr size_t kHandlerImm = 68;
-
-// Each field is the operand of the instruction it sits in.
-static_assert(kCode[kPushRel - 2] == 0xFF && kCode[kPushRel - 1] == 0x35 && kPushNext == kPushRel + 4);
-static_assert(kCode[kLeaRel - 3] == 0x48 && kCode[kLeaRel - 2] == 0x8D && kCode[kLeaRel - 1] == 0x15 &&
-              kLeaNext == kLeaRel + 4);
-static_assert(kCode[kHandlerImm - 2] == 0x48 && kCode[kHandlerImm - 1] == 0xB8 && kCode[kHandlerImm + 8] == 0xFF);
-static_assert(kCode[kCodeSize - 1] == 0xC3);
-// The exit code after the entry code, the data after both.
-static_assert(kCodeSize <= kExitCode && kExitCode + kCodeSize <= kEntryContinuation);
-static_assert(kExitContinuation == kEntryContinuation + 8 && kInfo == kExitContinuation + 8 && kInfo + 8 == kPairSize);
-
-// Frame words from the saved rbx upwards: the pushes in reverse.
-constexpr size_t kFrameRcx = 6, kFrameRdx = 5, kFrameR8 = 4, kFrameR9 = 3;
-constexpr size_t kFrameRax = 7, kFrameContinuation = 9, kFrameReturn = 10;
-static_assert(kFrameR9 == 3 && kFrameR8 == kFrameR9 + 1 && kFrameRdx == kFrameR8 + 1 && kFrameRcx == kFrameRdx + 1);
-static_assert(kFrameContinuation == kFrameRax + 2 && kFrameReturn == kFrameContinuation + 1);  // flags between
+// Frame words from the thunk's stack pointer after its prologue.
+constexpr size_t kFrameRcx = 32, kFrameRdx = 33, kFrameR8 = 34, kFrameR9 = 35;
+constexpr size_t kFloatArea = 304, kFrameResult = 46, kFrameReturn = 53;
+static_assert(kFrameR9 == kFrameRcx + 3 && kFrameRcx * 8 == 256 && kFloatArea == 256 + 6 * 8);
+static_assert(kFrameResult * 8 == kFloatArea + 64 && kFrameReturn * 8 == 408 + 16);
 
 struct Info {
     uint32_t thunkNumber;
     uint32_t slot;
 };
 
-void PutRel32(unsigned char* code, size_t field, size_t next, size_t target) {
-    int32_t rel = static_cast<int32_t>(static_cast<ptrdiff_t>(target) - static_cast<ptrdiff_t>(next));
-    std::memcpy(code + field, &rel, 4);
-}
-
-void EntryHandler(uint64_t* frame, const Info* info, const void* floatArea) {
+uint64_t EntryHandler(uint64_t* frame, const Info* info) {
     DWORD lastError = ::GetLastError();
     Call call = {};
     call.thunkNumber = info->thunkNumber;
     call.slot = info->slot;
     call.frame = frame;
     call.self = reinterpret_cast<void*>(frame[kFrameRcx]);
-    call.floatArea = floatArea;
+    call.floatArea = reinterpret_cast<const char*>(frame) + kFloatArea;
     call.returnSlot = reinterpret_cast<void**>(&frame[kFrameReturn]);
-    call.exitThunk = const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(info) - kInfo + kExitCode);
+    call.exitThunk = nullptr;  // the thunk sees the return itself
     OnCallEntry(call);
     ::SetLastError(lastError);
+    return call.traced ? 1 : 0;
 }
 
-void ExitHandler(uint64_t* frame, const Info* info, const void*) {
+void ExitHandler(uint64_t* frame, const Info* info) {
     DWORD lastError = ::GetLastError();
     Call call = {};
+    void* returnTo = nullptr;  // the thunk returns through its own frame
     call.thunkNumber = info->thunkNumber;
     call.slot = info->slot;
     call.frame = frame;
-    call.result = frame[kFrameRax];
-    call.continuation = reinterpret_cast<void**>(&frame[kFrameContinuation]);
-    call.stackAtExit = reinterpret_cast<uintptr_t>(&frame[kFrameReturn]);
+    call.result = frame[kFrameResult];
+    call.continuation = &returnTo;
+    call.stackAtExit = reinterpret_cast<uintptr_t>(&frame[kFrameReturn + 1]);
     OnCallExit(call);
     ::SetLastError(lastError);
-}
-
-using Handler = void (*)(uint64_t*, const Info*, const void*);
-Handler g_entryCell = EntryHandler;
-Handler g_exitCell = ExitHandler;
-
-void WriteThunk(unsigned char* pair, size_t at, size_t continuation, Handler* cell) {
-    unsigned char* code = pair + at;
-    std::memcpy(code, kCode, kCodeSize);
-    PutRel32(code, kPushRel, at + kPushNext, continuation);
-    PutRel32(code, kLeaRel, at + kLeaNext, kInfo);
-    void* cellAddress = cell;
-    std::memcpy(code + kHandlerImm, &cellAddress, 8);
 }
 
 }  // namespace
@@ -171,25 +222,36 @@ void CurrentStack(uintptr_t* low, uintptr_t* high) {
     *high = reinterpret_cast<uintptr_t>(tib->StackBase);
 }
 
-size_t ThunkPairSize() { return kPairSize; }
+size_t ThunkPairSize() { return At(korbin_pair_end); }
 
 void WriteThunkPair(void* pairMemory, void* realMethod, uint32_t slot, uint32_t thunkNumber) {
     auto* pair = static_cast<unsigned char*>(pairMemory);
-    std::memset(pair, 0xCC, kPairSize);
-    WriteThunk(pair, 0, kEntryContinuation, &g_entryCell);
-    WriteThunk(pair, kExitCode, kExitContinuation, &g_exitCell);
-    std::memcpy(pair + kEntryContinuation, &realMethod, 8);
-    const uint64_t placeholder = 0x5555555555555555ull;
-    std::memcpy(pair + kExitContinuation, &placeholder, 8);
-    Info info = {thunkNumber, slot};
-    std::memcpy(pair + kInfo, &info, sizeof info);
+    std::memcpy(pair, korbin_pair_template, ThunkPairSize());
+    void* const entry = reinterpret_cast<void*>(EntryHandler);
+    void* const exit = reinterpret_cast<void*>(ExitHandler);
+    std::memcpy(pair + At(korbin_pair_continuation), &realMethod, 8);
+    std::memcpy(pair + At(korbin_pair_entry), &entry, 8);
+    std::memcpy(pair + At(korbin_pair_exit), &exit, 8);
+    const Info info = {thunkNumber, slot};
+    std::memcpy(pair + At(korbin_pair_info), &info, sizeof info);
+}
+
+bool RegisterThunkPair(void* pair) {
+    return ::RtlAddFunctionTable(
+               reinterpret_cast<PRUNTIME_FUNCTION>(static_cast<unsigned char*>(pair) + At(korbin_pair_function)), 1,
+               reinterpret_cast<DWORD64>(pair)) != FALSE;
+}
+
+void UnregisterThunkPair(void* pair) {
+    ::RtlDeleteFunctionTable(
+        reinterpret_cast<PRUNTIME_FUNCTION>(static_cast<unsigned char*>(pair) + At(korbin_pair_function)));
 }
 
 void* EntryThunkOf(void* pair) { return pair; }
 
 void* RealMethodOf(const void* pair) {
     void* method;
-    std::memcpy(&method, static_cast<const unsigned char*>(pair) + kEntryContinuation, 8);
+    std::memcpy(&method, static_cast<const unsigned char*>(pair) + At(korbin_pair_continuation), 8);
     return method;
 }
 

@@ -152,6 +152,34 @@ HRESULT STDMETHODCALLTYPE CalcObject::Recurse(LONG depth, LONG* total) {
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE CalcObject::Raise(LONG how, LONG depth) {
+    constexpr DWORD kRaised = 0xE0565801;
+    if (how < 1 || how > 3 || depth > kMaxDepth) return E_INVALIDARG;
+    if (depth > 0) {
+        // Nested through the interface, so that the exception leaves several
+        // traced calls at once.
+        // (The compiler would otherwise see through the query and call Raise
+        // directly, past the method table.)
+        vx::com_ptr<ICalc> self;
+        RETURN_IF_FAILED(QueryInterface(IID_ICalc, self.put_void()));
+        ICalc* volatile through = self.get();
+        return through->Raise(how, depth - 1);
+    }
+    switch (how) {
+    case 1:
+        RaiseException(kRaised, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        return E_UNEXPECTED;  // not reached
+    case 2:
+        throw static_cast<long>(kRaised);
+    default:
+        try {
+            throw static_cast<long>(kRaised);
+        } catch (long) {
+            return S_OK;
+        }
+    }
+}
+
 HRESULT STDMETHODCALLTYPE CalcObject::CreateChild(ICalc** child) {
     if (!child) return E_POINTER;
     *child = nullptr;

@@ -40,6 +40,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_Name(BSTR new_name) override;
     HRESULT STDMETHODCALLTYPE Recurse(LONG depth, LONG* total) override;
     HRESULT STDMETHODCALLTYPE CreateChild(ICalc** child) override;
+    HRESULT STDMETHODCALLTYPE Raise(LONG how, LONG depth) override;
 
     // ITypes (types.cpp)
     HRESULT STDMETHODCALLTYPE Ping() override;

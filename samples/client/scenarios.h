@@ -65,6 +65,8 @@ HRESULT scenario_broken(Run& run, long n);
 HRESULT scenario_plain(Run& run, long n);
 HRESULT scenario_threads(Run& run, long n);
 HRESULT scenario_loop(Run& run, long n);
+// Calc.Raise n times, each exception caught by the client, then ordinary calls.
+HRESULT scenario_raise(Run& run, long n);
 HRESULT scenario_wait(Run& run, long n);
 HRESULT scenario_hammer(Run& run, long n);
 HRESULT scenario_torture(Run& run, long n);

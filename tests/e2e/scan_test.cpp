@@ -376,7 +376,7 @@ TEST_F(ScanTest, FirstScansListWhatTheRegistryHolds) {
     calcInfo->GetContainingTypeLib(containing.put(), &index);
     const int slot = static_cast<int>(sizeof(void*));
     char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "; %u; 0, 0; %d, %d; 1;", index, 7 * slot, 13 * slot);
+    std::snprintf(numbers, sizeof numbers, "; %u; 0, 0; %d, %d; 1;", index, 7 * slot, 14 * slot);
     EXPECT_NE(tlbList.find("\r\n\r\n[" + SamplePath() + "]\r\n"), std::string::npos);
     EXPECT_NE(tlbList.find("\r\n{FA6A229A-4FE3-4E66-AD36-662335B2DE3F}\r\nICalc:IDispatch:IUnknown" + std::string(numbers) + "\r\n"),
               std::string::npos)

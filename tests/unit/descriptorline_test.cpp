@@ -156,10 +156,10 @@ TEST(DescriptorLineTest, SampleLibraryInterfaces) {
     vx::com_ptr<ITypeLib> library = LoadLibrary(SampleDll());
     ASSERT_TRUE(library);
     // ICalc is dual: measured on its method table, whose own methods are
-    // Add .. CreateChild in slots 7 to 13 after IDispatch's seven.
+    // Add .. Raise in slots 7 to 14 after IDispatch's seven.
     vx::com_ptr<ITypeInfo> calc = TypeOf(library.get(), kICalc);
     EXPECT_EQ(Line(calc.get(), true),
-              "ICalc:IDispatch:IUnknown" + Numbers(IndexByName(library.get(), L"ICalc"), 0, 0, 7 * P, 13 * P, 1));
+              "ICalc:IDispatch:IUnknown" + Numbers(IndexByName(library.get(), L"ICalc"), 0, 0, 7 * P, 14 * P, 1));
     // ITypes: thirty methods from slot 3 (Ping) to slot 32 (LastError).
     vx::com_ptr<ITypeInfo> types = TypeOf(library.get(), kITypes);
     EXPECT_EQ(Line(types.get(), false),

@@ -96,7 +96,8 @@ void OnCallEntry(Call& call) {
     vx_clobber_scratch();
     if (!g_trace) return;
     g_pending.push_back({call.returnSlot, *call.returnSlot});
-    *call.returnSlot = call.exitThunk;
+    if (call.exitThunk) *call.returnSlot = call.exitThunk;
+    call.traced = true;
 }
 
 void OnCallExit(Call& call) {
@@ -161,13 +162,19 @@ protected:
         ASSERT_NE(pairs, nullptr);
         object.table = table;
     }
-    void TearDown() override { ::VirtualFree(pairs, 0, MEM_RELEASE); }
+    void TearDown() override {
+        if (patched)
+            for (size_t i = 0; i < kSlots; ++i) UnregisterThunkPair(pairs + i * ThunkPairSize());
+        ::VirtualFree(pairs, 0, MEM_RELEASE);
+    }
 
     void Patch() {
         for (size_t i = 0; i < kSlots; ++i) {
             WriteThunkPair(pairs + i * ThunkPairSize(), table[i], static_cast<uint32_t>(i), static_cast<uint32_t>(40 + i));
+            ASSERT_TRUE(RegisterThunkPair(pairs + i * ThunkPairSize()));
             table[i] = EntryThunkOf(pairs + i * ThunkPairSize());
         }
+        patched = true;
         ::FlushInstructionCache(::GetCurrentProcess(), pairs, ThunkPairSize() * kSlots);
     }
 
@@ -177,6 +184,7 @@ protected:
     double CallBlend() { return reinterpret_cast<RealMethod>(object.table[1])(&object, 1.5f, -3, 10.0, 0.5); }
 
     std::vector<void*> original;
+    bool patched = false;
     void* table[kSlots];
     Object object{};
     unsigned char* pairs = nullptr;
@@ -270,6 +278,38 @@ TEST_F(ThunkTest, UntracedCallStillRunsAndFlagsAndStackArriveAsLeft) {
 #endif
 }
 
+#ifdef _WIN64
+namespace {
+int32_t STDMETHODCALLTYPE Throw(Object*, int32_t code) {
+    if (code != 0) throw static_cast<long>(code);
+    return 5;
+}
+using ThrowMethod = int32_t(STDMETHODCALLTYPE*)(Object*, int32_t);
+}  // namespace
+
+// A C++ exception leaves a traced method through its thunk's frame to the
+// caller's catch, every time; calls after it work as before.
+TEST_F(ThunkTest, ExceptionLeavesATracedMethodThroughTheThunk) {
+    table[3] = reinterpret_cast<void*>(Throw);
+    original[3] = table[3];
+    Patch();
+    long caught = 0;
+    for (int32_t i = 1; i <= 100; ++i) {
+        try {
+            reinterpret_cast<ThrowMethod>(table[3])(&object, i);
+        } catch (long code) {
+            if (code == i) ++caught;
+        }
+    }
+    EXPECT_EQ(caught, 100);
+    EXPECT_EQ(g_exits.size(), 0u) << "an exit was seen for a call that never returned";
+    g_pending.clear();  // the kernel drops them at the thread's next call
+    EXPECT_EQ(reinterpret_cast<ThrowMethod>(table[3])(&object, 0), 5);
+    EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(original[0])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
+    EXPECT_EQ(g_exits.size(), 2u);
+}
+#endif
+
 #ifndef _WIN64
 TEST(ThunkBytes, PairIsTheTemplateWithItsFieldsFilled) {
     unsigned char pair[62];
@@ -305,55 +345,35 @@ TEST(ThunkBytes, PairIsTheTemplateWithItsFieldsFilled) {
 #endif
 
 #ifdef _WIN64
-TEST(ThunkBytes, PairIsTheCodeTwiceWithItsDataAndRelativeFields) {
-    unsigned char pair[264];
-    std::memset(pair, 0, sizeof pair);
+TEST(ThunkBytes, PairCarriesItsFunctionEntryRelativeToItself) {
+    const size_t size = ThunkPairSize();
+    ASSERT_EQ(size % 8, 0u) << "pairs follow each other in a block";
+    auto* pair = static_cast<unsigned char*>(
+        ::VirtualAlloc(nullptr, 2 * size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    ASSERT_NE(pair, nullptr);
     WriteThunkPair(pair, reinterpret_cast<void*>(0x1122334455667788ull), 7, 0x1234);
-    ASSERT_EQ(ThunkPairSize(), 264u);
-    auto u32 = [&](size_t at) {
-        uint32_t v;
-        std::memcpy(&v, pair + at, 4);
-        return v;
-    };
-    auto u64 = [&](size_t at) {
-        uint64_t v;
-        std::memcpy(&v, pair + at, 8);
-        return v;
-    };
-    auto rel = [&](size_t at) { return static_cast<size_t>(static_cast<int64_t>(at + 4) + static_cast<int32_t>(u32(at))); };
-    const size_t starts[] = {0, 120}, continuations[] = {240, 248};
-    for (int copy = 0; copy < 2; ++copy) {
-        const size_t t = starts[copy];
-        // push [rip+rel32] of its own continuation
-        EXPECT_EQ(pair[t + 0], 0xFF);
-        EXPECT_EQ(pair[t + 1], 0x35);
-        EXPECT_EQ(rel(t + 2), continuations[copy]);
-        // pushfq, push rax, rcx, rdx, r8, r9, r10, r11, rbx
-        const unsigned char pushes[] = {0x9C, 0x50, 0x51, 0x52, 0x41, 0x50, 0x41, 0x51, 0x41, 0x52, 0x41, 0x53, 0x53};
-        EXPECT_EQ(std::memcmp(pair + t + 6, pushes, sizeof pushes), 0);
-        // lea rdx, [rip+rel32] of the thunk number and slot
-        EXPECT_EQ(pair[t + 52], 0x48);
-        EXPECT_EQ(pair[t + 53], 0x8D);
-        EXPECT_EQ(pair[t + 54], 0x15);
-        EXPECT_EQ(rel(t + 55), 256u);
-        // mov rax, imm64 (the handler's cell); call [rax]
-        EXPECT_EQ(pair[t + 66], 0x48);
-        EXPECT_EQ(pair[t + 67], 0xB8);
-        EXPECT_NE(u64(t + 68), 0u);
-        EXPECT_EQ(pair[t + 76], 0xFF);
-        EXPECT_EQ(pair[t + 77], 0x10);
-        // popfq; ret
-        EXPECT_EQ(pair[t + 116], 0x9D);
-        EXPECT_EQ(pair[t + 117], 0xC3);
+    // A copy one pair further on is a pair of its own.
+    std::memcpy(pair + size, pair, size);
+    for (unsigned char* at : {pair, pair + size}) {
+        ASSERT_TRUE(RegisterThunkPair(at));
+        EXPECT_EQ(RealMethodOf(at), reinterpret_cast<void*>(0x1122334455667788ull));
+        // The prologue: push rsi, push rdi, lea rsp, [rsp-408].
+        const unsigned char prologue[] = {0x56, 0x57, 0x48, 0x8D, 0xA4, 0x24, 0x68, 0xFE, 0xFF, 0xFF};
+        EXPECT_EQ(std::memcmp(at, prologue, sizeof prologue), 0);
+        DWORD64 base = 0;
+        const RUNTIME_FUNCTION* function = ::RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(at + 40), &base, nullptr);
+        ASSERT_NE(function, nullptr) << "the unwinder does not know the pair";
+        EXPECT_EQ(base, reinterpret_cast<DWORD64>(at));
+        EXPECT_EQ(function->BeginAddress, 0u);
+        EXPECT_GT(function->EndAddress, 40u);
+        EXPECT_LT(function->EndAddress, size);
+        const unsigned char* unwind = at + function->UnwindData;
+        EXPECT_EQ(unwind[0], 1) << "version 1, no handler";
+        EXPECT_EQ(unwind[1], sizeof prologue) << "prologue size";
+        EXPECT_EQ(unwind[2], 4) << "unwind codes";
+        UnregisterThunkPair(at);
+        EXPECT_EQ(::RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(at + 40), &base, nullptr), nullptr);
     }
-    EXPECT_EQ(std::memcmp(pair + 6, pair + 120 + 6, 46), 0) << "both copies are the same code";
-    EXPECT_NE(u64(68), u64(120 + 68)) << "entry and exit call different handler cells";
-    EXPECT_EQ(pair[118], 0xCC);
-    EXPECT_EQ(pair[119], 0xCC);
-    EXPECT_EQ(u64(240), 0x1122334455667788ull);
-    EXPECT_EQ(u64(248), 0x5555555555555555ull);
-    EXPECT_EQ(u32(256), 0x1234u);
-    EXPECT_EQ(u32(260), 7u);
-    EXPECT_EQ(RealMethodOf(pair), reinterpret_cast<void*>(0x1122334455667788ull));
+    ::VirtualFree(pair, 0, MEM_RELEASE);
 }
 #endif

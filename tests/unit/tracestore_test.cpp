@@ -119,6 +119,33 @@ TEST_F(TraceStoreTest, RecordDivertedWhileReaderHoldsTheMapIsMergedInOrder) {
     EXPECT_EQ(Ring(), Expected("A", 1) + Expected("B", 2) + Expected("A", 1) + Expected("B", 2) + Expected("C", 3));
 }
 
+// A writer looks for the extra file only when the generation word moved: a
+// record another process diverted must still be merged by the next direct one.
+TEST_F(TraceStoreTest, AnotherWritersDivertedRecordIsMergedByTheNextDirectRecord) {
+    TraceMap* m = store.map();
+    m->liveProcesses = 1;
+    m->processes[0] = ::GetCurrentProcessId();
+    Record("ONE");  // looked once: no extra file
+    TraceStore other;
+    ASSERT_TRUE(other.files.Build(dir.path().c_str()));
+    std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
+    std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
+    other.switches = store.switches;
+    ASSERT_TRUE(other.SetUpMaps());
+    m->lockWord = -1;
+    other.LockDiagFile();
+    other.Line("========= OTHER =========");
+    other.UnLockDiagFile();
+    m->lockWord = 0;
+    ASSERT_TRUE(FileExists(store.files.extra));
+    Record("THREE");
+    Record("FOUR");
+    EXPECT_EQ(ReadWhole(store.files.distilled),
+              Expected("ONE", 1) + "\r\n========= OTHER =========\r\n" + Expected("THREE", 3) + Expected("FOUR", 4) + "\x01");
+    EXPECT_FALSE(FileExists(store.files.extra));
+    other.ReleaseMaps();
+}
+
 TEST_F(TraceStoreTest, DivertedRecordMergedAtItsOwnEndLeavesAWellFormedFile) {
     store.map()->lockWord = -1;
     store.LockDiagFile();
