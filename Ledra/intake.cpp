@@ -187,6 +187,7 @@ void RecordIntake::StartNewRun() {
     endState_ = 0;
     windowReset_ = true;
     ResetCounters();
+    if (view_) runGeneration_ = *vx::FileGeneration(static_cast<vx::TraceMap*>(view_.get()));
     events_->StartOfProcess();
     if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
 }
@@ -259,6 +260,7 @@ bool RecordIntake::OpenMap() {
     view_ = std::move(view);
     auto* map = static_cast<vx::TraceMap*>(view_.get());
     map->readerWindow = static_cast<uint32_t>(statHwnd_);
+    runGeneration_ = *vx::FileGeneration(map);
     ::EnterCriticalSection(OpenViewsLock());
     OpenViews().push_back(map);
     ::LeaveCriticalSection(OpenViewsLock());
@@ -431,14 +433,21 @@ NewRecords RecordIntake::GetNewRecords() {
         }
         auto* map = static_cast<vx::TraceMap*>(view_.get());
         int freed = SweepDeadProcesses();
-        if (map->liveProcesses == 0 && freed > 0 && noActiveProcess_) {
-            // A process came and went between two polls, unseen: its records
-            // are a run of their own, not lost behind the ended one.
-            StartNewRun();
-        }
+        // A process that came and went between two polls, unseen, either
+        // died (swept just now) or ended cleanly after starting a new trace
+        // file: its records are a run of their own, not lost behind the
+        // ended one. The run seen live, or seen to end, owns the generation
+        // it wrote.
+        const LONG generation = *vx::FileGeneration(map);
+        bool newFile = generation != runGeneration_;
+        if (map->liveProcesses == 0 && (freed > 0 || newFile) && noActiveProcess_) StartNewRun();
+        if (map->liveProcesses != 0) runGeneration_ = generation;
         if (map->liveProcesses == 0) {
             if (endState_ == 2) return result;
-            if (!noActiveProcess_) events_->NoActiveProcess();
+            if (!noActiveProcess_) {
+                runGeneration_ = generation;
+                events_->NoActiveProcess();
+            }
             noActiveProcess_ = true;
             if (disabled_) return result;
         } else if (noActiveProcess_) {

@@ -157,6 +157,7 @@ private:
     DWORD otherReader_ = 0;
 
     bool noActiveProcess_ = false;
+    LONG runGeneration_ = 0;  // the map's file generation when the current run began
     int endState_ = 0;  // 0 running, 1 ending, 2 ended
     bool disabled_ = false;
     bool windowReset_ = false;

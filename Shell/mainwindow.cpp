@@ -3,6 +3,8 @@
 
 #include <windowsx.h>
 
+#include <cstring>
+
 #include "commands.h"
 
 namespace shell {
@@ -93,9 +95,8 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COPYDATA: {
         auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (!data || data->dwData != kNextTraceFilePath || !data->lpData || data->cbData == 0) return FALSE;
-        nextTraceFilePath_.assign(static_cast<const char*>(data->lpData), data->cbData);
-        nextTraceFilePath_.resize(nextTraceFilePath_.find('\0') == std::string::npos ? nextTraceFilePath_.size()
-                                                                                     : nextTraceFilePath_.find('\0'));
+        const char* path = static_cast<const char*>(data->lpData);
+        nextTraceFilePath_.assign(path, strnlen(path, data->cbData));
         return TRUE;
     }
     case WM_TIMER:

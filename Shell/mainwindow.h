@@ -182,6 +182,7 @@ private:
     void ResetTraceView();
     void TakeBatch();
     void InsertTraceNodes(const std::vector<TreeNode>& nodes);
+    void ShowTraceProgress(bool now);
     void AddFinalReportNode();
     void RunDeferredOption();
     void RebuildTraceTree();
@@ -210,6 +211,9 @@ private:
     std::string runTooltip_ = "Start Tracing";
     std::string nextTraceFilePath_;  // kNextTraceFilePath
     bool timer1On_ = false;
+    bool treeRedrawOff_ = false, treeChanged_ = false;
+    DWORD lastShown_ = 0;
+    long progressMaximum_ = 0;
     bool readingTraceFile_ = false;
     bool closeWhenIdle_ = false;  // WM_CLOSE came while the reader was in use
     bool NodeClickBusy = false;

@@ -86,7 +86,8 @@ void MainWindow::ShowTraceFile() {
     PlaceProgressBar();
     long amount = 0;
     if (reading.ShouldRead()) reader_->GetRecordAmountInTraceFile(&amount);
-    ::SendMessageA(prbarAmount, PBM_SETRANGE32, 0, std::max(amount, 0L));
+    progressMaximum_ = std::max(amount, 0L);
+    ::SendMessageA(prbarAmount, PBM_SETRANGE32, 0, progressMaximum_);
     ::SendMessageA(prbarAmount, PBM_SETPOS, 0, 0);
     ::ShowWindow(prbarAmount, SW_SHOW);
     PumpMessages();
@@ -97,12 +98,10 @@ void MainWindow::ShowTraceFile() {
         if (FAILED(hr)) batch_.RecAmNew = -1;
         if (!reading.TakeBatch(batch_.RecAmNew, tracingRun_.StopRequested())) break;
         TakeBatch();
-        PlaceProgressBar();
-        int32_t taken = traceView_.Records().RecordCount();
-        if (amount >= taken) ::SendMessageA(prbarAmount, PBM_SETPOS, taken, 0);
         RunDeferredOption();
     }
     batch_.array.reset();
+    ShowTraceProgress(true);
     ApplyRunStep(tracingRun_.EndTraceFile(reading.AddsFinalReport() && !closeWhenIdle_));
     ::ShowWindow(prbarAmount, SW_HIDE);
     SetPanelText("Status", "Select event to view its details.");

@@ -11,6 +11,7 @@ namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kPollMs = 100;
+constexpr DWORD kShowMs = 100;  // the view is never further behind than one poll
 constexpr long kTracerModeDynamic = 2;
 
 struct CommandControls {
@@ -114,6 +115,11 @@ void MainWindow::ApplyRunStep(const RunStep& step) {
 }
 
 void MainWindow::ResetTraceView() {
+    if (treeRedrawOff_) {
+        TreeView1.SetRedraw(true);
+        treeRedrawOff_ = false;
+    }
+    treeChanged_ = false;
     TreeView1.Clear();
     TreeView2.Clear();
     traceView_.ResetTraceView();
@@ -165,12 +171,14 @@ void MainWindow::Timer1_Timer() {
         switch (decision.action) {
         case PollAction::StopNow:
             batch_.array.reset();
+            ShowTraceProgress(true);
             ApplyRunStep(tracingRun_.StopSequence());
             PumpMessages();
             if (closeWhenIdle_) ::PostMessageA(hwnd_, WM_CLOSE, 0, 0);
             return;
         case PollAction::Return:
             batch_.array.reset();
+            ShowTraceProgress(true);
             if (decision.otherReaderAttached) {
                 // Idle again before telling, so that no tick polls behind the message box.
                 ApplyRunStep(tracingRun_.StopSequence());
@@ -194,40 +202,65 @@ void MainWindow::Timer1_Timer() {
     }
 }
 
-// RegNewRecords for the batch in batch_: the records taken, their nodes
-// inserted, the tree scrolled once and the panels updated.
+// RegNewRecords for the batch in batch_: the records taken and their nodes
+// inserted; the tree is shown at most every kShowMs while batches follow.
 void MainWindow::TakeBatch() {
     tracingRun_.BeginBatch();
     std::vector<TreeNode> nodes =
         traceView_.RegNewRecords(batch_.Bytes(), batch_.Length(), *readerTexts_, ViewOptions());
     batch_.array.reset();
     InsertTraceNodes(nodes);
-    SetPanelText("Processed", traceView_.ProcessedText());
-    if (settings_.Tree1Mode != kTraceFileMode) SetPanelText("Queued", traceView_.QueuedText());
     tracingRun_.EndBatch();
+    ShowTraceProgress(false);
     PumpMessages();
 }
 
-// Painting stays off while a batch goes in: the tree view repaints (and
-// scrolls) per insert otherwise, which costs milliseconds a node.
+// Painting stays off while batches go in: the tree view repaints (and
+// scrolls) per insert otherwise, which costs milliseconds a node, and a
+// repaint per batch of a few dozen records still costs more than the batch.
 void MainWindow::InsertTraceNodes(const std::vector<TreeNode>& nodes) {
     if (nodes.empty()) return;
-    TreeView1.SetRedraw(false);
+    if (!treeRedrawOff_) {
+        TreeView1.SetRedraw(false);
+        treeRedrawOff_ = true;
+    }
     for (const TreeNode& node : nodes) {
         std::string parent = node.ParentKey();
         TreeView1.Add(parent, node.Key(), node.Text, kCallImage + static_cast<int>(node.Image), node.Expanded);
         if (!parent.empty() && TreeView1.IsExpanded(parent) != node.Expanded) TreeView1.Expand(parent, node.Expanded);
     }
-    TreeView1.SetRedraw(true);
-    int32_t last = traceView_.Tree().AutoscrollNum(settings_.EnsureVisibleLastItem, settings_.TreeIsExpanded);
-    if (last) TreeView1.EnsureVisible(NodeKey(last));
+    treeChanged_ = true;
+}
+
+// The tree painted once and scrolled once, and the counters, progress bar
+// and panels brought up to date; without `now` at most every kShowMs.
+void MainWindow::ShowTraceProgress(bool now) {
+    DWORD tick = ::GetTickCount();
+    if (!now && tick - lastShown_ < kShowMs) return;
+    lastShown_ = tick;
+    if (treeRedrawOff_) {
+        TreeView1.SetRedraw(true);
+        treeRedrawOff_ = false;
+    }
+    if (treeChanged_) {
+        treeChanged_ = false;
+        int32_t last = traceView_.Tree().AutoscrollNum(settings_.EnsureVisibleLastItem, settings_.TreeIsExpanded);
+        if (last) TreeView1.EnsureVisible(NodeKey(last));
+    }
+    SetPanelText("Processed", traceView_.ProcessedText());
+    if (settings_.Tree1Mode != kTraceFileMode) SetPanelText("Queued", traceView_.QueuedText());
+    if (readingTraceFile_) {
+        PlaceProgressBar();
+        int32_t taken = traceView_.Records().RecordCount();
+        if (progressMaximum_ >= taken) ::SendMessageA(prbarAmount, PBM_SETPOS, taken, 0);
+    }
 }
 
 void MainWindow::AddFinalReportNode() {
     std::optional<TreeNode> node = traceView_.AddFinalReport(ViewOptions());
     if (!node) return;
     InsertTraceNodes({*node});
-    SetPanelText("Processed", traceView_.ProcessedText());
+    ShowTraceProgress(true);
 }
 
 void MainWindow::RunDeferredOption() {
@@ -248,6 +281,7 @@ void MainWindow::RunDeferredOption() {
 void MainWindow::RebuildTraceTree() {
     HCURSOR saved = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
     TreeView1.SetRedraw(false);
+    treeRedrawOff_ = treeChanged_ = false;
     TreeView1.Clear();
     TreeView2.Clear();
     std::vector<TreeNode> nodes = traceView_.RebuildTraceTree(ViewOptions(), readerTexts_.get());

@@ -136,8 +136,13 @@ int main() {
     inst.folder = folder;
     std::string error;
     std::string sample = vxinstall::WinePath(VX_SAMPLE_DLL);
-    if (!vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), folder, &error) ||
-        !vxinstall::WriteSettings(inst, &error) || !vxinstall::WriteAppPath(folder, &error) ||
+    bool copied = vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), folder, &error);
+    // The window's own files are not part of the kernel's stage copy.
+    for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
+        std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name;
+        copied = copied && ::CopyFileA(from.c_str(), (folder + name).c_str(), FALSE);
+    }
+    if (!copied || !vxinstall::WriteSettings(inst, &error) || !vxinstall::WriteAppPath(folder, &error) ||
         !vxinstall::RegisterComponent(folder + "Ledra.dll", false, &error) ||
         !vxinstall::RegisterComponent(folder + "Pollux.dll", false, &error)) {
         std::printf("installation failed: %s\n", error.c_str());

@@ -456,5 +456,67 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_TRUE(WaitFor([&] { return ui.Tree(kTree1).empty(); }, 10000));
 }
 
+// A client nobody here wrote: the prefix's script host calling the sample
+// late-bound, traced from the window.
+TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
+    const std::string sample = SamplePath();
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Command(kStart);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/calc.js");
+    ProcessResult run = RunProgram("C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script), 60000);
+    ASSERT_EQ(0u, run.exitCode) << run.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << ui.Tree(kTree1).size() << " nodes";
+    std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), run.processId);
+    std::vector<Node> expected = ExpectedTree(records, true, true);
+    EXPECT_EQ(expected, Left());
+    size_t dispatchCalls = 0;
+    for (const Node& n : expected) dispatchCalls += n.text.rfind("Invoke <", 0) == 0 || n.text.rfind("GetIDsOfNames <", 0) == 0;
+    EXPECT_GT(dispatchCalls, 0u) << "the script host calls through IDispatch";
+    std::string commandLine = LineAfter(records.front().text, "Host process's command line: ");
+    EXPECT_NE(std::string::npos, commandLine.find("cscript")) << commandLine;
+    Command(kFinal);
+    std::vector<Node> report = ExpectedReport(records, run.processId, commandLine);
+    ASSERT_FALSE(report.empty());
+    EXPECT_TRUE(WaitFor([&] { return Right() == report; }, 10000)) << ::testing::PrintToString(Right());
+}
+
+// Another reader already follows the trace: Start says so and leaves the
+// window idle instead of showing an empty trace that never fills.
+TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
+    const std::string sample = SamplePath();
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ChildProcess other;
+    ASSERT_TRUE(other.Start(Quoted(inst.folder + "vxtrace.exe") + " run -- " + Quoted(ClientPath()) + " wait"));
+    ASSERT_TRUE(other.WaitForOutput("waiting", 30000));
+
+    ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+    // The client holds the sample: the in-use message first, then tracing starts by itself.
+    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 30000);
+    ASSERT_TRUE(box);
+    EXPECT_NE(std::string::npos, MessageBoxText(box).find("now in use"));
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(ui.Attach(window));
+    std::string refused = MessageAndClose();
+    EXPECT_EQ(0u, refused.find("Another program is reading the trace right now")) << refused;
+    EXPECT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events" && !ui.ButtonChecked(kButtonRun); }, 10000));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonStop));
+    EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED) << "tracing can be tried again";
+
+    other.Write("go\n");
+    ProcessResult traced = other.Finish(60000);
+    EXPECT_EQ(0u, traced.exitCode) << traced.output;
+    EXPECT_NE(std::string::npos, traced.output.find("UNLOAD DLL")) << "the first reader kept the whole trace";
+}
+
 }  // namespace
 }  // namespace e2e

@@ -236,6 +236,23 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     EXPECT_EQ(got.descriptors[0].processId, 6u);
     intake.GetNewRecords();
     EXPECT_EQ(events, "NESNESNE");
+
+    // One that ended cleanly between two polls (it left the list itself) is
+    // known by the new trace file it started.
+    trace.clear();
+    Append(Record("========= LOAD DLL: C:\\z.dll =========", 7, 8, 1), 1);
+    map->processes[0] = vx::kFreeSlot;
+    map->liveProcesses = 0;
+    ::InterlockedIncrement(vx::FileGeneration(map));
+    got = intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESNESN");
+    ASSERT_EQ(got.count, 1);
+    EXPECT_EQ(got.descriptors[0].processId, 8u);
+    intake.GetNewRecords();
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESNESNE");
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESNESNE") << "no new file: no new run";
     map->processes[0] = ::GetCurrentProcessId();
     map->liveProcesses = 1;
 
