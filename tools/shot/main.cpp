@@ -15,7 +15,7 @@ namespace {
 
 // Command ids and control ids of the main window.
 enum : int {
-    kComponentList = 1001, kTracingStart = 1011, kHelp = 1051,
+    kComponentList = 1001, kTracingStart = 1011, kTracingStop = 1012, kHelp = 1051,
     kTree1 = 101, kTree2 = 102,
 };
 constexpr char kClass[] = "VexiloMainWindow";
@@ -110,14 +110,26 @@ int main(int argc, char** argv) {
         if (!RunClient(client)) std::printf("  the client could not be started: %s\n", client.c_str());
         auto finalReport = [&](const e2e::TreeNode& n) { return n.text.find("FINAL REPORT") != std::string::npos; };
         if (WaitFor([&] { return shots.Node(kTree1, finalReport) != nullptr; }, 30000)) {
-            // A call with its decoded values: the last top-level call's first child.
-            HTREEITEM call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.depth == 2; });
-            if (call && ui.SelectNode(kTree1, call)) shots.Save("2-live-trace.png");
+            // A call with its decoded values and its return values.
+            HTREEITEM call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.text.rfind("Divide ", 0) == 0; });
+            if (!call) call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.depth == 0; });
+            // The window may still be taking the last batch in: select until the details show.
+            HTREEITEM first = shots.Node(kTree1, [](const e2e::TreeNode&) { return true; });
+            WaitFor([&] {
+                if (!call || !ui.SelectNode(kTree1, first) || !ui.SelectNode(kTree1, call)) return false;
+                ::Sleep(200);
+                for (const e2e::TreeNode& n : ui.Tree(kTree2))
+                    if (n.text.rfind("----------- Return values", 0) == 0) return true;
+                return false;
+            }, 10000);
+            shots.Save("2-live-trace.png");
             if (ui.SelectNode(kTree1, shots.Node(kTree1, finalReport))) shots.Save("3-final-report.png");
         } else {
             std::printf("  the traced run did not end in a final report within 30 s\n");
             shots.Save("2-live-trace.png");
         }
+        ::PostMessageA(ui.hwnd(), WM_COMMAND, kTracingStop, 0);
+        WaitFor([&] { return ui.Text(106) == "Events"; }, 10000);
     }
 
     ::PostMessageA(ui.hwnd(), WM_COMMAND, kComponentList, 0);
