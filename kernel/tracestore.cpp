@@ -35,33 +35,13 @@ HANDLE OpenExtraExclusive(const char* path, DWORD access, DWORD disposition) {
 }
 
 // A non-empty file is entered one byte before its end, over the previous
-// record's end mark; -1 when the size cannot be had.
-LONGLONG RecordEntry(HANDLE file) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size)) return -1;
-    return size.QuadPart > 0 ? size.QuadPart - 1 : 0;
-}
-
+// record's end mark.
 void SeekToRecordEnd(HANDLE file) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size)) return;
     LARGE_INTEGER to;
-    to.QuadPart = RecordEntry(file);
-    if (to.QuadPart >= 0) ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
-}
-
-// One positioned write: no seek before it. False when not all of it went in.
-bool WriteAt(HANDLE file, LONGLONG offset, const char* data, size_t length) {
-    if (file == INVALID_HANDLE_VALUE) return false;
-    while (length > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(offset) >> 32);
-        DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
-        if (!::WriteFile(file, data, chunk, &written, &at) || written == 0) return false;
-        data += written;
-        length -= written;
-        offset += written;
-    }
-    return true;
+    to.QuadPart = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
+    ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
 }
 
 void WriteAll(HANDLE file, const char* data, size_t length) {
@@ -240,8 +220,6 @@ void TraceStore::OpenDistilledSide() {
     firstLine_ = false;
     distilledText_.length = 0;
     distilledOpen_ = false;
-    const LONGLONG lastEnd = distilledEnd_;
-    distilledEnd_ = -1;  // set again only by this record's whole write
     if (diverted_) return;  // kept in memory until the record ends
     // The map lock is held: the generation cannot move until the record ends.
     if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_)) {
@@ -249,26 +227,16 @@ void TraceStore::OpenDistilledSide() {
         return;
     }
     distilledOpen_ = true;
+    SeekToRecordEnd(distilledFile_.get());
+    // Looking for the file costs more than the rest of the record: only when
+    // some writer appended to it (or a file changed) since the last look.
     // The word is read first, so an append that lands after the look moves it
     // again for the next record.
     const LONG word = *vx::FileGeneration(map_);
-    distilledWord_ = word;
-    // Every writer of this file holds the map lock and started a record (the
-    // counter) or merges extra text whose arrival moved the word; a file
-    // policy moves the word too. Neither moved since this process's last
-    // record: the file still ends where that record left it.
-    if (lastEnd >= 0 && word == distilledEndWord_ && recordNumber_ == distilledEndNumber_ + 1)
-        distilledStart_ = lastEnd > 0 ? lastEnd - 1 : 0;
-    else
-        distilledStart_ = RecordEntry(distilledFile_.get());
-    // Looking for the file costs more than the rest of the record: only when
-    // some writer appended to it (or a file changed) since the last look.
     if (extraLooked_ && word == extraWord_) return;
     extraLooked_ = true;
     extraWord_ = word;
-    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES &&
-        !MergeExtraFile(INVALID_HANDLE_VALUE, &distilledText_))
-        distilledWord_ = ~word;  // left for another writer to merge: ask the file next time
+    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_.get());
 }
 
 void RecordText::Append(const char* data, size_t length) {
@@ -301,13 +269,12 @@ void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool d
 
 void TraceStore::FlushFullRecord() {
     if (fullText_.length == 0) return;
-    // Writers of other processes append here without a common lock (a
-    // diverted record, a process tracing the full stream only): the size is
-    // asked each time, but the write needs no seek.
-    LARGE_INTEGER size;
-    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_) && ::GetFileSizeEx(fullFile_.get(), &size)) {
-        LONGLONG at = recordEndPending_ && size.QuadPart > 0 ? size.QuadPart - 1 : size.QuadPart;
-        WriteAt(fullFile_.get(), at, fullText_.text, fullText_.length);
+    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_)) {
+        if (recordEndPending_)
+            SeekToRecordEnd(fullFile_.get());
+        else
+            ::SetFilePointer(fullFile_.get(), 0, nullptr, FILE_END);
+        WriteAll(fullFile_.get(), fullText_.text, fullText_.length);
     }
     recordEndPending_ = false;
     fullText_.length = 0;
@@ -373,29 +340,25 @@ void TraceStore::Dgn(const char* text) {
     ReleaseLock(&lineLock_);
 }
 
-bool TraceStore::MergeExtraFile(HANDLE target, RecordText* into) {
+void TraceStore::MergeExtraFile(HANDLE target) {
     vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | DELETE, OPEN_EXISTING));
-    if (!extra) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!extra) return;
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
+    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return;
     size_t length = static_cast<size_t>(size.QuadPart);
     char* text = length ? static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, length)) : nullptr;
-    if (length && !text) return false;  // stays for a later record
+    if (length && !text) return;  // stays for a later record
     vx::scope_exit freeText([&] { if (text) ::HeapFree(::GetProcessHeap(), 0, text); });
     DWORD got = 0;
     if (length && (!::ReadFile(extra.get(), text, static_cast<DWORD>(length), &got, nullptr) || got != length))
-        return false;
+        return;
     // Deleted only once read; no appender can slip in while the handle is exclusive.
     FILE_DISPOSITION_INFO dispose = {TRUE};
     ::SetFileInformationByHandle(extra.get(), FileDispositionInfo, &dispose, sizeof dispose);
     extra.reset();
     if (length > 0 && text[length - 1] == '\x01') --length;
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
-    if (into)
-        into->Append(text, length);  // ahead of the record's own text, in its one write
-    else
-        WriteAll(target, text, length);
-    return true;
+    WriteAll(target, text, length);
 }
 
 void TraceStore::AppendDivertedRecord() {
@@ -426,12 +389,7 @@ void TraceStore::UnLockDiagFile() {
     FlushFullRecord();
     inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
-    if (distilledOpen_ && distilledStart_ >= 0 &&
-        WriteAt(distilledFile_.get(), distilledStart_, distilledText_.text, distilledText_.length)) {
-        distilledEnd_ = distilledStart_ + static_cast<LONGLONG>(distilledText_.length);
-        distilledEndNumber_ = recordNumber_;
-        distilledEndWord_ = distilledWord_;
-    }
+    if (distilledOpen_) WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
     distilledOpen_ = false;
     distilledText_.length = 0;
     firstLine_ = false;
@@ -446,7 +404,7 @@ void TraceStore::UnLockDiagFile() {
                 ++c.cntFailedToOpenTraceFile;
             } else {
                 SeekToRecordEnd(file.get());
-                MergeExtraFile(file.get(), nullptr);
+                MergeExtraFile(file.get());
                 // The merged text ends a record: put the end mark back, so the
                 // next record enters the file over it and not over the line break.
                 WriteAll(file.get(), "\x01", 1);

@@ -107,7 +107,7 @@ private:
     void NotifyReader(int number, bool last);
     void OpenDistilledSide();
     void WritePiece(HANDLE file, const char* data, size_t length, bool toRing);
-    bool MergeExtraFile(HANDLE target, RecordText* into);
+    void MergeExtraFile(HANDLE target);
     void AppendDivertedRecord();
     void FlushFullRecord();
     bool TryMapLock(LONG self);
@@ -130,16 +130,6 @@ private:
     // The generation word at the last look for an extra file to merge.
     LONG extraWord_ = 0;
     bool extraLooked_ = false;
-    // Where the current record enters the distilled file, and where this
-    // process's last record left its end: trusted instead of asking the file
-    // while no other record started since (the record counter moved by one)
-    // and no file changed nor extra text arrived (the generation word, as read
-    // at that record's start). -1: ask the file.
-    LONGLONG distilledStart_ = 0;
-    LONGLONG distilledEnd_ = -1;
-    LONG distilledEndNumber_ = 0;
-    LONG distilledEndWord_ = 0;
-    LONG distilledWord_ = 0;  // the word at the current record's start
 
     // At most one notification of the reader in flight and one per interval;
     // the latest number waits for the next record or the process's end.
