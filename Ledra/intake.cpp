@@ -187,7 +187,7 @@ void RecordIntake::StartNewRun() {
     endState_ = 0;
     windowReset_ = true;
     ResetCounters();
-    if (view_) runGeneration_ = *vx::FileGeneration(static_cast<vx::TraceMap*>(view_.get()));
+    if (view_) runGeneration_ = vx::TraceFileGeneration(static_cast<vx::TraceMap*>(view_.get()));
     events_->StartOfProcess();
     if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
 }
@@ -260,7 +260,7 @@ bool RecordIntake::OpenMap() {
     view_ = std::move(view);
     auto* map = static_cast<vx::TraceMap*>(view_.get());
     map->readerWindow = static_cast<uint32_t>(statHwnd_);
-    runGeneration_ = *vx::FileGeneration(map);
+    runGeneration_ = vx::TraceFileGeneration(map);
     ::EnterCriticalSection(OpenViewsLock());
     OpenViews().push_back(map);
     ::LeaveCriticalSection(OpenViewsLock());
@@ -438,7 +438,9 @@ NewRecords RecordIntake::GetNewRecords() {
         // file: its records are a run of their own, not lost behind the
         // ended one. The run seen live, or seen to end, owns the generation
         // it wrote.
-        const LONG generation = *vx::FileGeneration(map);
+        // Text diverted to the extra file (a final report written after the
+        // process left the list, say) is no new file.
+        const LONG generation = vx::TraceFileGeneration(map);
         bool newFile = generation != runGeneration_;
         if (map->liveProcesses == 0 && (freed > 0 || newFile) && noActiveProcess_) StartNewRun();
         if (map->liveProcesses != 0) runGeneration_ = generation;

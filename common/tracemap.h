@@ -74,6 +74,9 @@ inline volatile LONG* FileGeneration(TraceMap* map) {
     return reinterpret_cast<volatile LONG*>(reinterpret_cast<char*>(map) + kFileGenerationOffset);
 }
 static_assert(offsetof(TraceMap, distilledPath) + kMapPathLimit == kFileGenerationOffset);
+// The trace file's own generation: what moves when a file is reset, renamed
+// or replaced. The upper half only counts appends to the extra file.
+inline LONG TraceFileGeneration(TraceMap* map) { return *FileGeneration(map) & kFileGenerationMask; }
 
 // Why a map found already in use cannot be what a kernel made (a process
 // filled it with something else): nullptr when its header holds only values

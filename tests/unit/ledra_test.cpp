@@ -253,6 +253,12 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     EXPECT_EQ(events, "NESNESNESNE");
     intake.GetNewRecords();
     EXPECT_EQ(events, "NESNESNESNE") << "no new file: no new run";
+    // Text diverted to the extra file after the end (a late final report)
+    // moves only the word's upper half: still no new run.
+    ::InterlockedExchangeAdd(vx::FileGeneration(map), vx::kExtraFileAppended);
+    intake.GetNewRecords();
+    intake.GetNewRecords();
+    EXPECT_EQ(events, "NESNESNESNE") << "an extra-file append is no new file";
     map->processes[0] = ::GetCurrentProcessId();
     map->liveProcesses = 1;
 
