@@ -12,24 +12,26 @@
 #include <cstdint>
 #include <string>
 
+#include "recorddescriptor.h"
+
 namespace shell {
 
 // RECORD_TYPE values of the reader, and the window's own final-report record.
 enum RecType : uint32_t {
-    kRecordEnter = 1,
-    kRecordExit = 2,
-    kRecordCreate = 3,
-    kRecordDestroy = 4,
-    kRecordLoad = 5,
-    kRecordUnload = 6,
-    kRecordFinStart = 7,
-    kRecordFinEnd = 8,
+    kRecordEnter = vx::kRecordEnter,
+    kRecordExit = vx::kRecordExit,
+    kRecordCreate = vx::kRecordCreate,
+    kRecordDestroy = vx::kRecordDestroy,
+    kRecordLoad = vx::kRecordLoad,
+    kRecordUnload = vx::kRecordUnload,
+    kRecordFinStart = vx::kRecordFinStart,
+    kRecordFinEnd = vx::kRecordFinEnd,
     kRecordFinalReport = 200,
 };
 
 // `Num` of the final-report record; its node key is "N_2147483647".
 constexpr int32_t FinalReportNum = 2147483647;
-constexpr size_t kDescriptorSize = 20;
+constexpr size_t kDescriptorSize = sizeof(vx::RecordDescriptor);
 
 // One record of the trace view. Numbers are those of the record's descriptor,
 // its arrival and its pairing; names are fetched per record type.

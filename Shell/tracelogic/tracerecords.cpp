@@ -18,7 +18,6 @@ void DecodeDescriptor(const uint8_t* descriptor, RecInfo* record) {
     record->TID = d.threadId & 0xFFFFFF;
     record->PID = d.processId & 0xFFFFFF;
 }
-static_assert(sizeof(vx::RecordDescriptor) == kDescriptorSize);
 
 void TraceRecords::Reset() {
     all_.clear();
