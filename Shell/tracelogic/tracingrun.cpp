@@ -42,8 +42,13 @@ RunStep TracingRun::NoActiveProcess() {
 RunStep TracingRun::EndOfProcess() {
     RunStep step;
     if (stopRequested_) return step;  // the stop sequence follows
-    step.addFinalReport = true;
-    step.commands.Enable(TraceCommand::Final, true);
+    // Tracing started with no client running ends a run of nothing: a
+    // report of it would stand alone in an empty view, and a client started
+    // just after would seem to have ended before it began.
+    if (recordsSeen_) {
+        step.addFinalReport = true;
+        step.commands.Enable(TraceCommand::Final, true);
+    }
     // The first records of a process that ended between two polls arrive
     // after NoActiveProcess; whatever they disabled, the end re-enables.
     ShowWaiting(&step.commands);

@@ -141,7 +141,8 @@ protected:
             if (!finished && ::WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT)
                 finished = true;
             if (finished && static_cast<size_t>(std::count(sink.letters.begin(), sink.letters.end(), 'E')) > ends) break;
-            ::Sleep(10);
+            // Woken by the kernel's notice at once: it waits only 10 ms for an answer.
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
         child.Finish();
         return all;

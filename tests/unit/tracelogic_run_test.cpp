@@ -233,8 +233,14 @@ TEST_F(RunTest, StopIsPossibleOnlyWhileNoProcessRuns) {
 
 TEST_F(RunTest, AProcessShorterThanOnePollNeverLeavesStopDisabled) {
     Apply(run.StartTracing());
-    script = {{"N", 0}};
+    // Started with no client: the reader ends a run of nothing, which
+    // reports nothing.
+    script = {{"N", 0}, {"E", 0}};
     Tick();
+    Tick();
+    EXPECT_EQ(view.Records().RecordCount(), 0);
+    EXPECT_FALSE(Enabled(TraceCommand::Final));
+    EXPECT_TRUE(Enabled(TraceCommand::Stop));
     // Start and end seen in one call, before the run's first batch; its
     // records then arrive after NoActiveProcess, and the end after them.
     script = {{"SN", 0}, {"", 4}, {"", 0}, {"E", 0}};
