@@ -226,6 +226,7 @@ void RecordIntake::CloseMap() {
     LeaveMap(map);
     view_.reset();
     mapping_.reset();
+    liveFile_.reset();
     attachment_.reset();
 }
 
@@ -306,6 +307,24 @@ int RecordIntake::SweepDeadProcesses() {
     return freed;
 }
 
+// Called under the map lock, which every reset, rename or replacement of the
+// trace file also holds. The file stays open between polls: opening it costs
+// far more than the read, and the writers are kept out meanwhile. It is
+// opened again when the file's generation moved.
+bool RecordIntake::ReadLiveChunk(const char* path, uint32_t size, bool* complete, uint32_t* got) {
+    *complete = false;
+    *got = 0;
+    const LONG generation = vx::TraceFileGeneration(static_cast<vx::TraceMap*>(view_.get()));
+    if (!liveFile_ || generation != liveGeneration_ || livePath_ != path) {
+        // Shared for deletion too: the kernels rename the file it reads.
+        liveFile_.reset(vx::OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     OPEN_EXISTING));
+        liveGeneration_ = generation;
+        livePath_ = path;
+    }
+    return liveFile_ && ReadChunkFrom(liveFile_.get(), readPosition_, size, text_, complete, got);
+}
+
 void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed,
                                 bool* nothingRead) {
     *readFailed = *nothingRead = false;
@@ -324,7 +343,7 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
         }
         bool opened;
         if (dynamic) {
-            opened = ReadChunk(path, readPosition_, size, text_, &complete, &got);
+            opened = ReadLiveChunk(path, size, &complete, &got);
         } else {
             // A saved trace does not change: one handle serves the whole pass.
             if (!staticFile_)

@@ -142,6 +142,7 @@ private:
     void StartNewRun();
     // Reads, parses and hands out; `path` is the source file.
     void ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed, bool* nothingRead);
+    bool ReadLiveChunk(const char* path, uint32_t size, bool* complete, uint32_t* got);
 
     TextBuffer* text_;
     IntakeEvents* events_;
@@ -151,6 +152,10 @@ private:
     std::string copyPath_;
 
     vx::unique_file staticFile_;
+    // The live trace file, open while its generation stays.
+    vx::unique_file liveFile_;
+    std::string livePath_;
+    LONG liveGeneration_ = -1;
     vx::unique_handle mapping_;
     vx::unique_view view_;
     vx::unique_handle attachment_;

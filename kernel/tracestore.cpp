@@ -36,22 +36,37 @@ HANDLE OpenExtraExclusive(const char* path, DWORD access, DWORD disposition) {
 
 // A non-empty file is entered one byte before its end, over the previous
 // record's end mark.
-void SeekToRecordEnd(HANDLE file) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size)) return;
+bool SeekTo(HANDLE file, LONGLONG position) {
     LARGE_INTEGER to;
-    to.QuadPart = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
-    ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
+    to.QuadPart = position;
+    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
 }
 
-void WriteAll(HANDLE file, const char* data, size_t length) {
-    if (file == INVALID_HANDLE_VALUE) return;
+// Over the last record's end mark; where the next record starts, or -1.
+LONGLONG SeekToRecordEnd(HANDLE file) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size)) return -1;
+    LONGLONG at = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
+    return SeekTo(file, at) ? at : -1;
+}
+
+bool WriteAll(HANDLE file, const char* data, size_t length) {
+    if (file == INVALID_HANDLE_VALUE) return false;
     while (length > 0) {
         DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
-        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return;
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
         data += written;
         length -= written;
     }
+    return true;
+}
+
+// The handle stands where this process's last record ended: the file is not
+// longer than that when a read there finds nothing.
+bool NothingWrittenAfter(HANDLE file) {
+    char probe;
+    DWORD got = 1;
+    return ::ReadFile(file, &probe, 1, &got, nullptr) && got == 0;
 }
 
 }  // namespace
@@ -164,11 +179,13 @@ void TraceStore::CloseFiles() {
     distilledOpen_ = false;
 }
 
-bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation) {
+bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation,
+                            LONGLONG& end) {
     const LONG current = map_ ? *vx::FileGeneration(map_) : generation;
     if (file && ((current ^ generation) & vx::kFileGenerationMask) == 0) return true;
     file.reset(OpenShared(path, disposition));
     generation = current;
+    end = -1;  // a file opened anew is looked at before it is written
     return static_cast<bool>(file);
 }
 
@@ -222,21 +239,31 @@ void TraceStore::OpenDistilledSide() {
     distilledOpen_ = false;
     if (diverted_) return;  // kept in memory until the record ends
     // The map lock is held: the generation cannot move until the record ends.
-    if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_)) {
+    if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_, distilledEnd_)) {
         ++counters().cntFailedToOpenTraceFile;
         return;
     }
     distilledOpen_ = true;
-    SeekToRecordEnd(distilledFile_.get());
+    const LONG word = *vx::FileGeneration(map_);
+    // Every text that enters the distilled file passes the ring and each
+    // record moves the counter: when neither moved since this process's last
+    // record but by this one's start, nobody wrote after it, and the file's
+    // size need not be asked for.
+    const bool ownEnd = distilledEnd_ > 0 && word == lastWord_ && map_->ringTotal == lastRingTotal_ &&
+                        map_->recordCounter == lastCounter_ + 1;
+    distilledAt_ = ownEnd && SeekTo(distilledFile_.get(), distilledEnd_ - 1) ? distilledEnd_ - 1
+                                                                              : SeekToRecordEnd(distilledFile_.get());
     // Looking for the file costs more than the rest of the record: only when
     // some writer appended to it (or a file changed) since the last look.
     // The word is read first, so an append that lands after the look moves it
     // again for the next record.
-    const LONG word = *vx::FileGeneration(map_);
     if (extraLooked_ && word == extraWord_) return;
     extraLooked_ = true;
     extraWord_ = word;
-    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) MergeExtraFile(distilledFile_.get());
+    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) {
+        MergeExtraFile(distilledFile_.get());
+        distilledAt_ = -1;  // the merged text came first
+    }
 }
 
 void RecordText::Append(const char* data, size_t length) {
@@ -269,12 +296,19 @@ void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool d
 
 void TraceStore::FlushFullRecord() {
     if (fullText_.length == 0) return;
-    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_)) {
-        if (recordEndPending_)
-            SeekToRecordEnd(fullFile_.get());
+    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)) {
+        HANDLE file = fullFile_.get();
+        // Writers of the full trace do not all count or lock: the file itself
+        // tells whether this process's last record is still its end.
+        LONGLONG at = -1;
+        if (recordEndPending_ && fullEnd_ > 0 && NothingWrittenAfter(file) && SeekTo(file, fullEnd_ - 1))
+            at = fullEnd_ - 1;
+        else if (recordEndPending_)
+            at = SeekToRecordEnd(file);
         else
-            ::SetFilePointer(fullFile_.get(), 0, nullptr, FILE_END);
-        WriteAll(fullFile_.get(), fullText_.text, fullText_.length);
+            ::SetFilePointer(file, 0, nullptr, FILE_END);
+        bool written = WriteAll(file, fullText_.text, fullText_.length);
+        fullEnd_ = written && at >= 0 ? at + static_cast<LONGLONG>(fullText_.length) : -1;
     }
     recordEndPending_ = false;
     fullText_.length = 0;
@@ -296,12 +330,13 @@ void TraceStore::Dgn(const char* text) {
         if (firstLine_) OpenDistilledSide();
     } else if (!inRecord_) {
         // A line outside any record (the start banner, a diagnostic).
-        if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_)) {
+        if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)) {
             file = fullFile_.get();
             if (recordEndPending_) SeekToRecordEnd(file);
             else ::SetFilePointer(file, 0, nullptr, FILE_END);
         }
         recordEndPending_ = false;
+        fullEnd_ = -1;  // no record end to write over
     }
 
     // Line start: a leading 0x08 continues the previous line; otherwise a new
@@ -389,7 +424,14 @@ void TraceStore::UnLockDiagFile() {
     FlushFullRecord();
     inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
-    if (distilledOpen_) WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
+    if (distilledOpen_) {
+        bool written = WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
+        distilledEnd_ = written && distilledAt_ >= 0 ? distilledAt_ + static_cast<LONGLONG>(distilledText_.length) : -1;
+        // Still under the map lock: what the next record compares with.
+        lastWord_ = *vx::FileGeneration(map_);
+        lastRingTotal_ = map_->ringTotal;
+        lastCounter_ = map_->recordCounter;
+    }
     distilledOpen_ = false;
     distilledText_.length = 0;
     firstLine_ = false;

@@ -103,7 +103,7 @@ public:
     void WriteStartBanner(std::initializer_list<SettingsFileState> files);
 
 private:
-    bool EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation);
+    bool EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation, LONGLONG& end);
     void NotifyReader(int number, bool last);
     void OpenDistilledSide();
     void WritePiece(HANDLE file, const char* data, size_t length, bool toRing);
@@ -127,6 +127,16 @@ private:
     vx::unique_file fullFile_;
     LONG distilledGeneration_ = 0;
     LONG fullGeneration_ = 0;
+    // Where this process's last record ended in each file (-1: not known),
+    // where the open record goes, and the map's words right after that last
+    // record: a record that follows its own process's last one is written
+    // without asking the file for its size, a call to the system less each.
+    LONGLONG distilledEnd_ = -1;
+    LONGLONG distilledAt_ = -1;
+    LONGLONG fullEnd_ = -1;
+    LONG lastWord_ = 0;
+    uint32_t lastRingTotal_ = 0;
+    LONG lastCounter_ = 0;
     // The generation word at the last look for an extra file to merge.
     LONG extraWord_ = 0;
     bool extraLooked_ = false;

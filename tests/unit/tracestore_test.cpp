@@ -46,6 +46,14 @@ protected:
                "h PID=" + Hex(::GetCurrentProcessId()) + "h [" + std::to_string(number) + "]\r\nbody of " + title +
                "\r\n";
     }
+    // A second process's store on the same map and files.
+    void SetUpOther(TraceStore& other) {
+        ASSERT_TRUE(other.files.Build(dir.path().c_str()));
+        std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
+        std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
+        other.switches = store.switches;
+        ASSERT_TRUE(other.SetUpMaps());
+    }
     std::string Ring() {
         TraceMap* m = store.map();
         return std::string(reinterpret_cast<char*>(m->ring), m->ringPosition);
@@ -127,11 +135,7 @@ TEST_F(TraceStoreTest, AnotherWritersDivertedRecordIsMergedByTheNextDirectRecord
     m->processes[0] = ::GetCurrentProcessId();
     Record("ONE");  // looked once: no extra file
     TraceStore other;
-    ASSERT_TRUE(other.files.Build(dir.path().c_str()));
-    std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
-    std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
-    other.switches = store.switches;
-    ASSERT_TRUE(other.SetUpMaps());
+    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
     m->lockWord = -1;
     other.LockDiagFile();
     other.Line("========= OTHER =========");
@@ -238,11 +242,7 @@ TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
     Record("ONE");
     // Another process's first kernel of a new run backs the file up.
     TraceStore other;
-    ASSERT_TRUE(other.files.Build(dir.path().c_str()));
-    std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
-    std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
-    other.switches = store.switches;
-    ASSERT_TRUE(other.SetUpMaps());
+    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
     ASSERT_EQ(other.map()->recordCounter, 1) << "the map was reset";
     const LONG generation = *vx::FileGeneration(m);
     other.LockDiagFileNoInc();
@@ -253,6 +253,49 @@ TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
     EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), Expected("ONE", 1) + "\x01");
     EXPECT_EQ(ReadWhole(store.files.distilled), Expected("TWO", 2) + "\x01");
     EXPECT_STREQ(m->distilledPath, store.files.distilled) << "the generation word overran the path";
+    other.ReleaseMaps();
+}
+
+// A process writes its next record where its last one ended without asking
+// the file, as long as nobody wrote after it: records of another process, on
+// either stream and with or without the distilled trace, are never written
+// over, and no gap opens.
+TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
+    TraceMap* m = store.map();
+    m->liveProcesses = 1;
+    m->processes[0] = ::GetCurrentProcessId();
+    TraceStore other;
+    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
+    auto otherRecord = [&](const char* title) {
+        other.LockDiagFile();
+        other.Line("========= %s =========", title);
+        other.UnLockDiagFile();
+    };
+    Record("ONE");
+    Record("TWO");
+    otherRecord("THREE");
+    Record("FOUR");
+    Record("FIVE");
+    other.switches.distilledTrace = false;  // started under other settings: full stream alone, uncounted
+    otherRecord("SIX");
+    Record("SEVEN");
+    other.Select(Stream::Full);
+    other.Dgn("a line between records");
+    Record("EIGHT");
+    EXPECT_EQ(ReadWhole(store.files.distilled),
+              Expected("ONE", 1) + Expected("TWO", 2) + "\r\n========= THREE =========\r\n" + Expected("FOUR", 4) +
+                  Expected("FIVE", 5) + Expected("SEVEN", 6) + Expected("EIGHT", 7) + "\x01");
+    std::string full = ReadWhole(store.files.full);
+    EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
+    EXPECT_EQ(full.back(), '\x01');
+    size_t at = 0;
+    for (std::string title : {"ONE", "TWO", "THREE", "FOUR", "FIVE", "SIX", "SEVEN", "a line between", "EIGHT"}) {
+        if (title.size() < 6) title = "= " + title + " =";
+        size_t found = full.find(title, at);
+        ASSERT_NE(found, std::string::npos) << title << " in order in:\n" << full;
+        EXPECT_EQ(full.find(title, found + 1), std::string::npos) << title << " once";
+        at = found;
+    }
     other.ReleaseMaps();
 }
 
