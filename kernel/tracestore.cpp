@@ -363,8 +363,13 @@ void TraceStore::Dgn(const char* text) {
     for (; p[0] == '\r' && p[1] == '\n'; p += 2) put("\r\n", 2);
     if (!continuation) {
         if (!distilled) {
-            char id[16];
-            put(id, std::snprintf(id, sizeof id, "[%lx] ", static_cast<unsigned long>(self)));
+            // The line lock is held: the text of the last thread's id serves
+            // its next lines without formatting it again.
+            if (idTextOwner_ != self) {
+                idTextLength_ = std::snprintf(idText_, sizeof idText_, "[%lx] ", static_cast<unsigned long>(self));
+                idTextOwner_ = self;
+            }
+            put(idText_, static_cast<size_t>(idTextLength_));
         }
         put(blanks_, static_cast<size_t>(indent_));
     }
