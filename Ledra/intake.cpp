@@ -189,6 +189,11 @@ void RecordIntake::StartNewRun() {
     ResetCounters();
     if (view_) runGeneration_ = vx::TraceFileGeneration(static_cast<vx::TraceMap*>(view_.get()));
     events_->StartOfProcess();
+    DeleteCopy();
+}
+
+void RecordIntake::DeleteCopy() {
+    copyFile_.reset();
     if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
 }
 
@@ -200,7 +205,7 @@ void RecordIntake::SetMode(long mode) {
         noActiveProcess_ = false;
         endState_ = 0;
         disabled_ = false;
-        if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
+        DeleteCopy();
     }
     mode_ = mode;
     if (mode == kModeStatic) CloseMap();
@@ -214,7 +219,7 @@ void RecordIntake::SetStaticPath(const std::string& path) {
     noActiveProcess_ = false;
     endState_ = 0;
     disabled_ = false;
-    if (!copyPath_.empty()) ::DeleteFileA(copyPath_.c_str());
+    DeleteCopy();
 }
 
 void RecordIntake::CloseMap() {
@@ -410,11 +415,13 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
     lastIndex_ = k > 0 ? delivered_ + static_cast<uint32_t>(k) - 1 : lastIndex_;
 
     if (dynamic && nextReadPosition_ != readPosition_ && !copyPath_.empty()) {
-        vx::unique_file copy(::CreateFileA(copyPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (copy) {
+        // Kept open for the run: opening it costs more than the poll's read.
+        if (!copyFile_)
+            copyFile_.reset(::CreateFileA(copyPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (copyFile_) {
             DWORD written = 0;
-            ::WriteFile(copy.get(), text_->bytes.data(), nextReadPosition_ - readPosition_, &written, nullptr);
+            ::WriteFile(copyFile_.get(), text_->bytes.data(), nextReadPosition_ - readPosition_, &written, nullptr);
         }
     }
     if (dynamic && noActiveProcess_ && endState_ == 0 && complete) endState_ = 1;

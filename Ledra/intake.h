@@ -112,7 +112,12 @@ public:
     void SetStatHwnd(long hwnd) { statHwnd_ = hwnd; }
     void SetStaticPath(const std::string& path);
     const std::string& staticPath() const { return staticPath_; }
-    void SetCopyPath(const std::string& path) { copyPath_ = path; }
+    void SetCopyPath(const std::string& path) {
+        copyFile_.reset();
+        copyPath_ = path;
+    }
+    // Closes and deletes the copy of the trace.
+    void DeleteCopy();
     const std::string& copyPath() const { return copyPath_; }
 
     NewRecords GetNewRecords();
@@ -153,6 +158,7 @@ private:
 
     vx::unique_file staticFile_;
     // The live trace file, open while its generation stays.
+    vx::unique_file copyFile_;
     vx::unique_file liveFile_;
     std::string livePath_;
     LONG liveGeneration_ = -1;

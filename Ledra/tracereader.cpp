@@ -67,7 +67,7 @@ public:
     }
     ~TraceReader() override {
         intake_.CloseMap();
-        if (!intake_.copyPath().empty()) ::DeleteFileA(intake_.copyPath().c_str());
+        intake_.DeleteCopy();
     }
 
     // Record intake
