@@ -36,7 +36,10 @@ constexpr long kStaticFileCut = -2;
 constexpr long kOtherReaderAttached = -3;
 constexpr long kTraceMapBusy = -4;
 constexpr DWORD kHookPairsWaitMs = 500;
-constexpr uint32_t kChunkSize = 4096;
+// Text read per poll. A live client writes tens of thousands of records a
+// second: with a few kilobytes a poll the call's own cost left the window
+// seconds behind; 64 KB still reads in well under a millisecond.
+constexpr uint32_t kChunkSize = 65536;
 // A record longer than this is skipped rather than stalling the intake.
 constexpr uint32_t kLargestChunk = 16u << 20;
 

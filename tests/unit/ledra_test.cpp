@@ -118,21 +118,26 @@ TEST_F(StaticIntake, SavedFileIsDeliveredChunkByChunkThenEnds) {
     EXPECT_EQ(intake.GetNewRecords().count, -1);
 
     std::string trace;
-    for (int i = 1; i <= 300; ++i) trace += Record("*** Serial# of call: " + std::to_string(i) + ".7 *** ", 1, 2, i, {"Interface: ICalc (dual)", "Method: VT_HRESULT Add ("});
+    int records = 0;
+    while (trace.size() <= 3 * ledra::kChunkSize) {
+        ++records;
+        trace += Record("*** Serial# of call: " + std::to_string(records) + ".7 *** ", 1, 2, records,
+                        {"Interface: ICalc (dual)", "Method: VT_HRESULT Add ("});
+    }
     WriteFileText(dir / "saved.txt", trace + "\x01");
     intake.SetStaticPath(dir / "saved.txt");
     std::vector<long> counts;
     auto all = Drain(intake, &counts);
-    ASSERT_EQ(all.size(), 300u);
+    ASSERT_EQ(all.size(), static_cast<size_t>(records));
     EXPECT_GT(counts.size(), 3u) << "several chunks";
     EXPECT_EQ(counts.back(), 0);
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(all[i].firstSerial, i + 1);
+    for (int i = 0; i < records; ++i) EXPECT_EQ(all[i].firstSerial, i + 1);
     EXPECT_EQ(intake.readPosition(), trace.size());
     EXPECT_EQ(events, "") << "static mode fires nothing";
 }
 
 TEST_F(StaticIntake, RecordLongerThanAChunkAndALastRecordWithoutEndMarkAreDelivered) {
-    std::vector<std::string> lines(400, "               [in]  a=1 (1h)  (VT_I4),");
+    std::vector<std::string> lines(3 * ledra::kChunkSize / 30, "               [in]  a=1 (1h)  (VT_I4),");
     std::string trace = Record("*** Serial# of call: 1.1 *** ", 1, 2, 1, lines) + Record("*** Serial# of call: 2.1 *** ", 1, 2, 2, {"Interface: I"});
     ASSERT_GT(trace.size(), 3 * ledra::kChunkSize);
     WriteFileText(dir / "long.txt", trace);

@@ -229,8 +229,10 @@ protected:
 TEST_F(ReaderTest, ASavedTraceGivesItsTreeDetailsAndReport) {
     TempDir dir;
     int n = 0;
-    const std::string trace = SampleTrace(300, &n);
-    ASSERT_GT(trace.size(), 8u * 4096) << "several chunks";
+    // Long enough for several of the reader's chunks.
+    constexpr int kCalls = 1800;
+    const std::string trace = SampleTrace(kCalls, &n);
+    ASSERT_GT(trace.size(), 8u * 65536) << "several chunks";
     WriteWhole(dir / "TraceDistilled.txt", trace + "\x01");
     ASSERT_TRUE(SaveTrace(dir / "TraceDistilled.txt", dir / "run.trc").ok);
 
@@ -248,15 +250,15 @@ TEST_F(ReaderTest, ASavedTraceGivesItsTreeDetailsAndReport) {
     EXPECT_EQ(reading.Message(dir / "run.trc"), "");
     EXPECT_EQ(view.Records().RecordCount(), n + 1);
 
-    // Load, creation, 300 calls (QueryInterface hidden), destruction,
+    // Load, creation, the calls (QueryInterface hidden), destruction,
     // unload, report: all collapsed, the calls at the top level.
-    ASSERT_EQ(nodes.size(), 305u);
+    ASSERT_EQ(nodes.size(), kCalls + 5u);
     EXPECT_EQ(nodes[0].Text, "LOAD DLL: VxSample.dll");
     EXPECT_EQ(nodes[1].Text, "CREATING <VxSample.Calc(1)>");
     EXPECT_EQ(nodes[2].Text, "Add <VxSample.Calc(1)>");
-    EXPECT_EQ(nodes[302].Text, "DESTROYING <VxSample.Calc(1)>");
-    EXPECT_EQ(nodes[303].Text, "UNLOAD DLL: VxSample.dll");
-    EXPECT_EQ(nodes[304].Key(), "N_2147483647");
+    EXPECT_EQ(nodes[kCalls + 2].Text, "DESTROYING <VxSample.Calc(1)>");
+    EXPECT_EQ(nodes[kCalls + 3].Text, "UNLOAD DLL: VxSample.dll");
+    EXPECT_EQ(nodes[kCalls + 4].Key(), "N_2147483647");
     for (const TreeNode& node : nodes) {
         EXPECT_EQ(node.ParentNum, 0);
         EXPECT_FALSE(node.Expanded);
@@ -284,7 +286,7 @@ TEST_F(ReaderTest, ASavedTraceGivesItsTreeDetailsAndReport) {
     // QueryInterface children with the same keys as before.
     options.ShowIUnknown = true;
     std::vector<TreeNode> rebuilt = view.RebuildTraceTree(options);
-    EXPECT_EQ(rebuilt.size(), 305u + 100u);
+    EXPECT_EQ(rebuilt.size(), kCalls + 5u + kCalls / 3);
     EXPECT_EQ(rebuilt[3].Text, "QueryInterface <VxSample.Calc(1)>");
     EXPECT_EQ(rebuilt[3].ParentKey(), nodes[2].Key());
 }
