@@ -160,8 +160,9 @@ private:
     std::string copyPath_;
 
     vx::unique_file staticFile_;
-    // The live trace file, open while its generation stays.
+    // The copy of the live trace, open for the run.
     vx::unique_file copyFile_;
+    // The live trace file, open while its generation stays.
     vx::unique_file liveFile_;
     std::string livePath_;
     LONG liveGeneration_ = -1;

@@ -34,15 +34,14 @@ HANDLE OpenExtraExclusive(const char* path, DWORD access, DWORD disposition) {
     return INVALID_HANDLE_VALUE;
 }
 
-// A non-empty file is entered one byte before its end, over the previous
-// record's end mark.
 bool SeekTo(HANDLE file, LONGLONG position) {
     LARGE_INTEGER to;
     to.QuadPart = position;
     return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
 }
 
-// Over the last record's end mark; where the next record starts, or -1.
+// A non-empty file is entered one byte before its end, over the previous
+// record's end mark. Where the next record starts, or -1.
 LONGLONG SeekToRecordEnd(HANDLE file) {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file, &size)) return -1;

@@ -131,15 +131,16 @@ private:
     // where the open record goes, and the map's words right after that last
     // record: a record that follows its own process's last one is written
     // without asking the file for its size, a call to the system less each.
-    char idText_[16] = {};  // "[<thread id>] " of the full stream's lines
-    int idTextLength_ = 0;
-    LONG idTextOwner_ = 0;
     LONGLONG distilledEnd_ = -1;
     LONGLONG distilledAt_ = -1;
     LONGLONG fullEnd_ = -1;
     LONG lastWord_ = 0;
     uint32_t lastRingTotal_ = 0;
     LONG lastCounter_ = 0;
+    // "[<thread id>] " of the full stream's lines, for the thread that wrote last.
+    char idText_[16] = {};
+    int idTextLength_ = 0;
+    LONG idTextOwner_ = 0;
     // The generation word at the last look for an extra file to merge.
     LONG extraWord_ = 0;
     bool extraLooked_ = false;
