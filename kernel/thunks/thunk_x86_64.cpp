@@ -24,6 +24,24 @@
 //   304  xmm0 to xmm3
 //   368  the method's rax     376  the caller's flags     384  the method's xmm0
 //   408  (frame size) saved rdi, rsi, then the caller's return address at 424
+
+// The caller's flags and argument registers back from the frame, as the
+// caller left them: before the traced call of the method and before the
+// untraced jump into it.
+#define KORBIN_PAIR_RELOAD \
+    "    pushq 376(%rsp)\n" \
+    "    popfq\n" \
+    "    mov 256(%rsp), %rcx\n" \
+    "    mov 264(%rsp), %rdx\n" \
+    "    mov 272(%rsp), %r8\n" \
+    "    mov 280(%rsp), %r9\n" \
+    "    mov 288(%rsp), %r10\n" \
+    "    mov 296(%rsp), %r11\n" \
+    "    movaps 304(%rsp), %xmm0\n" \
+    "    movaps 320(%rsp), %xmm1\n" \
+    "    movaps 336(%rsp), %xmm2\n" \
+    "    movaps 352(%rsp), %xmm3\n"
+
 asm(".section .rdata,\"dr\"\n"
     ".p2align 4\n"
     ".globl korbin_pair_template\n"
@@ -59,18 +77,7 @@ asm(".section .rdata,\"dr\"\n"
     "    mov $32, %ecx\n"
     "2:  mov %rsp, %rdi\n"
     "    rep movsq\n"
-    "    pushq 376(%rsp)\n"
-    "    popfq\n"
-    "    mov 256(%rsp), %rcx\n"
-    "    mov 264(%rsp), %rdx\n"
-    "    mov 272(%rsp), %r8\n"
-    "    mov 280(%rsp), %r9\n"
-    "    mov 288(%rsp), %r10\n"
-    "    mov 296(%rsp), %r11\n"
-    "    movaps 304(%rsp), %xmm0\n"
-    "    movaps 320(%rsp), %xmm1\n"
-    "    movaps 336(%rsp), %xmm2\n"
-    "    movaps 352(%rsp), %xmm3\n"
+    KORBIN_PAIR_RELOAD
     "    call *korbin_pair_continuation(%rip)\n"
     "    mov %rax, 368(%rsp)\n"
     "    movaps %xmm0, 384(%rsp)\n"
@@ -84,18 +91,8 @@ asm(".section .rdata,\"dr\"\n"
     "    pop %rsi\n"
     "    ret\n"
     // Untraced: everything as the caller left it, straight into the method.
-    "1:  pushq 376(%rsp)\n"
-    "    popfq\n"
-    "    mov 256(%rsp), %rcx\n"
-    "    mov 264(%rsp), %rdx\n"
-    "    mov 272(%rsp), %r8\n"
-    "    mov 280(%rsp), %r9\n"
-    "    mov 288(%rsp), %r10\n"
-    "    mov 296(%rsp), %r11\n"
-    "    movaps 304(%rsp), %xmm0\n"
-    "    movaps 320(%rsp), %xmm1\n"
-    "    movaps 336(%rsp), %xmm2\n"
-    "    movaps 352(%rsp), %xmm3\n"
+    "1:\n"
+    KORBIN_PAIR_RELOAD
     "    lea 408(%rsp), %rsp\n"  // lea: the flags stay the caller's
     "    pop %rdi\n"
     "    pop %rsi\n"
