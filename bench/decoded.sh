@@ -15,12 +15,10 @@ reader_calls=${3:-2000}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.vexilo-demo}
 source "$root/tools/wine-env.sh"
 vx_start_wine
-wine=$VX_WINE32
-[ "$arch" = x86_64 ] && wine=$VX_WINE64
+wine=$(vx_wine_for "$arch")
 build="$root/build/$arch"
-winpath() { echo "Z:${1//\//\\}"; }
-sample=$(winpath "$build/samples/bin/VxSample.dll")
-client=$(winpath "$build/samples/bin/vxclient.exe")
+sample=$(vx_winpath "$build/samples/bin/VxSample.dll")
+client=$(vx_winpath "$build/samples/bin/vxclient.exe")
 folder='C:\VexiloBench'
 unix_folder=$("$VX_WINE32" winepath -u "$folder" 2>/dev/null | tr -d '\r')
 # The client times its own loop (VXCLIENT_TIMING names the file it appends
@@ -40,7 +38,7 @@ with_reader() {  # the client run under vxtrace run, records to a file
                  "$client" loop "$reader_calls")" -v n="$reader_calls" 'BEGIN { printf "%d", t * 1000 / n }'
 }
 install() {  # settings options...
-    "$wine" "$build/tools/vxinstall.exe" install "$(winpath "$build/install")" "$folder" "$@" --module "$sample"
+    "$wine" "$build/tools/vxinstall.exe" install "$(vx_winpath "$build/install")" "$folder" "$@" --module "$sample"
     "$wine" "$build/tools/vxinstall.exe" hook "$folder" 1 "$sample"
 }
 

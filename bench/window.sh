@@ -8,12 +8,10 @@ arch=${1:-i686}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.vexilo-demo}
 source "$root/tools/wine-env.sh"
 vx_start_wine
-wine=$VX_WINE32
-[ "$arch" = x86_64 ] && wine=$VX_WINE64
+wine=$(vx_wine_for "$arch")
 build="$root/build/$arch"
-winpath() { echo "Z:${1//\//\\}"; }
 folder='C:\VexiloWindowBench'
-"$wine" "$(winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
+"$wine" "$(vx_winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
 echo "$arch:"
 "$wine" "$build/bench/bench_window.exe" "$folder" | tr -d '\r'
 "$wine" "$folder\\Uninstall.exe" /quiet

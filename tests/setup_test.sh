@@ -14,14 +14,13 @@ rmdir "$WINEPREFIX"
 source "$root/tools/wine-env.sh"
 vx_start_wine >/dev/null
 trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
-if [ "$arch" = i686 ]; then run=$VX_WINE32; else run=$VX_WINE64; fi
+run=$(vx_wine_for "$arch")
 
 failures=0
 check() {  # description command...
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-winpath() { echo "Z:${1//\//\\}"; }
 reg_value() {  # key [value name]: the data of the value, empty when missing
     local args=(query "$1")
     if [ $# -gt 1 ]; then args+=(/v "$2"); else args+=(/ve); fi
@@ -48,7 +47,7 @@ check "and writes nothing" test ! -e "$WINEPREFIX/drive_c/never"
 
 # What the prefix holds before setup (the sample already registered, as a
 # user's component is): uninstall must leave exactly this.
-sample=$(winpath "$samples/VxSample.dll")
+sample=$(vx_winpath "$samples/VxSample.dll")
 "$run" regsvr32 /s "$sample"
 snapshot() {  # file: the registry of this view and the C: drive, as text
     {
@@ -85,7 +84,7 @@ bad="$WINEPREFIX/drive_c/badscan"
 mkdir -p "$bad"
 cp "$stage"/* "$bad/"
 cp "$samples/vxclient.exe" "$bad/PolluxTest.exe"
-"$run" "$(winpath "$samples/vxclient.exe")" 'C:\badscan\' >/dev/null 2>&1; code=$?
+"$run" "$(vx_winpath "$samples/vxclient.exe")" 'C:\badscan\' >/dev/null 2>&1; code=$?
 out=$("$run" 'C:\badscan\setup.exe' /quiet /dir 'C:\Vexilo Bad' 2>&1); rc=$?
 check "setup whose scanner fails exits 6 (exit $rc)" test "$rc" = 6
 check "and gives the scanner's exit code: $out" \
@@ -146,7 +145,7 @@ check "the scan engine is registered" key_exists 'HKCR\Pollux.Scanner'
 # The installation at work: hook the sample and trace its client.
 vxtrace() { "$run" "${folder}vxtrace.exe" "$@"; }
 check "vxtrace hooks the sample" vxtrace hook "$sample"
-trace=$(vxtrace run -- "$(winpath "$samples/vxclient.exe")" basic 2>&1 | tr -d '\r')
+trace=$(vxtrace run -- "$(vx_winpath "$samples/vxclient.exe")" basic 2>&1 | tr -d '\r')
 decoded=$'Method: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),'
 check "the client's calls are traced and decoded" grep -qF "$decoded" <<<"$trace"
 grep -qF "$decoded" <<<"$trace" || { echo "--- vxtrace run printed:"; echo "$trace"; }
@@ -170,7 +169,7 @@ check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
 
 # Uninstall while a traced client still holds the kernel and the stub copy.
 mkfifo "$WINEPREFIX/client-input"
-"$run" "$(winpath "$samples/vxclient.exe")" wait <"$WINEPREFIX/client-input" >"$WINEPREFIX/client-output" 2>&1 &
+"$run" "$(vx_winpath "$samples/vxclient.exe")" wait <"$WINEPREFIX/client-input" >"$WINEPREFIX/client-output" 2>&1 &
 client=$!
 exec 3>"$WINEPREFIX/client-input"
 for _ in $(seq 100); do grep -q waiting "$WINEPREFIX/client-output" && break; sleep 0.2; done

@@ -24,10 +24,9 @@ source "$root/tools/wine-env.sh"
 vx_start_wine
 
 build="$root/build/i686"
-winpath() { echo "Z:${1//\//\\}"; }
-sample=$(winpath "$build/samples/bin/VxSample.dll")
+sample=$(vx_winpath "$build/samples/bin/VxSample.dll")
 folder='C:\Vexilo'
-"$VX_WINE32" "$(winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
+"$VX_WINE32" "$(vx_winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
 "$VX_WINE32" regsvr32 /s "$sample"
 vxtrace() { "$VX_WINE32" "$WINEPREFIX/drive_c/Vexilo/vxtrace.exe" "$@"; }
 vxtrace hook "$sample"
@@ -37,7 +36,7 @@ echo "== vxtrace run -- vxclient $scenario"
 status=0
 printed=$(mktemp)
 # Into a file first: the client it starts must not hold a pipe of ours.
-vxtrace run --out 'C:\Vexilo\demo-trace.txt' -- "$(winpath "$build/samples/bin/vxclient.exe")" "$scenario" \
+vxtrace run --out 'C:\Vexilo\demo-trace.txt' -- "$(vx_winpath "$build/samples/bin/vxclient.exe")" "$scenario" \
     >"$printed" 2>&1 || status=$?
 tr -d '\r' <"$printed"
 rm -f "$printed"
@@ -51,8 +50,8 @@ else
     rm -rf "$shots"
     mkdir -p "$shots"
     echo "== no display open: the main window under Xvfb ($DISPLAY), its views saved in $shots"
-    "$VX_WINE32" "$build/tools/vxshot.exe" 'C:\Vexilo' "$(winpath "$shots")" "$sample" \
-        "$(winpath "$build/samples/bin/vxclient.exe")" "$scenario" || status=$?
+    "$VX_WINE32" "$build/tools/vxshot.exe" 'C:\Vexilo' "$(vx_winpath "$shots")" "$sample" \
+        "$(vx_winpath "$build/samples/bin/vxclient.exe")" "$scenario" || status=$?
     ls "$shots"
 fi
 echo "== (remove it all again with: WINEPREFIX=$WINEPREFIX $VX_WINE32 'C:\Vexilo\Uninstall.exe' /quiet)"

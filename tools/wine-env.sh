@@ -7,6 +7,11 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 VX_WINE32=/usr/bin/wine
 VX_WINE64=/usr/lib/wine/wine64
 
+# The wine loader for an architecture's programs: vx_wine_for i686|x86_64.
+vx_wine_for() { if [ "$1" = x86_64 ]; then echo "$VX_WINE64"; else echo "$VX_WINE32"; fi; }
+# A host path as Windows programs see it (the Z: drive).
+vx_winpath() { echo "Z:${1//\//\\}"; }
+
 vx_start_display() {
     if [ -z "${DISPLAY:-}" ] || ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
         export DISPLAY=:99
