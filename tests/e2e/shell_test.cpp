@@ -12,24 +12,10 @@
 #include "e2e.h"
 #include "raii.h"
 #include "settings_template.h"
-#include "window.h"
+#include "shellwindow.h"
 
 namespace e2e {
 namespace {
-
-// Command ids and control ids of the main window.
-enum : int {
-    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kOpen = 1021, kFont = 1031, kFind = 1032, kFindNext = 1033,
-    kCopy = 1034, kOnTop = 1041,
-    kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
-    kTree1 = 101, kTree2 = 102, kHelp = 105, kTreeTitle = 106, kDetails = 107,
-    // Toolbar positions.
-    kButtonCom = 0, kButtonRun = 3, kButtonCopy = 8, kButtonOnTop = 10, kButtonIUnk = 14, kButtonIDisp = 15,
-};
-constexpr char kClass[] = "VexiloMainWindow";
-constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file dialog answers
-constexpr char kListedStatus[] =
-    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
 
 std::string Folder() { return "C:\\vxshell-" + ArchName() + "\\"; }
 
@@ -75,16 +61,6 @@ std::string ServerOf(const std::string& clsid) {
     return text;
 }
 
-template <typename F>
-bool WaitFor(F condition, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(50);
-    }
-    return true;
-}
-
 // The DLL's own registration, started by an unhook, runs apart: true once no
 // regsvr32 is running any more.
 bool NoRegistrationRunning() {
@@ -115,62 +91,18 @@ std::string LineOf(const std::string& text, size_t n) {
     return n < lines.size() ? lines[n] : std::string();
 }
 
-class ShellTest : public ::testing::Test {
+class ShellTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        inst.folder = Folder();
-        std::string error;
-        ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), inst.folder, &error)) << error;
-        for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
-            std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name, to = inst.folder + name;
-            // A server this test process has loaded is in use; it holds the same bytes.
-            if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) {
-                ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError()) << "cannot copy " << from;
-            }
-        }
-        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
-        ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
-        vxinstall::ClearTraceFiles(inst.folder);
-        for (const std::string& server : {inst.folder + "Ledra.dll", inst.folder + "Pollux.dll", SamplePath(), PlainPath()})
-            ASSERT_TRUE(vxinstall::RegisterComponent(server, false, &error)) << error;
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
-    }
-    void TearDown() override {
-        Close();
-        std::string error;
-        vxinstall::RegisterComponent(SamplePath(), false, &error);
-    }
-
-    // Starts the program and waits for its window to show the hooked list.
-    void Start() {
-        ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
-        HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
-        ASSERT_TRUE(window) << "no main window";
-        ASSERT_TRUE(ui.Attach(window));
-        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000)) << "the hooked list stays empty";
-    }
-    void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
-    ProcessResult Close() {
-        if (!ui.hwnd() || !::IsWindow(ui.hwnd())) return {};
-        ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
-        ProcessResult r = program.Finish(60000);
-        ui.Detach();
-        return r;
+        ASSERT_NO_FATAL_FAILURE(
+            Install(Folder(), {Folder() + "Ledra.dll", Folder() + "Pollux.dll", SamplePath(), PlainPath()}));
     }
     std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
-    void Shot(const std::string& name) {
-        ::Sleep(300);  // let the window finish painting
-        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
-    }
     HTREEITEM NodeWithText(int tree, const std::string& text) {
         for (const TreeNode& n : ui.Tree(tree))
             if (n.text == text) return n.item;
         return nullptr;
     }
-
-    vxinstall::Installation inst;
-    ChildProcess program;
-    RemoteWindow ui;
 };
 
 TEST_F(ShellTest, FirstStartSecondCopyAndTheTwelveValues) {

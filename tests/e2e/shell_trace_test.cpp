@@ -14,32 +14,12 @@
 #include <map>
 
 #include "e2e.h"
-#include "window.h"
+#include "shellwindow.h"
 
 namespace e2e {
 namespace {
 
-enum : int {
-    kList = 1001, kHookUnhook = 1002, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022, kFinal = 1035,
-    kCollapseAll = 1044, kExpandAll = 1043, kShowIUnknown = 1045,
-    kTree1 = 101, kTree2 = 102, kStatus = 104, kTreeTitle = 106, kProgress = 109,
-    kButtonRun = 3, kButtonStop = 4, kButtonFinal = 9,
-};
-constexpr unsigned long kNextTraceFilePath = 0x56585452;
-constexpr char kClass[] = "VexiloMainWindow";
-constexpr char kListedStatus[] =
-    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
 constexpr char kSeparator[] = "----------- Return values --------------------------------------------";
-
-template <typename F>
-bool WaitFor(F condition, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(50);
-    }
-    return true;
-}
 
 std::string Upper(std::string s) {
     ::CharUpperBuffA(s.data(), static_cast<DWORD>(s.size()));
@@ -199,42 +179,12 @@ std::vector<Node> ExpectedReport(const std::vector<FileRecord>& records, unsigne
     return nodes;
 }
 
-class ShellTraceTest : public ::testing::Test {
+class ShellTraceTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        inst.folder = "C:\\vxshtrace-" + ArchName() + "\\";
-        std::string error;
-        ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), inst.folder, &error)) << error;
-        for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
-            std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name, to = inst.folder + name;
-            if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) {
-                ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError()) << "cannot copy " << from;
-            }
-        }
-        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
-        ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
-        vxinstall::ClearTraceFiles(inst.folder);
-        for (const std::string& server : {inst.folder + "Ledra.dll", inst.folder + "Pollux.dll", SamplePath()})
-            ASSERT_TRUE(vxinstall::RegisterComponent(server, false, &error)) << error;
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
+        const std::string folder = "C:\\vxshtrace-" + ArchName() + "\\";
+        ASSERT_NO_FATAL_FAILURE(Install(folder, {folder + "Ledra.dll", folder + "Pollux.dll", SamplePath()}));
     }
-    void TearDown() override {
-        if (ui.hwnd() && ::IsWindow(ui.hwnd())) {
-            ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
-            program.Finish(60000);
-            ui.Detach();
-        }
-        std::string error;
-        vxinstall::RegisterComponent(SamplePath(), false, &error);
-    }
-    void Start() {
-        ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
-        HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
-        ASSERT_TRUE(window) << "no main window";
-        ASSERT_TRUE(ui.Attach(window));
-        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000));
-    }
-    void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
     void NextPath(const std::string& path) {
         COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
         ASSERT_TRUE(::SendMessageA(ui.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
@@ -283,14 +233,6 @@ protected:
         WaitFor([&] { return !::IsWindow(box); }, 5000);
         return text;
     }
-    void Shot(const std::string& name) {
-        ::Sleep(300);
-        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
-    }
-
-    vxinstall::Installation inst;
-    ChildProcess program;
-    RemoteWindow ui;
 };
 
 TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {

@@ -1,0 +1,95 @@
+// What the tests of the real main window share: its command and control ids,
+// waiting for a state of another process's window, and a fixture that
+// installs the program into a folder of its own, starts it and closes it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "e2e.h"
+#include "window.h"
+
+namespace e2e {
+
+// Command ids, control ids and toolbar positions of the main window.
+enum : int {
+    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022,
+    kFont = 1031, kFind = 1032, kFindNext = 1033, kCopy = 1034, kFinal = 1035, kOnTop = 1041, kExpandAll = 1043,
+    kCollapseAll = 1044, kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
+    kTree1 = 101, kTree2 = 102, kStatus = 104, kHelp = 105, kTreeTitle = 106, kDetails = 107, kProgress = 109,
+    kButtonCom = 0, kButtonRun = 3, kButtonStop = 4, kButtonCopy = 8, kButtonFinal = 9, kButtonOnTop = 10,
+    kButtonIUnk = 14, kButtonIDisp = 15,
+};
+constexpr char kClass[] = "VexiloMainWindow";
+constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file dialog answers
+constexpr char kListedStatus[] =
+    "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
+
+template <typename F>
+bool WaitFor(F condition, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    // The staged program in `folder` with fresh settings and no trace, the
+    // servers registered, and no window settings of an earlier run.
+    void Install(const std::string& folder, std::initializer_list<std::string> servers) {
+        inst.folder = folder;
+        std::string error;
+        ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), inst.folder, &error)) << error;
+        for (const char* name : {"Vexilo.exe", "Help.rtf", "Pollux.dll"}) {
+            std::string from = vxinstall::WinePath(VX_STAGE_DIR) + "\\" + name, to = inst.folder + name;
+            // A server this test process has loaded is in use; it holds the same bytes.
+            if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+                ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError()) << "cannot copy " << from;
+            }
+        }
+        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+        ASSERT_TRUE(vxinstall::WriteAppPath(inst.folder, &error)) << error;
+        vxinstall::ClearTraceFiles(inst.folder);
+        for (const std::string& server : servers)
+            ASSERT_TRUE(vxinstall::RegisterComponent(server, false, &error)) << error;
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
+    }
+    void TearDown() override {
+        Close();
+        std::string error;
+        vxinstall::RegisterComponent(SamplePath(), false, &error);
+    }
+
+    // Starts the program and waits for its window to show the hooked list.
+    void Start() {
+        ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+        HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
+        ASSERT_TRUE(window) << "no main window";
+        ASSERT_TRUE(ui.Attach(window));
+        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000)) << "the hooked list stays empty";
+    }
+    void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
+    ProcessResult Close() {
+        if (!ui.hwnd() || !::IsWindow(ui.hwnd())) return {};
+        ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+        ProcessResult r = program.Finish(60000);
+        ui.Detach();
+        return r;
+    }
+    void Shot(const std::string& name) {
+        ::Sleep(300);  // let the window finish painting
+        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
+    }
+
+    vxinstall::Installation inst;
+    ChildProcess program;
+    RemoteWindow ui;
+};
+
+}  // namespace e2e
