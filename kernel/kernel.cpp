@@ -212,7 +212,12 @@ HookedDll* EnterHook(unsigned long hookNumber) {
     LastErrorGuard keepError;
     InitLockGuard lock;
     HookedDll* dll = FindHook(hookNumber);
-    if (dll && dll->unloaded) dll = SUCCEEDED(InitHook(hookNumber)) ? FindHook(hookNumber) : nullptr;
+    if (dll && dll->unloaded) {
+        // The stub's detach never came for the load that ended: its UNLOAD
+        // record goes before the next LOAD, so the trace pairs them as they ran.
+        if (!g_kernel.store.AbandonedAtShutdown()) WriteDllRecord("UNLOAD", *dll, true);
+        dll = SUCCEEDED(InitHook(hookNumber)) ? FindHook(hookNumber) : nullptr;
+    }
     if (dll) ::InterlockedIncrement(&dll->callsInFlight);
     return dll;
 }

@@ -138,13 +138,16 @@ bool TraceStore::SetUpMaps() {
     map_ = map;
     auto initialise = [&](size_t from) {
         // The file generation outlives a reset: a writer of the last run may
-        // still hold a file open under it.
-        const LONG generation = *vx::FileGeneration(map);
-        std::memset(reinterpret_cast<char*>(map) + from, 0, kTraceMapSize - from);
+        // still hold a file open under it. It is left out of the clearing, not
+        // saved and put back: a diverted writer counts its append there
+        // without the map lock, and that count must not be lost.
+        char* bytes = reinterpret_cast<char*>(map);
+        constexpr size_t generationEnd = vx::kFileGenerationOffset + sizeof(LONG);
+        std::memset(bytes + from, 0, vx::kFileGenerationOffset - from);
+        std::memset(bytes + generationEnd, 0, kTraceMapSize - generationEnd);
         map->ringOffset = kRingOffset;
         map->ringCapacity = kRingCapacity;
         std::strcpy(map->distilledPath, files.distilled);
-        *vx::FileGeneration(map) = generation;
     };
     if (!mapExisted) {
         map->lockWord = CurrentOwnerId();

@@ -140,6 +140,21 @@ std::vector<std::string> DllRecords(const std::vector<std::string>& records) {
     return out;
 }
 
+std::string DllKinds(const std::vector<std::string>& records, const std::string& process) {
+    std::string kinds;
+    for (const std::string& r : DllRecords(records))
+        if (r.find(process) != std::string::npos) kinds += RecordKind(r) + " ";
+    return kinds;
+}
+
+bool LoadsPaired(const std::string& kinds) {
+    const std::string pair = "LOAD UNLOAD ";
+    if (kinds.empty() || kinds.size() % pair.size() != 0) return false;
+    for (size_t at = 0; at < kinds.size(); at += pair.size())
+        if (kinds.compare(at, pair.size(), pair) != 0) return false;
+    return true;
+}
+
 std::string WithoutTime(const std::string& record) {
     size_t at = record.find("\r\nTime: ");
     if (at == std::string::npos || at + 8 + 24 > record.size()) return record;

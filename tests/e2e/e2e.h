@@ -54,6 +54,11 @@ std::string CheckCallPairing(const std::vector<std::string>& records);
 std::vector<int> RecordNumbers(const std::vector<std::string>& records);
 // Only the LOAD DLL and UNLOAD DLL records.
 std::vector<std::string> DllRecords(const std::vector<std::string>& records);
+// The kinds of the DLL records that contain `process` (a "PID=...h" text, or
+// "" for all), each followed by a blank: "LOAD UNLOAD LOAD UNLOAD ".
+std::string DllKinds(const std::vector<std::string>& records, const std::string& process = "");
+// True when every load of the kinds above is followed by its unload.
+bool LoadsPaired(const std::string& kinds);
 
 // A record with its time text replaced by "<time>" once checked to be one.
 std::string WithoutTime(const std::string& record);
