@@ -156,7 +156,10 @@ HRESULT InitHook(unsigned long hookNumber) {
     auto fail = [&]() -> HRESULT {
         if (module) ::FreeLibrary(module);
         // Other hooks of this process keep writing through the maps.
-        if (k.store.block() && k.store.block()->loadedHookedDlls == 0) k.store.ReleaseMaps();
+        if (k.store.block() && k.store.block()->loadedHookedDlls == 0) {
+            k.store.WriteHeldFullText();
+            k.store.ReleaseMaps();
+        }
         return kFail;
     };
     if (!module) return fail();
@@ -362,6 +365,7 @@ void ModuleUnload(bool processTerminating) {
             block->hookedDlls = nullptr;
             PoolFreeAll();
         }
+        if (!abandoned) k.store.WriteHeldFullText();
         k.store.FlushNotification();
         k.store.ReleaseMaps();
     }

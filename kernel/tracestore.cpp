@@ -283,10 +283,14 @@ void RecordText::Append(const char* data, size_t length) {
 void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool distilled) {
     if (!distilled) {
         // Inside a record the full stream is gathered and written at its end.
-        if (inRecord_)
+        // Text still held from a diverted record ends in its end mark, which
+        // this record's text enters over, as it would in the file.
+        if (inRecord_) {
+            if (fullText_.length > 0 && fullText_.text[fullText_.length - 1] == '\x01') --fullText_.length;
             fullText_.Append(data, length);
-        else
+        } else {
             WriteAll(file, data, length);
+        }
         return;
     }
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, data, length);
@@ -312,7 +316,7 @@ void TraceStore::FlushFullRecord() {
         bool written = WriteAll(file, fullText_.text, fullText_.length);
         fullEnd_ = written && at >= 0 ? at + static_cast<LONGLONG>(fullText_.length) : -1;
     }
-    recordEndPending_ = false;
+    recordEndPending_ = fullText_.text[fullText_.length - 1] == '\x01';
     fullText_.length = 0;
 }
 
@@ -428,7 +432,10 @@ void TraceStore::UnLockDiagFile() {
         Select(Stream::Distilled);
         Dgn("\b\r\n\x01");
     }
-    FlushFullRecord();
+    // A diverted record has no lock that keeps the other processes' full
+    // records out of the file: its text is held until this process next
+    // holds the map lock, usually at once below or at its next record.
+    if (!diverted_) FlushFullRecord();
     inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
     if (distilledOpen_) {
@@ -442,7 +449,6 @@ void TraceStore::UnLockDiagFile() {
     distilledOpen_ = false;
     distilledText_.length = 0;
     firstLine_ = false;
-    recordEndPending_ = true;
     const int number = recordNumber_;
     if (block_->recordLock != self) ++c.doubleLockingInUnLockDiagFile;
 
@@ -458,6 +464,7 @@ void TraceStore::UnLockDiagFile() {
                 // next record enters the file over it and not over the line break.
                 WriteAll(file.get(), "\x01", 1);
             }
+            FlushFullRecord();
             map_->recordsInFile = static_cast<uint32_t>(map_->recordCounter);
             c.currentExtraRun = 0;
             ReleaseLock(&map_->lockWord);
@@ -495,6 +502,17 @@ void TraceStore::NotifyReader(int number, bool last) {
 
 void TraceStore::FlushNotification() {
     if (map_ && notifyPending_) NotifyReader(latestNumber_, true);
+}
+
+void TraceStore::WriteHeldFullText() {
+    if (fullText_.length == 0) return;
+    if (!map_) {
+        FlushFullRecord();
+        return;
+    }
+    LockDiagFileNoInc();
+    FlushFullRecord();
+    UnLockDiagFileSimple();
 }
 
 void TraceStore::LockDiagFileNoInc() {

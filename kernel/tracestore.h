@@ -60,6 +60,9 @@ public:
     bool SetUpMaps();
     // Unmaps both views and closes both handles.
     void ReleaseMaps();
+    // Writes the full-stream text of diverted records still held, waiting
+    // for the map lock word (before the maps go).
+    void WriteHeldFullText();
     // Why the map found was refused, or nullptr.
     const char* refusedMap() const { return refusedMap_; }
 

@@ -299,6 +299,60 @@ TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
     other.ReleaseMaps();
 }
 
+// Two processes writing at once contend for the map: a record that finds it
+// taken goes to the extra file, but its full-stream text still goes to the
+// full trace at once. Neither stream may lose, split or write over a record.
+TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles) {
+    TraceMap* m = store.map();
+    m->liveProcesses = 1;
+    m->processes[0] = ::GetCurrentProcessId();
+    TraceStore other;
+    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
+    constexpr int kRecords = 1500;
+    DWORD threadIds[2] = {};
+    auto write = [&](TraceStore& s, int writer) {
+        threadIds[writer] = ::GetCurrentThreadId();
+        for (int i = 0; i < kRecords; ++i) {
+            s.LockDiagFile();
+            s.Line("========= W%d R%d =========", writer, i);
+            s.Line("body of W%d R%d", writer, i);
+            s.UnLockDiagFile();
+        }
+    };
+    std::thread first(write, std::ref(store), 0), second(write, std::ref(other), 1);
+    first.join();
+    second.join();
+    // As at their ends: what either still holds goes out, and a last record
+    // merges what was diverted.
+    other.WriteHeldFullText();
+    store.WriteHeldFullText();
+    store.LockDiagFile();
+    store.UnLockDiagFile();
+
+    const std::string full = ReadWhole(store.files.full), distilled = ReadWhole(store.files.distilled);
+    int diverted = 0, broken = 0;
+    std::string firstBroken;
+    for (int writer = 0; writer < 2; ++writer) {
+        const std::string tid = "[" + Hex(threadIds[writer]) + "] ";
+        for (int i = 0; i < kRecords; ++i) {
+            const std::string name = "W" + std::to_string(writer) + " R" + std::to_string(i);
+            const std::string fullText = tid + "========= " + name + " =========\r\n" + tid + "body of " + name + "\r\n";
+            const std::string distilledText = "========= " + name + " =========\r\nbody of " + name + "\r\n";
+            auto once = [&](const std::string& file, const std::string& text, const char* stream) {
+                size_t at = file.find(text);
+                if (at != std::string::npos && file.find(text, at + 1) == std::string::npos) return;
+                if (broken++ == 0) firstBroken = name + " in the " + stream + " trace";
+            };
+            once(full, fullText, "full");
+            once(distilled, distilledText, "distilled");
+        }
+    }
+    diverted = static_cast<int>(store.counters().writesToExtraFile + other.counters().writesToExtraFile);
+    EXPECT_EQ(broken, 0) << "first " << firstBroken << "; " << diverted << " records were diverted";
+    EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
+    other.ReleaseMaps();
+}
+
 TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
     TempDir dir;
     TraceStore store;
