@@ -209,20 +209,24 @@ HRESULT InitHook(unsigned long hookNumber) {
 
 HookedDll* EnterHook(unsigned long hookNumber) {
     // COM may keep the stub copy loaded after the component said it could
-    // unload (another apartment still holds it); a call in that time loads
-    // the component again, as it would find it still loaded without the hook.
-    // Under the init lock, so that no unload frees the DLL in between.
+    // unload (another apartment still holds it): the component was kept with
+    // it, and a call in that time finds it in use again, as it would without
+    // the hook. Under the init lock, so that no unload answer comes between.
     LastErrorGuard keepError;
     InitLockGuard lock;
     HookedDll* dll = FindHook(hookNumber);
-    if (dll && dll->unloaded) {
-        // The stub's detach never came for the load that ended: its UNLOAD
-        // record goes before the next LOAD, so the trace pairs them as they ran.
-        if (!g_kernel.store.AbandonedAtShutdown()) WriteDllRecord("UNLOAD", *dll, true);
-        dll = SUCCEEDED(InitHook(hookNumber)) ? FindHook(hookNumber) : nullptr;
-    }
+    if (dll && dll->unloaded) ResumeHook(*dll, hookNumber);
     if (dll) ::InterlockedIncrement(&dll->callsInFlight);
     return dll;
+}
+
+void ResumeHook(HookedDll& dll, unsigned long hookNumber) {
+    dll.unloaded = false;
+    TraceStore& s = g_kernel.store;
+    if (!s.block()) return;
+    s.LockDiagFileNoInc();
+    EnterLoadedHook(s, g_kernel.processId, hookNumber);
+    s.UnLockDiagFileSimple();
 }
 
 void LeaveHook(HookedDll* dll) { ::InterlockedDecrement(&dll->callsInFlight); }
@@ -298,7 +302,14 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
             ++map->liveProcesses;
         }
     }
+    EnterLoadedHook(store, processId, hookNumber);
+    store.UnLockDiagFileSimple();
+}
+
+void EnterLoadedHook(TraceStore& store, DWORD processId, unsigned long hookNumber) {
     InterlockedIncrement(&store.block()->loadedHookedDlls);
+    TraceMap* map = store.map();
+    if (!map) return;
     bool entered = false;
     for (const HookEntry& e : map->hooks)
         if (e.processId == processId && e.hookNumber == hookNumber) entered = true;
@@ -309,7 +320,6 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
             entered = true;
         }
     }
-    store.UnLockDiagFileSimple();
 }
 
 HookedDll* FindHook(unsigned long hookNumber) {
@@ -391,6 +401,15 @@ long __stdcall DetachZorNumber(unsigned long hookNumber) {
     HookedDll* dll = korbin::FindHook(hookNumber);
     if (!dll) return korbin::kFail;
     if (!g_kernel.store.AbandonedAtShutdown()) korbin::WriteDllRecord("UNLOAD", *dll, true);
+    // The component goes with its stub, once it said it could; at process
+    // exit everything goes anyway.
+    if (dll->unloaded && dll->module && !korbin::ProcessShuttingDown()) {
+        if (dll->typeLib) dll->typeLib->Release();
+        dll->typeLib = nullptr;
+        korbin::ForgetDllObjects(*dll);
+        ::FreeLibrary(dll->module);
+        dll->module = nullptr;
+    }
     dll->hookNumber = -1;
     korbin::PoolFree(dll->path);
     korbin::PoolFree(dll->fileName);
@@ -414,25 +433,27 @@ long __stdcall MyDllGetClassObject(const _GUID& classId, const _GUID& interfaceI
 long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
     korbin::LastErrorGuard keepError;
     // Taken before the real DLL is asked, so no creation starts between its
-    // answer and the FreeLibrary.
+    // answer and the hook's bookkeeping.
     korbin::InitLockGuard lock;
     HookedDll* dll = korbin::FindHook(hookNumber);
     if (!dll) return korbin::kFail;
-    if (dll->unloaded) return S_OK;
     // Another thread is inside the DLL (its class object is not counted yet).
     if (dll->callsInFlight != 0) return S_FALSE;
+    // The real DLL stays loaded until the stub's detach: COM may keep the stub
+    // after this answer (another apartment still holds it), and a class
+    // object handed out before may still create through it. So it is asked
+    // again each time, even after it said yes.
     HRESULT hr = dll->canUnloadNow();
-    if (hr != S_OK) return hr;
+    if (hr != S_OK) {
+        if (dll->unloaded) korbin::ResumeHook(*dll, hookNumber);
+        return hr;
+    }
+    if (dll->unloaded) return hr;
     korbin::TraceStore& s = g_kernel.store;
     InterlockedDecrement(&s.block()->loadedHookedDlls);
     s.LockDiagFileNoInc();
     korbin::ClearHookEntries(s.map(), g_kernel.processId, hookNumber);
     s.UnLockDiagFileSimple();
-    if (dll->typeLib) dll->typeLib->Release();
-    dll->typeLib = nullptr;
-    korbin::ForgetDllObjects(*dll);
-    ::FreeLibrary(dll->module);
-    dll->module = nullptr;
     dll->unloaded = true;
     return hr;
 }

@@ -48,15 +48,20 @@ int NextLoadGeneration();
 // Registers this process in the trace map (holding only the map lock word)
 // and enters its hook; public for tests.
 void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumber, int generation);
+// Counts a loaded hook and enters it in the map's hook table (the map lock
+// word held by the caller).
+void EnterLoadedHook(TraceStore& store, DWORD processId, unsigned long hookNumber);
 
 using vx::ProcessIsGone;
 
 HookedDll* FindHook(unsigned long hookNumber);
-// Loads the real DLL again when it was freed after saying it could unload.
-// The hook's record with its real DLL loaded (loaded again if it was freed),
-// counted as busy until LeaveHook; nullptr when the hook cannot be served.
+// The hook's record, counted as busy until LeaveHook; nullptr when the hook
+// cannot be served. A hook that said it could unload while COM kept its stub
+// is in use again.
 HookedDll* EnterHook(unsigned long hookNumber);
 void LeaveHook(HookedDll* dll);
+// Counts the hook as loaded again after its unload answer.
+void ResumeHook(HookedDll& dll, unsigned long hookNumber);
 // The real DLL is about to be freed: its objects and method tables are forgotten.
 void ForgetDllObjects(const HookedDll& dll);
 

@@ -133,6 +133,10 @@ std::vector<int> RecordNumbers(const std::vector<std::string>& records) {
     return numbers;
 }
 
+int Count(const std::vector<std::string>& kinds, const std::string& kind) {
+    return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind));
+}
+
 std::vector<std::string> DllRecords(const std::vector<std::string>& records) {
     std::vector<std::string> out;
     for (const std::string& r : records)

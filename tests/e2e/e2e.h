@@ -47,6 +47,8 @@ std::vector<std::string> SplitRecords(const std::string& fileText);
 // "LOAD", "UNLOAD", "CREATE", "DESTROY", "ENTER <thunk>.<slot>", "EXIT <thunk>.<slot>", "REPORT", "END".
 std::string RecordKind(const std::string& record);
 std::vector<std::string> RecordKinds(const std::vector<std::string>& records);
+// How many of the kinds are `kind`.
+int Count(const std::vector<std::string>& kinds, const std::string& kind);
 // "" when, per thread, every exit closes the innermost open entry of the
 // same serial and no entry stays open; else what went wrong.
 std::string CheckCallPairing(const std::vector<std::string>& records);

@@ -9,10 +9,6 @@ using namespace e2e;
 
 namespace {
 
-int Count(const std::vector<std::string>& kinds, const std::string& kind) {
-    return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind));
-}
-
 void ExpectNumberedOneByOne(const std::vector<std::string>& records) {
     std::vector<int> numbers = RecordNumbers(records);
     for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];

@@ -13,10 +13,6 @@ using namespace e2e;
 
 namespace {
 
-int Count(const std::vector<std::string>& kinds, const std::string& kind) {
-    return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind));
-}
-
 // The writer's own records: "========= KEEP <n> =========" on their first line.
 constexpr char kKeep[] = "\r\n========= KEEP ";
 
