@@ -112,15 +112,22 @@ HRESULT scenario_basic(Run& run, long) {
     return S_OK;
 }
 
-HRESULT scenario_threads(Run& run, long n) {
+namespace {
+
+// Threads all at once, or one after another (each then alone in the MTA, so
+// its end lets COM free the component before the next one loads it again).
+HRESULT run_threads(Run& run, long n, bool inTurn) {
     run.uses(kCalc);
     const auto count = static_cast<size_t>(n);
     std::vector<std::vector<std::string>> lines(count);
     std::vector<HRESULT> results(count, S_OK);
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         threads.emplace_back(thread_body, static_cast<int>(i), std::ref(lines[i]), std::ref(results[i]));
-    for (std::thread& t : threads) t.join();
+        if (inTurn) threads.back().join();
+    }
+    for (std::thread& t : threads)
+        if (t.joinable()) t.join();
     HRESULT first_failure = S_OK;
     for (size_t i = 0; i < count; ++i) {
         for (const std::string& line : lines[i]) print(line);
@@ -130,6 +137,12 @@ HRESULT scenario_threads(Run& run, long n) {
         complain(format("a thread could not create VxSample.Calc: hr=%s", hr_text(first_failure).c_str()));
     return first_failure;
 }
+
+}  // namespace
+
+HRESULT scenario_threads(Run& run, long n) { return run_threads(run, n, false); }
+
+HRESULT scenario_turns(Run& run, long n) { return run_threads(run, n, true); }
 
 HRESULT scenario_wait(Run& run, long) {
     vx::com_ptr<ICalc> calc;

@@ -64,6 +64,7 @@ HRESULT scenario_disp(Run& run, long n);
 HRESULT scenario_broken(Run& run, long n);
 HRESULT scenario_plain(Run& run, long n);
 HRESULT scenario_threads(Run& run, long n);
+HRESULT scenario_turns(Run& run, long n);
 HRESULT scenario_loop(Run& run, long n);
 // Calc.Raise n times, each exception caught by the client, then ordinary calls.
 HRESULT scenario_raise(Run& run, long n);

@@ -324,7 +324,7 @@ TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
     // b: six threads, each creating, calling Add and Recurse, and releasing.
     int created = 0;
     for (const std::string& r : records) created += RecordKind(r) == "CREATE" && r.find(pb) != std::string::npos;
-    EXPECT_EQ(created, 6) << Distilled();
+    EXPECT_EQ(created, 6) << rb.output << Distilled();
     EXPECT_GT(ofB, 6 * 4);
     EXPECT_EQ(map->recordsInFile, records.size());
 }
@@ -350,6 +350,26 @@ TEST_F(TraceTest, ComponentFreedInOneApartmentWhileAnotherCreates) {
         EXPECT_EQ(creations, firstCreations) << "run " << run << " traced another number of creations";
     }
     EXPECT_GT(firstCreations, 10);
+}
+
+// Threads one after another, each alone in the multithreaded apartment: at
+// each one's end COM frees the component, its stub and the kernel, and the
+// next thread loads them all again. Each load is traced whole, and each
+// unload ends with its final report.
+TEST_F(TraceTest, ComponentLoadedAgainAfterCOMFreedItTracesEachLoad) {
+    HeldMap map;
+    ProcessResult run = RunProgram(ClientCommand("turns 3"));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const std::vector<std::string> records = SplitRecords(Distilled());
+    const std::vector<std::string> kinds = RecordKinds(records);
+    std::string summary;
+    for (const std::string& kind : kinds)
+        if (kind.rfind("ENTER", 0) != 0 && kind.rfind("EXIT", 0) != 0) summary += kind + " ";
+    const std::string load = "LOAD CREATE DESTROY UNLOAD REPORT END ";
+    EXPECT_EQ(summary, load + load + load) << run.output;
+    EXPECT_EQ(CheckCallPairing(records), "");
+    std::vector<int> numbers = RecordNumbers(records);
+    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
 }
 
 // A component method that leaves by an exception its client catches (i686: a
