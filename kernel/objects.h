@@ -62,6 +62,7 @@ struct PendingCall {
     bool remembered;   // out and iid were read
     bool creation;     // a CreateInstance(Lic) call of a class object
     bool outerCreation;  // a nested creation ran inside it on its thread: not reported
+    uint32_t handoutsAtEntry;  // of the entry, when the call began
     // The first word of each parameter and of the return slot at entry,
     // for the out-values at exit (pool memory, freed at exit).
     uintptr_t* words;
@@ -130,6 +131,9 @@ struct InterceptedInterface {
     InstanceRecord* instance;     // none for a class object
     MethodTableRecord* table;     // none for a class object
     int state;                    // 0 live, -1 dead
+    // Times a class object already listed was handed out again: a Release
+    // that answered 0 before one of those no longer ends it.
+    uint32_t handouts;
     InterceptedInterface* next;
 };
 

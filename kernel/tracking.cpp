@@ -59,7 +59,10 @@ void Append(T*& head, T* item) {
 
 void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, MethodTableRecord* table) {
     if (InterceptedInterface* old = g_objects.live.Find(pointer)) {
-        if (old->instance == instance && old->cls == cls) return;  // already listed
+        if (old->instance == instance && old->cls == cls) {  // already listed
+            ++old->handouts;
+            return;
+        }
         // The address of an object freed by a Release whose exit has not been
         // handled yet (another thread got there first): the new object owns it.
         KillInterface(*old);
@@ -74,6 +77,7 @@ void ListInterface(void* pointer, ClassRecord* cls, InstanceRecord* instance, Me
     e->cls = cls;
     e->instance = instance;
     e->table = table;
+    e->handouts = 0;
     e->state = g_objects.live.Insert(e) ? 0 : -1;
 }
 
@@ -273,6 +277,9 @@ void EnterFactoryCall(InterceptedInterface& entry, const Call& call, PendingCall
     case kSlotQueryInterface:
         Remember(call, 0, 1, pending);
         break;
+    case kSlotRelease:
+        pending.handoutsAtEntry = entry.handouts;
+        break;
     case kSlotCreateInstance:
     case kSlotCreateInstanceLic: {
         // A creation already in progress on this thread for this class is the
@@ -303,8 +310,10 @@ void ExitFactoryCall(InterceptedInterface& entry, const Call& call, const Pendin
     }
     case kSlotRelease:
         // Only this class object died: another one of the class (another
-        // thread's, say) stays traced.
-        if (call.result == 0)
+        // thread's, say) stays traced. A class object often lives on at 0
+        // (a static one): handed out again by another thread between the
+        // real Release and this exit, it is in use, not dead.
+        if (call.result == 0 && entry.handouts == pending.handoutsAtEntry)
             for (InterceptedInterface* e = g_objects.interfaces; e; e = e->next)
                 if (e->cls == &cls && !e->instance && !e->table && e->pointer == entry.pointer) KillInterface(*e);
         break;
