@@ -270,7 +270,7 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
     TraceMap* map = store.map();
     if (!map) {
         // A refused map: the process is traced without being listed.
-        InterlockedIncrement(&store.block()->loadedHookedDlls);
+        EnterLoadedHook(store, processId, hookNumber);
         return;
     }
     store.LockDiagFileNoInc();

@@ -133,6 +133,11 @@ std::vector<int> RecordNumbers(const std::vector<std::string>& records) {
     return numbers;
 }
 
+void ExpectNumberedOneByOne(const std::vector<std::string>& records) {
+    std::vector<int> numbers = RecordNumbers(records);
+    for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
+}
+
 int Count(const std::vector<std::string>& kinds, const std::string& kind) {
     return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind));
 }

@@ -54,6 +54,8 @@ int Count(const std::vector<std::string>& kinds, const std::string& kind);
 std::string CheckCallPairing(const std::vector<std::string>& records);
 // The number in brackets of each record's header.
 std::vector<int> RecordNumbers(const std::vector<std::string>& records);
+// Every record numbered on from the one before, from 1.
+void ExpectNumberedOneByOne(const std::vector<std::string>& records);
 // Only the LOAD DLL and UNLOAD DLL records.
 std::vector<std::string> DllRecords(const std::vector<std::string>& records);
 // The kinds of the DLL records that contain `process` (a "PID=...h" text, or

@@ -7,14 +7,6 @@
 
 using namespace e2e;
 
-namespace {
-
-void ExpectNumberedOneByOne(const std::vector<std::string>& records) {
-    std::vector<int> numbers = RecordNumbers(records);
-    for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
-}
-
-}  // namespace
 
 TEST_F(TraceTest, EightThreadsForSecondsPairEveryCallAndLoseNoRecord) {
     inst.advanced.fullTrace = false;  // the full trace reopens its file per line: too slow for seconds of load

@@ -312,8 +312,7 @@ TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
     EXPECT_EQ(DllKinds(records, pa), "LOAD UNLOAD ");
     EXPECT_TRUE(LoadsPaired(DllKinds(records, pb))) << DllKinds(records, pb) << Distilled();
     // Every record whole and numbered on from the one before, whichever process wrote it.
-    std::vector<int> numbers = RecordNumbers(records);
-    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
+    ExpectNumberedOneByOne(records);
     int ofB = 0;
     for (const std::string& r : records) {
         EXPECT_NE(RecordKind(r), "?") << r;
@@ -368,8 +367,7 @@ TEST_F(TraceTest, ComponentLoadedAgainAfterCOMFreedItTracesEachLoad) {
     const std::string load = "LOAD CREATE DESTROY UNLOAD REPORT END ";
     EXPECT_EQ(summary, load + load + load) << run.output;
     EXPECT_EQ(CheckCallPairing(records), "");
-    std::vector<int> numbers = RecordNumbers(records);
-    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
+    ExpectNumberedOneByOne(records);
 }
 
 // A component method that leaves by an exception its client catches (i686: a

@@ -54,6 +54,13 @@ protected:
         other.switches = store.switches;
         ASSERT_TRUE(other.SetUpMaps());
     }
+    // A run in progress: a second store set up on the map must not reset it.
+    TraceMap* ListThisProcess() {
+        TraceMap* m = store.map();
+        m->liveProcesses = 1;
+        m->processes[0] = ::GetCurrentProcessId();
+        return m;
+    }
     std::string Ring() {
         TraceMap* m = store.map();
         return std::string(reinterpret_cast<char*>(m->ring), m->ringPosition);
@@ -130,9 +137,7 @@ TEST_F(TraceStoreTest, RecordDivertedWhileReaderHoldsTheMapIsMergedInOrder) {
 // A writer looks for the extra file only when the generation word moved: a
 // record another process diverted must still be merged by the next direct one.
 TEST_F(TraceStoreTest, AnotherWritersDivertedRecordIsMergedByTheNextDirectRecord) {
-    TraceMap* m = store.map();
-    m->liveProcesses = 1;
-    m->processes[0] = ::GetCurrentProcessId();
+    TraceMap* m = ListThisProcess();
     Record("ONE");  // looked once: no extra file
     TraceStore other;
     ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
@@ -236,9 +241,7 @@ TEST_F(TraceStoreTest, ReaderWindowGetsTheLatestNumberAtMostOncePerInterval) {
 }
 
 TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
-    TraceMap* m = store.map();
-    m->liveProcesses = 1;  // a run in progress: the second store must not reset the map
-    m->processes[0] = ::GetCurrentProcessId();
+    TraceMap* m = ListThisProcess();
     Record("ONE");
     // Another process's first kernel of a new run backs the file up.
     TraceStore other;
@@ -261,9 +264,7 @@ TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
 // either stream and with or without the distilled trace, are never written
 // over, and no gap opens.
 TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
-    TraceMap* m = store.map();
-    m->liveProcesses = 1;
-    m->processes[0] = ::GetCurrentProcessId();
+    ListThisProcess();
     TraceStore other;
     ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
     auto otherRecord = [&](const char* title) {
@@ -303,9 +304,7 @@ TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
 // taken goes to the extra file, but its full-stream text still goes to the
 // full trace at once. Neither stream may lose, split or write over a record.
 TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles) {
-    TraceMap* m = store.map();
-    m->liveProcesses = 1;
-    m->processes[0] = ::GetCurrentProcessId();
+    ListThisProcess();
     TraceStore other;
     ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
     constexpr int kRecords = 1500;
@@ -330,7 +329,7 @@ TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles)
     store.UnLockDiagFile();
 
     const std::string full = ReadWhole(store.files.full), distilled = ReadWhole(store.files.distilled);
-    int diverted = 0, broken = 0;
+    int broken = 0;
     std::string firstBroken;
     for (int writer = 0; writer < 2; ++writer) {
         const std::string tid = "[" + Hex(threadIds[writer]) + "] ";
@@ -347,7 +346,7 @@ TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles)
             once(distilled, distilledText, "distilled");
         }
     }
-    diverted = static_cast<int>(store.counters().writesToExtraFile + other.counters().writesToExtraFile);
+    const uint32_t diverted = store.counters().writesToExtraFile + other.counters().writesToExtraFile;
     EXPECT_EQ(broken, 0) << "first " << firstBroken << "; " << diverted << " records were diverted";
     EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
     other.ReleaseMaps();
