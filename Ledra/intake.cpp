@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pendingtext.h"
 #include "textconv.h"
 
 namespace ledra {
@@ -65,14 +66,61 @@ CRITICAL_SECTION* OpenViewsLock() {
     }();
     return &lock;
 }
-std::vector<vx::TraceMap*>& OpenViews() {
-    static std::vector<vx::TraceMap*> views;
+struct OpenView {
+    vx::TraceMap* map;
+    vx::PendingText* pending;
+};
+std::vector<OpenView>& OpenViews() {
+    static std::vector<OpenView> views;
     return views;
 }
 
-void LeaveMap(vx::TraceMap* map) {
-    map->readerWindow = 0;
-    ::InterlockedCompareExchange(&map->lockWord, 0, -1);
+bool TakeMapLock(vx::TraceMap* map) {
+    // -1 is the reader's own mark: a reader that died holding it left it.
+    LONG seen = ::InterlockedCompareExchange(&map->lockWord, -1, 0);
+    if (seen == 0 || seen == -1) return true;
+    // A writer thread ended inside a record (its process exited mid-call)
+    // never releases the lock: take it over, as the writers themselves do.
+    return vx::ThreadIsGone(static_cast<DWORD>(seen)) &&
+           ::InterlockedCompareExchange(&map->lockWord, -1, seen) == seen;
+}
+
+// A writer holds the lock for microseconds; one that keeps it longer is
+// waited for this long at most.
+bool TakeMapLockWithin(vx::TraceMap* map, DWORD ms) {
+    DWORD start = ::GetTickCount();
+    while (!TakeMapLock(map)) {
+        if (::GetTickCount() - start >= ms) return false;
+        ::Sleep(1);
+    }
+    return true;
+}
+
+// A writer that writes record after record leaves the lock free only
+// between two records: a single try would find it busy most of the time.
+bool TakeMapLockSoon(vx::TraceMap* map) {
+    const DWORD start = ::GetTickCount();
+    while (!TakeMapLock(map)) {
+        if (::GetTickCount() - start >= kHeldTextWaitMs) return false;
+        ::SwitchToThread();
+    }
+    return true;
+}
+
+void ReleaseMapLock(vx::TraceMap* map) { ::InterlockedExchange(&map->lockWord, 0); }
+
+void LeaveMap(const OpenView& view, bool processExit) {
+    if (view.pending) {
+        // Text the writers held for this reader goes to the files before it
+        // leaves: a writer killed meanwhile has nobody else to write it. The
+        // writers see the reader gone under the same lock and write their own.
+        const bool locked = TakeMapLockWithin(view.map, processExit ? 0 : kHookPairsWaitMs);
+        view.pending->readerProcess = 0;
+        if (locked && vx::HasPendingText(*view.pending))
+            vx::WritePendingText(view.pending, view.map, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
+    }
+    view.map->readerWindow = 0;
+    ::InterlockedCompareExchange(&view.map->lockWord, 0, -1);
 }
 
 // Only line breaks and blanks after the last end mark (or in the whole text
@@ -94,7 +142,7 @@ void ReleaseOpenMaps(bool processExit) {
     } else {
         ::EnterCriticalSection(OpenViewsLock());
     }
-    for (vx::TraceMap* map : OpenViews()) LeaveMap(map);
+    for (const OpenView& view : OpenViews()) LeaveMap(view, processExit);
     OpenViews().clear();
     ::LeaveCriticalSection(OpenViewsLock());
 }
@@ -226,11 +274,15 @@ void RecordIntake::CloseMap() {
     if (!view_) return;
     auto* map = static_cast<vx::TraceMap*>(view_.get());
     ::EnterCriticalSection(OpenViewsLock());
-    std::erase(OpenViews(), map);
+    std::erase_if(OpenViews(), [map](const OpenView& view) { return view.map == map; });
     ::LeaveCriticalSection(OpenViewsLock());
-    LeaveMap(map);
+    heldDistilled_.reset();
+    heldFull_.reset();
+    LeaveMap({map, static_cast<vx::PendingText*>(pendingView_.get())}, false);
     view_.reset();
     mapping_.reset();
+    pendingView_.reset();
+    pendingHandle_.reset();
     liveFile_.reset();
     attachment_.reset();
 }
@@ -267,29 +319,48 @@ bool RecordIntake::OpenMap() {
     auto* map = static_cast<vx::TraceMap*>(view_.get());
     map->readerWindow = static_cast<uint32_t>(statHwnd_);
     runGeneration_ = vx::TraceFileGeneration(map);
+    // The writers hold their records' text for this reader while it is
+    // attached; without the section they write it to the files themselves.
+    vx::unique_handle pending(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                   sizeof(vx::PendingText), vx::kPendingTextName));
+    vx::unique_view pendingView(pending ? ::MapViewOfFile(pending.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
+    if (pendingView) {
+        pendingHandle_ = std::move(pending);
+        pendingView_ = std::move(pendingView);
+        ::InterlockedExchange(&static_cast<vx::PendingText*>(pendingView_.get())->readerProcess,
+                              static_cast<LONG>(::GetCurrentProcessId()));
+    }
     ::EnterCriticalSection(OpenViewsLock());
-    OpenViews().push_back(map);
+    OpenViews().push_back({map, static_cast<vx::PendingText*>(pendingView_.get())});
     ::LeaveCriticalSection(OpenViewsLock());
     return true;
 }
 
-namespace {
-
-bool TakeMapLock(vx::TraceMap* map) {
-    // -1 is the reader's own mark: a reader that died holding it left it.
-    LONG seen = ::InterlockedCompareExchange(&map->lockWord, -1, 0);
-    if (seen == 0 || seen == -1) return true;
-    // A writer thread ended inside a record (its process exited mid-call)
-    // never releases the lock: take it over, as the writers themselves do.
-    return vx::ThreadIsGone(static_cast<DWORD>(seen)) &&
-           ::InterlockedCompareExchange(&map->lockWord, -1, seen) == seen;
+void RecordIntake::WriteHeldText() {
+    auto* pending = static_cast<vx::PendingText*>(pendingView_.get());
+    auto* map = static_cast<vx::TraceMap*>(view_.get());
+    if (!pending || !vx::HasPendingText(*pending) || !TakeMapLockSoon(map)) return;
+    // Kept open between polls like the file read: opening costs more than the write.
+    const LONG generation = vx::TraceFileGeneration(map);
+    auto open = [&](vx::unique_file& file, std::string& openPath, const char* path, DWORD disposition) {
+        if (!path[0]) return INVALID_HANDLE_VALUE;
+        if (!file || openPath != path || generation != heldGeneration_)
+            file.reset(vx::OpenFile(path, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition));
+        openPath = path;
+        return file ? file.get() : INVALID_HANDLE_VALUE;
+    };
+    HANDLE distilled = pending->distilledLength
+                           ? open(heldDistilled_, heldDistilledPath_, pending->distilledPath, OPEN_EXISTING)
+                           : INVALID_HANDLE_VALUE;
+    HANDLE full =
+        pending->fullLength ? open(heldFull_, heldFullPath_, pending->fullPath, OPEN_ALWAYS) : INVALID_HANDLE_VALUE;
+    heldGeneration_ = generation;
+    vx::WritePendingText(pending, map, distilled, full);
+    ReleaseLock();
 }
 
-void ReleaseMapLock(vx::TraceMap* map) { ::InterlockedExchange(&map->lockWord, 0); }
-
-}  // namespace
-
-bool RecordIntake::TakeLock() { return TakeMapLock(static_cast<vx::TraceMap*>(view_.get())); }
+bool RecordIntake::TakeLock() { return TakeMapLockSoon(static_cast<vx::TraceMap*>(view_.get())); }
 
 void RecordIntake::ReleaseLock() { ReleaseMapLock(static_cast<vx::TraceMap*>(view_.get())); }
 
@@ -458,6 +529,9 @@ NewRecords RecordIntake::GetNewRecords() {
             return result;
         }
         auto* map = static_cast<vx::TraceMap*>(view_.get());
+        // Before anything is looked at: the text of a writer killed since the
+        // last poll is in the files then, and counted.
+        WriteHeldText();
         int freed = SweepDeadProcesses();
         // A process that came and went between two polls, unseen, either
         // died (swept just now) or ended cleanly after starting a new trace
@@ -528,13 +602,8 @@ bool RecordIntake::HookedAndLoaded(std::vector<std::pair<long, long>>* couples) 
         if (!temporary) return false;
         map = static_cast<vx::TraceMap*>(temporary.get());
     }
-    // A writer holds the lock for microseconds; one that keeps it longer
-    // must not read as "nothing loaded".
-    DWORD start = ::GetTickCount();
-    while (!TakeMapLock(map)) {
-        if (::GetTickCount() - start > kHookPairsWaitMs) return false;
-        ::Sleep(1);
-    }
+    // One that keeps it longer must not read as "nothing loaded".
+    if (!TakeMapLockWithin(map, kHookPairsWaitMs)) return false;
     std::vector<vx::HookEntry> used;
     for (const vx::HookEntry& hook : map->hooks)
         if (hook.processId != 0) used.push_back(hook);

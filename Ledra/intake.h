@@ -36,6 +36,8 @@ constexpr long kStaticFileCut = -2;
 constexpr long kOtherReaderAttached = -3;
 constexpr long kTraceMapBusy = -4;
 constexpr DWORD kHookPairsWaitMs = 500;
+// How long a poll waits for the writers' lock to write their held text.
+constexpr DWORD kHeldTextWaitMs = 5;
 // Text read per poll. A live client writes tens of thousands of records a
 // second: with a few kilobytes a poll the call's own cost left the window
 // seconds behind; 64 KB still reads in well under a millisecond.
@@ -143,6 +145,8 @@ private:
     bool Attach();
     void ResetCounters();
     bool OpenMap();
+    // Writes the text the writers held for this reader to the trace files.
+    void WriteHeldText();
     bool TakeLock();
     void ReleaseLock();
     // Frees the slots of ended processes; how many were freed.
@@ -169,6 +173,14 @@ private:
     vx::unique_handle mapping_;
     vx::unique_view view_;
     vx::unique_handle attachment_;
+    // The writers' held text (pendingtext.h) and the files it goes to.
+    vx::unique_handle pendingHandle_;
+    vx::unique_view pendingView_;
+    vx::unique_file heldDistilled_;
+    vx::unique_file heldFull_;
+    std::string heldDistilledPath_;
+    std::string heldFullPath_;
+    LONG heldGeneration_ = -1;
     DWORD otherReader_ = 0;
 
     bool noActiveProcess_ = false;

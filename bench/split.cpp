@@ -4,7 +4,8 @@
 // the value texts of a call with a BSTR, a VARIANT and an [out,retval]
 // (entry and exit) formatted into nothing, and writing an ENTER-sized and an
 // EXIT-sized record through the trace store (distilled only, then full and
-// distilled) on a private map. Microseconds from one run.
+// distilled, then both held for a reader attached) on a private map.
+// Microseconds from one run.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -62,10 +63,19 @@ double FormatPair(int times) {
     return us;
 }
 
-// Two records of an ENTER's and an EXIT's size and line count.
-double WritePair(bool full, int times, const char* folder, int round) {
+// Two records of an ENTER's and an EXIT's size and line count. With a
+// reader, this process stands in for it: the section of held text is made
+// and marked as taken in, and the text still held is written afterwards.
+double WritePair(bool full, bool reader, int times, const char* folder, int round) {
     korbin::TraceStore store;
     if (!bench::OpenStore(store, "VxSplit", full, folder, round)) return 0;
+    char name[sizeof store.mapName + sizeof vx::kPendingTextSuffix];
+    std::snprintf(name, sizeof name, "%s%s", store.mapName, vx::kPendingTextSuffix);
+    vx::unique_handle section(reader ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                            sizeof(vx::PendingText), name)
+                                     : nullptr);
+    vx::unique_view view(section ? ::MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
+    if (view) static_cast<vx::PendingText*>(view.get())->readerProcess = static_cast<LONG>(::GetCurrentProcessId());
     const DWORD tid = ::GetCurrentThreadId(), pid = ::GetCurrentProcessId();
     double us = Time(times, [&] {
         store.LockDiagFile();
@@ -94,6 +104,7 @@ double WritePair(bool full, int times, const char* folder, int round) {
         store.Line("               HRESULT = %d (%xh)", 0, 0u);
         store.UnLockDiagFile();
     });
+    store.WriteHeldFullText();
     bench::CloseStore(store);
     return us;
 }
@@ -116,8 +127,9 @@ int main(int argc, char** argv) {
         Time(times, [&] { ::ReadProcessMemory(::GetCurrentProcess(), heapWord, &copy, sizeof copy, &got); });
     ::HeapFree(::GetProcessHeap(), 0, heapWord);
     const double format = FormatPair(times);
-    const double distilled = WritePair(false, times, folder, 1);
-    const double both = WritePair(true, times, folder, 2);
+    const double distilled = WritePair(false, false, times, folder, 1);
+    const double both = WritePair(true, false, times, folder, 2);
+    const double held = WritePair(true, true, times, folder, 3);
     std::printf("checked read of 4 bytes, caller's stack:        %8.1f us\n", stackRead);
     std::printf("checked read of 4 bytes, heap:                  %8.1f us\n", heapRead);
     std::printf("  its page query:                               %8.1f us\n", query);
@@ -125,5 +137,6 @@ int main(int argc, char** argv) {
     std::printf("value texts of one call (entry and exit):       %8.1f us\n", format);
     std::printf("ENTER+EXIT records written, distilled only:     %8.1f us\n", distilled);
     std::printf("ENTER+EXIT records written, full and distilled: %8.1f us\n", both);
+    std::printf("  the same, held for a reader attached:         %8.1f us\n", held);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "describe.h"
+#include "linetext.h"
 #include "objects.h"
 #include "pool.h"
 #include "raii.h"
@@ -23,7 +24,7 @@ void Piece(Sink& sink, const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    FormatLineText(text, sizeof text, format, args);
     va_end(args);
     sink.Piece(text);
 }

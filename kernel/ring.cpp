@@ -1,5 +1,7 @@
 #include "ring.h"
 
+#include "linetext.h"
+
 #include <cstring>
 
 namespace korbin {
@@ -14,11 +16,11 @@ void RingWrite(uint8_t* ring, uint32_t capacity, uint32_t* position, uint32_t* t
     while (length > 0) {
         size_t room = capacity - pos;
         if (length <= room) {
-            std::memcpy(ring + pos, data, length);
+            CopyBytes(reinterpret_cast<char*>(ring + pos), data, length);
             pos += static_cast<uint32_t>(length);
             break;
         }
-        std::memcpy(ring + pos, data, room);
+        CopyBytes(reinterpret_cast<char*>(ring + pos), data, room);
         data += room;
         length -= room;
         pos = 0;

@@ -1,10 +1,12 @@
 #include "tracestore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "raii.h"
 #include "filepolicy.h"
+#include "linetext.h"
 #include "ring.h"
 #include "timetext.h"
 
@@ -16,6 +18,11 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The reader's window hears of new records at most this often.
 constexpr DWORD kNotifyIntervalMs = 100;
+// How often a writer looks for the section of text held for a reader, and
+// whether the reader that takes it in still lives.
+constexpr DWORD kReaderLookIntervalMs = 100;
+// How long a record waits for the map lock before it goes to the extra file.
+constexpr DWORD kMapLockWaitMs = 2;
 // The extra file is opened exclusively for a whole append or merge; the other
 // side only ever waits for one such short operation.
 constexpr int kExtraFileTries = 2000;
@@ -167,6 +174,10 @@ bool TraceStore::SetUpMaps() {
 }
 
 void TraceStore::ReleaseMaps() {
+    pending_ = nullptr;
+    pendingView_.reset();
+    pendingHandle_.reset();
+    batched_ = false;
     map_ = nullptr;
     block_ = nullptr;
     mapView_.reset();
@@ -192,12 +203,27 @@ bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD dispo
 }
 
 void TraceStore::ResetDistilledFile() {
+    // Text still held for a reader belongs to the file about to be reset.
+    if (map_ && !pending_) OpenPendingText();
+    if (pending_ && vx::HasPendingText(*pending_)) WritePending();
     ApplyFilePolicy(files.distilled, switches.filePolicy);
     if (map_) ::InterlockedIncrement(vx::FileGeneration(map_));
 }
 
 bool TraceStore::TryMapLock(LONG self) {
     return TryTakeLock(&map_->lockWord, self) || TakeOverIfAbandoned(&map_->lockWord, self, readerWatch_);
+}
+
+bool TraceStore::WaitForMapLock(LONG self) {
+    // Another writer holds the lock for microseconds, the reader for a poll's
+    // read or write; a diverted record costs a few hundred. A holder that
+    // keeps it longer is not waited for.
+    const DWORD start = ::GetTickCount();
+    do {
+        ::SwitchToThread();
+        if (TryMapLock(self)) return true;
+    } while (::GetTickCount() - start <= kMapLockWaitMs);
+    return false;
 }
 
 bool TraceStore::AbandonedAtShutdown() const {
@@ -217,18 +243,23 @@ void TraceStore::LockDiagFile() {
         TakeLock(&block_->recordLock, self, &c.waitingsForUnlockMapFile);
         if (!map_) {
             diverted_ = false;  // no map: the full stream only
-        } else if (TryMapLock(self)) {
+            batched_ = false;
+        } else if (TryMapLock(self) || WaitForMapLock(self)) {
             diverted_ = false;
             c.currentExtraRun = 0;
+            batched_ = ReaderTakesText();
+            // The reader is gone or left: what it did not take in goes first.
+            if (!batched_ && pending_ && vx::HasPendingText(*pending_)) WritePending();
         } else {
             diverted_ = true;
+            batched_ = false;
             ++c.writesToExtraFile;
             if (++c.currentExtraRun > c.maxRecordsInExtraFile) c.maxRecordsInExtraFile = c.currentExtraRun;
         }
     }
     if (map_ && switches.distilledTrace) {
         LONG number = ::InterlockedIncrement(&map_->recordCounter);
-        if (!diverted_) map_->recordsInFile = static_cast<uint32_t>(number);
+        if (!diverted_ && !batched_) map_->recordsInFile = static_cast<uint32_t>(number);
     }
     if (map_) recordNumber_ = map_->recordCounter;
     firstLine_ = true;
@@ -240,6 +271,12 @@ void TraceStore::OpenDistilledSide() {
     distilledText_.length = 0;
     distilledOpen_ = false;
     if (diverted_) return;  // kept in memory until the record ends
+    if (batched_) {
+        // The held text takes the record, after what a diverted writer left.
+        distilledEnd_ = -1;
+        if (ExtraFileMayHaveText()) MergeExtraFile(INVALID_HANDLE_VALUE);
+        return;
+    }
     // The map lock is held: the generation cannot move until the record ends.
     if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_, distilledEnd_)) {
         ++counters().cntFailedToOpenTraceFile;
@@ -255,53 +292,41 @@ void TraceStore::OpenDistilledSide() {
                         map_->recordCounter == lastCounter_ + 1;
     distilledAt_ = ownEnd && SeekTo(distilledFile_.get(), distilledEnd_ - 1) ? distilledEnd_ - 1
                                                                               : SeekToRecordEnd(distilledFile_.get());
+    if (ExtraFileMayHaveText() && MergeExtraFile(distilledFile_.get()))
+        distilledAt_ = -1;  // the merged text came first
+}
+
+bool TraceStore::ExtraFileMayHaveText() {
     // Looking for the file costs more than the rest of the record: only when
     // some writer appended to it (or a file changed) since the last look.
     // The word is read first, so an append that lands after the look moves it
     // again for the next record.
-    if (extraLooked_ && word == extraWord_) return;
+    const LONG word = *vx::FileGeneration(map_);
+    if (extraLooked_ && word == extraWord_) return false;
     extraLooked_ = true;
     extraWord_ = word;
-    if (::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES) {
-        MergeExtraFile(distilledFile_.get());
-        distilledAt_ = -1;  // the merged text came first
-    }
+    return ::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RecordText::Append(const char* data, size_t length) {
-    if (this->length + length > capacity) {
-        size_t grown = (this->length + length) * 2 + 4096;
-        void* memory = text ? ::HeapReAlloc(::GetProcessHeap(), 0, text, grown) : ::HeapAlloc(::GetProcessHeap(), 0, grown);
-        if (!memory) return;
-        text = static_cast<char*>(memory);
-        capacity = grown;
-    }
-    std::memcpy(text + this->length, data, length);
-    this->length += length;
-}
-
-void TraceStore::WritePiece(HANDLE file, const char* data, size_t length, bool distilled) {
-    if (!distilled) {
-        // Inside a record the full stream is gathered and written at its end.
-        // Text still held from a diverted record ends in its end mark, which
-        // this record's text enters over, as it would in the file.
-        if (inRecord_) {
-            if (fullText_.length > 0 && fullText_.text[fullText_.length - 1] == '\x01') --fullText_.length;
-            fullText_.Append(data, length);
-        } else {
-            WriteAll(file, data, length);
-        }
-        return;
-    }
-    RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, data, length);
-    // Gathered too: the record's end writes it in one piece, to the distilled
-    // file (the map lock keeps every other writer out until then) or, when
-    // diverted, to the extra file.
-    distilledText_.Append(data, length);
+bool RecordText::Grow(size_t more) {
+    size_t grown = (length + more) * 2 + 4096;
+    void* memory = text ? ::HeapReAlloc(::GetProcessHeap(), 0, text, grown) : ::HeapAlloc(::GetProcessHeap(), 0, grown);
+    if (!memory) return false;
+    text = static_cast<char*>(memory);
+    capacity = grown;
+    return true;
 }
 
 void TraceStore::FlushFullRecord() {
     if (fullText_.length == 0) return;
+    if (batched_) {
+        PutPending(Stream::Full, fullText_.text, fullText_.length);
+        // The held text reaches the file whole, its last record's end mark last.
+        recordEndPending_ = true;
+        fullEnd_ = -1;
+        fullText_.length = 0;
+        return;
+    }
     if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)) {
         HANDLE file = fullFile_.get();
         // Writers of the full trace do not all count or lock: the file itself
@@ -320,7 +345,7 @@ void TraceStore::FlushFullRecord() {
     fullText_.length = 0;
 }
 
-void TraceStore::Dgn(const char* text) {
+void TraceStore::Dgn(const char* text, size_t textLength) {
     bool distilled = stream_ == Stream::Distilled;
     if (distilled && !map_) return;
     LONG self = CurrentOwnerId();
@@ -345,21 +370,32 @@ void TraceStore::Dgn(const char* text) {
         fullEnd_ = -1;  // no record end to write over
     }
 
-    // Line start: a leading 0x08 continues the previous line; otherwise a new
-    // line with the thread id (full stream) and the indentation. The pieces are
-    // gathered so that a line usually costs one write.
+    // The line goes into the record's text, written whole when the record
+    // ends: the full stream's to its file, the distilled stream's to its file
+    // (the map lock keeps every other writer out until then) or, when
+    // diverted, to the extra file. Text still held from a diverted record
+    // ends in its end mark, which this line enters over, as in the file.
+    // Outside a record a full-stream line is gathered here and written at once.
+    RecordText* record = distilled ? &distilledText_ : inRecord_ ? &fullText_ : nullptr;
+    if (!distilled && record && fullText_.length > 0 && fullText_.text[fullText_.length - 1] == '\x01')
+        --fullText_.length;
+    const size_t lineStart = record ? record->length : 0;
     char head[kLineBufferSize + 160];
     size_t used = 0;
     auto put = [&](const char* data, size_t length) {
+        if (record) {
+            record->Append(data, length);
+            return;
+        }
         if (used + length > sizeof head) {
-            WritePiece(file, head, used, distilled);
+            WriteAll(file, head, used);
             used = 0;
         }
         if (length > sizeof head) {
-            WritePiece(file, data, length, distilled);
+            WriteAll(file, data, length);
             return;
         }
-        std::memcpy(head + used, data, length);
+        CopyBytes(head + used, data, length);
         used += length;
     };
     const char* p = text;
@@ -379,32 +415,37 @@ void TraceStore::Dgn(const char* text) {
         }
         put(blanks_, static_cast<size_t>(indent_));
     }
-    put(p, std::strlen(p));
-    if (used) WritePiece(file, head, used, distilled);
+    put(p, textLength - static_cast<size_t>(p - text));
+    if (used) WriteAll(file, head, used);
+    if (distilled && record->length > lineStart)
+        RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, record->text + lineStart,
+                  record->length - lineStart);
 
     if (lineLock_ != self) ++c.doubleLockingInDgn;
     ReleaseLock(&lineLock_);
 }
 
-void TraceStore::MergeExtraFile(HANDLE target) {
+bool TraceStore::MergeExtraFile(HANDLE target) {
     vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | DELETE, OPEN_EXISTING));
-    if (!extra) return;
+    if (!extra) return false;
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return;
+    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
     size_t length = static_cast<size_t>(size.QuadPart);
     char* text = length ? static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, length)) : nullptr;
-    if (length && !text) return;  // stays for a later record
+    if (length && !text) return false;  // stays for a later record
     vx::scope_exit freeText([&] { if (text) ::HeapFree(::GetProcessHeap(), 0, text); });
     DWORD got = 0;
     if (length && (!::ReadFile(extra.get(), text, static_cast<DWORD>(length), &got, nullptr) || got != length))
-        return;
+        return false;
     // Deleted only once read; no appender can slip in while the handle is exclusive.
     FILE_DISPOSITION_INFO dispose = {TRUE};
     ::SetFileInformationByHandle(extra.get(), FileDispositionInfo, &dispose, sizeof dispose);
     extra.reset();
     if (length > 0 && text[length - 1] == '\x01') --length;
     RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
-    WriteAll(target, text, length);
+    if (batched_) PutPending(Stream::Distilled, text, length);
+    else WriteAll(target, text, length);
+    return true;
 }
 
 void TraceStore::AppendDivertedRecord() {
@@ -438,6 +479,12 @@ void TraceStore::UnLockDiagFile() {
     if (!diverted_) FlushFullRecord();
     inRecord_ = false;
     if (diverted_) AppendDivertedRecord();
+    if (batched_ && distilledText_.length > 0) {
+        if (PutPending(Stream::Distilled, distilledText_.text, distilledText_.length))
+            pending_->lastNumber = static_cast<uint32_t>(recordNumber_);
+        else
+            map_->recordsInFile = static_cast<uint32_t>(recordNumber_);
+    }
     if (distilledOpen_) {
         bool written = WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
         distilledEnd_ = written && distilledAt_ >= 0 ? distilledAt_ + static_cast<LONGLONG>(distilledText_.length) : -1;
@@ -454,18 +501,26 @@ void TraceStore::UnLockDiagFile() {
 
     if (map_ && diverted_) {
         if (TryMapLock(self)) {
-            vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
-            if (!file) {
-                ++c.cntFailedToOpenTraceFile;
+            batched_ = ReaderTakesText();
+            if (batched_) {
+                if (MergeExtraFile(INVALID_HANDLE_VALUE)) PutPending(Stream::Distilled, "\x01", 1);
+                FlushFullRecord();
+                pending_->lastNumber = static_cast<uint32_t>(map_->recordCounter);
             } else {
-                SeekToRecordEnd(file.get());
-                MergeExtraFile(file.get());
-                // The merged text ends a record: put the end mark back, so the
-                // next record enters the file over it and not over the line break.
-                WriteAll(file.get(), "\x01", 1);
+                if (pending_ && vx::HasPendingText(*pending_)) WritePending();
+                vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
+                if (!file) {
+                    ++c.cntFailedToOpenTraceFile;
+                } else {
+                    SeekToRecordEnd(file.get());
+                    MergeExtraFile(file.get());
+                    // The merged text ends a record: put the end mark back, so the
+                    // next record enters the file over it and not over the line break.
+                    WriteAll(file.get(), "\x01", 1);
+                }
+                FlushFullRecord();
+                map_->recordsInFile = static_cast<uint32_t>(map_->recordCounter);
             }
-            FlushFullRecord();
-            map_->recordsInFile = static_cast<uint32_t>(map_->recordCounter);
             c.currentExtraRun = 0;
             ReleaseLock(&map_->lockWord);
         }
@@ -505,14 +560,98 @@ void TraceStore::FlushNotification() {
 }
 
 void TraceStore::WriteHeldFullText() {
-    if (fullText_.length == 0) return;
+    if (fullText_.length == 0 && !(pending_ && vx::HasPendingText(*pending_))) return;
     if (!map_) {
         FlushFullRecord();
         return;
     }
     LockDiagFileNoInc();
+    // A process that ends leaves its text in the files, whoever reads them
+    // next: the held text of every writer goes with its own.
+    batched_ = pending_ != nullptr;
     FlushFullRecord();
+    if (pending_ && vx::HasPendingText(*pending_)) WritePending();
+    batched_ = false;
     UnLockDiagFileSimple();
+}
+
+bool TraceStore::ReaderTakesText() {
+    const DWORD now = ::GetTickCount();
+    if (!pending_) {
+        if (pendingLooked_ && now - pendingLook_ < kReaderLookIntervalMs) return false;
+        pendingLooked_ = true;
+        pendingLook_ = now;
+        OpenPendingText();
+        if (!pending_) return false;
+    }
+    const LONG reader = pending_->readerProcess;
+    if (reader == 0) return false;
+    if (!readerChecked_ || now - readerCheck_ >= kReaderLookIntervalMs) {
+        readerChecked_ = true;
+        readerCheck_ = now;
+        // A reader that was killed never says it left: its text is written here.
+        if (vx::ProcessIsGone(static_cast<DWORD>(reader))) {
+            ::InterlockedCompareExchange(&pending_->readerProcess, 0, reader);
+            return false;
+        }
+    }
+    return true;
+}
+
+void TraceStore::OpenPendingText() {
+    char name[sizeof mapName + sizeof vx::kPendingTextSuffix];
+    std::snprintf(name, sizeof name, "%s%s", mapName, vx::kPendingTextSuffix);
+    vx::unique_handle handle(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
+    if (!handle) return;
+    vx::unique_view view(::MapViewOfFile(handle.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(vx::PendingText)));
+    if (!view) return;
+    pendingHandle_ = std::move(handle);
+    pendingView_ = std::move(view);
+    pending_ = static_cast<vx::PendingText*>(pendingView_.get());
+}
+
+void TraceStore::WritePending() {
+    // The handles kept open serve when the held text is for this process's files.
+    auto own = [this](const char* held, vx::unique_file& file, const char* path, DWORD disposition, LONG& generation,
+                      LONGLONG& end) {
+        return std::strcmp(held, path) == 0 && EnsureOpen(file, path, disposition, generation, end)
+                   ? file.get()
+                   : INVALID_HANDLE_VALUE;
+    };
+    HANDLE distilled = pending_->distilledLength
+                           ? own(pending_->distilledPath, distilledFile_, files.distilled, OPEN_EXISTING,
+                                 distilledGeneration_, distilledEnd_)
+                           : INVALID_HANDLE_VALUE;
+    HANDLE full = pending_->fullLength
+                      ? own(pending_->fullPath, fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)
+                      : INVALID_HANDLE_VALUE;
+    const bool fullWritten = pending_->fullLength != 0;
+    if (!vx::WritePendingText(pending_, map_, distilled, full)) ++counters().cntFailedToOpenTraceFile;
+    // The files grew past this process's last records.
+    distilledEnd_ = -1;
+    fullEnd_ = -1;
+    if (fullWritten) recordEndPending_ = true;
+}
+
+bool TraceStore::PutPending(Stream stream, const char* text, size_t length) {
+    const bool distilled = stream == Stream::Distilled;
+    char* buffer = distilled ? pending_->distilled : pending_->full;
+    uint32_t* held = distilled ? &pending_->distilledLength : &pending_->fullLength;
+    char* heldPath = distilled ? pending_->distilledPath : pending_->fullPath;
+    const char* path = distilled ? files.distilled : files.full;
+    // Text of another installation's files is written before this one's joins.
+    if (*held != 0 && std::strcmp(heldPath, path) != 0) WritePending();
+    for (int round = 0; round < 2; ++round) {
+        if (*held == 0) std::strcpy(heldPath, path);
+        if (vx::AppendPendingText(buffer, held, text, length)) return true;
+        if (round == 0) WritePending();
+    }
+    // Longer than the whole buffer: straight to the file, after the held text.
+    vx::unique_file& file = distilled ? distilledFile_ : fullFile_;
+    const bool open = distilled ? EnsureOpen(file, path, OPEN_EXISTING, distilledGeneration_, distilledEnd_)
+                                : EnsureOpen(file, path, OPEN_ALWAYS, fullGeneration_, fullEnd_);
+    if (!open || !vx::AppendToTrace(file.get(), text, length)) ++counters().cntFailedToOpenTraceFile;
+    return false;
 }
 
 void TraceStore::LockDiagFileNoInc() {
@@ -533,15 +672,14 @@ void TraceStore::UnLockDiagFileSimple() {
 
 void TraceStore::LineV(const char* format, va_list args) {
     if (!switches.fullTrace && !switches.distilledTrace) return;  // nothing to format for
-    int n = std::vsnprintf(line_, sizeof line_, format, args);
-    if (n < 0) line_[0] = '\0';
+    const size_t length = FormatLineText(line_, sizeof line_, format, args);
     if (switches.fullTrace) {
         Select(Stream::Full);
-        Dgn(line_);
+        Dgn(line_, length);
     }
     if (switches.distilledTrace) {
         Select(Stream::Distilled);
-        Dgn(line_);
+        Dgn(line_, length);
     }
 }
 

@@ -5,10 +5,13 @@
 #include <windows.h>
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 #include "layout.h"
+#include "linetext.h"
 #include "locks.h"
+#include "pendingtext.h"
 #include "raii.h"
 #include "settings.h"
 
@@ -36,7 +39,13 @@ struct RecordText {
     char* text = nullptr;
     size_t length = 0;
     size_t capacity = 0;
-    void Append(const char* data, size_t length);  // dropped when memory runs out
+    // Dropped when memory runs out.
+    void Append(const char* data, size_t size) {
+        if (length + size > capacity && !Grow(size)) return;
+        CopyBytes(text + length, data, size);
+        length += size;
+    }
+    bool Grow(size_t more);
 };
 
 class TraceStore {
@@ -60,8 +69,8 @@ public:
     bool SetUpMaps();
     // Unmaps both views and closes both handles.
     void ReleaseMaps();
-    // Writes the full-stream text of diverted records still held, waiting
-    // for the map lock word (before the maps go).
+    // Writes the full-stream text of diverted records still held and the
+    // text held for a reader, waiting for the map lock word (before the maps go).
     void WriteHeldFullText();
     // Why the map found was refused, or nullptr.
     const char* refusedMap() const { return refusedMap_; }
@@ -78,7 +87,8 @@ public:
 
     // Record operations; the caller selects the stream before each Dgn.
     void LockDiagFile();
-    void Dgn(const char* text);
+    void Dgn(const char* text) { Dgn(text, std::strlen(text)); }
+    void Dgn(const char* text, size_t length);
     void UnLockDiagFile();
     void LockDiagFileNoInc();
     void UnLockDiagFileSimple();
@@ -109,11 +119,17 @@ private:
     bool EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation, LONGLONG& end);
     void NotifyReader(int number, bool last);
     void OpenDistilledSide();
-    void WritePiece(HANDLE file, const char* data, size_t length, bool toRing);
-    void MergeExtraFile(HANDLE target);
     void AppendDivertedRecord();
     void FlushFullRecord();
     bool TryMapLock(LONG self);
+    bool WaitForMapLock(LONG self);
+    bool ExtraFileMayHaveText();
+    bool MergeExtraFile(HANDLE target);
+    // Text held for a reader (pendingtext.h); all under the map lock word.
+    bool ReaderTakesText();
+    void OpenPendingText();
+    void WritePending();
+    bool PutPending(Stream stream, const char* text, size_t length);
 
     ProcessBlock* block_ = nullptr;
     TraceMap* map_ = nullptr;
@@ -147,6 +163,17 @@ private:
     // The generation word at the last look for an extra file to merge.
     LONG extraWord_ = 0;
     bool extraLooked_ = false;
+
+    // The section of text held for a reader, open from the first time it was
+    // found; looked for and the reader's life checked at most once an interval.
+    vx::unique_handle pendingHandle_;
+    vx::unique_view pendingView_;
+    vx::PendingText* pending_ = nullptr;
+    DWORD pendingLook_ = 0;
+    bool pendingLooked_ = false;
+    DWORD readerCheck_ = 0;
+    bool readerChecked_ = false;
+    bool batched_ = false;  // the open record's text goes to the held text
 
     // At most one notification of the reader in flight and one per interval;
     // the latest number waits for the next record or the process's end.

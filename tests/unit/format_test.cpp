@@ -3,10 +3,14 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "describe.h"
 #include "format.h"
+#include "linetext.h"
 #include "pool.h"
 
 using namespace korbin;
@@ -173,3 +177,45 @@ TEST(TypeNameTest, FlagsPointerLevelsAndBaseTypes) {
     EXPECT_STREQ(name, "\b(not defined value)");
 }
 
+
+namespace {
+
+// Both formatters on the same arguments, into buffers of the same size.
+struct Formatted {
+    std::string ours;
+    std::string runtime;
+};
+Formatted BothWays(size_t size, const char* format, ...) {
+    std::string ours(size, '#'), runtime(size, '#');
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    size_t length = FormatLineText(ours.data(), size, format, args);
+    std::vsnprintf(runtime.data(), size, format, copy);
+    va_end(copy);
+    va_end(args);
+    EXPECT_EQ(length, std::strlen(ours.c_str())) << format;
+    return {ours.c_str(), runtime.c_str()};
+}
+
+}  // namespace
+
+TEST(LineTextTest, EveryConversionComesOutAsTheRuntimeWritesIt) {
+    const char* nothing = nullptr;
+    const Formatted cases[] = {
+        BothWays(256, "*** Serial# of call: %u.%u *** ", 3u, 4294967295u),
+        BothWays(256, "\b TID=%lxh PID=%lxh [%d]", 0x1a2bul, 0xfffffffful, -2147483647 - 1),
+        BothWays(256, "Class: %s (instance# %d)", "VxSample Calc Class", 0),
+        BothWays(256, "%ld %lu %x %c%%%s", -5l, 4000000000ul, 0xabcdefu, 'Z', nothing),
+        BothWays(256, "no conversion at all"),
+        // Left to the runtime, after the conversions before them were read.
+        BothWays(256, "%s %08x %5d|%-3s|", "a", 0x1fu, 42, "b"),
+        BothWays(256, "%d %f %lld", 7, 2.5, -9000000000ll),
+        // Cut to the buffer, in the literal text and in a conversion.
+        BothWays(8, "long literal text %d", 1),
+        BothWays(8, "ab%scd", "0123456789"),
+        BothWays(6, "%u", 1234567890u),
+    };
+    for (const Formatted& c : cases) EXPECT_EQ(c.ours, c.runtime);
+}
