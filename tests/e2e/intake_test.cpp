@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -207,6 +208,45 @@ TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
     BSTR name = nullptr;
     reader->GetMethodName(0x7FFFFFFF, &name);
     EXPECT_EQ(name, nullptr);
+}
+
+TEST_F(LiveReader, AClientKilledWhileItsRecordsWaitForTheReaderLosesNoneOfThem) {
+    HeldMap held;
+    for (int i = 0; i < 3; ++i) Poll();  // attached: the writers hold their text for this reader
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(ClientCommand("loop 10000000")));
+    const DWORD pid = child.processId();
+    // No poll meanwhile: what the client wrote since its last full buffer
+    // waits in the section, in no file.
+    const DWORD start = ::GetTickCount();
+    while (held->recordCounter < 3000 && ::GetTickCount() - start < 60000) ::Sleep(5);
+    child.Kill();
+    ASSERT_EQ(child.Finish(10000).exitCode, 9u);
+    const LONG started = held->recordCounter;
+    ASSERT_GE(started, 3000);
+
+    size_t delivered = 0;
+    const DWORD drain = ::GetTickCount();
+    while (::GetTickCount() - drain < 30000) {
+        Pump();
+        delivered += Poll().size();
+        size_t run = sink.letters.find('S');
+        if (run != std::string::npos && sink.letters.find('E', run) != std::string::npos) break;
+        ::Sleep(10);
+    }
+    std::vector<std::string> records = SplitRecords(Distilled());
+    ASSERT_NO_FATAL_FAILURE(ExpectNumberedOneByOne(records));
+    // The record the client was writing when it was killed may be missing.
+    EXPECT_GE(records.size() + 1, static_cast<size_t>(started));
+    EXPECT_EQ(delivered, records.size());
+    char header[40];
+    std::snprintf(header, sizeof header, "PID=%lxh [", pid);
+    const std::string full = Full();
+    size_t inFull = 0;
+    for (size_t at = full.find(header); at != std::string::npos; at = full.find(header, at + 1)) ++inFull;
+    // The same records, and perhaps the one in progress: its full text goes first.
+    EXPECT_GE(inFull, records.size());
+    EXPECT_LE(inFull, records.size() + 1);
 }
 
 TEST_F(LiveReader, APollWhileTheWriterHoldsTheLockChangesNothing) {

@@ -7,6 +7,8 @@
 
 #include "filepolicy.h"
 #include "kernel.h"
+#include "pendingtext.h"
+#include "raii.h"
 #include "tempdir.h"
 #include "tracestore.h"
 
@@ -350,6 +352,105 @@ TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles)
     EXPECT_EQ(broken, 0) << "first " << firstBroken << "; " << diverted << " records were diverted";
     EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
     other.ReleaseMaps();
+}
+
+namespace {
+
+enum class Reader { None, Leaves, Killed };
+
+// Two stores as two processes write the same records on a map of their own;
+// with a reader, the records of the middle part are held for it, and the
+// first writer is killed with its last record still held.
+struct HeldRun {
+    std::string full, distilled;
+    bool heldUntilWritten = false;  // the held records were in no file before the reader's write
+    bool nothingHeldAfter = false;   // with the reader gone, the next record wrote what was held
+};
+HeldRun WriteHeldRun(const std::string& folder, Reader reader) {
+    HeldRun run;
+    TraceStore a, b;
+    char mapName[64];
+    std::snprintf(mapName, sizeof mapName, "VxHeldMap-%lu-%d", ::GetCurrentProcessId(), static_cast<int>(reader));
+    for (TraceStore* s : {&a, &b}) {
+        EXPECT_TRUE(s->files.Build(folder.c_str()));
+        std::snprintf(s->mapName, sizeof s->mapName, "%s", mapName);
+        s->switches.fullTrace = s->switches.distilledTrace = true;
+    }
+    std::snprintf(a.blockPrefix, sizeof a.blockPrefix, "VxHeldA%d ", static_cast<int>(reader));
+    std::snprintf(b.blockPrefix, sizeof b.blockPrefix, "VxHeldB%d ", static_cast<int>(reader));
+    WriteWhole(a.files.distilled, "");
+    EXPECT_TRUE(a.SetUpMaps());
+    a.map()->liveProcesses = 1;
+    a.map()->processes[0] = ::GetCurrentProcessId();
+    EXPECT_TRUE(b.SetUpMaps());
+    TraceMap* map = b.map();  // b's view: it outlives a
+    auto record = [](TraceStore& s, const char* title) {
+        s.LockDiagFile();
+        s.Line("========= %s ========= [%d]", title, s.recordNumber());
+        s.Line("body of %s", title);
+        s.UnLockDiagFile();
+    };
+    record(a, "A1");
+    record(b, "B1");
+
+    std::string sectionName = std::string(mapName) + vx::kPendingTextSuffix;
+    vx::unique_handle section;
+    vx::unique_view view;
+    vx::PendingText* pending = nullptr;
+    if (reader != Reader::None) {
+        section.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(vx::PendingText),
+                                           sectionName.c_str()));
+        view.reset(::MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        pending = static_cast<vx::PendingText*>(view.get());
+        pending->readerProcess = static_cast<LONG>(::GetCurrentProcessId());
+        ::Sleep(150);  // the writers look for the section only now and then
+    }
+    auto readerWrites = [&] {
+        map->lockWord = -1;
+        vx::WritePendingText(pending, map, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
+        map->lockWord = 0;
+    };
+    record(a, "A2");
+    record(b, "B2");
+    record(a, "A3");
+    if (pending) {
+        run.heldUntilWritten = ReadWhole(a.files.distilled).find("A2") == std::string::npos &&
+                               ReadWhole(a.files.full).find("B2") == std::string::npos && vx::HasPendingText(*pending);
+        readerWrites();
+    }
+    record(b, "B3");
+    record(a, "A4");
+    a.ReleaseMaps();  // killed: its last record is still held
+    if (reader == Reader::Leaves) {
+        pending->readerProcess = 0;
+        readerWrites();
+    } else if (reader == Reader::Killed) {
+        pending->readerProcess = 0x7FFFFFF0;  // no such process: the writer writes what it held
+        ::Sleep(150);
+    }
+    record(b, "B4");
+    run.nothingHeldAfter = pending && !vx::HasPendingText(*pending);
+    b.WriteHeldFullText();
+    b.ReleaseMaps();
+    run.full = ReadWhole(a.files.full);
+    run.distilled = ReadWhole(a.files.distilled);
+    return run;
+}
+
+}  // namespace
+
+TEST(HeldTextTest, HeldForAReaderTheFilesComeOutAsIfWrittenAtOnce) {
+    TempDir direct, leaves, killed;
+    const HeldRun plain = WriteHeldRun(direct.path(), Reader::None);
+    ASSERT_NE(plain.distilled.find("A4"), std::string::npos);
+    ASSERT_NE(plain.full.find("B4"), std::string::npos);
+    for (const auto& [folder, reader] : {std::pair{&leaves, Reader::Leaves}, std::pair{&killed, Reader::Killed}}) {
+        const HeldRun held = WriteHeldRun(folder->path(), reader);
+        EXPECT_TRUE(held.heldUntilWritten) << static_cast<int>(reader);
+        EXPECT_TRUE(held.nothingHeldAfter) << static_cast<int>(reader);
+        EXPECT_EQ(held.distilled, plain.distilled) << static_cast<int>(reader);
+        EXPECT_EQ(held.full, plain.full) << static_cast<int>(reader);
+    }
 }
 
 TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
