@@ -49,29 +49,28 @@ public:
         file_.reset(vx::OpenFile(vx::FullPathOf(path), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS));
         return static_cast<bool>(file_);
     }
-    // Gathered until Flush: a batch of records costs one write each way, not
-    // one a record (tens of thousands a second under a busy program).
+    // On the screen a record is one write: the traced program's own lines,
+    // on the same output, come between records and never inside one. The
+    // file's text is gathered until Flush: one write a batch.
     void Record(const std::vector<std::string>& lines) {
-        for (const std::string& line : lines) screen_ += line + "\n";
-        screen_ += "\n";
+        std::string text;
+        for (const std::string& line : lines) text += line + "\n";
+        Print(text + "\n");
         if (file_) {
             for (const std::string& line : lines) saved_ += "\r\n" + line;
             saved_ += "\r\n\x01";
         }
     }
     void Flush() {
-        if (!screen_.empty()) Print(screen_);
         if (file_ && !saved_.empty()) {
             DWORD written = 0;
             ::WriteFile(file_.get(), saved_.data(), static_cast<DWORD>(saved_.size()), &written, nullptr);
         }
-        screen_.clear();
         saved_.clear();
     }
 
 private:
     vx::unique_file file_;
-    std::string screen_;
     std::string saved_;
 };
 

@@ -14,45 +14,25 @@ HANDLE OpenForAppend(const char* path, DWORD disposition) {
                          nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Writes one stream's held text; false when it stays held.
-bool WriteStream(HANDLE file, const char* path, DWORD disposition, const char* text, uint32_t length) {
-    if (length == 0) return true;
-    unique_file opened;
-    if (file == INVALID_HANDLE_VALUE) {
-        opened.reset(OpenForAppend(path, disposition));
-        if (!opened) return false;
-        file = opened.get();
-    }
-    return AppendToTrace(file, text, length);
-}
-
-}  // namespace
-
-bool AppendPendingText(char* buffer, uint32_t* length, const char* text, size_t size) {
-    uint32_t at = *length;
-    if (at > 0 && buffer[at - 1] == '\x01') --at;
-    if (size > kPendingCapacity - at) return false;
-    std::memcpy(buffer + at, text, size);
-    // The length last: a writer ended halfway leaves the text held before.
-    *length = at + static_cast<uint32_t>(size);
-    return true;
-}
-
-bool AppendToTrace(HANDLE file, const char* text, size_t length) {
+// Where text goes at the end of the file: over the end mark a record left
+// there, or -1.
+LONGLONG TraceEnd(HANDLE file) {
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size)) return false;
-    LARGE_INTEGER at = size;
-    if (size.QuadPart > 0) {
-        // Another writer's line outside a record may end the file: only an
-        // end mark is written over.
-        LARGE_INTEGER last;
-        last.QuadPart = size.QuadPart - 1;
-        char mark = 0;
-        DWORD got = 0;
-        if (!::SetFilePointerEx(file, last, nullptr, FILE_BEGIN) || !::ReadFile(file, &mark, 1, &got, nullptr))
-            return false;
-        if (got == 1 && mark == '\x01') at = last;
-    }
+    if (!::GetFileSizeEx(file, &size)) return -1;
+    if (size.QuadPart == 0) return 0;
+    // Another writer's line outside a record may end the file: only an end
+    // mark is written over.
+    LARGE_INTEGER last;
+    last.QuadPart = size.QuadPart - 1;
+    char mark = 0;
+    DWORD got = 0;
+    if (!::SetFilePointerEx(file, last, nullptr, FILE_BEGIN) || !::ReadFile(file, &mark, 1, &got, nullptr)) return -1;
+    return got == 1 && mark == '\x01' ? last.QuadPart : size.QuadPart;
+}
+
+bool WriteAt(HANDLE file, LONGLONG position, const char* text, size_t length) {
+    LARGE_INTEGER at;
+    at.QuadPart = position;
     if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
     while (length > 0) {
         DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
@@ -63,15 +43,63 @@ bool AppendToTrace(HANDLE file, const char* text, size_t length) {
     return true;
 }
 
-bool WritePendingText(PendingText* pending, TraceMap* map, HANDLE distilled, HANDLE full) {
-    bool written =
-        WriteStream(distilled, pending->distilledPath, OPEN_EXISTING, pending->distilled, pending->distilledLength);
-    written = WriteStream(full, pending->fullPath, OPEN_ALWAYS, pending->full, pending->fullLength) && written;
-    // Text a file refused is dropped, as a record written to it directly
-    // would be: held, it would keep every later record out.
-    if (pending->lastNumber != 0 && map) map->recordsInFile = pending->lastNumber;
-    pending->distilledLength = pending->fullLength = pending->lastNumber = 0;
+// Writes one stream's held text and empties it; false when the file could
+// not be opened or written (the text is dropped then, as a record written to
+// it directly would be: held, it would keep every later record out).
+bool WriteStream(PendingText* pending, PendingStream stream, HANDLE file, DWORD disposition) {
+    const bool distilled = stream == kHeldDistilled;
+    uint32_t* length = distilled ? &pending->distilledLength : &pending->fullLength;
+    if (*length == 0) return true;
+    unique_file opened;
+    if (file == INVALID_HANDLE_VALUE) {
+        opened.reset(OpenForAppend(distilled ? pending->distilledPath : pending->fullPath, disposition));
+        file = opened.get();
+    }
+    bool written = file != INVALID_HANDLE_VALUE && file != nullptr;
+    if (written && pending->writingStream == stream) {
+        LARGE_INTEGER from;
+        from.QuadPart = pending->writingFrom;
+        written = ::SetFilePointerEx(file, from, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    }
+    const LONGLONG at = written ? TraceEnd(file) : -1;
+    if (at >= 0) {
+        pending->writingFrom = at;
+        pending->writingStream = stream;
+        written = WriteAt(file, at, distilled ? pending->distilled : pending->full, *length);
+    } else {
+        written = false;
+    }
+    // The one store that says the text is in the file.
+    *length = 0;
     return written;
+}
+
+}  // namespace
+
+bool AppendPendingText(PendingText* pending, PendingStream stream, const char* text, size_t size) {
+    char* buffer = stream == kHeldDistilled ? pending->distilled : pending->full;
+    uint32_t* length = stream == kHeldDistilled ? &pending->distilledLength : &pending->fullLength;
+    uint32_t at = *length;
+    if (at > 0 && buffer[at - 1] == '\x01') --at;
+    if (size > kPendingCapacity - at) return false;
+    // New text: the last write of this stream is over, whatever its mark says.
+    if (at == 0 && pending->writingStream == stream) pending->writingStream = 0;
+    std::memcpy(buffer + at, text, size);
+    // The length last: a writer ended halfway leaves the text held before.
+    *length = at + static_cast<uint32_t>(size);
+    return true;
+}
+
+bool AppendToTrace(HANDLE file, const char* text, size_t length) {
+    const LONGLONG at = TraceEnd(file);
+    return at >= 0 && WriteAt(file, at, text, length);
+}
+
+bool WritePendingText(PendingText* pending, TraceMap* map, HANDLE distilled, HANDLE full) {
+    bool written = WriteStream(pending, kHeldDistilled, distilled, OPEN_EXISTING);
+    if (pending->lastNumber != 0 && map) map->recordsInFile = pending->lastNumber;
+    pending->lastNumber = 0;
+    return WriteStream(pending, kHeldFull, full, OPEN_ALWAYS) && written;
 }
 
 }  // namespace vx

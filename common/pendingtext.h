@@ -27,23 +27,31 @@ struct PendingText {
     uint32_t distilledLength;
     uint32_t fullLength;
     uint32_t lastNumber;          // the last record whose distilled text is held (0: none)
+    // The stream last being written (1 distilled, 2 full) and where in its
+    // file the text began. A length not yet back at 0 means the writer ended
+    // during the write: the next one cuts off what it left and writes it all.
+    uint32_t writingStream;
+    uint32_t reserved;
+    int64_t writingFrom;
     char distilledPath[kMapPathSize];
     char fullPath[kMapPathSize];
     char distilled[kPendingCapacity];
     char full[kPendingCapacity];
 };
-static_assert(offsetof(PendingText, distilledPath) == 16);
-static_assert(offsetof(PendingText, distilled) == 16 + 2 * kMapPathSize);
-static_assert(sizeof(PendingText) == 16 + 2 * kMapPathSize + 2 * kPendingCapacity);
+static_assert(offsetof(PendingText, writingFrom) == 24);
+static_assert(offsetof(PendingText, distilledPath) == 32);
+static_assert(sizeof(PendingText) == 32 + 2 * kMapPathSize + 2 * kPendingCapacity);
 
 inline bool HasPendingText(const PendingText& pending) {
     return pending.distilledLength != 0 || pending.fullLength != 0;
 }
 
-// Appends a record's text to one stream's buffer, entering over the end mark
-// (0x01) the held text ends in, as a record enters the file. False, with
+enum PendingStream : uint32_t { kHeldDistilled = 1, kHeldFull = 2 };
+
+// Appends a record's text to one stream's held text, entering over the end
+// mark (0x01) the held text ends in, as a record enters the file. False, with
 // nothing appended, when it does not fit.
-bool AppendPendingText(char* buffer, uint32_t* length, const char* text, size_t size);
+bool AppendPendingText(PendingText* pending, PendingStream stream, const char* text, size_t size);
 
 // Writes text at the end of an open trace file, entering over the end mark a
 // record left there. False when a call failed.

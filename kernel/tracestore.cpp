@@ -1,6 +1,5 @@
 #include "tracestore.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -635,7 +634,7 @@ void TraceStore::WritePending() {
 
 bool TraceStore::PutPending(Stream stream, const char* text, size_t length) {
     const bool distilled = stream == Stream::Distilled;
-    char* buffer = distilled ? pending_->distilled : pending_->full;
+    const vx::PendingStream which = distilled ? vx::kHeldDistilled : vx::kHeldFull;
     uint32_t* held = distilled ? &pending_->distilledLength : &pending_->fullLength;
     char* heldPath = distilled ? pending_->distilledPath : pending_->fullPath;
     const char* path = distilled ? files.distilled : files.full;
@@ -643,7 +642,7 @@ bool TraceStore::PutPending(Stream stream, const char* text, size_t length) {
     if (*held != 0 && std::strcmp(heldPath, path) != 0) WritePending();
     for (int round = 0; round < 2; ++round) {
         if (*held == 0) std::strcpy(heldPath, path);
-        if (vx::AppendPendingText(buffer, held, text, length)) return true;
+        if (vx::AppendPendingText(pending_, which, text, length)) return true;
         if (round == 0) WritePending();
     }
     // Longer than the whole buffer: straight to the file, after the held text.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -451,6 +452,27 @@ TEST(HeldTextTest, HeldForAReaderTheFilesComeOutAsIfWrittenAtOnce) {
         EXPECT_EQ(held.distilled, plain.distilled) << static_cast<int>(reader);
         EXPECT_EQ(held.full, plain.full) << static_cast<int>(reader);
     }
+}
+
+TEST(HeldTextTest, AWriteCutShortByItsWritersEndIsDoneAgainNotTwice) {
+    TempDir dir;
+    const std::string path = dir / "TraceDistilled.txt";
+    WriteWhole(path, "\r\nA\r\n\x01");
+    auto pending = std::make_unique<vx::PendingText>();
+    std::snprintf(pending->distilledPath, sizeof pending->distilledPath, "%s", path.c_str());
+    ASSERT_TRUE(vx::AppendPendingText(pending.get(), vx::kHeldDistilled, "\r\nB1\r\n\x01", 7));
+    ASSERT_TRUE(vx::AppendPendingText(pending.get(), vx::kHeldDistilled, "\r\nB2\r\n\x01", 7));
+    // A writer ended during its write: the mark says where the text began
+    // (over the end mark), and part of it is in the file.
+    pending->writingStream = vx::kHeldDistilled;
+    pending->writingFrom = 5;
+    WriteWhole(path, "\r\nA\r\n\r\nB1\r");
+    EXPECT_TRUE(vx::WritePendingText(pending.get(), nullptr, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ReadWhole(path), "\r\nA\r\n\r\nB1\r\n\r\nB2\r\n\x01");
+    // The next text of the stream is written after it: the mark is over.
+    ASSERT_TRUE(vx::AppendPendingText(pending.get(), vx::kHeldDistilled, "\r\nC\r\n\x01", 6));
+    EXPECT_TRUE(vx::WritePendingText(pending.get(), nullptr, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ReadWhole(path), "\r\nA\r\n\r\nB1\r\n\r\nB2\r\n\r\nC\r\n\x01");
 }
 
 TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
