@@ -29,7 +29,9 @@ inline bool TryTakeLock(volatile LONG* word, LONG self) {
     return ::InterlockedCompareExchange(word, self, 0) == 0;
 }
 
-inline void ReleaseLock(volatile LONG* word) { ::InterlockedExchange(word, 0); }
+// A plain store releases on x86 and x86_64: the exchange's bus lock cost
+// more than the rest of a short trace line.
+inline void ReleaseLock(volatile LONG* word) { __atomic_store_n(word, 0, __ATOMIC_RELEASE); }
 
 // True while the process is exiting (DLL detach after the other threads ended).
 bool ProcessShuttingDown();

@@ -353,7 +353,7 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
         ++c.doubleLockingInDgn;
         return;
     }
-    TakeLock(&lineLock_, self, &c.nestedWhenLocked);
+    if (!TryTakeLock(&lineLock_, self)) TakeLock(&lineLock_, self, &c.nestedWhenLocked);
 
     HANDLE file = INVALID_HANDLE_VALUE;
     if (distilled) {
