@@ -18,6 +18,7 @@ struct BlockHeader {
 };
 static_assert(sizeof(BlockHeader) <= kPoolOversizeHeader);
 static_assert(kPoolDataOffset + kPoolUnits * kPoolUnitSize <= kPoolBlockSize);
+static_assert(kPoolUnits % 32 == 0, "the bitmap is scanned a word at a time");
 
 constexpr size_t kBitmapOffset = 40;
 constexpr size_t kRunTableOffset = kBitmapOffset + kPoolUnits / 8;
@@ -70,6 +71,13 @@ void* TakeRun(BlockHeader* b, size_t units) {
     uint32_t* bits = Bitmap(b);
     size_t run = 0;
     for (size_t u = 0; u < kPoolUnits; ++u) {
+        // Long-lived descriptions fill the first words: a full word is passed
+        // at once, not bit by bit at every allocation of a call.
+        if (u % 32 == 0 && bits[u / 32] == 0xFFFFFFFFu) {
+            run = 0;
+            u += 31;
+            continue;
+        }
         if (!IsFree(bits, u)) {
             run = 0;
             continue;

@@ -88,3 +88,16 @@ TEST_F(PoolTest, FreeAllGivesEveryBlockBack) {
     ASSERT_NE(::VirtualQuery(p, &info, sizeof info), 0u);
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
+
+TEST_F(PoolTest, FullBitmapWordsArePassedOverAndARunMayCrossTheirEdge) {
+    std::vector<char*> units;
+    for (int i = 0; i < 70; ++i) units.push_back(static_cast<char*>(PoolAlloc(16)));
+    ASSERT_EQ(units[69], units[0] + 69 * kPoolUnitSize);
+    // The first word full, the first unit after it free.
+    PoolFree(units[32]);
+    EXPECT_EQ(PoolAlloc(16), units[32]);
+    // Two free units on either side of the words' edge.
+    PoolFree(units[31]);
+    PoolFree(units[32]);
+    EXPECT_EQ(PoolAlloc(2 * kPoolUnitSize), units[31]);
+}
