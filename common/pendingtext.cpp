@@ -33,14 +33,7 @@ LONGLONG TraceEnd(HANDLE file) {
 bool WriteAt(HANDLE file, LONGLONG position, const char* text, size_t length) {
     LARGE_INTEGER at;
     at.QuadPart = position;
-    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
-    while (length > 0) {
-        DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
-        if (!::WriteFile(file, text, chunk, &written, nullptr) || written == 0) return false;
-        text += written;
-        length -= written;
-    }
-    return true;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && WriteAll(file, text, length);
 }
 
 // Writes one stream's held text and empties it; false when the file could
@@ -87,6 +80,17 @@ bool AppendPendingText(PendingText* pending, PendingStream stream, const char* t
     std::memcpy(buffer + at, text, size);
     // The length last: a writer ended halfway leaves the text held before.
     *length = at + static_cast<uint32_t>(size);
+    return true;
+}
+
+bool WriteAll(HANDLE file, const char* data, size_t length) {
+    if (file == INVALID_HANDLE_VALUE) return false;
+    while (length > 0) {
+        DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        length -= written;
+    }
     return true;
 }
 

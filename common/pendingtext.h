@@ -53,6 +53,9 @@ enum PendingStream : uint32_t { kHeldDistilled = 1, kHeldFull = 2 };
 // nothing appended, when it does not fit.
 bool AppendPendingText(PendingText* pending, PendingStream stream, const char* text, size_t size);
 
+// Writes all of it at the file's position, in pieces of at most a megabyte.
+bool WriteAll(HANDLE file, const char* data, size_t length);
+
 // Writes text at the end of an open trace file, entering over the end mark a
 // record left there. False when a call failed.
 bool AppendToTrace(HANDLE file, const char* text, size_t length);

@@ -12,6 +12,8 @@
 namespace korbin {
 namespace {
 
+using vx::WriteAll;
+
 // Other processes read the trace files and the file policy renames and
 // deletes them while writers keep them open.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -53,17 +55,6 @@ LONGLONG SeekToRecordEnd(HANDLE file) {
     if (!::GetFileSizeEx(file, &size)) return -1;
     LONGLONG at = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
     return SeekTo(file, at) ? at : -1;
-}
-
-bool WriteAll(HANDLE file, const char* data, size_t length) {
-    if (file == INVALID_HANDLE_VALUE) return false;
-    while (length > 0) {
-        DWORD chunk = length > 0x100000 ? 0x100000 : static_cast<DWORD>(length), written = 0;
-        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
-        data += written;
-        length -= written;
-    }
-    return true;
 }
 
 // The handle stands where this process's last record ended: the file is not
