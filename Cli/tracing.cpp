@@ -49,19 +49,27 @@ public:
         file_.reset(vx::OpenFile(vx::FullPathOf(path), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS));
         return static_cast<bool>(file_);
     }
-    // On the screen a record is one write: the traced program's own lines,
-    // on the same output, come between records and never inside one. The
-    // file's text is gathered until Flush: one write a batch.
+    // Gathered and written a few records at a time. On the screen a write
+    // stays within a pipe's atomic size (or holds one record), so the traced
+    // program's own lines, on the same output, come between records and never
+    // inside one; the file's text goes in one write a batch.
     void Record(const std::vector<std::string>& lines) {
         std::string text;
         for (const std::string& line : lines) text += line + "\n";
-        Print(text + "\n");
+        text += "\n";
+        if (!screen_.empty() && screen_.size() + text.size() > kAtomicWrite) {
+            Print(screen_);
+            screen_.clear();
+        }
+        screen_ += text;
         if (file_) {
             for (const std::string& line : lines) saved_ += "\r\n" + line;
             saved_ += "\r\n\x01";
         }
     }
     void Flush() {
+        if (!screen_.empty()) Print(screen_);
+        screen_.clear();
         if (file_ && !saved_.empty()) {
             DWORD written = 0;
             ::WriteFile(file_.get(), saved_.data(), static_cast<DWORD>(saved_.size()), &written, nullptr);
@@ -70,7 +78,10 @@ public:
     }
 
 private:
+    // What a pipe writes whole, between other writers' writes.
+    static constexpr size_t kAtomicWrite = 4096;
     vx::unique_file file_;
+    std::string screen_;
     std::string saved_;
 };
 
