@@ -195,7 +195,7 @@ bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD dispo
 void TraceStore::ResetDistilledFile() {
     // Text still held for a reader belongs to the file about to be reset.
     if (map_ && !pending_) OpenPendingText();
-    if (pending_ && vx::HasPendingText(*pending_)) WritePending();
+    WritePending();
     ApplyFilePolicy(files.distilled, switches.filePolicy);
     if (map_) ::InterlockedIncrement(vx::FileGeneration(map_));
 }
@@ -237,9 +237,7 @@ void TraceStore::LockDiagFile() {
         } else if (TryMapLock(self) || WaitForMapLock(self)) {
             diverted_ = false;
             c.currentExtraRun = 0;
-            batched_ = ReaderTakesText();
-            // The reader is gone or left: what it did not take in goes first.
-            if (!batched_ && pending_ && vx::HasPendingText(*pending_)) WritePending();
+            ChooseHolding();
         } else {
             diverted_ = true;
             batched_ = false;
@@ -367,7 +365,7 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
     // ends in its end mark, which this line enters over, as in the file.
     // Outside a record a full-stream line is gathered here and written at once.
     RecordText* record = distilled ? &distilledText_ : inRecord_ ? &fullText_ : nullptr;
-    if (!distilled && record && fullText_.length > 0 && fullText_.text[fullText_.length - 1] == '\x01')
+    if (record == &fullText_ && fullText_.length > 0 && fullText_.text[fullText_.length - 1] == '\x01')
         --fullText_.length;
     const size_t lineStart = record ? record->length : 0;
     char head[kLineBufferSize + 160];
@@ -491,13 +489,12 @@ void TraceStore::UnLockDiagFile() {
 
     if (map_ && diverted_) {
         if (TryMapLock(self)) {
-            batched_ = ReaderTakesText();
+            ChooseHolding();
             if (batched_) {
                 if (MergeExtraFile(INVALID_HANDLE_VALUE)) PutPending(Stream::Distilled, "\x01", 1);
                 FlushFullRecord();
                 pending_->lastNumber = static_cast<uint32_t>(map_->recordCounter);
             } else {
-                if (pending_ && vx::HasPendingText(*pending_)) WritePending();
                 vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
                 if (!file) {
                     ++c.cntFailedToOpenTraceFile;
@@ -550,7 +547,7 @@ void TraceStore::FlushNotification() {
 }
 
 void TraceStore::WriteHeldFullText() {
-    if (fullText_.length == 0 && !(pending_ && vx::HasPendingText(*pending_))) return;
+    if (fullText_.length == 0 && !HoldsText()) return;
     if (!map_) {
         FlushFullRecord();
         return;
@@ -560,30 +557,37 @@ void TraceStore::WriteHeldFullText() {
     // next: the held text of every writer goes with its own.
     batched_ = pending_ != nullptr;
     FlushFullRecord();
-    if (pending_ && vx::HasPendingText(*pending_)) WritePending();
+    WritePending();
     batched_ = false;
     UnLockDiagFileSimple();
+}
+
+bool TraceStore::IntervalGate::Due(DWORD now) {
+    if (started && now - last < kReaderLookIntervalMs) return false;
+    started = true;
+    last = now;
+    return true;
+}
+
+void TraceStore::ChooseHolding() {
+    batched_ = ReaderTakesText();
+    // The reader is gone or left: what it did not take in goes first.
+    if (!batched_) WritePending();
 }
 
 bool TraceStore::ReaderTakesText() {
     const DWORD now = ::GetTickCount();
     if (!pending_) {
-        if (pendingLooked_ && now - pendingLook_ < kReaderLookIntervalMs) return false;
-        pendingLooked_ = true;
-        pendingLook_ = now;
+        if (!pendingLook_.Due(now)) return false;
         OpenPendingText();
         if (!pending_) return false;
     }
     const LONG reader = pending_->readerProcess;
     if (reader == 0) return false;
-    if (!readerChecked_ || now - readerCheck_ >= kReaderLookIntervalMs) {
-        readerChecked_ = true;
-        readerCheck_ = now;
-        // A reader that was killed never says it left: its text is written here.
-        if (vx::ProcessIsGone(static_cast<DWORD>(reader))) {
-            ::InterlockedCompareExchange(&pending_->readerProcess, 0, reader);
-            return false;
-        }
+    // A reader that was killed never says it left: its text is written here.
+    if (readerCheck_.Due(now) && vx::ProcessIsGone(static_cast<DWORD>(reader))) {
+        ::InterlockedCompareExchange(&pending_->readerProcess, 0, reader);
+        return false;
     }
     return true;
 }
@@ -601,6 +605,7 @@ void TraceStore::OpenPendingText() {
 }
 
 void TraceStore::WritePending() {
+    if (!HoldsText()) return;
     // The handles kept open serve when the held text is for this process's files.
     auto own = [this](const char* held, vx::unique_file& file, const char* path, DWORD disposition, LONG& generation,
                       LONGLONG& end) {

@@ -127,7 +127,12 @@ private:
     bool MergeExtraFile(HANDLE target);
     // Text held for a reader (pendingtext.h); all under the map lock word.
     bool ReaderTakesText();
+    // Whether the record's text is held for a reader; when none takes it,
+    // what one left is written to the files first.
+    void ChooseHolding();
     void OpenPendingText();
+    bool HoldsText() const { return pending_ && vx::HasPendingText(*pending_); }
+    // Writes the held text to the files, when there is any.
     void WritePending();
     bool PutPending(Stream stream, const char* text, size_t length);
 
@@ -169,10 +174,14 @@ private:
     vx::unique_handle pendingHandle_;
     vx::unique_view pendingView_;
     vx::PendingText* pending_ = nullptr;
-    DWORD pendingLook_ = 0;
-    bool pendingLooked_ = false;
-    DWORD readerCheck_ = 0;
-    bool readerChecked_ = false;
+    // True at most once an interval, the first time at once.
+    struct IntervalGate {
+        DWORD last = 0;
+        bool started = false;
+        bool Due(DWORD now);
+    };
+    IntervalGate pendingLook_;
+    IntervalGate readerCheck_;
     bool batched_ = false;  // the open record's text goes to the held text
 
     // At most one notification of the reader in flight and one per interval;
