@@ -1,6 +1,5 @@
 // vxtrace: hooks component DLLs and prints the decoded trace of a program,
 // through the trace reader, for scripts and CI.
-#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -25,11 +24,6 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // On a character device (a console, NUL) the C runtime leaves standard
-    // output unbuffered, one system call a character: a traced program's
-    // records then came out at a few hundred a second. Each text printed is
-    // flushed whole.
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return Usage();
     const std::string& command = args[0];

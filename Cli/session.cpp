@@ -15,8 +15,18 @@ void Fail(const std::string& text) {
 }
 
 void Print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    // One write, with the line ends the runtime's text mode gives: the
+    // runtime writes text-mode output in small pieces (on a console or NUL
+    // one a character), and the traced program's own lines, on the same
+    // output, landed between them.
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
 }
 
 std::string ExistingFile(const std::string& name) {

@@ -49,8 +49,8 @@ public:
         file_.reset(vx::OpenFile(vx::FullPathOf(path), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS));
         return static_cast<bool>(file_);
     }
-    // Gathered and written a few records at a time. On the screen a write
-    // stays within a pipe's atomic size (or holds one record), so the traced
+    // Gathered and written a few records at a time. On the screen each write
+    // is one call of at most a few kilobytes (or one record), so the traced
     // program's own lines, on the same output, come between records and never
     // inside one; the file's text goes in one write a batch.
     void Record(const std::vector<std::string>& lines) {
@@ -78,7 +78,7 @@ public:
     }
 
 private:
-    // What a pipe writes whole, between other writers' writes.
+    // What a pipe takes in whole, between other writers' writes.
     static constexpr size_t kAtomicWrite = 4096;
     vx::unique_file file_;
     std::string screen_;
