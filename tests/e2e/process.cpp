@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include <cstdio>
+
 ChildProcess::~ChildProcess() {
     if (info_.hProcess) {
         Kill();
@@ -13,8 +15,12 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& work
     lockReady_ = true;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outWrite = nullptr, inRead = nullptr;
-    if (!::CreatePipe(&outRead_, &outWrite, &inherit, 0) || !::CreatePipe(&inRead, &inWrite_, &inherit, 0))
+    if (!::CreatePipe(&outRead_, &outWrite, &inherit, 0) || !::CreatePipe(&inRead, &inWrite_, &inherit, 0)) {
+        DWORD error = ::GetLastError();
+        std::fprintf(stderr, "cannot make the pipes of a child (error %lu)\n", error);
+        ::SetLastError(error);
         return false;
+    }
     ::SetHandleInformation(outRead_, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(inWrite_, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
@@ -23,10 +29,20 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& work
     startup.hStdOutput = outWrite;
     startup.hStdError = outWrite;
     startup.hStdInput = inRead;
-    std::string line = commandLine;
-    BOOL ok = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_);
-    DWORD error = ::GetLastError();
+    // Under a loaded machine Wine now and then fails to bring a new process
+    // up (it once failed a start in a full run); a missing or foreign
+    // program fails the same way every time and is not tried again.
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+        if (attempt > 0) ::Sleep(250);
+        std::string line = commandLine;
+        ok = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                              workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_);
+        error = ok ? 0 : ::GetLastError();
+        if (!ok) std::fprintf(stderr, "CreateProcess failed (error %lu): %s\n", error, commandLine.c_str());
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_EXE_FORMAT) break;
+    }
     ::CloseHandle(outWrite);
     ::CloseHandle(inRead);
     if (!ok) {
