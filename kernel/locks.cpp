@@ -44,14 +44,14 @@ bool TakeOverIfAbandoned(volatile LONG* word, LONG self, ReaderHoldWatch& watch)
     return true;
 }
 
-void TakeLock(volatile LONG* word, LONG self, uint32_t* waits) {
+void WaitForLock(volatile LONG* word, LONG self, uint32_t* waits) {
     ReaderHoldWatch watch;
     unsigned spins = 0;
-    while (!TryTakeLock(word, self)) {
+    do {
         if (waits) ++*waits;
         ::SwitchToThread();
         if (++spins % kSpinsBetweenOwnerChecks == 0 && TakeOverIfAbandoned(word, self, watch)) return;
-    }
+    } while (!TryTakeLock(word, self));
 }
 
 uint32_t LockTakeovers() { return static_cast<uint32_t>(g_takeovers); }

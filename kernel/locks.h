@@ -43,8 +43,15 @@ using vx::ThreadIsGone;
 // when the caller now owns it.
 bool TakeOverIfAbandoned(volatile LONG* word, LONG self, ReaderHoldWatch& watch);
 
-// Takes the word, yielding while it is busy; every failed try adds one to *waits.
-void TakeLock(volatile LONG* word, LONG self, uint32_t* waits);
+// Waits for a word whose first try failed; see TakeLock.
+void WaitForLock(volatile LONG* word, LONG self, uint32_t* waits);
+
+// Takes the word, yielding while it is busy; every failed try adds one to
+// *waits. A free word is taken without a call: a trace line and a pool
+// allocation each take one.
+inline void TakeLock(volatile LONG* word, LONG self, uint32_t* waits) {
+    if (!TryTakeLock(word, self)) WaitForLock(word, self, waits);
+}
 
 // Locks taken over from a dead owner in this process.
 uint32_t LockTakeovers();

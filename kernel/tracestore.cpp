@@ -342,7 +342,7 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
         ++c.doubleLockingInDgn;
         return;
     }
-    if (!TryTakeLock(&lineLock_, self)) TakeLock(&lineLock_, self, &c.nestedWhenLocked);
+    TakeLock(&lineLock_, self, &c.nestedWhenLocked);
 
     HANDLE file = INVALID_HANDLE_VALUE;
     if (distilled) {
