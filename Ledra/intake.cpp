@@ -85,24 +85,16 @@ bool TakeMapLock(vx::TraceMap* map) {
            ::InterlockedCompareExchange(&map->lockWord, -1, seen) == seen;
 }
 
-// A writer holds the lock for microseconds; one that keeps it longer is
-// waited for this long at most.
+// Tries until the lock is taken or ms have passed. A writer that writes
+// record after record leaves the lock free only between two records, so the
+// first tries only yield; one that keeps it longer is waited for in sleeps.
 bool TakeMapLockWithin(vx::TraceMap* map, DWORD ms) {
-    DWORD start = ::GetTickCount();
-    while (!TakeMapLock(map)) {
-        if (::GetTickCount() - start >= ms) return false;
-        ::Sleep(1);
-    }
-    return true;
-}
-
-// A writer that writes record after record leaves the lock free only
-// between two records: a single try would find it busy most of the time.
-bool TakeMapLockSoon(vx::TraceMap* map) {
     const DWORD start = ::GetTickCount();
     while (!TakeMapLock(map)) {
-        if (::GetTickCount() - start >= kHeldTextWaitMs) return false;
-        ::SwitchToThread();
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= ms) return false;
+        if (waited < kHeldTextWaitMs) ::SwitchToThread();
+        else ::Sleep(1);
     }
     return true;
 }
@@ -339,7 +331,7 @@ bool RecordIntake::OpenMap() {
 void RecordIntake::WriteHeldText() {
     auto* pending = static_cast<vx::PendingText*>(pendingView_.get());
     auto* map = static_cast<vx::TraceMap*>(view_.get());
-    if (!pending || !vx::HasPendingText(*pending) || !TakeMapLockSoon(map)) return;
+    if (!pending || !vx::HasPendingText(*pending) || !TakeMapLockWithin(map, kHeldTextWaitMs)) return;
     // Kept open between polls like the file read: opening costs more than the write.
     const LONG generation = vx::TraceFileGeneration(map);
     auto open = [&](vx::unique_file& file, std::string& openPath, const char* path, DWORD disposition) {
@@ -360,7 +352,7 @@ void RecordIntake::WriteHeldText() {
     ReleaseLock();
 }
 
-bool RecordIntake::TakeLock() { return TakeMapLockSoon(static_cast<vx::TraceMap*>(view_.get())); }
+bool RecordIntake::TakeLock() { return TakeMapLockWithin(static_cast<vx::TraceMap*>(view_.get()), kHeldTextWaitMs); }
 
 void RecordIntake::ReleaseLock() { ReleaseMapLock(static_cast<vx::TraceMap*>(view_.get())); }
 

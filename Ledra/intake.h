@@ -36,7 +36,8 @@ constexpr long kStaticFileCut = -2;
 constexpr long kOtherReaderAttached = -3;
 constexpr long kTraceMapBusy = -4;
 constexpr DWORD kHookPairsWaitMs = 500;
-// How long a poll waits for the writers' lock to write their held text.
+// How long a poll waits for the writers' lock (to read, or to write their
+// held text), yielding between tries; longer waits sleep after this long.
 constexpr DWORD kHeldTextWaitMs = 5;
 // Text read per poll. A live client writes tens of thousands of records a
 // second: with a few kilobytes a poll the call's own cost left the window

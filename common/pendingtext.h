@@ -5,9 +5,9 @@
 // section, so the text of a writer that is killed meanwhile outlives it; the
 // reader writes the text to the files at each poll and when it leaves, a
 // writer when the next record no longer fits, when the reader is gone, when
-// it ends and before the file policy resets the file. Everything here is done under the trace map's lock word, in
-// record order, so the files come out byte for byte as if each record had
-// been written on its own.
+// it ends and before the file policy resets the file. Everything here is done
+// under the trace map's lock word, in record order, so the files come out
+// byte for byte as if each record had been written on its own.
 #pragma once
 
 #include <windows.h>
