@@ -2,38 +2,55 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "modulelist.h"
 #include "raii.h"
 
 namespace shell {
 
-bool RewriteCollectLines(const std::string& text, bool iu, bool id, std::string* out) {
-    constexpr char kQuestion[] = "Print IUnknown methods ? [Y/N]:";
-    std::string result;
-    size_t start = 0;
-    bool found = false;
-    while (start < text.size()) {
+namespace {
+
+constexpr char kIUnknownQuestion[] = "Print IUnknown methods ? [Y/N]:";
+constexpr char kIDispatchQuestion[] = "Print IDispatch methods ? [Y/N]:";
+
+struct Line {
+    size_t start, next;  // the line and its end of line
+};
+
+// The first non-empty line that holds `question`.
+std::optional<Line> QuestionLine(const std::string& text, const char* question) {
+    for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         size_t next = end == std::string::npos ? text.size() : end + 1;
-        std::string line = text.substr(start, next - start);
-        std::string bare = line;
-        while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.pop_back();
-        if (!bare.empty() && bare.find(kQuestion) != std::string::npos) {
-            found = true;
-            result += std::string("Print IUnknown methods ? [Y/N]: ") + (iu ? "Y" : "N") + "\r\n";
-            // The next line holds the IDispatch answer; a file that ends here gets it appended.
-            size_t after = next;
-            size_t afterEnd = after < text.size() ? text.find('\n', after) : std::string::npos;
-            size_t rest = after >= text.size() ? text.size() : (afterEnd == std::string::npos ? text.size() : afterEnd + 1);
-            result += std::string("Print IDispatch methods ? [Y/N]: ") + (id ? "Y" : "N") + "\r\n";
-            result += text.substr(rest);
-            break;
-        }
-        result += line;
+        size_t bare = next;
+        while (bare > start && (text[bare - 1] == '\n' || text[bare - 1] == '\r')) --bare;
+        if (bare > start && text.substr(start, bare - start).find(question) != std::string::npos)
+            return Line{start, next};
         start = next;
     }
-    if (!found) return false;
-    *out = result;
+    return std::nullopt;
+}
+
+std::string AnswerLine(const char* question, bool on) { return std::string(question) + (on ? " Y\r\n" : " N\r\n"); }
+
+}  // namespace
+
+bool RewriteCollectLines(const std::string& text, bool iu, bool id, std::string* out) {
+    std::optional<Line> unknown = QuestionLine(text, kIUnknownQuestion);
+    if (!unknown) return false;
+    // Each answer on its own question's line; a file without the IDispatch
+    // question gets it right after the IUnknown one.
+    std::optional<Line> dispatch = QuestionLine(text, kIDispatchQuestion);
+    if (!dispatch || dispatch->start == unknown->start) dispatch = Line{unknown->next, unknown->next};
+    const Line* first = dispatch->start < unknown->start ? &*dispatch : &*unknown;
+    const Line* second = first == &*unknown ? &*dispatch : &*unknown;
+    auto answer = [&](const Line* line) {
+        return line == &*unknown ? AnswerLine(kIUnknownQuestion, iu) : AnswerLine(kIDispatchQuestion, id);
+    };
+    std::string result = text.substr(0, first->start) + answer(first);
+    result += text.substr(first->next, second->start - first->next) + answer(second) + text.substr(second->next);
+    *out = std::move(result);
     return true;
 }
 

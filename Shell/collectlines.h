@@ -6,8 +6,9 @@
 
 namespace shell {
 
-// The text with the IUnknown answer line and the line after it replaced.
-// False (and *out untouched) when the IUnknown question is missing.
+// The text with the lines of the two questions rewritten with their answers
+// (the IDispatch one added after the IUnknown one when it is missing). False
+// (and *out untouched) when the IUnknown question is missing.
 bool RewriteCollectLines(const std::string& text, bool collectIUnknown, bool collectIDispatch, std::string* out);
 // The same on the file, through a temporary copy named like it with "1" appended.
 bool RewriteCollectLinesInFile(const std::string& settingsPath, bool collectIUnknown, bool collectIDispatch,

@@ -147,6 +147,7 @@ void MainWindow::ViewTypeLib() {
 
 long MainWindow::ReapplyHooks() {
     long active = 0;
+    hooksNotApplied_.clear();
     if (!reader_) return 0;
     for (const vx::ModuleLine& line : vx::ModuleLines(ModuleText())) {
         if (!line.active) continue;
@@ -154,9 +155,17 @@ long MainWindow::ReapplyHooks() {
         VARIANT_BOOL ok = VARIANT_FALSE;
         HRESULT hr = reader_->SetHook(path.get(), line.number, &ok);
         if (!Yes(hr, ok)) {
-            // Switched off, keeping its number; the other hooks still go in.
-            std::string error;
-            vx::CommentOutModuleLineInFile(settings_.ZorTxtFile, line.number, &error);
+            // Switched off (keeping its number) only when the DLL is gone or
+            // cannot be loaded; a hook refused for now (classes unregistered,
+            // registration not writable) stays listed for the next start.
+            VARIANT_BOOL loadable = VARIANT_FALSE;
+            hr = reader_->CheckComponent(path.get(), &loadable);
+            if (Yes(hr, loadable)) {
+                hooksNotApplied_.push_back(line.path);
+            } else {
+                std::string error;
+                vx::CommentOutModuleLineInFile(settings_.ZorTxtFile, line.number, &error);
+            }
             continue;
         }
         ++active;
@@ -164,7 +173,16 @@ long MainWindow::ReapplyHooks() {
     return active;
 }
 
-bool MainWindow::RemoveAllHooks() {
+void MainWindow::TellHooksNotApplied() {
+    if (hooksNotApplied_.empty()) return;
+    std::string text = "These hooked component DLLs could not be hooked again now (are their classes registered, and "
+                       "may their registration be written?). They stay in the list of hooks and are tried again at "
+                       "the next start:";
+    for (const std::string& path : hooksNotApplied_) text += "\r\n" + path;
+    ::MessageBoxA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool MainWindow::RemoveAllHooks(unsigned long boundMs, bool tellUser) {
     if (!reader_) return true;
     std::vector<std::string> removed;
     for (const vx::ModuleLine& line : vx::ModuleLines(ModuleText())) {
@@ -183,8 +201,8 @@ bool MainWindow::RemoveAllHooks() {
             PumpMessages();
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         },
-        [] { return static_cast<unsigned long>(::GetTickCount()); });
-    if (!done) {
+        [] { return static_cast<unsigned long>(::GetTickCount()); }, boundMs);
+    if (!done && tellUser) {
         std::string text =
             "The trace reader did not report within 30 seconds that it has stopped watching the hooked classes. "
             "Vexilo closes anyway; these hooks may still be in place:";

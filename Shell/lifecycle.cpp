@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 #include "modulelist.h"
 #include "raii.h"
+#include "termination.h"
 #include "textconv.h"
 #include "windowsettings.h"
 
@@ -65,10 +66,19 @@ void MainWindow::ReadWindowSettings() {
     }
     ::MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
     splitterLeft_ = stored.Splitter;
+    traceView_.SetRecordLimit(static_cast<size_t>(stored.MaxViewRecords));
     windowState_ = stored.WindowState;
 }
 
 void MainWindow::Form_Load() {
+    // Start-up shows message boxes, which let commands and a close arrive:
+    // they wait for it as for any command.
+    gate_.Enter();
+    vx::scope_exit leave([&] {
+        for (const WaitingCommand& waiting : gate_.Leave())
+            ::PostMessageA(hwnd_, WM_COMMAND, waiting.wParam, waiting.lParam);
+        CloseIfRequested();
+    });
     HWND splash = ShowSplash(instance_);
     PumpMessages();
 
@@ -165,12 +175,33 @@ void MainWindow::Form_Load() {
     ApplyTree1Mode();
     CloseSplash(splash);
     ::SetForegroundWindow(hwnd_);
+    TellHooksNotApplied();
     // The records those processes have written so far are shown at once.
     if (!inUse.empty()) mnuTracingStart_Click();
 }
 
 void MainWindow::Form_Unload() {
-    if (!settings_.ExitWithLeftHooks) RemoveAllHooks();
+    // The tracing run stops first: the wait for the reader below lets
+    // messages run, and a poll draining a busy client there could hold the
+    // wait past its bound.
+    SetTimer1(false);
+    SaveAndUnhook(kTerminationWaitMs);
+    CloseTraceSide();
+    if (Scann && scanCookie_) {
+        vx::com_ptr<IConnectionPointContainer> container;
+        vx::com_ptr<IConnectionPoint> point;
+        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
+            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
+            point->Unadvise(scanCookie_);
+    }
+    Scann.reset();
+    reader_.reset();
+}
+
+void MainWindow::SaveAndUnhook(unsigned long boundMs) {
+    SetTimer1(false);
+    // A session's end allows no message box: the bound is the system's.
+    if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, boundMs == kTerminationWaitMs);
     WindowSettings out;
     out.TreeIsExpanded = settings_.TreeIsExpanded;
     out.ShowUserMethods = settings_.ShowUserMethods;
@@ -190,16 +221,6 @@ void MainWindow::Form_Unload() {
     }
     out.WindowState = ::IsZoomed(hwnd_) ? 2 : 0;
     WriteSettingTexts(out.ToTexts(normal));
-    CloseTraceSide();
-    if (Scann && scanCookie_) {
-        vx::com_ptr<IConnectionPointContainer> container;
-        vx::com_ptr<IConnectionPoint> point;
-        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
-            point->Unadvise(scanCookie_);
-    }
-    Scann.reset();
-    reader_.reset();
 }
 
 }  // namespace shell

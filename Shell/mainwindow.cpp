@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "commands.h"
 
@@ -38,7 +40,42 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     if (!self) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-    return self->Handle(message, wParam, lParam);
+    // Nothing may unwind through the system's frames: a command that runs
+    // out of memory (a huge trace on a 32-bit system) is reported and the
+    // window goes on.
+    try {
+        return self->Handle(message, wParam, lParam);
+    } catch (const std::bad_alloc&) {
+        self->ReportFailure("Vexilo ran out of memory; the command was not completed.");
+    } catch (const std::exception& e) {
+        self->ReportFailure(std::string("The command failed: ") + e.what());
+    }
+    return 0;
+}
+
+void MainWindow::ReportFailure(const std::string& text) {
+    // The status bar needs no memory of its own; a message box might.
+    SetPanelText("Status", text);
+    ::MessageBeep(MB_ICONERROR);
+}
+
+void MainWindow::RunCommand(int id, bool fromToolbar, const WaitingCommand& message) {
+    if (closing_) return;
+    int command = id;
+    int index = id - kToolbarBase;
+    if (index >= 0 && index < static_cast<int>(kToolbarButtonCount)) command = kToolbarButtons[index].command;
+    if (!gate_.Arrive(command, message)) return;
+    gate_.Enter();
+    vx::scope_exit leave([&] {
+        for (const WaitingCommand& waiting : gate_.Leave())
+            ::PostMessageA(hwnd_, WM_COMMAND, waiting.wParam, waiting.lParam);
+        CloseIfRequested();
+    });
+    OnCommand(id, fromToolbar);
+}
+
+void MainWindow::CloseIfRequested() {
+    if (gate_.TakeDueClose(!tracingRun_.PollBusy() && !readingTraceFile_)) ::PostMessageA(hwnd_, WM_CLOSE, 0, 0);
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -52,7 +89,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND: {
         int id = LOWORD(wParam);
         bool fromToolbar = reinterpret_cast<HWND>(lParam) == Toolbar1 && Toolbar1;
-        OnCommand(id, fromToolbar);
+        RunCommand(id, fromToolbar, {wParam, lParam});
         return 0;
     }
     case WM_NOTIFY:
@@ -90,6 +127,13 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kQueryMenuState:
         return static_cast<LRESULT>(::GetMenuState(menu_, static_cast<UINT>(wParam), MF_BYCOMMAND));
+    case kClickedTree:
+        if (wParam == selectionChanges_) {
+            if (HTREEITEM selected = TreeView_GetSelection(hwndTree1))
+                TreeView1_NodeClick(TreeView1.KeyOf(selected), false);
+        }
+        clickSelected_ = nullptr;
+        return 0;
     case kQueryQuickHelp:
         return quickHelpShown_ ? 1 : 0;
     case WM_COPYDATA: {
@@ -104,16 +148,27 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CLOSE:
         if (closing_) return 0;
-        if (tracingRun_.PollBusy() || readingTraceFile_) {
-            // The reader is in the middle of a call further up this stack:
-            // the poll or the reading stops and closes the window afterwards.
-            closeWhenIdle_ = true;
-            tracingRun_.RequestStop();
+        if (gate_.Running() || tracingRun_.PollBusy() || readingTraceFile_) {
+            // A command, the poll or a reading is further up this stack and
+            // uses the reader: it ends (a poll or reading stops), then the
+            // window closes.
+            gate_.RequestClose();
+            if (tracingRun_.PollBusy() || readingTraceFile_) tracingRun_.RequestStop();
             return 0;
         }
         closing_ = true;
         Form_Unload();
         ::DestroyWindow(hwnd_);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends: the process may be ended as soon as this returns,
+        // so the exit's duties run now, within the system's time.
+        if (wParam && !closing_) {
+            closing_ = true;
+            SaveAndUnhook(kSessionEndWaitMs);
+        }
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
@@ -200,7 +255,20 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
         case TVN_SELCHANGEDW:
             if (header->hwndFrom == hwndTree1) {
                 auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
+                ++selectionChanges_;
+                clickSelected_ = change->action == TVC_BYMOUSE ? change->itemNew.hItem : nullptr;
                 TreeView1_NodeClick(TreeView1.KeyOf(change->itemNew.hItem), false);
+            }
+            return 0;
+        case NM_CLICK:
+            // A click that does not change the selection shows the selected
+            // node again (over Quick Help, or a final report that has grown).
+            // Tree controls differ in whether the selection follows the
+            // click's notice or goes before it: a selection by this click is
+            // seen either way, before (clickSelected_) or after (the count).
+            if (header->hwndFrom == hwndTree1) {
+                if (!clickSelected_) ::PostMessageA(hwnd_, kClickedTree, selectionChanges_, 0);
+                clickSelected_ = nullptr;
             }
             return 0;
         case NM_RCLICK:
@@ -217,7 +285,8 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
             }
             return 0;
         case NM_DBLCLK:
-            if (header->hwndFrom == hwndTree1) HookUnhook();
+            if (header->hwndFrom == hwndTree1)
+                RunCommand(mnuComponentHookUnhook, false, {static_cast<WPARAM>(mnuComponentHookUnhook), 0});
             return 0;
         }
     }

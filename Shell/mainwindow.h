@@ -14,6 +14,7 @@
 
 #include "Ledra.h"
 #include "Pollux.h"
+#include "commandgate.h"
 #include "complist.h"
 #include "findcopy.h"
 #include "images.h"
@@ -28,6 +29,9 @@ namespace shell {
 
 constexpr char kAppTitle[] = "Vexilo";
 constexpr char kMainWindowClass[] = "VexiloMainWindow";
+// The time a session's end leaves the exit (the system ends a program that
+// takes much longer).
+constexpr unsigned long kSessionEndWaitMs = 4000;
 constexpr char kNotLoadableMessage[] = "The component DLL or its type library could not be loaded";
 
 class MainWindow {
@@ -54,7 +58,12 @@ public:
 
 private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Every command comes through here: it runs, or waits for the running one (CommandGate).
+    void RunCommand(int id, bool fromToolbar, const WaitingCommand& message);
     void OnCommand(int id, bool fromToolbar);
+    // A close that waited for a command, the poll or a reading, once all of them are over.
+    void CloseIfRequested();
+    void ReportFailure(const std::string& text);
     LRESULT OnNotify(NMHDR* header);
 
     // controls.cpp
@@ -97,7 +106,8 @@ private:
     void HookUnhook();
     void ViewTypeLib();
     long ReapplyHooks();
-    bool RemoveAllHooks();
+    void TellHooksNotApplied();
+    bool RemoveAllHooks(unsigned long boundMs, bool tellUser);
     std::vector<long> LiveHookNumbers();
     std::string ModuleText() const;
 
@@ -112,6 +122,10 @@ private:
     // lifecycle.cpp
     void ReadWindowSettings();
     void Form_Unload();
+    // The exit's duties that outlast the process: the hooks removed (unless
+    // the settings keep them, waiting at most `boundMs` for the reader) and
+    // the window settings written.
+    void SaveAndUnhook(unsigned long boundMs);
 
     // dialogs.cpp
     void mnuHelpAbout_Click();
@@ -151,6 +165,7 @@ private:
     std::string DistilledTracePath, TraceStoragePath;
 
     long HookedCount = 0;
+    std::vector<std::string> hooksNotApplied_;  // by the last ReapplyHooks
     std::string SavedDetailsTitle;
     bool SplitterMoving = false;
     bool ToolbarDispatch = false;
@@ -215,7 +230,10 @@ private:
     DWORD lastShown_ = 0;
     long progressMaximum_ = 0;
     bool readingTraceFile_ = false;
-    bool closeWhenIdle_ = false;  // WM_CLOSE came while the reader was in use
+    CommandGate gate_;
+    HTREEITEM clickSelected_ = nullptr;  // selected by the mouse click in progress
+    WPARAM selectionChanges_ = 0;        // selection changes of the left pane so far
+    static constexpr UINT kClickedTree = WM_APP + 0x110;  // a click's second look, after the click
     bool NodeClickBusy = false;
 };
 

@@ -1,7 +1,6 @@
 #include "settings.h"
 
-#include <vector>
-
+#include "answers.h"
 #include "modulelist.h"
 
 namespace shell {
@@ -11,38 +10,13 @@ constexpr char kIUnknownQuestion[] = "Print IUnknown methods ? [Y/N]:";
 constexpr char kIDispatchQuestion[] = "Print IDispatch methods ? [Y/N]:";
 constexpr char kExitQuestion[] = "Exit with remaining hooks ? [Y/N]:";
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
-        lines.push_back(text.substr(start, stop - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-bool Contains(const std::string& line, const std::string& part) { return line.find(part) != std::string::npos; }
-
-// Index of the first non-empty line at or after `from` holding `question`, or the line count.
-size_t FindQuestion(const std::vector<std::string>& lines, size_t from, const char* question) {
-    for (size_t i = from; i < lines.size(); ++i)
-        if (!lines[i].empty() && Contains(lines[i], question)) return i;
-    return lines.size();
-}
-
 }  // namespace
 
 void Settings::InitFromText(const std::string& text) {
-    std::vector<std::string> lines = Lines(text);
-    // The answers are read exactly: a capital Y after one blank.
-    size_t at = FindQuestion(lines, 0, kIUnknownQuestion);
-    CollectIUnknown = at < lines.size() && Contains(lines[at], std::string(kIUnknownQuestion) + " Y");
-    CollectIDispatch = at + 1 < lines.size() && Contains(lines[at + 1], std::string(kIDispatchQuestion) + " Y");
-    size_t exit = FindQuestion(lines, at < lines.size() ? at + 1 : 0, kExitQuestion);
-    ExitWithLeftHooks = exit < lines.size() && Contains(lines[exit], std::string(kExitQuestion) + " Y");
+    // Read as the kernel reads them: it leaves out the calls only on an N.
+    CollectIUnknown = vx::ReadYesNo(text, kIUnknownQuestion, 'N') != vx::YesNo::On;
+    CollectIDispatch = vx::ReadYesNo(text, kIDispatchQuestion, 'N') != vx::YesNo::On;
+    ExitWithLeftHooks = vx::ReadYesNo(text, kExitQuestion, 'Y') == vx::YesNo::On;
 }
 
 bool Settings::Init() {

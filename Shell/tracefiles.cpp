@@ -53,8 +53,11 @@ std::string MainWindow::AskTraceFilePath(bool save) {
 void MainWindow::mnuTraceFileSave_Click() {
     std::string path = AskTraceFilePath(true);
     if (path.empty()) return;
-    // The writer may be appending: the copy ends at the last whole record.
-    SaveResult saved = SaveTrace(DistilledTracePath, path);
+    // What is shown: the opened file in trace-file mode, else the live trace
+    // (which the writer may be appending to: the copy ends at the last whole
+    // record).
+    const std::string& source = settings_.Tree1Mode == kTraceFileMode ? settings_.OpenedTraceFile : DistilledTracePath;
+    SaveResult saved = SaveTrace(source, path);
     if (!saved.ok)
         ::MessageBoxA(hwnd_, ("The trace could not be saved to " + path + ":\r\n" + ErrorText(saved.error)).c_str(),
                       kAppTitle, MB_OK | MB_ICONEXCLAMATION);
@@ -92,7 +95,7 @@ void MainWindow::ShowTraceFile() {
     ::ShowWindow(prbarAmount, SW_SHOW);
     PumpMessages();
 
-    while (reading.ShouldRead() && !closeWhenIdle_) {
+    while (reading.ShouldRead() && !gate_.CloseRequested()) {
         HRESULT hr = batch_.Poll(reader_.get());
         traceView_.SetRealLastRecord(batch_.RealLastRecord);
         if (FAILED(hr)) batch_.RecAmNew = -1;
@@ -102,15 +105,12 @@ void MainWindow::ShowTraceFile() {
     }
     batch_.array.reset();
     ShowTraceProgress(true);
-    ApplyRunStep(tracingRun_.EndTraceFile(reading.AddsFinalReport() && !closeWhenIdle_));
+    ApplyRunStep(tracingRun_.EndTraceFile(reading.AddsFinalReport() && !gate_.CloseRequested()));
     ::ShowWindow(prbarAmount, SW_HIDE);
-    SetPanelText("Status", "Select event to view its details.");
+    SetPanelText("Status", traceView_.LimitReached() ? traceView_.LimitText() : "Select event to view its details.");
     PumpMessages();
     readingTraceFile_ = false;
-    if (closeWhenIdle_) {
-        ::PostMessageA(hwnd_, WM_CLOSE, 0, 0);
-        return;
-    }
+    if (gate_.CloseRequested()) return;  // the close follows once the command has ended
     std::string message = reading.Message(path);
     if (!message.empty()) ::MessageBoxA(hwnd_, message.c_str(), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -162,32 +162,39 @@ void MainWindow::StartTracing() {
 }
 
 void MainWindow::Timer1_Timer() {
-    if (!reader_ || !readerTexts_ || !tracingRun_.BeginPoll()) return;
+    // The exit stops the run before it waits for the reader: no poll then.
+    if (closing_ || !reader_ || !readerTexts_ || !tracingRun_.BeginPoll()) return;
     for (;;) {
         HRESULT hr = batch_.Poll(reader_.get());
         traceView_.SetRealLastRecord(batch_.RealLastRecord);
         if (FAILED(hr)) batch_.RecAmNew = batch_.NoRecordsBecauseLocked = 0;
-        PollDecision decision = tracingRun_.OnNewRecords(batch_.RecAmNew, batch_.NoRecordsBecauseLocked);
+        PollDecision decision = tracingRun_.OnNewRecords(batch_.RecAmNew, batch_.NoRecordsBecauseLocked,
+                                                         batch_.Length() / kDescriptorSize);
         switch (decision.action) {
         case PollAction::StopNow:
             batch_.array.reset();
             ShowTraceProgress(true);
             ApplyRunStep(tracingRun_.StopSequence());
             PumpMessages();
-            if (closeWhenIdle_) ::PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+            CloseIfRequested();
             return;
         case PollAction::Return:
             batch_.array.reset();
             ShowTraceProgress(true);
+            if (decision.readerFault) SetPanelText("Status", kReaderFaultText);
             if (decision.otherReaderAttached) {
                 // Idle again before telling, so that no tick polls behind the message box.
                 ApplyRunStep(tracingRun_.StopSequence());
                 ::MessageBoxA(hwnd_, kOtherReaderMessage, kAppTitle, MB_OK | MB_ICONEXCLAMATION);
             }
-            if (closeWhenIdle_) ::PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+            CloseIfRequested();
             return;
         case PollAction::PollAgain:
             PumpMessages();
+            if (unsigned long pause = tracingRun_.LockedPauseMs(::GetTickCount()))
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, pause, QS_ALLINPUT);  // input still wakes it
+            else
+                ::SwitchToThread();
             break;
         case PollAction::TakeBatch:
             if (decision.commands.enabled[static_cast<size_t>(TraceCommand::Stop)]) {
@@ -198,7 +205,7 @@ void MainWindow::Timer1_Timer() {
             RunDeferredOption();
             break;
         }
-        if (closeWhenIdle_) tracingRun_.RequestStop();
+        if (gate_.CloseRequested() || closing_) tracingRun_.RequestStop();
     }
 }
 
@@ -249,6 +256,7 @@ void MainWindow::ShowTraceProgress(bool now) {
     }
     SetPanelText("Processed", traceView_.ProcessedText());
     if (settings_.Tree1Mode != kTraceFileMode) SetPanelText("Queued", traceView_.QueuedText());
+    if (traceView_.LimitReached()) SetPanelText("Status", traceView_.LimitText());
     if (readingTraceFile_) {
         PlaceProgressBar();
         int32_t taken = traceView_.Records().RecordCount();

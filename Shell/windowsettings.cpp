@@ -91,6 +91,15 @@ WindowSettings WindowSettings::FromTexts(const std::map<std::string, std::string
     auto found = texts.find("WindowState");
     if (found != texts.end() && ParseNumber(found->second, &state) && (state == 0 || state == 1 || state == 2))
         s.WindowState = static_cast<int>(state);
+    found = texts.find("MaxViewRecords");
+    if (found != texts.end()) {
+        std::string t = Trimmed(found->second);
+        char* end = nullptr;
+        errno = 0;
+        long most = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
+        if (!t.empty() && *end == '\0' && errno == 0 && most >= kFewestViewRecords && most <= kMostViewRecords)
+            s.MaxViewRecords = most;
+    }
     return s;
 }
 

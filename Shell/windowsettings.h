@@ -25,6 +25,12 @@ struct WindowSettings {
     float MainHeight = 8000;
     float Splitter = 5330;
     int WindowState = 0;  // 0 normal, 1 minimized, 2 maximized
+    // Records the trace view holds at most (a per-user value that is read,
+    // never written): a long live trace must not exhaust a 32-bit process.
+    long MaxViewRecords = kDefaultMaxViewRecords;
+    static constexpr long kDefaultMaxViewRecords = 1000000;
+    static constexpr long kFewestViewRecords = 1000;
+    static constexpr long kMostViewRecords = 20000000;
 
     // From the stored texts by value name; a missing or unparsable text keeps the default.
     static WindowSettings FromTexts(const std::map<std::string, std::string>& texts);

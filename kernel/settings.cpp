@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "answers.h"
 #include "raii.h"
 
 namespace korbin {
@@ -20,38 +21,15 @@ constexpr std::string_view kIDispatchQ = "Print IDispatch methods ? [Y/N]:";
 constexpr std::string_view kModulesHeader = "[List of modules with components to investigate]";
 constexpr std::string_view kStructureHeader = "[Path to file with TypeLibs structure]";
 
-// The two characters right after a question, as far as the text reaches.
-// Returns false when the question is absent.
-bool AnswerOf(std::string_view text, std::string_view question, char answer[2]) {
-    size_t at = text.find(question);
-    if (at == std::string_view::npos) return false;
-    size_t after = at + question.size();
-    answer[0] = after < text.size() ? text[after] : '\0';
-    answer[1] = after + 1 < text.size() ? text[after + 1] : '\0';
-    return true;
-}
-
-bool Either(const char answer[2], char a, char b) {
-    return answer[0] == a || answer[0] == b || answer[1] == a || answer[1] == b;
-}
-
 // A Y/N question: `value` becomes `on` when an answer letter for it stands in
 // the two places, the opposite when the other letter does. A question that is
 // absent or answered with neither letter cannot be read: it keeps the value
 // the whole file would give if it could not be read, and is counted.
 void YesNo(std::string_view text, std::string_view q, char onLetter, bool& value, bool unreadable, int& unread) {
-    char a[2];
-    char offLetter = onLetter == 'Y' ? 'N' : 'Y';
-    auto lower = [](char c) { return static_cast<char>(c - 'A' + 'a'); };
-    if (AnswerOf(text, q, a)) {
-        if (Either(a, onLetter, lower(onLetter))) {
-            value = true;
-            return;
-        }
-        if (Either(a, offLetter, lower(offLetter))) {
-            value = false;
-            return;
-        }
+    switch (vx::ReadYesNo(text, q, onLetter)) {
+    case vx::YesNo::On: value = true; return;
+    case vx::YesNo::Off: value = false; return;
+    case vx::YesNo::Unreadable: break;
     }
     value = unreadable;
     ++unread;
@@ -97,9 +75,9 @@ SettingsRead ApplyAdvancedSettings(const std::string_view* text, Switches& s) {
     YesNo(*text, kHookAllQ, 'Y', s.hookAllInterfaces, false, unread);
     char a[2];
     s.filePolicy = FilePolicy::BackupLast;
-    if (AnswerOf(*text, kPolicyQ, a) && (Either(a, '1', '2') || Either(a, '3', '3'))) {
-        if (Either(a, '1', '1')) s.filePolicy = FilePolicy::BackupLast;
-        else if (Either(a, '2', '2')) s.filePolicy = FilePolicy::BackupAll;
+    if (vx::AnswerOf(*text, kPolicyQ, a) && (vx::AnswerHas(a, '1', '2') || vx::AnswerHas(a, '3', '3'))) {
+        if (vx::AnswerHas(a, '1', '1')) s.filePolicy = FilePolicy::BackupLast;
+        else if (vx::AnswerHas(a, '2', '2')) s.filePolicy = FilePolicy::BackupAll;
         else s.filePolicy = FilePolicy::Override;
     } else {
         ++unread;

@@ -1,11 +1,22 @@
-# Sourced by the demo and test scripts: a display for windows, a Wine prefix
-# with a persistent, warmed wineserver. Set WINEPREFIX before sourcing to
-# choose the prefix; it is made when missing.
+# Sourced by the demo, test and bench scripts: the Wine loaders, a display for
+# windows, a Wine prefix with a persistent, warmed wineserver. Set WINEPREFIX
+# before sourcing to choose the prefix; it is made when missing.
+# VX_WINE32 and VX_WINE64 name the loaders (a test may name a 32-bit loader
+# that fails, as on a machine that cannot execute 32-bit programs).
 export WINEDEBUG=${WINEDEBUG:--all}
 # winemenubuilder would turn shortcuts into desktop entries of the host machine.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
-VX_WINE32=/usr/bin/wine
-VX_WINE64=/usr/lib/wine/wine64
+VX_WINE32=${VX_WINE32:-/usr/bin/wine}
+VX_WINE64=${VX_WINE64:-/usr/lib/wine/wine64}
+
+# Decided once: whether this machine executes 32-bit programs. Some kernels
+# and containers refuse 32-bit executables even with Wine's 32-bit loader
+# installed: the loader then fails ("Exec format error", 126) before Wine runs.
+if [ -z "${VX_I686_RUNS:-}" ]; then
+    if "$VX_WINE32" --version >/dev/null 2>&1; then VX_I686_RUNS=1; else VX_I686_RUNS=0; fi
+fi
+export VX_WINE32 VX_WINE64 VX_I686_RUNS
+VX_NO_I686_LINE="!!!!! THIS MACHINE CANNOT RUN 32-BIT WINDOWS PROGRAMS (its 32-bit Wine loader $VX_WINE32 does not start)"
 
 # The wine loader for an architecture's programs: vx_wine_for i686|x86_64.
 vx_wine_for() { if [ "$1" = x86_64 ]; then echo "$VX_WINE64"; else echo "$VX_WINE32"; fi; }
@@ -26,15 +37,16 @@ vx_start_wine() {
     vx_start_display
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "== making Wine prefix $WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
+        # The 64-bit loader makes the same WoW64 prefix, on every machine.
+        "$VX_WINE64" wineboot -i >/dev/null 2>&1
         wineserver -w
         # A crashing client ends at once instead of waiting in the debugger.
         for view in 32 64; do
-            "$VX_WINE32" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+            "$VX_WINE64" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
                 /v Debugger /f "/reg:$view" >/dev/null 2>&1 || true
         done
         wineserver -w
     fi
     wineserver -p 2>/dev/null || true  # already running is fine
-    "$VX_WINE32" cmd /c exit >/dev/null 2>&1 || true
+    "$VX_WINE64" cmd /c exit >/dev/null 2>&1 || true
 }

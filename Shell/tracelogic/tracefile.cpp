@@ -49,6 +49,69 @@ size_t LastRecordStart(std::string_view text) {
     return std::string_view::npos;
 }
 
+constexpr uint64_t kNoRecord = UINT64_MAX;
+constexpr size_t kChunk = 1 << 20;
+
+// The last record start among the file's first `length` bytes (kNoRecord for
+// none), read backwards a chunk at a time so that memory stays bounded
+// whatever the file's size; false when the file cannot be read.
+bool LastRecordStartIn(HANDLE file, uint64_t length, uint64_t* start) {
+    *start = kNoRecord;
+    std::string window;
+    // Candidates p in [from, to); a start needs "\r\n" before it and its
+    // four-byte mark after it, so each window reaches 2 before and 3 after.
+    for (uint64_t to = length; to > 2;) {
+        uint64_t from = to > kChunk + 2 ? to - kChunk : 2;
+        uint64_t readFrom = from - 2, readTo = std::min(length, to + 3);
+        if (!ReadAt(file, readFrom, static_cast<size_t>(readTo - readFrom), &window) ||
+            window.size() != readTo - readFrom)
+            return false;
+        for (uint64_t p = to; p-- > from;) {
+            size_t i = static_cast<size_t>(p - readFrom);
+            if (window[i - 1] == '\n' && window[i - 2] == '\r' && IsRecordStart(window, i)) {
+                *start = p;
+                return true;
+            }
+        }
+        to = from;
+    }
+    return true;
+}
+
+// The length of the file's first `length` bytes up to its last whole record
+// (without the end byte), and whether it ends inside a record; false when it
+// cannot be read.
+bool WholeRecordsIn(HANDLE file, uint64_t length, uint64_t* whole, bool* cut) {
+    *whole = 0;
+    *cut = false;
+    if (length == 0) return true;
+    std::string last;
+    if (!ReadAt(file, length - 1, 1, &last) || last.size() != 1) return false;
+    if (last[0] == kEndByte) {
+        *whole = length - 1;
+        return true;
+    }
+    *cut = true;
+    uint64_t start = kNoRecord;
+    if (!LastRecordStartIn(file, length, &start)) return false;
+    *whole = start == kNoRecord ? 0 : start - 2;
+    return true;
+}
+
+// Copies the first `length` bytes of `from` to `to` a chunk at a time.
+bool CopyBytes(HANDLE from, HANDLE to, uint64_t length) {
+    std::string chunk;
+    for (uint64_t done = 0; done < length;) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length - done, kChunk));
+        DWORD written = 0;
+        if (!ReadAt(from, done, want, &chunk) || chunk.size() != want ||
+            !::WriteFile(to, chunk.data(), static_cast<DWORD>(want), &written, nullptr) || written != want)
+            return false;
+        done += want;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsRecordStart(std::string_view text, size_t line) {
@@ -67,23 +130,18 @@ size_t WholeRecordsLength(std::string_view text) {
 
 SaveResult SaveTrace(const std::string& source, const std::string& target) {
     SaveResult result;
-    std::string text;
-    {
-        vx::unique_file file = OpenShared(source);
-        LARGE_INTEGER size{};
-        if (!file || !::GetFileSizeEx(file.get(), &size) ||
-            !ReadAt(file.get(), 0, static_cast<size_t>(size.QuadPart), &text)) {
-            result.error = ::GetLastError();
-            return result;
-        }
+    vx::unique_file in = OpenShared(source);
+    LARGE_INTEGER size{};
+    uint64_t whole = 0;
+    if (!in || !::GetFileSizeEx(in.get(), &size) ||
+        !WholeRecordsIn(in.get(), static_cast<uint64_t>(size.QuadPart), &whole, &result.cut)) {
+        result.error = ::GetLastError();
+        return result;
     }
-    size_t whole = WholeRecordsLength(text);
-    result.cut = !text.empty() && text.back() != kEndByte;
-    text.resize(whole);
-    if (whole > 0) text.push_back(kEndByte);
 
     // Written beside the target and moved over it, so that a failed write
-    // leaves an existing file of that name as it was.
+    // leaves an existing file of that name as it was. The copy streams: a
+    // trace can be larger than the memory this process can have.
     size_t slash = target.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
     char temp[MAX_PATH];
@@ -96,11 +154,11 @@ SaveResult SaveTrace(const std::string& source, const std::string& target) {
         vx::unique_file out(
             ::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD done = 0;
-        written = out && (text.empty() || (::WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()),
-                                                       &done, nullptr) &&
-                                           done == text.size()));
+        written = out && CopyBytes(in.get(), out.get(), whole) &&
+                  (whole == 0 || (::WriteFile(out.get(), &kEndByte, 1, &done, nullptr) && done == 1));
         if (!written) result.error = ::GetLastError();
     }
+    in.reset();
     if (written && !::MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         result.error = ::GetLastError();
         written = false;
@@ -110,7 +168,7 @@ SaveResult SaveTrace(const std::string& source, const std::string& target) {
         return result;
     }
     result.ok = true;
-    result.bytes = text.size();
+    result.bytes = whole == 0 ? 0 : whole + 1;
     return result;
 }
 
@@ -129,24 +187,12 @@ TraceFileCheck InspectTraceFile(const std::string& path) {
     while (head.compare(line, 2, "\r\n") == 0) line += 2;
     if (line == 0 || !IsRecordStart(head, line)) return check;
 
-    // The last whole record: from a tail that grows until it holds the start
-    // of the last record (or is the whole file).
-    std::string tail;
-    for (uint64_t want = 65536;; want *= 2) {
-        uint64_t from = length > want ? length - want : 0;
-        if (!ReadAt(file.get(), from, static_cast<size_t>(length - from), &tail)) return check;
-        if (!tail.empty() && tail.back() == kEndByte) {
-            check.state = TraceFileState::Whole;
-            check.wholeLength = static_cast<uint32_t>(length - 1);
-            return check;
-        }
-        size_t last = LastRecordStart(tail);
-        if (last != std::string_view::npos || from == 0) {
-            check.state = TraceFileState::Cut;
-            check.wholeLength = last == std::string_view::npos ? 0 : static_cast<uint32_t>(from + last - 2);
-            return check;
-        }
-    }
+    bool cut = false;
+    uint64_t whole = 0;
+    if (!WholeRecordsIn(file.get(), length, &whole, &cut)) return check;
+    check.state = cut ? TraceFileState::Cut : TraceFileState::Whole;
+    check.wholeLength = whole;
+    return check;
 }
 
 bool TraceFileReading::ShouldRead() const {

@@ -40,7 +40,7 @@ enum class TraceFileState {
 
 struct TraceFileCheck {
     TraceFileState state = TraceFileState::Missing;
-    uint32_t wholeLength = 0;  // records starting at or past this offset are cut
+    uint64_t wholeLength = 0;  // records starting at or past this offset are cut
 };
 
 // Looks at a file before it is read as a saved trace.

@@ -8,7 +8,8 @@ namespace shell {
 void TraceView::ResetTraceView() {
     records_.Reset();
     tree_.Clear();
-    offsetLimit_ = UINT32_MAX;
+    offsetLimit_ = UINT64_MAX;
+    leftOut_ = 0;
 }
 
 std::vector<TreeNode> TraceView::RegNewRecords(const uint8_t* bytes, size_t length, TraceReaderTexts& reader,
@@ -17,10 +18,14 @@ std::vector<TreeNode> TraceView::RegNewRecords(const uint8_t* bytes, size_t leng
     const size_t n = bytes ? length / kDescriptorSize : 0;
     for (size_t i = 0; i < n; ++i) {
         const uint8_t* descriptor = bytes + i * kDescriptorSize;
-        if (offsetLimit_ != UINT32_MAX) {
+        if (offsetLimit_ != UINT64_MAX) {
             RecInfo probe;
             DecodeDescriptor(descriptor, &probe);
             if (probe.Pointer >= offsetLimit_) continue;
+        }
+        if (static_cast<size_t>(records_.RecordCount()) >= recordLimit_) {
+            ++leftOut_;
+            continue;
         }
         RecInfo& r = records_.Take(descriptor, reader);
         if (auto node = tree_.AddItemToTreeView(r, records_, options, &reader)) nodes.push_back(std::move(*node));
@@ -40,8 +45,13 @@ std::vector<TreeNode> TraceView::RebuildTraceTree(const TreeViewOptions& options
 
 std::string TraceView::ProcessedText() const { return "Processed Items: " + std::to_string(tree_.NodeCount()) + " "; }
 
+std::string TraceView::LimitText() const {
+    return "The view holds its limit of " + std::to_string(recordLimit_) + " records; " + std::to_string(leftOut_) +
+           " more are only in the trace files (Save Trace keeps them all).";
+}
+
 std::string TraceView::QueuedText() const {
-    long queued = realLastRecord_ - records_.RecordCount();
+    long queued = realLastRecord_ - records_.RecordCount() - static_cast<long>(leftOut_);
     return "Queued Events: " + std::to_string(queued > 0 ? queued : 0) + " ";
 }
 

@@ -35,7 +35,15 @@ public:
 
     // A saved trace cut inside a record: records whose text starts at or past
     // this offset are not taken (see InspectTraceFile).
-    void LimitToOffset(uint32_t end) { offsetLimit_ = end; }
+    void LimitToOffset(uint64_t end) { offsetLimit_ = end; }
+
+    // The view takes at most `limit` records until it is reset; the rest are
+    // counted, not kept (the trace files keep them).
+    void SetRecordLimit(size_t limit) { recordLimit_ = limit; }
+    bool LimitReached() const { return leftOut_ > 0; }
+    size_t RecordsLeftOut() const { return leftOut_; }
+    // Status text once the limit is reached.
+    std::string LimitText() const;
 
     // The writer's record counter from the latest GetNewRecords.
     void SetRealLastRecord(long value) { realLastRecord_ = value; }
@@ -56,7 +64,9 @@ private:
     TraceRecords records_;
     TraceTree tree_;
     long realLastRecord_ = 0;
-    uint32_t offsetLimit_ = UINT32_MAX;
+    uint64_t offsetLimit_ = UINT64_MAX;
+    size_t recordLimit_ = SIZE_MAX;
+    size_t leftOut_ = 0;
 };
 
 }  // namespace shell

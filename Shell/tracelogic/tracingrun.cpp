@@ -70,8 +70,9 @@ bool TracingRun::BeginPoll() {
     return true;
 }
 
-PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked) {
+PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked, size_t descriptors) {
     PollDecision d;
+    if (noRecordsBecauseLocked == 0) locked_ = false;
     if (stopRequested_) {
         d.action = PollAction::StopNow;
         return d;
@@ -86,6 +87,12 @@ PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked
         d.action = PollAction::PollAgain;
         return d;
     }
+    if (descriptors == 0) {
+        d.readerFault = true;
+        pollBusy_ = false;
+        d.action = PollAction::Return;
+        return d;
+    }
     d.action = PollAction::TakeBatch;
     if (!recordsSeen_) {
         recordsSeen_ = true;
@@ -94,6 +101,14 @@ PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked
         if (!noActiveReported_) d.commands.Enable(TraceCommand::Stop, false);
     }
     return d;
+}
+
+unsigned long TracingRun::LockedPauseMs(unsigned long nowMs) {
+    if (!locked_) {
+        locked_ = true;
+        lockedSince_ = nowMs;
+    }
+    return nowMs - lockedSince_ < kLockedYieldMs ? 0 : kLockedPauseMs;
 }
 
 RunStep TracingRun::StopSequence() {

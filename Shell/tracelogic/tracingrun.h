@@ -79,7 +79,12 @@ struct PollDecision {
     PollAction action = PollAction::Return;
     CommandChanges commands;  // the first records of a process
     bool otherReaderAttached = false;  // tell the user; the poll goes on
+    bool readerFault = false;  // records announced without a descriptor: tell the user, poll at the next tick
 };
+
+// The status text for a reader that announced records without descriptors.
+constexpr char kReaderFaultText[] =
+    "The trace reader announced new records but handed out none: their records stay in the trace files.";
 
 class TracingRun {
 public:
@@ -97,8 +102,17 @@ public:
 
     // Timer1_Timer: false when a poll is already running (return at once).
     bool BeginPoll();
-    // After each GetNewRecords of the poll.
-    PollDecision OnNewRecords(long recAmNew, long noRecordsBecauseLocked);
+    // After each GetNewRecords of the poll, with the number of whole
+    // descriptors its batch holds: a count without descriptors would have
+    // the poll ask again for ever, so the poll ends there.
+    PollDecision OnNewRecords(long recAmNew, long noRecordsBecauseLocked, size_t descriptors);
+    // After PollAgain: how long to wait before asking again, in ms (0: yield
+    // the processor once). A writer that holds the map for long, or died
+    // holding it, must not keep a core busy: the first kLockedYieldMs of a
+    // locked run only yield, later asks wait kLockedPauseMs.
+    unsigned long LockedPauseMs(unsigned long nowMs);
+    static constexpr unsigned long kLockedYieldMs = 20;
+    static constexpr unsigned long kLockedPauseMs = 10;
     // The stop sequence; ends the poll.
     RunStep StopSequence();
 
@@ -139,6 +153,8 @@ private:
     // The reader reported that no traced process is active since the last
     // StartOfProcess: records arriving now belong to an ended process.
     bool noActiveReported_ = false;
+    bool locked_ = false;  // the last answers were "locked", since lockedSince_
+    unsigned long lockedSince_ = 0;
     std::array<bool, kOptionCommandCount> deferred_{};
 };
 

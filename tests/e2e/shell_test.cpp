@@ -510,5 +510,146 @@ TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
     }, 5000)) << rowBefore << " " << row1 << " " << row2;
 }
 
+// A user clicking quickly: List DLLs and a close arrive while a hook is in
+// progress (its message pumps run them). The hook completes, then the
+// listing runs (it shows the hook), then the window closes.
+TEST_F(ShellTest, CommandsAndACloseDuringAHookWaitTheirTurn) {
+    const std::string sample = SamplePath();
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_FALSE(classes.empty());
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Command(kList);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
+    HTREEITEM node = NodeWithText(kTree1, Upper(FileName(sample)));
+    ASSERT_TRUE(node);
+    ASSERT_TRUE(ui.SelectNode(kTree1, node));
+    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+
+    Command(kHookUnhook);
+    Command(kList);
+    auto listedHooked = [&] {
+        if (ui.StatusText(0) != kListedStatus) return false;
+        for (const TreeNode& n : ui.Tree(kTree1))
+            if (n.text == Upper(FileName(sample))) return n.image == 1;  // the Hook picture
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(listedHooked, 90000)) << "the listing ran before the hook was recorded";
+    EXPECT_EQ(sample, LineOf(Settings(), 5));
+    EXPECT_EQ(inst.folder + "Zor#_01.dll", ServerOf(classes[0]));
+
+    // The same with a close: the unhook completes, the listing runs, the window closes.
+    ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
+    node = NodeWithText(kTree1, Upper(FileName(sample)));
+    ASSERT_TRUE(node);
+    ASSERT_TRUE(ui.SelectNode(kTree1, node));
+    ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    Command(kHookUnhook);
+    Command(kList);
+    ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+    ProcessResult exit = program.Finish(120000);
+    ui.Detach();
+    EXPECT_EQ(0u, exit.exitCode) << "closed without a fault";
+    EXPECT_EQ("//" + sample, LineOf(Settings(), 5));
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+}
+
+// The highest record number of a trace file and how many record headers it
+// has; a client killed in the middle of a call may leave its last record cut.
+std::pair<int, int> LastNumberAndHeaders(const std::string& text) {
+    int headers = 0;
+    for (size_t at = text.find(" PID="); at != std::string::npos; at = text.find(" PID=", at + 1)) ++headers;
+    size_t last = text.rfind(" PID=");
+    size_t open = last == std::string::npos ? std::string::npos : text.find('[', last);
+    return {open == std::string::npos ? 0 : std::atoi(text.c_str() + open + 1), headers};
+}
+
+// A client calling at full speed, with the view's record bound set low: the
+// view stops growing and says so while the window keeps answering, the
+// trace file keeps every record, and a close ends within the exit's bound
+// with the hooks removed.
+TEST_F(ShellTest, AFastClientFillsTheViewToItsBoundAndTheCloseStillEndsInTime) {
+    const std::string sample = SamplePath();
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_FALSE(classes.empty());
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    SetSettingValue("MaxViewRecords", "3000");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Command(kStart);
+    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    ChildProcess client;
+    ASSERT_TRUE(client.Start(Quoted(ClientPath()) + " loop 2000000000"));  // calls for minutes
+
+    const std::string bound = "The view holds its limit of 3000 records; ";
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).rfind(bound, 0) == 0; }, 60000)) << ui.StatusText(0);
+    const std::string processed = ui.StatusText(1);
+    auto leftOut = [&] { return std::atol(ui.StatusText(0).c_str() + bound.size()); };
+    const long first = leftOut();
+    ASSERT_TRUE(WaitFor([&] { return leftOut() > first + 3000; }, 60000)) << ui.StatusText(0);
+    EXPECT_EQ(processed, ui.StatusText(1)) << "the view stopped growing";
+    DWORD_PTR answer = 0;
+    DWORD asked = ::GetTickCount();
+    EXPECT_TRUE(::SendMessageTimeoutA(ui.hwnd(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_LT(::GetTickCount() - asked, 2000u) << "the window answers while records pour in";
+    Shot("shell-view-bound.png");
+
+    DWORD start = ::GetTickCount();
+    ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
+    ProcessResult exit = program.Finish(60000);
+    DWORD took = ::GetTickCount() - start;
+    ui.Detach();
+    EXPECT_EQ(0u, exit.exitCode);
+    EXPECT_LT(took, 30000u) << "the close waited past its bound";
+    EXPECT_TRUE(WaitFor([&] { return ServerOf(classes[0]) == sample; }, 30000)) << ServerOf(classes[0]);
+    EXPECT_EQ("3000", SettingValues()["MaxViewRecords"]) << "the bound is the user's, kept as it was";
+    client.Kill();
+    auto [last, headers] = LastNumberAndHeaders(ReadFileText(inst.folder + "TraceDistilled.txt"));
+    EXPECT_GT(last, 3000) << "the trace file holds what the view left out";
+    EXPECT_EQ(last, headers) << "every record numbered one by one";
+}
+
+// Start-up re-hooks the module list: a line whose DLL cannot be loaded is
+// switched off, a loadable DLL that cannot be hooked now (its classes are
+// registered for another path) stays listed and is named to the user. Then
+// the session ends: the settings are saved and the hooks removed, without a
+// close.
+TEST_F(ShellTest, StartKeepsHooksRefusedForNowAndTheSessionEndRemovesTheOthers) {
+    const std::string sample = SamplePath();
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
+    ASSERT_FALSE(classes.empty());
+    const std::string copy = inst.folder + "VxSampleCopy.dll", gone = "C:\\vx-nowhere\\Gone.dll";
+    ASSERT_TRUE(::CopyFileA(sample.c_str(), copy.c_str(), FALSE));
+    inst.main.modules = {sample, copy, gone};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 30000);
+    ASSERT_TRUE(box) << "no word about the hook that could not be applied";
+    std::string text = MessageBoxText(box);
+    EXPECT_NE(std::string::npos, text.find("could not be hooked again now")) << text;
+    EXPECT_NE(std::string::npos, text.find("\r\n" + copy)) << text;
+    EXPECT_EQ(std::string::npos, text.find(gone)) << text;
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(sample, LineOf(Settings(), 5));
+    EXPECT_EQ(copy, LineOf(Settings(), 6)) << "kept for the next start";
+    EXPECT_EQ("//" + gone, LineOf(Settings(), 7)) << "a DLL that is gone is switched off";
+    EXPECT_EQ(inst.folder + "Zor#_01.dll", ServerOf(classes[0]));
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(ui.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer));
+    EXPECT_EQ(TRUE, static_cast<BOOL>(answer)) << "the window lets the session end";
+    DWORD start = ::GetTickCount();
+    ASSERT_TRUE(::SendMessageTimeoutA(ui.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer));
+    EXPECT_LT(::GetTickCount() - start, 5000u) << "within the time a session's end gives";
+    EXPECT_EQ(sample, ServerOf(classes[0])) << "the hook is removed before the session ends";
+    EXPECT_EQ("0", SettingValues()["WindowState"]) << "the window settings are saved";
+    // The system ends the program once the session is over.
+    program.Kill();
+    ui.Detach();
+}
+
 }  // namespace
 }  // namespace e2e

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -461,6 +462,97 @@ TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
     ProcessResult traced = other.Finish(60000);
     EXPECT_EQ(0u, traced.exitCode) << traced.output;
     EXPECT_NE(std::string::npos, traced.output.find("UNLOAD DLL")) << "the first reader kept the whole trace";
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The most memory the process has held in use so far.
+SIZE_T PeakWorkingSet(DWORD processId) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    BOOL ok = process && ::GetProcessMemoryInfo(process, &counters, sizeof counters);
+    if (process) ::CloseHandle(process);
+    return ok ? counters.PeakWorkingSetSize : 0;
+}
+
+uint64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A live trace of 100,000 records saved, and a saved trace opened and saved
+// again: each saved file is the trace on screen, whole, and the window's
+// memory does not grow by the file's size while it saves. Then a second
+// click on the selected node brings its details back over Quick Help.
+TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsAgain) {
+    const std::string sample = SamplePath();
+    inst.main.modules = {sample};
+    std::string error;
+    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ::CreateDirectoryA((inst.folder + "TraceStorage").c_str(), nullptr);
+    auto traceClient = [&](const std::string& scenario) {
+        Command(kStart);
+        ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+        ProcessResult client = RunProgram(Quoted(ClientPath()) + " " + scenario, 120000);
+        ASSERT_EQ(0u, client.exitCode) << client.output;
+        ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonFinal); }, 120000)) << ui.StatusText(1);
+        Command(kStop);
+        ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
+    };
+    auto save = [&](const std::string& path) {
+        ::DeleteFileA(path.c_str());
+        NextPath(path);
+        Command(kSave);
+        ASSERT_TRUE(WaitFor([&] { return FileExists(path); }, 60000)) << path;
+    };
+    ASSERT_NO_FATAL_FAILURE(traceClient("loop 50000"));
+    const std::string live = ReadFileText(inst.folder + "TraceDistilled.txt");
+    ASSERT_GT(SplitRecords(live).size(), 100000u);
+    const std::string first = inst.folder + "TraceStorage\\large.trc";
+    SIZE_T before = PeakWorkingSet(program.processId());
+    ASSERT_GT(before, 0u);
+    ASSERT_NO_FATAL_FAILURE(save(first));
+    SIZE_T after = PeakWorkingSet(program.processId());
+    EXPECT_TRUE(ReadFileText(first) == live) << "the saved file is the trace on screen";
+    EXPECT_LT(after - before, live.size() / 2) << "the save held the file in memory: " << before << " -> " << after;
+    std::printf("peak working set %lu KB before the save of %lu KB, %lu KB after\n", static_cast<unsigned long>(before >> 10),
+                static_cast<unsigned long>(live.size() >> 10), static_cast<unsigned long>(after >> 10));
+
+    // Another client changes the live trace; the opened file is what Save keeps.
+    ASSERT_NO_FATAL_FAILURE(traceClient("create"));
+    ASSERT_NE(live, ReadFileText(inst.folder + "TraceDistilled.txt"));
+    NextPath(first);
+    Command(kOpen);
+    ASSERT_TRUE(WaitFor([&] {
+        return ui.Text(kTreeTitle) == "Events from TraceFile: large.trc" && !ui.ButtonEnabled(kButtonStop) &&
+               ui.ButtonEnabled(kButtonFinal);
+    }, 60000)) << "the file is not read to its end";
+    const std::string second = inst.folder + "TraceStorage\\again.trc";
+    ASSERT_NO_FATAL_FAILURE(save(second));
+    EXPECT_EQ(FileSize(first), FileSize(second));
+    EXPECT_TRUE(ReadFileText(second) == live) << "Save in trace-file mode keeps the opened trace";
+
+    // Quick Help over the details; a click on the node already selected brings them back.
+    HTREEITEM load = TreeView_GetRoot(ui.Child(kTree1));
+    ASSERT_TRUE(load);
+    ASSERT_TRUE(ui.SelectNode(kTree1, load));
+    ASSERT_TRUE(WaitFor([&] { return !Right().empty() && Right().front().text.rfind("ProcessID=", 0) == 0; }, 10000));
+    std::vector<Node> details = Right();
+    Command(kHelpHelp);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(ui.Child(kHelp)); }, 10000));
+    EXPECT_EQ("Quick Help", ui.Text(kDetails));
+    ASSERT_TRUE(ui.ClickNode(kTree1, load));
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindowVisible(ui.Child(kHelp)); }, 10000)) << "Quick Help stays over the details";
+    EXPECT_EQ("Selected Event's Details", ui.Text(kDetails));
+    EXPECT_EQ(details, Right());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ namespace e2e {
 enum : int {
     kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022,
     kFont = 1031, kFind = 1032, kFindNext = 1033, kCopy = 1034, kFinal = 1035, kOnTop = 1041, kExpandAll = 1043,
-    kCollapseAll = 1044, kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047,
+    kCollapseAll = 1044, kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047, kHelpHelp = 1051,
     kTree1 = 101, kTree2 = 102, kStatus = 104, kHelp = 105, kTreeTitle = 106, kDetails = 107, kProgress = 109,
     kButtonCom = 0, kButtonRun = 3, kButtonStop = 4, kButtonCopy = 8, kButtonFinal = 9, kButtonOnTop = 10,
     kButtonIUnk = 14, kButtonIDisp = 15,

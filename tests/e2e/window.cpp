@@ -102,6 +102,19 @@ bool RemoteWindow::SelectNode(int treeId, HTREEITEM item) {
     return ::SendMessageA(Child(treeId), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) != 0;
 }
 
+bool RemoteWindow::ClickNode(int treeId, HTREEITEM item) {
+    // TVM_GETITEMRECT takes the item in the rectangle it fills.
+    RECT rect = {};
+    std::memcpy(&rect, &item, sizeof item);
+    HWND tree = Child(treeId);
+    if (!::WriteProcessMemory(process_, remote_, &rect, sizeof rect, nullptr) ||
+        !::SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(remote_)) ||
+        !::ReadProcessMemory(process_, remote_, &rect, sizeof rect, nullptr))
+        return false;
+    LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    return ::PostMessageA(tree, WM_LBUTTONDOWN, MK_LBUTTON, at) && ::PostMessageA(tree, WM_LBUTTONUP, 0, at);
+}
+
 namespace {
 
 struct Search {

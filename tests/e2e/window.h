@@ -36,6 +36,8 @@ public:
     bool ButtonChecked(int index);
     UINT MenuState(int command);
     bool SelectNode(int treeId, HTREEITEM item);
+    // A left click on the node's text, as the mouse gives it.
+    bool ClickNode(int treeId, HTREEITEM item);
 
 private:
     HWND window_ = nullptr;

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 
 #include "collectlines.h"
+#include "commandgate.h"
+#include "commands.h"
 #include "complist.h"
 #include "keyedtree.h"
 #include "layout.h"
@@ -19,7 +21,7 @@ namespace {
 
 using namespace shell;
 
-TEST(ShellSettings, ReadsTheThreeAnswersExactly) {
+TEST(ShellSettings, ReadsTheAnswersAsTheKernelDoes) {
     vx::MainSettingsContent content;
     content.collectIUnknown = true;
     content.collectIDispatch = false;
@@ -30,21 +32,28 @@ TEST(ShellSettings, ReadsTheThreeAnswersExactly) {
     EXPECT_FALSE(s.CollectIDispatch);
     EXPECT_TRUE(s.ExitWithLeftHooks);
 
-    // A lower-case y is not a yes here (the kernel reads it more leniently).
-    s.InitFromText("Print IUnknown methods ? [Y/N]: y\r\nPrint IDispatch methods ? [Y/N]: Y\r\n"
-                   "Exit with remaining hooks ? [Y/N]: N\r\n");
-    EXPECT_FALSE(s.CollectIUnknown);
-    EXPECT_TRUE(s.CollectIDispatch);
-    EXPECT_FALSE(s.ExitWithLeftHooks);
-
-    // The IDispatch answer counts only on the line right after the IUnknown one.
-    s.InitFromText("\r\nPrint IUnknown methods ? [Y/N]: Y\r\nother\r\nPrint IDispatch methods ? [Y/N]: Y\r\n");
-    EXPECT_TRUE(s.CollectIUnknown);
-    EXPECT_FALSE(s.CollectIDispatch);
-
-    // A file without the questions reads as all no, without running past its end.
-    s.InitFromText("[List of modules with components to investigate]\r\n");
-    EXPECT_FALSE(s.CollectIUnknown || s.CollectIDispatch || s.ExitWithLeftHooks);
+    // The kernel leaves the calls out only on an N (either case, either of
+    // the two places after the colon), wherever the question stands.
+    struct Case {
+        const char* text;
+        bool iu, id, exit;
+    } cases[] = {
+        {"Print IUnknown methods ? [Y/N]: y\r\nPrint IDispatch methods ? [Y/N]: n\r\n"
+         "Exit with remaining hooks ? [Y/N]: y\r\n", true, false, true},
+        // A letter in the third place is no answer: IDispatch and the exit read as unanswered.
+        {"Print IUnknown methods ? [Y/N]:N\r\nPrint IDispatch methods ? [Y/N]:  N\r\n"
+         "Exit with remaining hooks ? [Y/N]:  Y\r\n", false, true, false},
+        {"\r\nPrint IUnknown methods ? [Y/N]: Y\r\nother\r\nPrint IDispatch methods ? [Y/N]: N\r\n", true, false, false},
+        {"Print IUnknown methods ? [Y/N]: ?\r\nExit with remaining hooks ? [Y/N]: N", true, true, false},
+        // No questions at all: everything collected, hooks removed at exit.
+        {"[List of modules with components to investigate]\r\n", true, true, false},
+    };
+    for (const Case& c : cases) {
+        s.InitFromText(c.text);
+        EXPECT_EQ(c.iu, s.CollectIUnknown) << c.text;
+        EXPECT_EQ(c.id, s.CollectIDispatch) << c.text;
+        EXPECT_EQ(c.exit, s.ExitWithLeftHooks) << c.text;
+    }
 }
 
 TEST(ShellWindowSettings, DefaultsTextFormsAndFallbacks) {
@@ -240,6 +249,12 @@ TEST(ShellSettingsDialog, RewritesExactlyTheTwoAnswers) {
     ASSERT_TRUE(RewriteCollectLines(after, true, false, &after));
     EXPECT_NE(std::string::npos,
               after.find("Print IUnknown methods ? [Y/N]: Y\r\nPrint IDispatch methods ? [Y/N]: N\r\nExit"));
+    // Each answer goes on its own question's line, wherever it stands.
+    ASSERT_TRUE(RewriteCollectLines("a\r\nPrint IDispatch methods ? [Y/N]: Y\r\nb\r\nPrint IUnknown methods ? [Y/N]: y\r\nc\r\n",
+                                    false, false, &after));
+    EXPECT_EQ("a\r\nPrint IDispatch methods ? [Y/N]: N\r\nb\r\nPrint IUnknown methods ? [Y/N]: N\r\nc\r\n", after);
+    ASSERT_TRUE(RewriteCollectLines("Print IUnknown methods ? [Y/N]: Y\r\nkept\r\n", true, false, &after));
+    EXPECT_EQ("Print IUnknown methods ? [Y/N]: Y\r\nPrint IDispatch methods ? [Y/N]: N\r\nkept\r\n", after);
     std::string untouched = "x";
     EXPECT_FALSE(RewriteCollectLines("no questions\r\n", true, true, &untouched));
     EXPECT_EQ("x", untouched);
@@ -305,6 +320,48 @@ TEST(ShellKeyedTree, KeysOrderSubtreesAndPictures) {
     EXPECT_TRUE(TreeView_GetNextVisible(tree, t.ItemOf("E")) == t.ItemOf("E1")) << "E's child shows";
     EXPECT_TRUE(TreeView_GetNextVisible(tree, t.ItemOf("F")) == nullptr) << "F's child is folded away";
     ::DestroyWindow(tree);
+}
+
+// A hook in progress (it pumps messages): List DLLs and a second hook wait
+// and come back in their order when it ends, Stop and the options run at
+// once, a close waits for every running command to end.
+TEST(ShellCommandGate, CommandsWaitForTheRunningOneAndACloseForAllOfThem) {
+    CommandGate gate;
+    EXPECT_TRUE(gate.Arrive(mnuComponentHookUnhook, {mnuComponentHookUnhook, 0}));
+    gate.Enter();
+    EXPECT_FALSE(gate.Arrive(mnuComponentList, {mnuComponentList, 0}));
+    EXPECT_FALSE(gate.Arrive(mnuHookUnhook, {mnuHookUnhook, 0}));
+    for (int now : {mnuTracingStop, mnuOptionsShowIUnknown, mnuOptionsExpandAll, mnuEditFind, mnuHelpHelp}) {
+        EXPECT_TRUE(gate.Arrive(now, {static_cast<uintptr_t>(now), 0})) << now;
+        gate.Enter();
+        EXPECT_TRUE(gate.Leave().empty()) << "the hook still runs";
+    }
+    gate.RequestClose();
+    EXPECT_FALSE(gate.TakeDueClose(true)) << "the hook still runs";
+    std::vector<WaitingCommand> due = gate.Leave();
+    ASSERT_EQ(due.size(), 2u);
+    EXPECT_EQ(due[0].wParam, static_cast<uintptr_t>(mnuComponentList));
+    EXPECT_EQ(due[1].wParam, static_cast<uintptr_t>(mnuHookUnhook));
+    EXPECT_FALSE(gate.TakeDueClose(false)) << "a poll still runs";
+    EXPECT_TRUE(gate.TakeDueClose(true));
+    EXPECT_FALSE(gate.TakeDueClose(true)) << "once";
+
+    // A flood of clicks is bounded, as clicks on a disabled button are.
+    gate.Enter();
+    for (size_t i = 0; i < CommandGate::kMostWaiting + 5; ++i) gate.Arrive(mnuComponentList, {mnuComponentList, 0});
+    EXPECT_EQ(gate.Leave().size(), CommandGate::kMostWaiting);
+}
+
+TEST(ShellWindowSettings, TheViewBoundIsAWholeNumberInItsRange) {
+    struct Case {
+        const char* text;
+        long bound;
+    } cases[] = {{"250000", 250000}, {"1000", 1000}, {"999", WindowSettings::kDefaultMaxViewRecords},
+                 {"20000000", 20000000}, {"20000001", WindowSettings::kDefaultMaxViewRecords},
+                 {"many", WindowSettings::kDefaultMaxViewRecords}, {"-5", WindowSettings::kDefaultMaxViewRecords}};
+    for (const Case& c : cases)
+        EXPECT_EQ(c.bound, WindowSettings::FromTexts({{"MaxViewRecords", c.text}}).MaxViewRecords) << c.text;
+    EXPECT_EQ(0u, WindowSettings().ToTexts(true).count("MaxViewRecords")) << "the user's own value, never written";
 }
 
 }  // namespace

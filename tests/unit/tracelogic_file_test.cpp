@@ -109,6 +109,32 @@ TEST(SaveRule, SaveTraceCopiesWholeRecordsAndChangesNothingWithoutASource) {
     EXPECT_EQ(files, 2) << "no temporary file is left behind";
 }
 
+// Files are read a megabyte at a time, from the end: a last record that
+// starts on either side of a chunk's edge, or is longer than a chunk, is
+// found as the in-memory rule finds it.
+TEST(SaveRule, LargeFilesAreSavedAndCheckedAChunkAtATime) {
+    constexpr size_t kChunk = 1 << 20;
+    TempDir dir;
+    int n = 0;
+    const std::string head = SampleTrace(2, &n);
+    for (long d : {-3L, -2L, -1L, 0L, 1L, 2L, 3L, static_cast<long>(kChunk) + 5}) {
+        std::string last = "\r\n*** Serial# of call: 17.7 ***  TID=1a4h PID=2f0h [99]\r\nClass: ";
+        const size_t tail = kChunk + static_cast<size_t>(d) - 2;  // from the record start to the file's end
+        last.resize(tail + 2, 'x');
+        const std::string text = head + last;
+        WriteWhole(dir / "big.txt", text);
+        const size_t expected = WholeRecordsLength(text);
+        ASSERT_EQ(expected, head.size()) << d;
+        SaveResult saved = SaveTrace(dir / "big.txt", dir / "big.trc");
+        ASSERT_TRUE(saved.ok) << d;
+        EXPECT_TRUE(saved.cut);
+        EXPECT_EQ(ReadWhole(dir / "big.trc"), head + "\x01") << d;
+        TraceFileCheck check = InspectTraceFile(dir / "big.txt");
+        EXPECT_EQ(check.state, TraceFileState::Cut);
+        EXPECT_EQ(check.wholeLength, expected) << d;
+    }
+}
+
 TEST(OpenCheck, FilesAreTellApartBeforeTheyAreRead) {
     TempDir dir;
     int n = 0;

@@ -134,6 +134,7 @@ protected:
         std::string events;  // S, N, E in firing order
         int records = 0;
         long locked = 0;
+        int descriptors = -1;  // in the batch; -1: one per record
     };
     // Timer1_Timer, the window's loop around the run's decisions.
     void Tick() {
@@ -146,7 +147,9 @@ protected:
                 if (e == 'N') Apply(run.NoActiveProcess());
                 if (e == 'E') Apply(run.EndOfProcess());
             }
-            PollDecision d = run.OnNewRecords(call.records, call.locked);
+            PollDecision d = run.OnNewRecords(call.records, call.locked,
+                                              static_cast<size_t>(call.descriptors < 0 ? call.records : call.descriptors));
+            faults += d.readerFault;
             state.Apply(d.commands);
             if (d.action == PollAction::StopNow) {
                 Apply(run.StopSequence());
@@ -173,6 +176,7 @@ protected:
     tl_test::FakeReader reader;
     std::deque<Call> script;
     int disabledGetting = 0;
+    int faults = 0;
     std::function<void()> clickDuringBatch;
     std::vector<OptionCommand> ran;
 };
@@ -270,12 +274,12 @@ TEST_F(RunTest, PollsDoNotOverlapAndALockedMapIsAskedAgainAtOnce) {
     Apply(run.StartTracing());
     EXPECT_TRUE(run.BeginPoll());
     EXPECT_FALSE(run.BeginPoll()) << "a tick during a running poll returns";
-    EXPECT_EQ(run.OnNewRecords(0, 1).action, PollAction::PollAgain);
+    EXPECT_EQ(run.OnNewRecords(0, 1, 0).action, PollAction::PollAgain);
     EXPECT_TRUE(run.PollBusy());
-    EXPECT_EQ(run.OnNewRecords(0, 0).action, PollAction::Return);
+    EXPECT_EQ(run.OnNewRecords(0, 0, 0).action, PollAction::Return);
     EXPECT_FALSE(run.PollBusy());
     EXPECT_TRUE(run.BeginPoll());
-    PollDecision other = run.OnNewRecords(kOtherTraceReaderAttached, 0);
+    PollDecision other = run.OnNewRecords(kOtherTraceReaderAttached, 0, 0);
     EXPECT_EQ(other.action, PollAction::Return);
     EXPECT_TRUE(other.otherReaderAttached);
     EXPECT_FALSE(run.PollBusy());
@@ -290,6 +294,41 @@ TEST_F(RunTest, PollsDoNotOverlapAndALockedMapIsAskedAgainAtOnce) {
     EXPECT_FALSE(TracingRun::StartClickStartsTracing(true, false));
     EXPECT_TRUE(TracingRun::StartClickStartsTracing(true, true));
     EXPECT_TRUE(TracingRun::StartClickStartsTracing(false, false));
+}
+
+// A reader that keeps announcing records it does not hand out, and a map
+// that stays locked: each tick ends (the reader's fault told once a tick),
+// and a long locked run waits between asks instead of spinning.
+TEST_F(RunTest, AReaderAnnouncingRecordsWithoutDescriptorsOrALockedMapNeverHoldsThePoll) {
+    Apply(run.StartTracing());
+    for (int tick = 0; tick < 3; ++tick) {
+        script = {{"", 5, 0, 0}, {"", 5, 0, 0}};
+        Tick();
+        EXPECT_EQ(1u, script.size()) << "the poll ends at the first empty answer";
+    }
+    EXPECT_EQ(3, faults);
+    EXPECT_EQ(0, view.Records().RecordCount());
+    script = {{"", 1}, {"", 0}};
+    Tick();
+    EXPECT_EQ(1, view.Records().RecordCount()) << "a good answer later is taken";
+
+    struct Ask {
+        unsigned long now;
+        bool locked;
+        unsigned long pause;  // after a locked answer
+    } asks[] = {{1000, true, 0}, {1010, true, 0}, {1019, true, 0}, {1020, true, TracingRun::kLockedPauseMs},
+                {5000, true, TracingRun::kLockedPauseMs}, {5001, false, 0}, {5002, true, 0}, {5030, true, TracingRun::kLockedPauseMs}};
+    ASSERT_TRUE(run.BeginPoll());
+    for (const Ask& a : asks) {
+        PollDecision d = run.OnNewRecords(0, a.locked ? 1 : 0, 0);
+        if (!a.locked) {
+            EXPECT_EQ(PollAction::Return, d.action);
+            ASSERT_TRUE(run.BeginPoll());
+            continue;
+        }
+        EXPECT_EQ(PollAction::PollAgain, d.action);
+        EXPECT_EQ(a.pause, run.LockedPauseMs(a.now)) << "at " << a.now;
+    }
 }
 
 TEST_F(RunTest, OptionCommandsDuringABatchRunOnceAfterIt) {

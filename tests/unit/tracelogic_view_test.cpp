@@ -321,6 +321,23 @@ TEST_F(ViewTest, RecordsPastTheLimitOfACutFileAreNotTaken) {
     EXPECT_EQ(view.Records().RecordCount(), 1) << "a reset lifts the limit";
 }
 
+TEST_F(ViewTest, AViewAtItsRecordBoundCountsWhatItLeavesOutUntilItIsReset) {
+    view.SetRecordLimit(3);
+    std::string batch;
+    for (uint32_t p = 1; p <= 5; ++p) batch += Instance(kRecordCreate, p, "A", static_cast<int32_t>(p));
+    EXPECT_EQ(Feed(batch).size(), 3u);
+    EXPECT_TRUE(view.LimitReached());
+    EXPECT_EQ(view.RecordsLeftOut(), 2u);
+    EXPECT_EQ(view.LimitText(), "The view holds its limit of 3 records; 2 more are only in the trace files "
+                                "(Save Trace keeps them all).");
+    view.SetRealLastRecord(7);
+    EXPECT_EQ(view.QueuedText(), "Queued Events: 2 ") << "what was left out is not waiting";
+    EXPECT_TRUE(view.AddFinalReport(options)) << "the report still ends the view";
+    view.ResetTraceView();
+    EXPECT_FALSE(view.LimitReached());
+    EXPECT_EQ(Feed(batch).size(), 3u) << "a new view takes records up to the bound again";
+}
+
 // Event details.
 
 TEST(Details, ProcessAndThreadLineInBothForms) {
