@@ -20,11 +20,11 @@ build="$root/build/$arch"
 sample=$(vx_winpath "$build/samples/bin/VxSample.dll")
 client=$(vx_winpath "$build/samples/bin/vxclient.exe")
 folder='C:\VexiloBench'
-unix_folder=$("$VX_WINE32" winepath -u "$folder" 2>/dev/null | tr -d '\r')
+unix_folder=$("$wine" winepath -u "$folder" 2>/dev/null | tr -d '\r')
 # The client times its own loop (VXCLIENT_TIMING names the file it appends
 # the microseconds to): process start-up and unload stay out of the figure.
 timing=$(mktemp /tmp/vx-decoded-XXXXXX)
-export VXCLIENT_TIMING=$("$VX_WINE32" winepath -w "$timing" 2>/dev/null | tr -d '\r')
+export VXCLIENT_TIMING=$("$wine" winepath -w "$timing" 2>/dev/null | tr -d '\r')
 loop_us() {  # command...: the client's own time for its calls
     : >"$timing"
     "$@" >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing, builds both
-# architectures, installs Vexilo (i686, the 32-bit target) into a Wine prefix
+# architectures, installs Vexilo (i686, the 32-bit target; x86_64 on a machine
+# that cannot execute 32-bit programs, said in one loud line) into a Wine prefix
 # at C:\Vexilo with its setup.exe (which registers the servers and makes the
 # first component scan), registers the sample component, hooks it with
 # vxtrace and runs the sample client under `vxtrace run`, which prints the
@@ -21,14 +22,20 @@ export WINEPREFIX=${WINEPREFIX:-$HOME/.vexilo-demo}
 shown=no
 [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && shown=yes
 source "$root/tools/wine-env.sh"
+arch=i686
+if [ "$VX_I686_RUNS" != 1 ]; then
+    arch=x86_64
+    echo "$VX_NO_I686_LINE: the demo runs the x86_64 build !!!!!"
+fi
+wine=$(vx_wine_for "$arch")
 vx_start_wine
 
-build="$root/build/i686"
+build="$root/build/$arch"
 sample=$(vx_winpath "$build/samples/bin/VxSample.dll")
 folder='C:\Vexilo'
-"$VX_WINE32" "$(vx_winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
-"$VX_WINE32" regsvr32 /s "$sample"
-vxtrace() { "$VX_WINE32" "$WINEPREFIX/drive_c/Vexilo/vxtrace.exe" "$@"; }
+"$wine" "$(vx_winpath "$build/stage")\\setup.exe" /quiet /dir "$folder"
+"$wine" regsvr32 /s "$sample"
+vxtrace() { "$wine" "$WINEPREFIX/drive_c/Vexilo/vxtrace.exe" "$@"; }
 vxtrace hook "$sample"
 echo "== installed into $folder of $WINEPREFIX"
 
@@ -44,15 +51,15 @@ echo "== the same records are in $WINEPREFIX/drive_c/Vexilo/demo-trace.txt"
 
 if [ "$shown" = yes ]; then
     echo "== the main window: Vexilo.exe (the demo ends when you close it)"
-    "$VX_WINE32" 'C:\Vexilo\Vexilo.exe' 'C:\Vexilo' >/dev/null 2>&1 || true
+    "$wine" 'C:\Vexilo\Vexilo.exe' 'C:\Vexilo' >/dev/null 2>&1 || true
 else
     shots=${VX_SHOTS:-$root/demo-screenshots}
     rm -rf "$shots"
     mkdir -p "$shots"
     echo "== no display open: the main window under Xvfb ($DISPLAY), its views saved in $shots"
-    "$VX_WINE32" "$build/tools/vxshot.exe" 'C:\Vexilo' "$(vx_winpath "$shots")" "$sample" \
+    "$wine" "$build/tools/vxshot.exe" 'C:\Vexilo' "$(vx_winpath "$shots")" "$sample" \
         "$(vx_winpath "$build/samples/bin/vxclient.exe")" "$scenario" || status=$?
     ls "$shots"
 fi
-echo "== (remove it all again with: WINEPREFIX=$WINEPREFIX $VX_WINE32 'C:\Vexilo\Uninstall.exe' /quiet)"
+echo "== (remove it all again with: WINEPREFIX=$WINEPREFIX $wine 'C:\Vexilo\Uninstall.exe' /quiet)"
 exit $status

@@ -188,35 +188,6 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
     return text;
 }
 
-// Saves the window's screen area as a 24-bit BMP.
-void SaveScreenshot(HWND window, const std::string& path) {
-    RECT r;
-    if (!::GetWindowRect(window, &r)) return;
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    ::SelectObject(memory, old);
-    BITMAPINFOHEADER info = {sizeof info, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    const DWORD stride = ((w * 3 + 3) & ~3u), bytes = stride * h;
-    std::string pixels(bytes, '\0');
-    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof file + sizeof info + bytes), 0, 0,
-                             static_cast<DWORD>(sizeof file + sizeof info)};
-    vx::unique_file out(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    if (out) {
-        ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
-        ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
-        ::WriteFile(out.get(), pixels.data(), bytes, &written, nullptr);
-    }
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-}
-
 std::string ArtifactPath(const std::string& name) {
     return vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name;
 }

@@ -73,9 +73,6 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
 
 std::string Hex(unsigned long value);
 
-// Saves the window's screen area as a 24-bit BMP (a test artifact).
-void SaveScreenshot(HWND window, const std::string& path);
-
 // Where artifacts of this architecture's run are kept: its build folder.
 std::string ArtifactPath(const std::string& name);
 

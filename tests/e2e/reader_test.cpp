@@ -11,6 +11,7 @@
 
 #include "Ledra.h"
 #include "e2e.h"
+#include "window.h"
 #include "readertest.h"
 #include "modulelist.h"
 #include "raii.h"
@@ -224,7 +225,7 @@ TEST_F(ReaderTest, ViewComponentShowsTheLibraryInAWindowOfItsOwn) {
             title = text;
             HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
             ::Sleep(300);  // drawn
-            SaveScreenshot(window, ArtifactPath("viewer-window.bmp"));
+            SavePng(window, ArtifactPath("viewer-window.png"));
             items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
             for (HTREEITEM item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
                  item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "e2e.h"
+#include "window.h"
 #include "scannerexit.h"
 #include "raii.h"
 #include "settings_template.h"
@@ -108,7 +109,7 @@ protected:
                 const bool whole = s.tLibs >= 0 && s.interf >= 0 && s.classes >= 0 && s.value >= 0 && s.maximum >= 0;
                 if (whole && (seen.empty() || seen.back().Text() != s.Text())) seen.push_back(s);
                 if (!shot && s.classes == 1) {
-                    SaveScreenshot(window, screenshot);
+                    SavePng(window, screenshot);
                     shot = true;
                 }
             }
@@ -137,7 +138,7 @@ TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
     EmptyFolder(sources);
     WriteWhole(sources + "Uninstall.exe", "the uninstaller");
     DWORD exitCode = 0;
-    const std::string shot = ArtifactPath("scanner-window.bmp");
+    const std::string shot = ArtifactPath("scanner-window.png");
     std::vector<Snapshot> seen = Run(" " + sources, &exitCode, shot);
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "ScanningSucceeded signalled";

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include <wincodec.h>
+
 #include "raii.h"
+#include "textconv.h"
 
 namespace e2e {
 namespace {
@@ -139,27 +142,6 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
     return TRUE;
 }
 
-void Put32(std::string& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
-}
-
-uint32_t Crc(const std::string& data, size_t from) {
-    uint32_t c = 0xFFFFFFFF;
-    for (size_t i = from; i < data.size(); ++i) {
-        c ^= static_cast<unsigned char>(data[i]);
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
-
-void Chunk(std::string& png, const char* type, const std::string& body) {
-    Put32(png, static_cast<uint32_t>(body.size()));
-    size_t start = png.size();
-    png += type;
-    png += body;
-    Put32(png, Crc(png, start));
-}
-
 }  // namespace
 
 HWND FindProcessWindow(DWORD processId, const char* className, const char* title, DWORD timeoutMs) {
@@ -189,60 +171,37 @@ bool SavePng(HWND window, const std::string& path) {
     HGDIOBJ old = ::SelectObject(memory, bitmap);
     ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     ::SelectObject(memory, old);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
-    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
-    ::DeleteObject(bitmap);
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
+    bool saved = SaveBitmapAsPng(bitmap, path);
+    ::DeleteObject(bitmap);
+    return saved;
+}
 
-    // Scanlines with filter byte 0, RGB, in stored (uncompressed) deflate blocks.
-    std::string raw;
-    for (int y = 0; y < h; ++y) {
-        raw += '\0';
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* p = &pixels[(static_cast<size_t>(y) * w + x) * 4];
-            raw += static_cast<char>(p[2]);
-            raw += static_cast<char>(p[1]);
-            raw += static_cast<char>(p[0]);
-        }
+// Compressed by the platform's imaging component, as any image program would.
+bool SaveBitmapAsPng(HBITMAP bitmap, const std::string& path) {
+    HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool saved = false;
+    {
+        vx::com_ptr<IWICImagingFactory> factory;
+        vx::com_ptr<IWICBitmap> source;
+        vx::com_ptr<IWICStream> stream;
+        vx::com_ptr<IWICBitmapEncoder> encoder;
+        vx::com_ptr<IWICBitmapFrameEncode> frame;
+        std::wstring file = vx::Wide(path);
+        saved = SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IWICImagingFactory, factory.put_void())) &&
+                SUCCEEDED(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, source.put())) &&
+                SUCCEEDED(factory->CreateStream(stream.put())) &&
+                SUCCEEDED(stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE)) &&
+                SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put())) &&
+                SUCCEEDED(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache)) &&
+                SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+                SUCCEEDED(frame->WriteSource(source.get(), nullptr)) && SUCCEEDED(frame->Commit()) &&
+                SUCCEEDED(encoder->Commit());
     }
-    std::string z = "\x78\x01";
-    for (size_t at = 0; at < raw.size() || at == 0;) {
-        size_t n = std::min<size_t>(65535, raw.size() - at);
-        bool last = at + n >= raw.size();
-        z += static_cast<char>(last ? 1 : 0);
-        z += static_cast<char>(n & 0xFF);
-        z += static_cast<char>(n >> 8);
-        z += static_cast<char>(~n & 0xFF);
-        z += static_cast<char>((~n >> 8) & 0xFF);
-        z.append(raw, at, n);
-        at += n;
-        if (last) break;
-    }
-    uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    Put32(z, (b << 16) | a);
-    std::string png = "\x89PNG\r\n\x1a\n";
-    std::string header;
-    Put32(header, static_cast<uint32_t>(w));
-    Put32(header, static_cast<uint32_t>(h));
-    header += std::string("\x08\x02\x00\x00\x00", 5);
-    Chunk(png, "IHDR", header);
-    Chunk(png, "IDAT", z);
-    Chunk(png, "IEND", "");
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file && ::WriteFile(file.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
-           written == png.size();
+    if (SUCCEEDED(init)) ::CoUninitialize();
+    return saved;
 }
 
 bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs) {
