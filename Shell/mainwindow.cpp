@@ -54,6 +54,18 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 void MainWindow::ReportFailure(const std::string& text) {
+    // What was cut short leaves no guard set behind it: the poll, a reading,
+    // a click's fill and a hook can all run again.
+    tracingRun_.AbandonPoll();
+    readingTraceFile_ = false;
+    NodeClickBusy = false;
+    HookingInProgress = false;
+    if (treeRedrawOff_) {
+        TreeView1.SetRedraw(true);
+        treeRedrawOff_ = false;
+    }
+    TreeView2.SetRedraw(true);
+    ::ShowWindow(prbarAmount, SW_HIDE);
     // The status bar needs no memory of its own; a message box might.
     SetPanelText("Status", text);
     ::MessageBeep(MB_ICONERROR);

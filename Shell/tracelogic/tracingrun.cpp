@@ -103,6 +103,12 @@ PollDecision TracingRun::OnNewRecords(long recAmNew, long noRecordsBecauseLocked
     return d;
 }
 
+void TracingRun::AbandonPoll() {
+    pollBusy_ = false;
+    treeUpdateInProgress_ = false;
+    locked_ = false;
+}
+
 unsigned long TracingRun::LockedPauseMs(unsigned long nowMs) {
     if (!locked_) {
         locked_ = true;

@@ -115,6 +115,9 @@ public:
     static constexpr unsigned long kLockedPauseMs = 10;
     // The stop sequence; ends the poll.
     RunStep StopSequence();
+    // A poll or a batch cut short by a failure (out of memory): the next tick
+    // polls again, and option commands are no longer held back.
+    void AbandonPoll();
 
     // Around RegNewRecords of one batch (live or from a file).
     void BeginBatch() { treeUpdateInProgress_ = true; }

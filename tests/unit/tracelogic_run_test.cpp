@@ -318,7 +318,13 @@ TEST_F(RunTest, AReaderAnnouncingRecordsWithoutDescriptorsOrALockedMapNeverHolds
         unsigned long pause;  // after a locked answer
     } asks[] = {{1000, true, 0}, {1010, true, 0}, {1019, true, 0}, {1020, true, TracingRun::kLockedPauseMs},
                 {5000, true, TracingRun::kLockedPauseMs}, {5001, false, 0}, {5002, true, 0}, {5030, true, TracingRun::kLockedPauseMs}};
+    // A poll cut short by a failure leaves the next tick free to poll.
     ASSERT_TRUE(run.BeginPoll());
+    run.BeginBatch();
+    run.AbandonPoll();
+    EXPECT_FALSE(run.TreeUpdateInProgress());
+    EXPECT_TRUE(run.RunOptionNow(OptionCommand::ExpandAll)) << "options are no longer held back";
+    ASSERT_TRUE(run.BeginPoll()) << "the next tick polls";
     for (const Ask& a : asks) {
         PollDecision d = run.OnNewRecords(0, a.locked ? 1 : 0, 0);
         if (!a.locked) {
