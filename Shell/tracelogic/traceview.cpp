@@ -46,8 +46,8 @@ std::vector<TreeNode> TraceView::RebuildTraceTree(const TreeViewOptions& options
 std::string TraceView::ProcessedText() const { return "Processed Items: " + std::to_string(tree_.NodeCount()) + " "; }
 
 std::string TraceView::LimitText() const {
-    return "The view holds its limit of " + std::to_string(recordLimit_) + " records; " + std::to_string(leftOut_) +
-           " more are only in the trace files (Save Trace keeps them all).";
+    return "View full at " + std::to_string(recordLimit_) + " records; " + std::to_string(leftOut_) +
+           " more are only in the trace files.";
 }
 
 std::string TraceView::QueuedText() const {

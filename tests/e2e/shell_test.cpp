@@ -582,7 +582,7 @@ TEST_F(ShellTest, AFastClientFillsTheViewToItsBoundAndTheCloseStillEndsInTime) {
     ChildProcess client;
     ASSERT_TRUE(client.Start(Quoted(ClientPath()) + " loop 2000000000"));  // calls for minutes
 
-    const std::string bound = "The view holds its limit of 3000 records; ";
+    const std::string bound = "View full at 3000 records; ";
     ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).rfind(bound, 0) == 0; }, 60000)) << ui.StatusText(0);
     const std::string processed = ui.StatusText(1);
     auto leftOut = [&] { return std::atol(ui.StatusText(0).c_str() + bound.size()); };

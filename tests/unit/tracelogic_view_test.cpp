@@ -328,8 +328,7 @@ TEST_F(ViewTest, AViewAtItsRecordBoundCountsWhatItLeavesOutUntilItIsReset) {
     EXPECT_EQ(Feed(batch).size(), 3u);
     EXPECT_TRUE(view.LimitReached());
     EXPECT_EQ(view.RecordsLeftOut(), 2u);
-    EXPECT_EQ(view.LimitText(), "The view holds its limit of 3 records; 2 more are only in the trace files "
-                                "(Save Trace keeps them all).");
+    EXPECT_EQ(view.LimitText(), "View full at 3 records; 2 more are only in the trace files.");
     view.SetRealLastRecord(7);
     EXPECT_EQ(view.QueuedText(), "Queued Events: 2 ") << "what was left out is not waiting";
     EXPECT_TRUE(view.AddFinalReport(options)) << "the report still ends the view";
