@@ -203,9 +203,9 @@ bool MainWindow::RemoveAllHooks(unsigned long boundMs, bool tellUser) {
         },
         [] { return static_cast<unsigned long>(::GetTickCount()); }, boundMs);
     if (!done && tellUser) {
-        std::string text =
-            "The trace reader did not report within 30 seconds that it has stopped watching the hooked classes. "
-            "Vexilo closes anyway; these hooks may still be in place:";
+        std::string text = "The trace reader did not report within " + std::to_string(boundMs / 1000) +
+                           " seconds that it has stopped watching the hooked classes. "
+                           "Vexilo closes anyway; these hooks may still be in place:";
         for (const std::string& path : removed) text += "\r\n" + path;
         ::MessageBoxA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
     }

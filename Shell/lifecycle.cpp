@@ -67,6 +67,7 @@ void MainWindow::ReadWindowSettings() {
     ::MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
     splitterLeft_ = stored.Splitter;
     traceView_.SetRecordLimit(static_cast<size_t>(stored.MaxViewRecords));
+    exitWaitMs_ = static_cast<unsigned long>(stored.ExitWaitSeconds) * 1000;
     windowState_ = stored.WindowState;
 }
 
@@ -74,11 +75,7 @@ void MainWindow::Form_Load() {
     // Start-up shows message boxes, which let commands and a close arrive:
     // they wait for it as for any command.
     gate_.Enter();
-    vx::scope_exit leave([&] {
-        for (const WaitingCommand& waiting : gate_.Leave())
-            ::PostMessageA(hwnd_, WM_COMMAND, waiting.wParam, waiting.lParam);
-        CloseIfRequested();
-    });
+    vx::scope_exit leave([&] { EndCommand(); });
     HWND splash = ShowSplash(instance_);
     PumpMessages();
 
@@ -185,7 +182,7 @@ void MainWindow::Form_Unload() {
     // messages run, and a poll draining a busy client there could hold the
     // wait past its bound.
     SetTimer1(false);
-    SaveAndUnhook(kTerminationWaitMs);
+    SaveAndUnhook(exitWaitMs_);
     CloseTraceSide();
     if (Scann && scanCookie_) {
         vx::com_ptr<IConnectionPointContainer> container;
@@ -201,7 +198,7 @@ void MainWindow::Form_Unload() {
 void MainWindow::SaveAndUnhook(unsigned long boundMs) {
     SetTimer1(false);
     // A session's end allows no message box: the bound is the system's.
-    if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, boundMs == kTerminationWaitMs);
+    if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, boundMs == exitWaitMs_);
     WindowSettings out;
     out.TreeIsExpanded = settings_.TreeIsExpanded;
     out.ShowUserMethods = settings_.ShowUserMethods;

@@ -78,12 +78,14 @@ void MainWindow::RunCommand(int id, bool fromToolbar, const WaitingCommand& mess
     if (index >= 0 && index < static_cast<int>(kToolbarButtonCount)) command = kToolbarButtons[index].command;
     if (!gate_.Arrive(command, message)) return;
     gate_.Enter();
-    vx::scope_exit leave([&] {
-        for (const WaitingCommand& waiting : gate_.Leave())
-            ::PostMessageA(hwnd_, WM_COMMAND, waiting.wParam, waiting.lParam);
-        CloseIfRequested();
-    });
+    vx::scope_exit leave([&] { EndCommand(); });
     OnCommand(id, fromToolbar);
+}
+
+void MainWindow::EndCommand() {
+    for (const WaitingCommand& waiting : gate_.Leave())
+        ::PostMessageA(hwnd_, WM_COMMAND, waiting.wParam, waiting.lParam);
+    CloseIfRequested();
 }
 
 void MainWindow::CloseIfRequested() {

@@ -23,6 +23,7 @@
 #include "raii.h"
 #include "settings.h"
 #include "sinks.h"
+#include "termination.h"
 #include "tracelogic.h"
 
 namespace shell {
@@ -60,6 +61,8 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // Every command comes through here: it runs, or waits for the running one (CommandGate).
     void RunCommand(int id, bool fromToolbar, const WaitingCommand& message);
+    // After a command (or the start-up) ends: the commands that waited for it are sent again.
+    void EndCommand();
     void OnCommand(int id, bool fromToolbar);
     // A close that waited for a command, the poll or a reading, once all of them are over.
     void CloseIfRequested();
@@ -166,6 +169,7 @@ private:
 
     long HookedCount = 0;
     std::vector<std::string> hooksNotApplied_;  // by the last ReapplyHooks
+    unsigned long exitWaitMs_ = kTerminationWaitMs;
     std::string SavedDetailsTitle;
     bool SplitterMoving = false;
     bool ToolbarDispatch = false;

@@ -67,6 +67,21 @@ bool ParseNumber(const std::string& text, float* value) {
     return true;
 }
 
+namespace {
+
+// A whole number in [least, most]; anything else keeps the default.
+void ReadWhole(const std::map<std::string, std::string>& texts, const char* name, long least, long most, long* value) {
+    auto found = texts.find(name);
+    if (found == texts.end()) return;
+    std::string t = Trimmed(found->second);
+    char* end = nullptr;
+    errno = 0;
+    long parsed = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
+    if (!t.empty() && *end == '\0' && errno == 0 && parsed >= least && parsed <= most) *value = parsed;
+}
+
+}  // namespace
+
 WindowSettings WindowSettings::FromTexts(const std::map<std::string, std::string>& texts) {
     WindowSettings s;
     ReadBool(texts, "TreeIsExpanded", &s.TreeIsExpanded);
@@ -91,15 +106,8 @@ WindowSettings WindowSettings::FromTexts(const std::map<std::string, std::string
     auto found = texts.find("WindowState");
     if (found != texts.end() && ParseNumber(found->second, &state) && (state == 0 || state == 1 || state == 2))
         s.WindowState = static_cast<int>(state);
-    found = texts.find("MaxViewRecords");
-    if (found != texts.end()) {
-        std::string t = Trimmed(found->second);
-        char* end = nullptr;
-        errno = 0;
-        long most = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
-        if (!t.empty() && *end == '\0' && errno == 0 && most >= kFewestViewRecords && most <= kMostViewRecords)
-            s.MaxViewRecords = most;
-    }
+    ReadWhole(texts, "MaxViewRecords", kFewestViewRecords, kMostViewRecords, &s.MaxViewRecords);
+    ReadWhole(texts, "ExitWaitSeconds", 1, 600, &s.ExitWaitSeconds);
     return s;
 }
 

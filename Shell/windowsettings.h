@@ -31,6 +31,10 @@ struct WindowSettings {
     static constexpr long kDefaultMaxViewRecords = 1000000;
     static constexpr long kFewestViewRecords = 1000;
     static constexpr long kMostViewRecords = 20000000;
+    // How long the exit waits for the reader to stop watching the hooked
+    // classes (read, never written).
+    long ExitWaitSeconds = kDefaultExitWaitSeconds;
+    static constexpr long kDefaultExitWaitSeconds = 30;
 
     // From the stored texts by value name; a missing or unparsable text keeps the default.
     static WindowSettings FromTexts(const std::map<std::string, std::string>& texts);

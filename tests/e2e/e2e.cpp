@@ -188,6 +188,11 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
     return text;
 }
 
+int Repeats(int normal, int soak) {
+    char value[8];
+    return ::GetEnvironmentVariableA("VX_SOAK", value, sizeof value) > 0 ? soak : normal;
+}
+
 std::string ArtifactPath(const std::string& name) {
     return vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name;
 }

@@ -73,6 +73,10 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
 
 std::string Hex(unsigned long value);
 
+// How often a loop that hunts an intermittent fault runs: `normal` times in a
+// test run, `soak` times in a soak run (the environment variable VX_SOAK set).
+int Repeats(int normal, int soak);
+
 // Where artifacts of this architecture's run are kept: its build folder.
 std::string ArtifactPath(const std::string& name);
 

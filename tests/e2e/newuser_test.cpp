@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(NewUserTest, RunEndsWhenItsProgramEndsInTheMiddleOfTracedCalls) {
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < Repeats(2, 10); ++i) {
         DWORD start = ::GetTickCount();
         ProcessResult run = Vxtrace("run -- " + ClientCommand("torture"), 60000);
         DWORD took = ::GetTickCount() - start;

@@ -405,10 +405,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
 // reports nothing, and the final report that follows is the client's.
 TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
     const std::string sample = SamplePath();
-    inst.main.modules = {sample};
-    std::string error;
-    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
-    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
     ASSERT_NO_FATAL_FAILURE(Start());
     Command(kStart);
     ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
@@ -435,10 +432,7 @@ TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
 // window idle instead of showing an empty trace that never fills.
 TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
     const std::string sample = SamplePath();
-    inst.main.modules = {sample};
-    std::string error;
-    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
-    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
     ChildProcess other;
     ASSERT_TRUE(other.Start(Quoted(inst.folder + "vxtrace.exe") + " run -- " + Quoted(ClientPath()) + " wait"));
     ASSERT_TRUE(other.WaitForOutput("waiting", 30000));
@@ -492,10 +486,7 @@ uint64_t FileSize(const std::string& path) {
 // click on the selected node brings its details back over Quick Help.
 TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsAgain) {
     const std::string sample = SamplePath();
-    inst.main.modules = {sample};
-    std::string error;
-    ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
-    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
     ASSERT_NO_FATAL_FAILURE(Start());
     ::CreateDirectoryA((inst.folder + "TraceStorage").c_str(), nullptr);
     auto traceClient = [&](const std::string& scenario) {

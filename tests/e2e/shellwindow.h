@@ -66,6 +66,15 @@ protected:
         vxinstall::RegisterComponent(SamplePath(), false, &error);
     }
 
+    // The module list `modules` with the sample component hooked as number 1,
+    // as an earlier session of the program would have left them.
+    void HookSample(std::initializer_list<std::string> modules) {
+        inst.main.modules = modules;
+        std::string error;
+        ASSERT_TRUE(vxinstall::WriteSettings(inst, &error)) << error;
+        ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, SamplePath(), &error)) << error;
+    }
+
     // Starts the program and waits for its window to show the hooked list.
     void Start() {
         ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));

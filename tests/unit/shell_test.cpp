@@ -352,16 +352,30 @@ TEST(ShellCommandGate, CommandsWaitForTheRunningOneAndACloseForAllOfThem) {
     EXPECT_EQ(gate.Leave().size(), CommandGate::kMostWaiting);
 }
 
-TEST(ShellWindowSettings, TheViewBoundIsAWholeNumberInItsRange) {
+TEST(ShellWindowSettings, TheViewBoundAndTheExitWaitAreWholeNumbersInTheirRanges) {
     struct Case {
+        const char* name;
         const char* text;
-        long bound;
-    } cases[] = {{"250000", 250000}, {"1000", 1000}, {"999", WindowSettings::kDefaultMaxViewRecords},
-                 {"20000000", 20000000}, {"20000001", WindowSettings::kDefaultMaxViewRecords},
-                 {"many", WindowSettings::kDefaultMaxViewRecords}, {"-5", WindowSettings::kDefaultMaxViewRecords}};
-    for (const Case& c : cases)
-        EXPECT_EQ(c.bound, WindowSettings::FromTexts({{"MaxViewRecords", c.text}}).MaxViewRecords) << c.text;
-    EXPECT_EQ(0u, WindowSettings().ToTexts(true).count("MaxViewRecords")) << "the user's own value, never written";
+        long value;
+    } cases[] = {
+        {"MaxViewRecords", "250000", 250000}, {"MaxViewRecords", "1000", 1000},
+        {"MaxViewRecords", "999", WindowSettings::kDefaultMaxViewRecords}, {"MaxViewRecords", "20000000", 20000000},
+        {"MaxViewRecords", "20000001", WindowSettings::kDefaultMaxViewRecords},
+        {"MaxViewRecords", "many", WindowSettings::kDefaultMaxViewRecords},
+        {"MaxViewRecords", "-5", WindowSettings::kDefaultMaxViewRecords},
+        {"ExitWaitSeconds", "4", 4}, {"ExitWaitSeconds", " 600 ", 600}, {"ExitWaitSeconds", "0", 30},
+        {"ExitWaitSeconds", "601", 30}, {"ExitWaitSeconds", "2.5", 30},
+    };
+    for (const Case& c : cases) {
+        WindowSettings s = WindowSettings::FromTexts({{c.name, c.text}});
+        EXPECT_EQ(c.value, std::string(c.name) == "MaxViewRecords" ? s.MaxViewRecords : s.ExitWaitSeconds)
+            << c.name << "=" << c.text;
+    }
+    WindowSettings defaults;
+    EXPECT_EQ(30, defaults.ExitWaitSeconds);
+    EXPECT_EQ(30000u, kTerminationWaitMs);
+    auto texts = defaults.ToTexts(true);
+    EXPECT_EQ(0u, texts.count("MaxViewRecords") + texts.count("ExitWaitSeconds")) << "the user's own values, never written";
 }
 
 }  // namespace
