@@ -157,10 +157,12 @@ check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${fold
 sed -i 's/^Exit with remaining hooks ? \[Y\/N\]: N/Exit with remaining hooks ? [Y\/N]: Y/' "$unix_folder/Vexilo.txt"
 "$run" "${folder}Vexilo.exe" >/dev/null 2>&1 &
 main_pid=$!
-for _ in $(seq 100); do "$run" tasklist 2>/dev/null | grep -qi '^Vexilo.exe' && break; sleep 0.2; done
-sleep 3
-"$run" taskkill /im Vexilo.exe >/dev/null 2>&1
-for _ in $(seq 150); do kill -0 "$main_pid" 2>/dev/null || break; sleep 0.2; done
+# Asked to close (taskkill sends the close a user's click sends) until it has
+# ended: a request before its window is up finds nothing to close.
+for _ in $(seq 60); do
+    "$run" taskkill /im Vexilo.exe >/dev/null 2>&1
+    for _ in $(seq 5); do kill -0 "$main_pid" 2>/dev/null || break 2; sleep 0.2; done
+done
 check "Vexilo.exe ran and closed" test "$(reg_value 'HKCU\Software\Vexilo\Settings' WindowState)" = 0
 check "and left the hook in place" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
 
