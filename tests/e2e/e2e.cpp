@@ -188,6 +188,14 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
     return text;
 }
 
+std::string RegString(const std::string& key, const char* name) {
+    char value[1024];
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
 int Repeats(int normal, int soak) {
     char value[8];
     return ::GetEnvironmentVariableA("VX_SOAK", value, sizeof value) > 0 ? soak : normal;

@@ -23,6 +23,9 @@ std::string ClientPath();
 std::string StressPath();
 std::string Quoted(const std::string& path);
 std::string ReadFileText(const std::string& path);
+// A string value under HKEY_CLASSES_ROOT (the key's default value without a
+// name), "<missing>" when there is none.
+std::string RegString(const std::string& key, const char* name = nullptr);
 bool FileExists(const std::string& path);
 
 // The named trace map, opened or created by the test so that its content

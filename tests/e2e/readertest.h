@@ -13,14 +13,6 @@ namespace e2e {
 
 inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
 
-inline std::string RegString(const std::string& key, const char* name = nullptr) {
-    char value[1024];
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return value;
-}
-
 inline bool KeyExists(const std::string& key) {
     vx::unique_hkey opened;
     return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;

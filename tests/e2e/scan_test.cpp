@@ -36,14 +36,6 @@ ProcessResult Regsvr32(const std::string& options, const std::string& dll) {
     return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " " + options + " " + Quoted(dll));
 }
 
-std::string Default(const std::string& key, const char* value = nullptr) {
-    char text[1024];
-    DWORD size = sizeof text;
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return text;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -67,7 +59,7 @@ std::map<std::string, RegisteredClass> WalkClasses() {
         if (s == ERROR_NO_MORE_ITEMS) break;
         if (s != ERROR_SUCCESS || name[0] != '{' || std::strlen(name) < 38 || name[37] != '}') continue;
         const std::string key = std::string("CLSID\\") + name;
-        std::string server = Default(key + "\\InprocServer32");
+        std::string server = RegString(key + "\\InprocServer32");
         if (server == "<missing>" || server.empty()) {
             char text[1024];
             DWORD size = sizeof text;
@@ -78,12 +70,12 @@ std::map<std::string, RegisteredClass> WalkClasses() {
                 continue;
         }
         RegisteredClass c;
-        c.name = Default(key);
+        c.name = RegString(key);
         c.named = c.name != "<missing>";
         if (!c.named) c.name.clear();
         c.path = server;
         if (Lower(server).find("zor#_") != std::string::npos) {
-            std::string real = Default(key + "\\InprocServer32", "TypeLib");
+            std::string real = RegString(key + "\\InprocServer32", "TypeLib");
             if (real != "<missing>") c.path = real;
         }
         classes[name] = c;
@@ -171,22 +163,22 @@ protected:
 
 TEST_F(ScanTest, RegistrationFollowsTheScriptAndTheTypeLibraryTheContract) {
     const std::string path = PolluxPath();
-    EXPECT_EQ(Default("Pollux.Scanner.1"), "Scanner Class");
-    EXPECT_EQ(Default("Pollux.Scanner.1\\CLSID"), kClsid);
-    EXPECT_EQ(Default("Pollux.Scanner"), "Scanner Class");
-    EXPECT_EQ(Default("Pollux.Scanner\\CLSID"), kClsid);
-    EXPECT_EQ(Default("Pollux.Scanner\\CurVer"), "Pollux.Scanner.1");
+    EXPECT_EQ(RegString("Pollux.Scanner.1"), "Scanner Class");
+    EXPECT_EQ(RegString("Pollux.Scanner.1\\CLSID"), kClsid);
+    EXPECT_EQ(RegString("Pollux.Scanner"), "Scanner Class");
+    EXPECT_EQ(RegString("Pollux.Scanner\\CLSID"), kClsid);
+    EXPECT_EQ(RegString("Pollux.Scanner\\CurVer"), "Pollux.Scanner.1");
     const std::string key = std::string("CLSID\\") + kClsid;
-    EXPECT_EQ(Default(key), "Scanner Class");
-    EXPECT_EQ(Default(key + "\\ProgID"), "Pollux.Scanner.1");
-    EXPECT_EQ(Default(key + "\\VersionIndependentProgID"), "Pollux.Scanner");
-    EXPECT_EQ(Default(key + "\\Programmable"), "<missing>") << "a key without a value";
-    EXPECT_EQ(Lower(Default(key + "\\InprocServer32")), Lower(path));
-    EXPECT_EQ(Default(key + "\\InprocServer32", "ThreadingModel"), "Apartment");
-    EXPECT_EQ(Default(key + "\\TypeLib"), kLibId);
+    EXPECT_EQ(RegString(key), "Scanner Class");
+    EXPECT_EQ(RegString(key + "\\ProgID"), "Pollux.Scanner.1");
+    EXPECT_EQ(RegString(key + "\\VersionIndependentProgID"), "Pollux.Scanner");
+    EXPECT_EQ(RegString(key + "\\Programmable"), "<missing>") << "a key without a value";
+    EXPECT_EQ(Lower(RegString(key + "\\InprocServer32")), Lower(path));
+    EXPECT_EQ(RegString(key + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(RegString(key + "\\TypeLib"), kLibId);
     const char* platform = sizeof(void*) == 8 ? "win64" : "win32";
-    EXPECT_EQ(Default(std::string("TypeLib\\") + kLibId + "\\1.0"), "Pollux 1.0 Type Library");
-    EXPECT_EQ(Lower(Default(std::string("TypeLib\\") + kLibId + "\\1.0\\409\\" + platform)), Lower(path));
+    EXPECT_EQ(RegString(std::string("TypeLib\\") + kLibId + "\\1.0"), "Pollux 1.0 Type Library");
+    EXPECT_EQ(Lower(RegString(std::string("TypeLib\\") + kLibId + "\\1.0\\409\\" + platform)), Lower(path));
 
     // The registered type library describes the dual interface and its events
     // (their numbers and texts are the IDL's own).
@@ -211,10 +203,10 @@ TEST_F(ScanTest, RegistrationFollowsTheScriptAndTheTypeLibraryTheContract) {
     ::CoFreeUnusedLibraries();
     ProcessResult r = Regsvr32("/s /u", path);
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(Default(key), "<missing>");
-    EXPECT_EQ(Default("Pollux.Scanner"), "<missing>");
-    EXPECT_EQ(Default("Pollux.Scanner.1"), "<missing>");
-    EXPECT_EQ(Default(std::string("TypeLib\\") + kLibId + "\\1.0\\409\\" + platform), "<missing>");
+    EXPECT_EQ(RegString(key), "<missing>");
+    EXPECT_EQ(RegString("Pollux.Scanner"), "<missing>");
+    EXPECT_EQ(RegString("Pollux.Scanner.1"), "<missing>");
+    EXPECT_EQ(RegString(std::string("TypeLib\\") + kLibId + "\\1.0\\409\\" + platform), "<missing>");
     EXPECT_EQ(Regsvr32("/s /u", path).exitCode, 0u);
     EXPECT_EQ(Regsvr32("/s", path).exitCode, 0u);
 }

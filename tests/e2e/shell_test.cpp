@@ -52,14 +52,7 @@ void SetSettingValue(const char* name, const char* text) {
     ::RegCloseKey(key);
 }
 
-std::string ServerOf(const std::string& clsid) {
-    char text[MAX_PATH] = {};
-    DWORD size = sizeof text;
-    std::string key = "CLSID\\" + clsid + "\\InprocServer32";
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return text;
-}
+std::string ServerOf(const std::string& clsid) { return RegString("CLSID\\" + clsid + "\\InprocServer32"); }
 
 // The DLL's own registration, started by an unhook, runs apart: true once no
 // regsvr32 is running any more.

@@ -49,12 +49,7 @@ std::string ClassKeys(const std::vector<std::string>& classes) {
 }
 
 std::string ServerValue(const std::string& cls, const char* name) {
-    char value[1024];
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), name, RRF_RT_REG_SZ, nullptr,
-                       value, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return value;
+    return RegString("CLSID\\" + cls + "\\InprocServer32", name);
 }
 
 class UnhookTest : public TraceTest {
