@@ -182,7 +182,7 @@ void MainWindow::Form_Unload() {
     // messages run, and a poll draining a busy client there could hold the
     // wait past its bound.
     SetTimer1(false);
-    SaveAndUnhook(exitWaitMs_);
+    SaveAndUnhook(exitWaitMs_, true);
     CloseTraceSide();
     if (Scann && scanCookie_) {
         vx::com_ptr<IConnectionPointContainer> container;
@@ -195,10 +195,9 @@ void MainWindow::Form_Unload() {
     reader_.reset();
 }
 
-void MainWindow::SaveAndUnhook(unsigned long boundMs) {
+void MainWindow::SaveAndUnhook(unsigned long boundMs, bool tellUser) {
     SetTimer1(false);
-    // A session's end allows no message box: the bound is the system's.
-    if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, boundMs == exitWaitMs_);
+    if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, tellUser);
     WindowSettings out;
     out.TreeIsExpanded = settings_.TreeIsExpanded;
     out.ShowUserMethods = settings_.ShowUserMethods;

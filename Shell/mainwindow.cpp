@@ -181,7 +181,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // so the exit's duties run now, within the system's time.
         if (wParam && !closing_) {
             closing_ = true;
-            SaveAndUnhook(kSessionEndWaitMs);
+            SaveAndUnhook(kSessionEndWaitMs, false);  // a session's end allows no message box
         }
         return 0;
     case WM_DESTROY:

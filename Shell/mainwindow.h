@@ -127,8 +127,8 @@ private:
     void Form_Unload();
     // The exit's duties that outlast the process: the hooks removed (unless
     // the settings keep them, waiting at most `boundMs` for the reader) and
-    // the window settings written.
-    void SaveAndUnhook(unsigned long boundMs);
+    // the window settings written; `tellUser` shows hooks that may stay.
+    void SaveAndUnhook(unsigned long boundMs, bool tellUser);
 
     // dialogs.cpp
     void mnuHelpAbout_Click();
