@@ -6,7 +6,6 @@
 #include "mainwindow.h"
 #include "modulelist.h"
 #include "raii.h"
-#include "termination.h"
 #include "textconv.h"
 #include "windowsettings.h"
 

@@ -66,12 +66,12 @@ bool LastRecordStartIn(HANDLE file, uint64_t length, uint64_t* start) {
         if (!ReadAt(file, readFrom, static_cast<size_t>(readTo - readFrom), &window) ||
             window.size() != readTo - readFrom)
             return false;
-        for (uint64_t p = to; p-- > from;) {
-            size_t i = static_cast<size_t>(p - readFrom);
-            if (window[i - 1] == '\n' && window[i - 2] == '\r' && IsRecordStart(window, i)) {
-                *start = p;
-                return true;
-            }
+        // A start needs its whole mark inside the window, so none at or past
+        // `to` is found again.
+        size_t last = LastRecordStart(window);
+        if (last != std::string_view::npos) {
+            *start = readFrom + last;
+            return true;
         }
         to = from;
     }
@@ -79,8 +79,11 @@ bool LastRecordStartIn(HANDLE file, uint64_t length, uint64_t* start) {
 }
 
 // The length of the file's first `length` bytes up to its last whole record
-// (without the end byte), and whether it ends inside a record; false when it
-// cannot be read.
+// (without the end byte 0x01 that closes it), and whether it ends inside a
+// record; false when it cannot be read. The writer overwrites a record's end
+// byte with the next record's first line, so a file that does not end in 0x01
+// is cut inside its last record, which starts after the last "\r\n" that is
+// followed by a record mark; the whole records end just before that "\r\n".
 bool WholeRecordsIn(HANDLE file, uint64_t length, uint64_t* whole, bool* cut) {
     *whole = 0;
     *cut = false;
@@ -119,13 +122,6 @@ bool IsRecordStart(std::string_view text, size_t line) {
     for (const char* mark : kRecordMarks)
         if (std::memcmp(text.data() + line, mark, 4) == 0) return true;
     return false;
-}
-
-size_t WholeRecordsLength(std::string_view text) {
-    if (text.empty()) return 0;
-    if (text.back() == kEndByte) return text.size() - 1;
-    size_t last = LastRecordStart(text);
-    return last == std::string_view::npos ? 0 : last - 2;
 }
 
 SaveResult SaveTrace(const std::string& source, const std::string& target) {

@@ -9,13 +9,6 @@
 
 namespace shell {
 
-// Length of the text up to the end of its last whole record, without the end
-// byte 0x01 that closes it. The writer overwrites a record's end byte with the
-// next record's first line, so a text that does not end in 0x01 is cut inside
-// its last record, which then starts after the last "\r\n" that is followed by
-// a record mark; the whole records end just before that "\r\n".
-size_t WholeRecordsLength(std::string_view text);
-
 // Whether a line starting at `line` begins with one of the five record marks.
 bool IsRecordStart(std::string_view text, size_t line);
 

@@ -56,6 +56,12 @@ std::string SampleTrace(int calls, int* records) {
 }
 
 TEST(SaveRule, ASavedTraceEndsAtItsLastWholeRecord) {
+    TempDir dir;
+    // The length up to the file's last whole record, as the open check finds it.
+    auto WholeRecordsLength = [&](const std::string& text) {
+        WriteWhole(dir / "t.trc", text);
+        return static_cast<size_t>(InspectTraceFile(dir / "t.trc").wholeLength);
+    };
     int n = 0;
     const std::string whole = SampleTrace(2, &n);
     EXPECT_EQ(WholeRecordsLength(whole + "\x01"), whole.size()) << "a finished trace is kept whole";
@@ -123,8 +129,7 @@ TEST(SaveRule, LargeFilesAreSavedAndCheckedAChunkAtATime) {
         last.resize(tail + 2, 'x');
         const std::string text = head + last;
         WriteWhole(dir / "big.txt", text);
-        const size_t expected = WholeRecordsLength(text);
-        ASSERT_EQ(expected, head.size()) << d;
+        const size_t expected = head.size();  // the last record is cut
         SaveResult saved = SaveTrace(dir / "big.txt", dir / "big.trc");
         ASSERT_TRUE(saved.ok) << d;
         EXPECT_TRUE(saved.cut);
