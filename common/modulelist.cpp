@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "raii.h"
 #include "textconv.h"
@@ -45,6 +46,14 @@ std::string Join(const std::vector<std::string>& lines, bool finalBreak) {
 
 bool IsHeader(const std::string& line) { return !line.empty() && line[0] == '['; }
 bool IsFreed(const std::string& line) { return line.rfind("//", 0) == 0; }
+
+// A line's path as the kernel loads it: cut at a comment, trailing tabs,
+// blanks, commas and semicolons trimmed.
+std::string PathOfLine(const std::string& line) {
+    std::string path = line.substr(0, line.find("//"));
+    while (!path.empty() && std::strchr("\t\n ,;", path.back()) != nullptr) path.pop_back();
+    return path;
+}
 
 // Index of the first header line, or npos.
 size_t HeaderIndex(const std::vector<std::string>& lines) {
@@ -130,18 +139,21 @@ std::vector<std::string> ReadModuleList(const std::string& text) {
     size_t header = HeaderIndex(in.lines);
     if (header == std::string::npos) return modules;
     for (size_t i = header + 1; i < in.lines.size() && !IsHeader(in.lines[i]); ++i)
-        if (in.lines[i].size() >= 2 && !IsFreed(in.lines[i])) modules.push_back(in.lines[i]);
+        if (in.lines[i].size() >= 2 && !IsFreed(in.lines[i])) modules.push_back(PathOfLine(in.lines[i]));
     return modules;
 }
 
 std::vector<ModuleLine> ModuleLines(const std::string& text) {
     Lines in = Split(text);
     std::vector<ModuleLine> lines;
-    // The list starts on the sixth line and ends at the first empty one.
-    for (size_t index = 5; index < in.lines.size() && !in.lines[index].empty(); ++index) {
+    // The list starts after the empty line under its header and ends at the
+    // next empty one.
+    const size_t header = HeaderIndex(in.lines);
+    if (header == std::string::npos) return lines;
+    for (size_t index = header + 2; index < in.lines.size() && !in.lines[index].empty(); ++index) {
         const std::string& line = in.lines[index];
         bool freed = IsFreed(line);
-        lines.push_back({static_cast<long>(index - 4), freed ? line.substr(2) : line, !freed});
+        lines.push_back({static_cast<long>(index - header - 1), PathOfLine(freed ? line.substr(2) : line), !freed});
     }
     return lines;
 }

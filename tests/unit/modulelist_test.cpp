@@ -2,7 +2,11 @@
 // unless a live traced process still holds the number.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "modulelist.h"
+#include "settings.h"
+#include "settings_template.h"
 
 namespace {
 
@@ -13,6 +17,52 @@ std::string Settings(const std::string& modules) { return kHead + modules + kTai
 
 vx::LiveHookNumbers Live(std::vector<long> numbers) {
     return [numbers] { return numbers; };
+}
+
+// The kernel's own reading of its hook's line, "" when it loads nothing.
+std::string KernelPath(const std::string& text, long n) {
+    char out[MAX_PATH];
+    if (n <= 0 || !korbin::FindModuleLine(text, static_cast<unsigned long>(n), out, sizeof out)) return "";
+    return out;
+}
+
+// The kernel reads its hook's line and the programs that edit the list read
+// it too: one table through both readers, so they cannot drift apart.
+TEST(ModuleList, TheKernelAndTheEditorsReadEveryLineAlike) {
+    const std::string listed = "C:\\a\\one.dll\r\nC:\\b\\two.dll  ; // comment\r\n//C:\\old.dll\r\n";
+    vx::MainSettingsContent content;  // as the setup writes the file
+    content.modules = {"C:\\comp\\one.dll", "//C:\\comp\\freed.dll", "C:\\comp\\three.dll"};
+    const std::string installed = vx::MainSettingsText(content);
+    const struct {
+        std::string text;
+        long n;
+        const char* path;  // the line's path, freed or not; "" past the list
+        bool active;
+    } kCases[] = {
+        {Settings(listed), 1, "C:\\a\\one.dll", true},
+        {Settings(listed), 2, "C:\\b\\two.dll", true},
+        {Settings(listed), 3, "C:\\old.dll", false},
+        {Settings(listed), 4, "", false},  // past the empty line that ends the list
+        {Settings(listed), 0, "", false},
+        {Settings("C:\\x.dll\t ,;\r\n"), 1, "C:\\x.dll", true},
+        {std::string(kHead) + "C:\\x.dll", 1, "C:\\x.dll", true},  // the file ends in the list
+        {std::string(kHead) + "C:\\x.dll", 2, "", false},
+        {installed, 1, "C:\\comp\\one.dll", true},
+        {installed, 2, "C:\\comp\\freed.dll", false},
+        {installed, 3, "C:\\comp\\three.dll", true},
+        {"no header here\r\n", 1, "", false},
+        {"[List of modules with components to investigate]", 1, "", false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.text + " #" + std::to_string(c.n));
+        EXPECT_EQ(KernelPath(c.text, c.n), c.active ? c.path : "");
+        EXPECT_EQ(vx::ModulePathOfHook(c.text, c.n), c.path);
+        if (*c.path) {
+            EXPECT_EQ(vx::HookNumberOfModule(c.text, c.path), c.active ? c.n : 0);
+        }
+    }
+    // A line too long for a path is loaded by nobody.
+    EXPECT_EQ(KernelPath(Settings("C:\\" + std::string(400, 'a') + ".dll\r\n"), 1), "");
 }
 
 TEST(ModuleList, FreeNumberReusesFreedLinesNoLiveProcessHolds) {

@@ -16,12 +16,6 @@ Switches Advanced(const std::string& text) {
     return s;
 }
 
-std::string Module(const std::string& text, unsigned long k) {
-    char out[MAX_PATH];
-    if (!FindModuleLine(text, k, out, sizeof out)) return "<fail>";
-    return out;
-}
-
 std::string Structure(const std::string& text) {
     char out[MAX_PATH];
     if (!FindStructurePath(text, out, sizeof out)) return "<fail>";
@@ -94,33 +88,6 @@ TEST(MainSettings, HidingNeedsAnNInTheTwoPlaces) {
     EXPECT_FALSE(s.hideIUnknown);
 }
 
-TEST(ModuleList, LineAfterTheSkippedLineIsHookOne) {
-    std::string text =
-        "q\r\n[List of modules with components to investigate]\r\n\r\n"
-        "C:\\a\\one.dll\r\nC:\\b\\two.dll  ; // comment\r\n//C:\\old.dll\r\n\r\n[Next]\r\n";
-    EXPECT_EQ(Module(text, 1), "C:\\a\\one.dll");
-    EXPECT_EQ(Module(text, 2), "C:\\b\\two.dll");
-    EXPECT_EQ(Module(text, 3), "");  // a freed number
-    EXPECT_EQ(Module(text, 4), "");  // the empty line that ends the list
-    EXPECT_EQ(Module(text, 0), "<fail>");
-}
-
-TEST(ModuleList, RunningOutOfLinesOrHeaderFails) {
-    std::string text = "[List of modules with components to investigate]\r\n\r\nC:\\x.dll";
-    EXPECT_EQ(Module(text, 1), "C:\\x.dll");
-    EXPECT_EQ(Module(text, 2), "<fail>");
-    EXPECT_EQ(Module("no header here\r\n", 1), "<fail>");
-    EXPECT_EQ(Module("[List of modules with components to investigate]", 1), "<fail>");
-}
-
-TEST(ModuleList, TrailingSeparatorsAreTrimmedAndLongLinesFail) {
-    std::string text = "[List of modules with components to investigate]\r\n\r\nC:\\x.dll\t ,;\r\n";
-    EXPECT_EQ(Module(text, 1), "C:\\x.dll");
-    std::string longLine = "[List of modules with components to investigate]\r\n\r\nC:\\" +
-                           std::string(400, 'a') + ".dll\r\n";
-    EXPECT_EQ(Module(longLine, 1), "<fail>");
-}
-
 TEST(StructurePath, CommentLinesAreSkipped) {
     std::string text = "[Path to file with TypeLibs structure]\r\n// old one\r\n  C:\\v\\TLBlist.txt  // now\r\n";
     EXPECT_EQ(Structure(text), "C:\\v\\TLBlist.txt");
@@ -153,12 +120,8 @@ TEST(JoinPathTest, RefusesWhatDoesNotFit) {
 TEST(SettingsTemplate, InstalledFilesReadBackAsWritten) {
     vx::MainSettingsContent main;
     main.collectIUnknown = false;
-    main.modules = {"C:\\comp\\one.dll", "//C:\\comp\\freed.dll", "C:\\comp\\three.dll"};
     main.structureFilePath = "C:\\Vexilo\\TLBlist.txt";
     std::string text = vx::MainSettingsText(main);
-    EXPECT_EQ(Module(text, 1), "C:\\comp\\one.dll");
-    EXPECT_EQ(Module(text, 2), "");
-    EXPECT_EQ(Module(text, 3), "C:\\comp\\three.dll");
     EXPECT_EQ(Structure(text), "C:\\Vexilo\\TLBlist.txt");
     Switches s;
     std::string_view view(text);
