@@ -1,6 +1,7 @@
 #include "e2e.h"
 
 #include "textconv.h"
+#include "window.h"
 
 #include "raii.h"
 
@@ -53,6 +54,32 @@ std::string HeldMap::Ring() const {
     uint32_t total = map_->ringTotal;
     if (total <= korbin::kRingCapacity) return std::string(reinterpret_cast<const char*>(map_->ring), total);
     return "<ring wrapped>";
+}
+
+TextWindow::TextWindow(std::function<void(const std::string&)> onText) : onText_(std::move(onText)) {
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = Proc;
+    cls.hInstance = ::GetModuleHandleA(nullptr);
+    cls.lpszClassName = "VxTestTextWindow";
+    ::RegisterClassA(&cls);  // fails harmlessly once registered
+    window_ = ::CreateWindowA(cls.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, cls.hInstance, this);
+}
+
+TextWindow::~TextWindow() {
+    if (window_) ::DestroyWindow(window_);
+}
+
+LRESULT CALLBACK TextWindow::Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_NCCREATE)
+        ::SetWindowLongPtrA(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(l)->lpCreateParams));
+    auto* self = reinterpret_cast<TextWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_SETTEXT && self) {
+        self->texts.emplace_back(reinterpret_cast<const char*>(l));
+        self->ticks.push_back(::GetTickCount());
+        if (self->onText_) self->onText_(self->texts.back());
+    }
+    return ::DefWindowProcA(window, message, w, l);
 }
 
 std::vector<std::string> SplitRecords(const std::string& fileText) {
@@ -203,6 +230,12 @@ int Repeats(int normal, int soak) {
 
 std::string ArtifactPath(const std::string& name) {
     return vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name;
+}
+
+bool Screenshot(HWND window, const std::string& name) {
+    if (!std::getenv("VX_TEST_SHOTS")) return true;
+    ::Sleep(300);
+    return SavePng(window, ArtifactPath(name));
 }
 
 void TraceTest::SetUp() {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,25 @@ public:
 private:
     HANDLE handle_ = nullptr;
     korbin::TraceMap* map_ = nullptr;
+};
+
+// A window of the test's own that keeps every text set on it, with the tick
+// it came at: the kernel tells the reader's window the latest record number so.
+class TextWindow {
+public:
+    // `onText` runs as each text arrives, inside the sender's call.
+    explicit TextWindow(std::function<void(const std::string&)> onText = {});
+    ~TextWindow();
+    HWND get() const { return window_; }
+    uint32_t Handle32() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
+
+    std::vector<std::string> texts;
+    std::vector<DWORD> ticks;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l);
+    std::function<void(const std::string&)> onText_;
+    HWND window_ = nullptr;
 };
 
 // Records of a trace file: the text of each, from the "\r\n" before its first
@@ -82,6 +102,10 @@ int Repeats(int normal, int soak);
 
 // Where artifacts of this architecture's run are kept: its build folder.
 std::string ArtifactPath(const std::string& name);
+// Saves a window's picture as the artifact `name` when the run asks for
+// screenshots (the environment variable VX_TEST_SHOTS set), after a moment
+// to let it paint; true when none was asked for or it was saved.
+bool Screenshot(HWND window, const std::string& name);
 
 // Installs into InstallFolder() with the sample component hooked as number 1.
 class TraceTest : public ::testing::Test {

@@ -10,7 +10,9 @@
 #include "Ledra.h"
 #include "e2e.h"
 #include "eventsink.h"
+#include "readertest.h"
 #include "raii.h"
+#include "recorddescriptor.h"
 
 namespace e2e {
 namespace {
@@ -29,23 +31,14 @@ public:
     std::string letters;
 };
 
-int g_setText = 0;
-LRESULT CALLBACK CountingProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_SETTEXT) ++g_setText;
-    return ::DefWindowProcA(window, msg, wp, lp);
-}
-
 void Pump() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
 }
 
-struct Delivered {
-    uint8_t type;
-    int32_t first;
-    uint16_t second;
-    uint32_t offset, thread, process;
-    std::string text;  // its lines, each followed by CR LF
+// A record handed out, with its text read back: its lines, each with CR LF.
+struct Delivered : vx::RecordDescriptor {
+    std::string text;
 };
 
 std::string Line(BSTR text) {
@@ -60,18 +53,9 @@ protected:
         std::string error;
         ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
         ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
-                                     reader.put_void()),
-                  S_OK);
-        WNDCLASSA cls = {};
-        cls.lpfnWndProc = CountingProc;
-        cls.hInstance = ::GetModuleHandleA(nullptr);
-        cls.lpszClassName = "VexiloIntakeTest";
-        ::RegisterClassA(&cls);
-        window = ::CreateWindowA("VexiloIntakeTest", "", 0, 0, 0, 0, 0, nullptr, nullptr, cls.hInstance, nullptr);
-        vx::unique_bstr folder(::SysAllocString(std::wstring(inst.folder.begin(), inst.folder.end()).c_str()));
-        reader->put_InstallationPath(folder.get());
-        reader->put_StatHWND(static_cast<long>(reinterpret_cast<LONG_PTR>(window)));
+        reader = NewTraceReader(inst.folder);
+        ASSERT_TRUE(reader);
+        reader->put_StatHWND(static_cast<long>(window.Handle32()));
         reader->put_Mode(2);
         vx::com_ptr<IConnectionPointContainer> container;
         ASSERT_EQ(reader->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
@@ -82,7 +66,6 @@ protected:
         if (point) point->Unadvise(cookie);
         point.reset();
         reader.reset();
-        if (window) ::DestroyWindow(window);
         ::CoUninitialize();
         TraceTest::TearDown();
     }
@@ -97,18 +80,11 @@ protected:
         if (count <= 0) return out;
         EXPECT_EQ(records.vt, VT_ARRAY | VT_UI1);
         EXPECT_EQ(records.parray->rgsabound[0].cElements, 20u * static_cast<ULONG>(count));
-        const uint8_t* bytes = nullptr;
-        ::SafeArrayAccessData(records.parray, reinterpret_cast<void**>(const_cast<uint8_t**>(&bytes)));
-        for (long i = 0; i < count; ++i) {
-            Delivered d = {};
-            const uint8_t* at = bytes + 20 * i;
-            d.type = at[0];
-            EXPECT_EQ(at[1], 0);
-            std::memcpy(&d.first, at + 2, 4);
-            std::memcpy(&d.second, at + 6, 2);
-            std::memcpy(&d.offset, at + 8, 4);
-            std::memcpy(&d.thread, at + 12, 4);
-            std::memcpy(&d.process, at + 16, 4);
+        void* bytes = nullptr;
+        ::SafeArrayAccessData(records.parray, &bytes);
+        for (const vx::RecordDescriptor& descriptor : vx::DescriptorsOf(bytes, records.parray->rgsabound[0].cElements, count)) {
+            Delivered d{descriptor, {}};
+            EXPECT_EQ(d.zero, 0);
             BSTR line = nullptr;
             reader->GetFirstRecordString(static_cast<long>(d.offset), &line);
             d.text = Line(line) + "\r\n";
@@ -159,7 +135,7 @@ protected:
     vx::com_ptr<IConnectionPoint> point;
     DWORD cookie = 0;
     EventLetters sink;
-    HWND window = nullptr;
+    TextWindow window;
 };
 
 TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
@@ -168,7 +144,7 @@ TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
     EXPECT_EQ(sink.letters, "NE") << "no traced process at the start";
 
     for (int run = 1; run <= 2; ++run) {
-        g_setText = 0;
+        window.texts.clear();
         DWORD pid = 0;
         std::vector<Delivered> delivered = TraceOneRun("basic", &pid);
         std::string file = Distilled();
@@ -187,20 +163,21 @@ TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
             }
             EXPECT_EQ(d.text, expected) << "record " << i;
             EXPECT_EQ(file.compare(d.offset, 20, expected, 0, 20), 0) << "offset of record " << i;
-            EXPECT_EQ(d.process, pid);
+            EXPECT_EQ(d.processId, pid);
             static const std::map<std::string, uint8_t> kTypes = {
-                {"LOAD", 5}, {"UNLOAD", 6}, {"CREATE", 3}, {"DESTROY", 4}, {"REPORT", 7}, {"END", 8}};
+                {"LOAD", vx::kRecordLoad},        {"UNLOAD", vx::kRecordUnload},     {"CREATE", vx::kRecordCreate},
+                {"DESTROY", vx::kRecordDestroy},  {"REPORT", vx::kRecordFinStart},   {"END", vx::kRecordFinEnd}};
             if (kind.rfind("ENTER ", 0) == 0 || kind.rfind("EXIT ", 0) == 0) {
-                EXPECT_EQ(d.type, kind[1] == 'N' ? 1 : 2) << kind;
+                EXPECT_EQ(d.type, kind[1] == 'N' ? vx::kRecordEnter : vx::kRecordExit) << kind;
                 std::string serial = kind.substr(kind.find(' ') + 1);
-                EXPECT_EQ(std::to_string(d.first) + "." + std::to_string(d.second), serial);
+                EXPECT_EQ(std::to_string(d.firstSerial) + "." + std::to_string(d.secondSerial), serial);
             } else {
                 ASSERT_TRUE(kTypes.count(kind)) << kind;
                 EXPECT_EQ(d.type, kTypes.at(kind)) << kind;
-                EXPECT_EQ(d.first, 0);
+                EXPECT_EQ(d.firstSerial, 0);
             }
         }
-        EXPECT_GT(g_setText, 0) << "the kernel notifies the reader's window";
+        EXPECT_FALSE(window.texts.empty()) << "the kernel notifies the reader's window";
         EXPECT_EQ(sink.letters, run == 1 ? "NESNE" : "NESNESNE");
     }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <set>
 
+#include "describe.h"
 #include "e2e.h"
 
 using namespace e2e;
-
 
 TEST_F(TraceTest, EightThreadsForSecondsPairEveryCallAndLoseNoRecord) {
     inst.advanced.fullTrace = false;  // the full trace reopens its file per line: too slow for seconds of load
@@ -270,4 +270,21 @@ TEST_F(TraceTest, HiddenIDispatchCallsLeaveOnlyTheDualMethodsInTheDistilledTrace
     EXPECT_GT(calls, 0);
     EXPECT_NE(Distilled().find("Method: VT_HRESULT Add ("), std::string::npos);
     EXPECT_NE(Full().find("Method: VT_HRESULT Invoke ("), std::string::npos) << "the full trace keeps them";
+}
+
+// An interface no loaded library describes: the registry names it and its
+// TypeLib key leads to the library that does.
+TEST(DescribeInterfaceTest, RegistryTypeLibraryDescribesTheInterface) {
+    std::string error;
+    ASSERT_TRUE(vxinstall::RegisterComponent(SamplePath(), false, &error)) << error;
+    const IID typesIid = {0xAD602DDF, 0x3CE0, 0x4BFC, {0x97, 0x17, 0x76, 0x82, 0x0C, 0x96, 0x8D, 0xF2}};
+    korbin::InterfaceDescription d;
+    ASSERT_TRUE(korbin::DescribeInterface(typesIid, nullptr, d));
+    EXPECT_STREQ(d.name, "ITypes");
+    EXPECT_TRUE(d.described);
+    EXPECT_EQ(d.kind, korbin::TableKind::Custom);
+    EXPECT_GT(d.methodCount, 30u);
+    const IID unknown = {0x01234567, 0x89AB, 0xCDEF, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_FALSE(korbin::DescribeInterface(unknown, nullptr, d));
+    korbin::ForgetDescriptions();
 }

@@ -226,12 +226,10 @@ TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
     ASSERT_TRUE(a.WaitForOutput("waiting", 30000));
     ASSERT_TRUE(b.WaitForOutput("waiting", 30000));
     HeldMap map;
-    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    Apartment apartment;
     {
-        vx::com_ptr<ITraceReader> reader;
-        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
-                                     reader.put_void()),
-                  S_OK);
+        vx::com_ptr<ITraceReader> reader = NewTraceReader();
+        ASSERT_TRUE(reader);
         auto pairs = [&](long* count) {
             vx::unique_variant array;
             EXPECT_EQ(reader->GetNumbersOfHookedAndLoadedDLLs(&array, count), S_OK);
@@ -319,7 +317,6 @@ TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
         EXPECT_EQ(pairs(&count), (std::set<std::pair<long, long>>{}));
     }
     ::CoFreeUnusedLibrariesEx(0, 0);
-    ::CoUninitialize();
     EXPECT_EQ(map->readerWindow, 0u) << "the reader left the map";
     EXPECT_EQ(map->lockWord, 0);
     EXPECT_EQ(vx::AttachedReaderProcess(), 0u);

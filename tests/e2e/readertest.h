@@ -5,9 +5,11 @@
 #include <functional>
 #include <string>
 
+#include "Ledra.h"
 #include "e2e.h"
 #include "modulelist.h"
 #include "raii.h"
+#include "textconv.h"
 
 namespace e2e {
 
@@ -29,6 +31,34 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000) {
         ::Sleep(50);
     }
     return true;
+}
+
+// This thread in a single-threaded apartment while it lives.
+class Apartment {
+public:
+    Apartment() : ok_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) == S_OK) { EXPECT_TRUE(ok_); }
+    ~Apartment() {
+        if (ok_) ::CoUninitialize();
+    }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
+private:
+    bool ok_;
+};
+
+// A trace reader created through COM, as its clients create it; told the
+// installation folder when one is given. Empty (and a failure) when refused.
+inline vx::com_ptr<ITraceReader> NewTraceReader(const std::string& folder = "") {
+    vx::com_ptr<ITraceReader> reader;
+    EXPECT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
+                                 reader.put_void()),
+              S_OK);
+    if (reader && !folder.empty()) {
+        vx::unique_bstr path(vx::NewBstr(folder));
+        reader->put_InstallationPath(path.get());
+    }
+    return reader;
 }
 
 // The sample unhooked and nothing in the module list; the reader registered.

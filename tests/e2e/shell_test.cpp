@@ -271,8 +271,7 @@ TEST_F(ShellTest, SettingsDialogRewritesTheTwoAnswers) {
     HWND dialog = FindProcessWindow(program.processId(), "#32770", "Settings", 10000);
     ASSERT_TRUE(dialog);
     EXPECT_EQ(BST_CHECKED, ::SendMessageA(::GetDlgItem(dialog, 102), BM_GETCHECK, 0, 0));
-    ::Sleep(300);
-    SavePng(dialog, ArtifactPath("shell-settings-dialog.png"));
+    EXPECT_TRUE(Screenshot(dialog, "shell-settings-dialog.png"));
     ::SendMessageA(::GetDlgItem(dialog, 102), BM_CLICK, 0, 0);
     ::SendMessageA(::GetDlgItem(dialog, 103), BM_CLICK, 0, 0);
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, 104))) << "the note goes with both boxes unchecked";
@@ -435,8 +434,7 @@ TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
     ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("final report"));
     ::SendMessageA(find, WM_COMMAND, MAKEWPARAM(121, EN_CHANGE), reinterpret_cast<LPARAM>(what));
     EXPECT_TRUE(::IsWindowEnabled(next));
-    ::Sleep(300);
-    EXPECT_TRUE(SavePng(find, ArtifactPath("shell-find-dialog.png")));
+    EXPECT_TRUE(Screenshot(find, "shell-find-dialog.png"));
     // Without Match Case the lower-case text finds the upper-case node, with its view on the right.
     ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
     ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();

@@ -91,10 +91,7 @@ protected:
         ui.Detach();
         return r;
     }
-    void Shot(const std::string& name) {
-        ::Sleep(300);  // let the window finish painting
-        EXPECT_TRUE(SavePng(ui.hwnd(), ArtifactPath(name))) << name;
-    }
+    void Shot(const std::string& name) { EXPECT_TRUE(Screenshot(ui.hwnd(), name)) << name; }
 
     vxinstall::Installation inst;
     ChildProcess program;

@@ -60,8 +60,6 @@ TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
     // The ring holds exactly the distilled text, without the end mark.
     EXPECT_EQ(map.Ring(), distilled.substr(0, distilled.size() - 1));
     EXPECT_EQ(map->ringPosition, map->ringTotal);
-    EXPECT_EQ(map->ringOffset, 900u);
-    EXPECT_EQ(map->ringCapacity, 261244u);
     EXPECT_EQ(map->recordCounter, 10);
     EXPECT_EQ(map->recordsInFile, 10u);
     EXPECT_EQ(map->lockWord, 0);
@@ -101,6 +99,13 @@ TEST_F(TraceTest, ClientOutputIsTheSameWithAndWithoutTheHook) {
     ASSERT_EQ(plain.exitCode, 0u) << plain.output;
     EXPECT_EQ(hooked.output, plain.output);
     EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt"));
+    // The results checked by hand (Add(2,3) is 5, Divide(1,0) fails with
+    // DISP_E_DIVBYZERO, ...): on both architectures, so 64-bit argument
+    // passing gives the same results.
+    std::string expected = ReadFileText(VX_EXPECTED_ALL);
+    std::erase(expected, '\r');
+    std::erase(plain.output, '\r');
+    EXPECT_EQ(plain.output, expected);
 }
 
 TEST_F(TraceTest, ScriptsOfThePrefixScriptHostAreTraced) {
@@ -141,57 +146,6 @@ TEST_F(TraceTest, ScriptsOfThePrefixScriptHostAreTraced) {
         EXPECT_EQ(hooked.output, plain.output);
         ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
     }
-}
-
-namespace {
-
-struct Notifications {
-    std::vector<std::string> texts;
-    std::vector<korbin::HookEntry> hooksAtFirst;
-    korbin::TraceMap* map = nullptr;
-} g_notes;
-
-LRESULT CALLBACK ReaderProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_SETTEXT) {
-        g_notes.texts.push_back(reinterpret_cast<const char*>(lp));
-        if (g_notes.texts.size() == 1)
-            g_notes.hooksAtFirst.assign(std::begin(g_notes.map->hooks), std::end(g_notes.map->hooks));
-    }
-    return ::DefWindowProcA(window, msg, wp, lp);
-}
-
-}  // namespace
-
-TEST_F(TraceTest, ReaderWindowGetsTheFirstAndTheLatestRecordNumber) {
-    HeldMap map;
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ReaderProc;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.lpszClassName = "VxTestReader";
-    ::RegisterClassA(&wc);
-    HWND window = ::CreateWindowA("VxTestReader", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
-    g_notes = {};
-    g_notes.map = map.get();
-    map->readerWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
-
-    ProcessResult run = RunProgram(ClientCommand("create"), 120000, true);
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    std::vector<std::string> numbers;
-    for (int i = 1; i <= map->recordCounter; ++i) numbers.push_back(std::to_string(i));
-    EXPECT_EQ(map->recordCounter, 10);
-    // At most one message per tenth of a second: the first record's, then
-    // the latest number, which the process's end carries at the last.
-    ASSERT_FALSE(g_notes.texts.empty());
-    EXPECT_EQ(g_notes.texts.front(), "1");
-    EXPECT_EQ(g_notes.texts.back(), numbers.back());
-    EXPECT_LE(g_notes.texts.size(), 4u);
-    // While the component is loaded, its hook stands in the table.
-    ASSERT_FALSE(g_notes.hooksAtFirst.empty());
-    EXPECT_EQ(g_notes.hooksAtFirst[0].processId, run.processId);
-    EXPECT_EQ(g_notes.hooksAtFirst[0].hookNumber, 1u);
-    EXPECT_EQ(map->readerWindow, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)));
-    ::DestroyWindow(window);
 }
 
 TEST_F(TraceTest, FilePoliciesKeepTheRightBackups) {

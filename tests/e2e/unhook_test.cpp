@@ -52,13 +52,11 @@ std::string ServerValue(const std::string& cls, const char* name) {
     return RegString("CLSID\\" + cls + "\\InprocServer32", name);
 }
 
-class UnhookTest : public TraceTest {
+// As a user's registry holds the sample: its own registration only.
+class UnhookTest : public ReaderTest {
 protected:
     void SetUp() override {
-        TraceTest::SetUp();
-        std::string error;
-        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
-        // The sample as a user's registry holds it: its own registration only.
+        ReaderTest::SetUp();
         for (const std::string& cls : vxinstall::ClassesOfServer(sample)) {
             vx::unique_hkey key;
             ASSERT_EQ(::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), 0,
@@ -66,14 +64,6 @@ protected:
                       ERROR_SUCCESS);
             ::RegDeleteValueA(key.get(), "TypeLib");
         }
-        inst.main.modules.clear();
-        Rewrite();
-        ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
-    }
-    ProcessResult Vxtrace(const std::string& arguments) {
-        ProcessResult result = RunProgram(Quoted(inst.folder + "vxtrace.exe") + " " + arguments);
-        std::erase(result.output, '\r');
-        return result;
     }
 };
 
@@ -110,14 +100,10 @@ TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
     std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
     ASSERT_EQ(classes.size(), 4u);
     const std::string before = ClassKeys(classes);
-    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    Apartment apartment;
     {
-        vx::com_ptr<ITraceReader> reader;
-        ASSERT_EQ(::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
-                                     reader.put_void()),
-                  S_OK);
-        vx::unique_bstr folder(vx::NewBstr(inst.folder));
-        reader->put_InstallationPath(folder.get());
+        vx::com_ptr<ITraceReader> reader = NewTraceReader(inst.folder);
+        ASSERT_TRUE(reader);
         vx::unique_bstr path(vx::NewBstr(sample));
         VARIANT_BOOL ok = VARIANT_FALSE;
         ASSERT_EQ(reader->SetHook(path.get(), 3, &ok), S_OK);
@@ -144,8 +130,9 @@ TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
             return ended == VARIANT_TRUE && ClassKeys(classes) == before;
         }));
         EXPECT_EQ(ClassKeys(classes), before);
+        ASSERT_EQ(reader->RemoveHook(path.get(), &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_FALSE) << "removed already";
     }
-    ::CoUninitialize();
 }
 
 }  // namespace

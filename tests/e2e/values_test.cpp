@@ -75,6 +75,9 @@ private:
     size_t next_ = 0;
 };
 
+using Checker = std::unique_ptr<CallChecker>;
+using Records = std::vector<std::string>;
+
 class ValuesTest : public TraceTest {
 protected:
     void SetUp() override {
@@ -83,10 +86,8 @@ protected:
         ASSERT_EQ(run.exitCode, 0u) << run.output;
         records_ = SplitRecords(Distilled());
         ASSERT_EQ(CheckCallPairing(records_), "");
-        calls = std::make_unique<CallChecker>(Calls(records_));
     }
     std::vector<std::string> records_;
-    std::unique_ptr<CallChecker> calls;
 };
 
 std::string AddDaysEnter(const std::string& start, const std::string& days) {
@@ -98,10 +99,8 @@ std::string AddDaysExit(const std::string& later) {
     return T + "[out,retval]  later  ptr=#h  *ptr" + later + "  (VT_POINTER VT_DATE)\r\n" + kDone;
 }
 
-}  // namespace
-
 // Month, day, two-digit year; a 12-hour clock where 0 and 12 o'clock show as 12.
-TEST_F(ValuesTest, DatesOnLeapDaysAndRoundTheClock) {
+void DatesOnLeapDaysAndRoundTheClock(Checker& calls, [[maybe_unused]] const Records& records_) {
     calls->Expect(AddDaysEnter("=\"2/29/24 6:56:15 PM\"", "0 (0h)"), AddDaysExit("=\"2/29/24 6:56:15 PM\""));
     calls->Expect(AddDaysEnter("=\"2/28/24 12:11:15 AM\"", "1 (1h)"), AddDaysExit("=\"2/29/24 12:11:15 AM\""));
     calls->Expect(AddDaysEnter("=\"2/29/24 12:11:15 PM\"", "1 (1h)"), AddDaysExit("=\"3/1/24 12:11:15 PM\""));
@@ -113,7 +112,7 @@ TEST_F(ValuesTest, DatesOnLeapDaysAndRoundTheClock) {
 
 // BSTRs are cut after 60 characters, wide strings after 59 once they reach
 // 59; line breaks become 0x01 and 0x02 so that the record keeps its lines.
-TEST_F(ValuesTest, StringsAtTheirCutsAndWithLineBreaks) {
+void StringsAtTheirCutsAndWithLineBreaks(Checker& calls, [[maybe_unused]] const Records& records_) {
     const std::string digits60 = Repeat("0123456789", 6);
     const std::string letters60 = Repeat("abcdefghij", 6);
     const std::string reversed60 = "k" + Repeat("jihgfedcba", 5) + "jihgfedcb";
@@ -149,7 +148,7 @@ TEST_F(ValuesTest, StringsAtTheirCutsAndWithLineBreaks) {
 // The first stored bound (the last dimension given at creation) is the outer
 // loop; elements follow in memory order. Failing calls leave every out-value
 // undefined and read none of them.
-TEST_F(ValuesTest, TwoDimensionalSafeArraysAndFailingCalls) {
+void TwoDimensionalSafeArraysAndFailingCalls(Checker& calls, [[maybe_unused]] const Records& records_) {
     calls->Expect(kTypes + "Method: VT_HRESULT SumLongs (\r\n" + T + "[in]  numbers\r\n" + I21 +
                       "{ elements  (VT_I4)\r\n" + I24 + "[1,0]=101 (65h)\r\n" + I24 + "[1,1]=111 (6fh)\r\n" + I24 +
                       "[2,0]=102 (66h)\r\n" + I24 + "[2,1]=112 (70h)\r\n" + I24 + "[3,0]=103 (67h)\r\n" + I24 +
@@ -167,7 +166,7 @@ TEST_F(ValuesTest, TwoDimensionalSafeArraysAndFailingCalls) {
                       "HRESULT = -2147352571 (80020005h)\r\n");
 }
 
-TEST_F(ValuesTest, NullAtEachPointerLevel) {
+void NullAtEachPointerLevel(Checker& calls, [[maybe_unused]] const Records& records_) {
     auto indirect = [&](const std::string& pointer) {
         calls->Expect(kTypes + "Method: VT_HRESULT Indirect (\r\n" + T + "[in]  pointer" + pointer +
                           "  (VT_POINTER* VT_I4),\r\n" + T + "[out,retval]  doubled  (VT_POINTER VT_I4) );\r\n",
@@ -183,7 +182,7 @@ TEST_F(ValuesTest, NullAtEachPointerLevel) {
 }
 
 // Line breaks as in strings, other control bytes as a dot, the rest as they are.
-TEST_F(ValuesTest, SignedBytesShowControlCharactersSafely) {
+void SignedBytesShowControlCharactersSafely(Checker& calls, [[maybe_unused]] const Records& records_) {
     const struct {
         const char* a;
         const char* b;
@@ -207,7 +206,7 @@ TEST_F(ValuesTest, SignedBytesShowControlCharactersSafely) {
 
 // AddRef and Release show their own return type and the new count; a method
 // without a result shows no [out,retval], neither at entry nor at exit.
-TEST_F(ValuesTest, ReferenceCountsAndMethodsWithoutResult) {
+void ReferenceCountsAndMethodsWithoutResult(Checker& calls, [[maybe_unused]] const Records& records_) {
     calls->Expect(kTypes + "Method: VT_UI4 AddRef ( );\r\n", T + "Return value = 3 (3h)  (VT_UI4)\r\n");
     calls->Expect(kTypes + "Method: VT_UI4 Release ( );\r\n", T + "Return value = 2 (2h)  (VT_UI4)\r\n");
     // The accumulator holds no result after a void method: only the line is checked.
@@ -222,7 +221,7 @@ TEST_F(ValuesTest, ReferenceCountsAndMethodsWithoutResult) {
 
 // IBare's table does not begin with IUnknown's methods: its descriptor line
 // says so (B 999999), so it is named but never patched.
-TEST_F(ValuesTest, InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked) {
+void InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked(Checker& calls, [[maybe_unused]] const Records& records_) {
     const std::string exit = calls->Enter(
         "Class: VxSample Calc Class (instance# 1)\r\nInterface: ICalc (dual)\r\nMethod: VT_HRESULT QueryInterface (\r\n" +
             T + "[in]  riid  ptr=#h  *ptr = {IBare}  (VT_POINTER VT_USERDEFINED),\r\n",
@@ -238,7 +237,7 @@ TEST_F(ValuesTest, InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked) {
 
 // A dispatch-only interface: only IDispatch's methods have slots; the name
 // asked for is shown instead of the pointer to it.
-TEST_F(ValuesTest, DispatchOnlyInterface) {
+void DispatchOnlyInterface(Checker& calls, [[maybe_unused]] const Records& records_) {
     calls->Expect(kDisp + "Method: VT_HRESULT GetIDsOfNames (\r\n" + T +
                       "[in]  riid  ptr=#h  *ptr = {IID_NULL}  (VT_POINTER VT_USERDEFINED),\r\n" + T +
                       "[in]  rgszNames = \"Triple\"  (VT_POINTER* VT_I1),\r\n" + T + "[in]  cNames=1 (1h)  (VT_UINT),\r\n" +
@@ -251,4 +250,29 @@ TEST_F(ValuesTest, DispatchOnlyInterface) {
                       "[out]  pexcepinfo=NULL  <EXCEPINFO*>  (VT_POINTER VT_USERDEFINED)\r\n" + T +
                       "[out]  puArgErr=NULL  (VT_POINTER VT_UINT)\r\n" + kDone,
                   true);
+}
+
+}  // namespace
+
+// One run of the client's values scenario, checked family by family.
+TEST_F(ValuesTest, EveryFamilyOfValuesAsTheRecordsShowThem) {
+    using Family = void (*)(Checker&, const Records&);
+    const struct {
+        const char* name;
+        Family check;
+    } kFamilies[] = {
+        {"DatesOnLeapDaysAndRoundTheClock", DatesOnLeapDaysAndRoundTheClock},
+        {"StringsAtTheirCutsAndWithLineBreaks", StringsAtTheirCutsAndWithLineBreaks},
+        {"TwoDimensionalSafeArraysAndFailingCalls", TwoDimensionalSafeArraysAndFailingCalls},
+        {"NullAtEachPointerLevel", NullAtEachPointerLevel},
+        {"SignedBytesShowControlCharactersSafely", SignedBytesShowControlCharactersSafely},
+        {"ReferenceCountsAndMethodsWithoutResult", ReferenceCountsAndMethodsWithoutResult},
+        {"InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked", InterfaceNotDerivedFromIUnknownIsNamedButNeverHooked},
+        {"DispatchOnlyInterface", DispatchOnlyInterface},
+    };
+    for (const auto& family : kFamilies) {
+        SCOPED_TRACE(family.name);
+        auto calls = std::make_unique<CallChecker>(Calls(records_));
+        family.check(calls, records_);
+    }
 }
