@@ -32,7 +32,7 @@ TEST_F(TraceTest, EightThreadsForSecondsPairEveryCallAndLoseNoRecord) {
 TEST_F(TraceTest, ProcessEndingMidCallKeepsClientAndTraceWhole) {
     inst.advanced.fullTrace = false;
     Rewrite();
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < Repeats(2, 10); ++run) {
         vxinstall::ClearTraceFiles(inst.folder);
         HeldMap map;
         ProcessResult result = RunProgram(ClientCommand("torture"));

@@ -82,35 +82,3 @@ TEST(TraceStoreProcesses, TwoProcessesWithThreadsKeepEveryRecordWhole) {
     CheckStressRecords(text, {ra.processId, rb.processId}, 4, 150);
     EXPECT_EQ(map->liveProcesses, 2u);
 }
-
-TEST(TraceStoreProcesses, RecordDivertedWhileTheMapIsHeldIsMergedInOrderAfterRelease) {
-    TempFolder folder;
-    std::string mapName = "VxStressMap-" + std::to_string(::GetCurrentProcessId());
-    HeldMap map(mapName.c_str());
-    std::string command = Quoted(StressPath()) + " write " + mapName + " " + Quoted(WithoutFinalBackslash(folder.path)) + " 1 3";
-    // Registered first (that waits for the lock), then the lock is held as
-    // the trace reader holds it while the records are written.
-    ChildProcess writer;
-    ASSERT_TRUE(writer.Start(command + " wait"));
-    ASSERT_TRUE(writer.WaitForOutput("registered", 30000));
-    map->lockWord = -1;
-    writer.Write("go\n");
-    ProcessResult first = writer.Finish();
-    ASSERT_EQ(first.exitCode, 0u) << first.output;
-    EXPECT_EQ(ReadFileText(folder.path + "TraceDistilled.txt"), "");
-    std::string extra = ReadFileText(folder.path + "ExtraFile.txt");
-    EXPECT_EQ(SplitRecords(extra).size(), 3u) << extra;
-    EXPECT_EQ(map->recordsInFile, 0u);
-    EXPECT_EQ(map->recordCounter, 3);
-
-    map->lockWord = 0;
-    ProcessResult second = RunProgram(command);
-    ASSERT_EQ(second.exitCode, 0u) << second.output;
-    std::string text = ReadFileText(folder.path + "TraceDistilled.txt");
-    EXPECT_FALSE(FileExists(folder.path + "ExtraFile.txt"));
-    CheckStressRecords(text, {first.processId, second.processId}, 1, 3);
-    // The diverted records come first, in their order, then the new ones.
-    std::vector<std::string> records = SplitRecords(text);
-    for (int i = 0; i < 3; ++i) EXPECT_NE(records[i].find("p" + Hex(first.processId) + " t0 r" + std::to_string(i)), std::string::npos);
-    EXPECT_EQ(map->recordsInFile, 6u);
-}
