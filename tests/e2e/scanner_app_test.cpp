@@ -7,23 +7,16 @@
 
 #include <set>
 
-#include "e2e.h"
-#include "window.h"
 #include "scannerexit.h"
-#include "raii.h"
+#include "scansink.h"
 #include "settings_template.h"
+#include "window.h"
 
 namespace e2e {
 namespace {
 
 // The window's control ids.
 constexpr int kPicTLibs = 101, kPicInterf = 102, kPicClasses = 103, kProgressBar1 = 104;
-
-ProcessResult Regsvr32(const std::string& dll) {
-    char system[MAX_PATH];
-    ::GetSystemDirectoryA(system, sizeof system);
-    return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " /s " + Quoted(dll));
-}
 
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
@@ -74,8 +67,13 @@ struct Snapshot {
 
 class ScannerAppTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        ProcessResult r = Regsvr32("/s", PolluxPath());
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+        registered = r.exitCode == 0;
+    }
     void SetUp() override {
-        ASSERT_EQ(Regsvr32(vxinstall::WinePath(VX_STAGE_DIR) + "\\Pollux.dll").exitCode, 0u);
+        ASSERT_TRUE(registered);
         std::string error;
         ASSERT_TRUE(vxinstall::RegisterComponent(SamplePath(), false, &error)) << error;
         folder = "C:\\vxscanapp-" + ArchName() + "\\";
@@ -92,15 +90,16 @@ protected:
         DWORD written = 0;
         ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
-    // Runs the program, reading its window until it ends.
+    // Runs the program, reading its window every 50 ms until it ends: closer
+    // looks would take the wineserver from the scan they watch.
     std::vector<Snapshot> Run(const std::string& arguments, DWORD* exitCode, const std::string& screenshot = {}) {
         std::vector<Snapshot> seen;
         ChildProcess child;
         if (!child.Start(Quoted(program) + arguments, folder)) return seen;
+        vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, child.processId()));
         bool shot = screenshot.empty();
-        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 120000;) {
-            HWND window = ::FindWindowA("frmScan", "Collecting Component Information");
-            if (window) {
+        for (DWORD start = ::GetTickCount(); process && ::GetTickCount() - start < 120000;) {
+            if (HWND window = ::FindWindowA("frmScan", "Collecting Component Information")) {
                 // The bar first: its answers wait for the scan's next event,
                 // and the pictures read after them are at least as new.
                 const long value = BarMessage(window, PBM_GETPOS, 0), maximum = BarMessage(window, PBM_GETRANGE, FALSE);
@@ -113,20 +112,14 @@ protected:
                     shot = true;
                 }
             }
-            DWORD code = STILL_ACTIVE;
-            HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.processId());
-            if (process) {
-                ::GetExitCodeProcess(process, &code);
-                ::CloseHandle(process);
-            }
-            if (code != STILL_ACTIVE) break;
-            ::Sleep(5);
+            if (::WaitForSingleObject(process.get(), 50) != WAIT_TIMEOUT) break;
         }
         ProcessResult r = child.Finish(30000);
         *exitCode = r.exitCode;
         return seen;
     }
 
+    static inline bool registered = false;
     std::string folder, program, settings;
     vx::unique_handle done;
 };
@@ -153,17 +146,9 @@ TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
     for (size_t i = 0; i < seen.size(); ++i) {
         const Snapshot& s = seen[i];
         moved = moved || s.value > 0;
-        if (s.interf >= 1) {
-            EXPECT_EQ(s.tLibs, 2) << trail;
-        }
-        if (s.classes >= 1) {
-            EXPECT_EQ(s.interf, 2) << trail;
-        }
-        if (i > 0) {
-            EXPECT_GE(s.tLibs, seen[i - 1].tLibs) << trail;
-            EXPECT_GE(s.interf, seen[i - 1].interf) << trail;
-            EXPECT_GE(s.classes, seen[i - 1].classes) << trail;
-        }
+        EXPECT_TRUE((s.interf == 0 || s.tLibs == 2) && (s.classes == 0 || s.interf == 2)) << "a stage too early: " << trail;
+        const Snapshot& before = seen[i > 0 ? i - 1 : 0];
+        EXPECT_TRUE(s.tLibs >= before.tLibs && s.interf >= before.interf && s.classes >= before.classes) << trail;
     }
     EXPECT_TRUE(moved) << trail;
 
@@ -203,6 +188,7 @@ TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
     EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
     EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), "no headers here\r\n");
+    EXPECT_FALSE(FileExists(folder + "Vexilo1.txt"));
     EXPECT_FALSE(FileExists(folder + "CompList.txt")) << "no scan after a failed preparation";
 }
 

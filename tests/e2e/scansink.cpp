@@ -1,30 +1,45 @@
 #include "scansink.h"
 
-#include "Pollux.h"
+#include "textconv.h"
 
-HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                              EXCEPINFO* exception, UINT* argError) {
-    try {
-        return Record(id, riid, lcid, flags, params, result, exception, argError);
-    } catch (const std::exception& e) {
-        wrongCall = std::string("exception in the sink: ") + e.what() + " at id " + std::to_string(id);
-        return S_OK;
-    }
+using vx::Narrow;
+
+namespace e2e {
+
+std::string PolluxPath() { return vxinstall::WinePath(VX_STAGE_DIR) + "\\Pollux.dll"; }
+
+ProcessResult Regsvr32(const std::string& options, const std::string& dll) {
+    char system[MAX_PATH];
+    ::GetSystemDirectoryA(system, sizeof system);
+    return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " " + options + " " + Quoted(dll));
 }
 
-HRESULT RecordingSink::Record(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
+}  // namespace e2e
+
+std::string RecordingSink::MemberName(DISPID id) {
+    if (auto known = names_.find(id); known != names_.end()) return known->second;
+    vx::com_ptr<ITypeLib> library;
+    vx::com_ptr<ITypeInfo> events;
+    vx::unique_bstr name;
+    UINT count = 0;
+    if (FAILED(::LoadRegTypeLib(LIBID_POLLUXLib, 1, 0, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
+                                library.put())) ||
+        FAILED(library->GetTypeInfoOfGuid(DIID__IScannerEvents, events.put())) ||
+        FAILED(events->GetNames(id, name.put(), 1, &count)) || count != 1)
+        return {};
+    return names_[id] = Narrow(name.get());
+}
+
+HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
                               EXCEPINFO*, UINT*) {
-    if (!IsEqualIID(riid, IID_NULL) || lcid != 1024 || flags != DISPATCH_METHOD || !params)
-        wrongCall = "id " + std::to_string(id) + " called with lcid " + std::to_string(lcid) + ", flags " +
-                    std::to_string(flags);
-    static const char* const kNames[] = {"", "InterfName", "CompName", "", "OneMoreClass", "ProcessedTLibs",
-                                         "ProcessedImportedTLibs", "ProcessedClasses", "ProcessedInterfaces"};
-    if (id < 1 || id > 8 || id == 3) {
-        wrongCall = "unknown id " + std::to_string(id);
+    const std::string name = MemberName(id);
+    if (!IsEqualIID(riid, IID_NULL) || lcid != LOCALE_USER_DEFAULT || flags != DISPATCH_METHOD || !params ||
+        name.empty()) {
+        wrongCall = "id " + std::to_string(id) + " (" + name + ") called with lcid " + std::to_string(lcid) +
+                    ", flags " + std::to_string(flags);
         return S_OK;
     }
-    std::string line = kNames[id];
-    if (id == 4) {
+    if (name == "OneMoreClass") {
         ClassEvent e;
         if (params->cArgs == 2) {
             e.loadable = params->rgvarg[0].vt == VT_BOOL && params->rgvarg[0].boolVal == VARIANT_TRUE;
@@ -35,22 +50,23 @@ HRESULT RecordingSink::Record(DISPID id, REFIID riid, LCID lcid, WORD flags, DIS
                 SafeArrayGetLBound(a, 1, &low);
                 SafeArrayGetUBound(a, 1, &high);
                 for (LONG i = low; i <= high; ++i) {
-                    BSTR s = nullptr;
-                    SafeArrayGetElement(a, &i, &s);
-                    e.info.push_back(Narrow(s));
-                    SysFreeString(s);
+                    vx::unique_bstr s;
+                    SafeArrayGetElement(a, &i, s.put());
+                    e.info.push_back(Narrow(s.get()));
                 }
                 if (low != 0) e.info.insert(e.info.begin(), "<lower bound not 0>");
             }
         }
         classes.push_back(e);
-    } else if (params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR) {
-        line += " " + Narrow(params->rgvarg[0].bstrVal);
-    } else if (params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
-        line += " " + std::to_string(params->rgvarg[0].lVal);
-    } else {
-        wrongCall = line + " with unexpected arguments";
+        return S_OK;
     }
+    std::string line = name;
+    if (params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR)
+        line += " " + Narrow(params->rgvarg[0].bstrVal);
+    else if (params->cArgs == 1 && params->rgvarg[0].vt == VT_I4)
+        line += " " + std::to_string(params->rgvarg[0].lVal);
+    else
+        wrongCall = line + " with unexpected arguments";
     events.push_back(line);
     return S_OK;
 }

@@ -1,6 +1,6 @@
 // Whole scans on a private HKEY_CLASSES_ROOT and a temporary folder: the list
-// files as written, rescans, touched and imported files, and more than 5000
-// new records in one scan.
+// files as written, rescans, touched and imported files, and lists that
+// cannot be opened.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -170,26 +170,6 @@ TEST_F(ScanEngineTest, ComponentListFirstScanRescanAndTouchedDll) {
                                                plainGroup.substr(0, plainGroup.size() - 2));
     EXPECT_EQ(Read("CompList.txt"), plainGroup + typedGroup);
     EXPECT_EQ(engine.GetCompAmountInList(), 2);
-}
-
-TEST_F(ScanEngineTest, MoreThanFiveThousandInterfacesWithoutLibrariesAreAllListed) {
-    constexpr int kInterfaces = 5300;
-    for (int i = 0; i < kInterfaces; ++i) {
-        char iid[40];
-        std::snprintf(iid, sizeof iid, "{7E000000-0000-0000-0000-%012d}", i);
-        ASSERT_TRUE(root.SetString(std::string("Interface\\") + iid, nullptr, "IMany" + std::to_string(i)));
-    }
-    RecordedEvents events;
-    ASSERT_EQ(engine.ScanTLBlist(events), S_OK);
-    const std::string text = Read("TLBlist.txt");
-    EXPECT_EQ(Read("TLBlistInd.txt").size(), (kInterfaces + 1) * sizeof(pollux::IndexRecord));
-    EXPECT_NE(text.find("{7E000000-0000-0000-0000-000000005299}\r\nIMany5299\r\n"), std::string::npos);
-    EXPECT_EQ(events.Only("ProcessedInterfaces").size(), static_cast<size_t>(kInterfaces / 50 + 1));
-
-    RecordedEvents again;
-    ASSERT_EQ(engine.ScanTLBlist(again), S_OK);
-    EXPECT_EQ(Read("TLBlistChanges.txt"), kNoTlbChanges);
-    EXPECT_EQ(Read("TLBlist.txt"), text);
 }
 
 TEST_F(ScanEngineTest, ListsThatCannotBeOpenedFailTheScan) {
