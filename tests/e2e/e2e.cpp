@@ -32,6 +32,14 @@ std::string ReadFileText(const std::string& path) {
     return vx::ReadWholeFile(path, &text) ? text : "<missing>";
 }
 
+void WriteFileText(const std::string& path, const std::string& text) {
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size())
+        << "cannot write " << path;
+}
+
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string Hex(unsigned long value) {

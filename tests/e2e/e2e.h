@@ -24,6 +24,8 @@ std::string ClientPath();
 std::string StressPath();
 std::string Quoted(const std::string& path);
 std::string ReadFileText(const std::string& path);
+// Writes `text` as the whole file; a failure fails the test.
+void WriteFileText(const std::string& path, const std::string& text);
 // A string value under HKEY_CLASSES_ROOT (the key's default value without a
 // name), "<missing>" when there is none.
 std::string RegString(const std::string& key, const char* name = nullptr);

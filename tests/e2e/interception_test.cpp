@@ -134,11 +134,7 @@ TEST_F(TraceTest, FindAndHookAllSupportedInterfacesFromTheStructureFile) {
         "{FA6A229A-4FE3-4E66-AD36-662335B2DE3F}\r\n// dual\r\nICalc;\r\n"
         "{AD602DDF-3CE0-4BFC-9717-76820C968DF2}\r\nITypes: IUnknown\r\n"
         "{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}\r\nIPlain;\r\n";
-    HANDLE f = ::CreateFileA((inst.folder + "TLBlist.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ::WriteFile(f, structure.data(), static_cast<DWORD>(structure.size()), &written, nullptr);
-    ::CloseHandle(f);
+    WriteFileText(inst.folder + "TLBlist.txt", structure);
 
     ProcessResult run = RunProgram(ClientCommand("create"));
     ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
@@ -226,11 +222,7 @@ TEST_F(TraceTest, InterfaceKnownOnlyFromTheStructureFileIsNamedFromIt) {
     ASSERT_EQ(::RegDeleteTreeA(HKEY_CLASSES_ROOT, key), ERROR_SUCCESS);
     std::string structure =
         "[Interfaces from Registry without TypeLibs]\r\n{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}\r\nIPlainFromList\r\n";
-    HANDLE f = ::CreateFileA((inst.folder + "TLBlist.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ::WriteFile(f, structure.data(), static_cast<DWORD>(structure.size()), &written, nullptr);
-    ::CloseHandle(f);
+    WriteFileText(inst.folder + "TLBlist.txt", structure);
 
     ProcessResult run = RunProgram(ClientCommand("plain"));
     ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <regex>
 #include <set>
 
@@ -32,9 +31,6 @@ protected:
     bool RegisterComponent() {
         std::string error;
         return vxinstall::RegisterComponent(sample, false, &error);
-    }
-    void WriteFile(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
     // The distinct "PID=...h" values of the records printed.
     static std::set<std::string> ProcessIds(const std::string& output) {
@@ -77,7 +73,7 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
         {"empty", ""}, {"garbage", "\x01\x02 no settings here \xff\r\n\r\n"}, {"no header", noHeader},
         {"garbage module line", garbageLines}};
     for (const auto& [what, text] : damages) {
-        WriteFile(inst.folder + "Vexilo.txt", text);
+        WriteFileText(inst.folder + "Vexilo.txt", text);
         vxinstall::ClearTraceFiles(inst.folder);
         ProcessResult hooked = RunProgram(ClientCommand("basic"));
         EXPECT_EQ(hooked.exitCode, unhooked.exitCode) << what;
@@ -93,7 +89,7 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
     EXPECT_NE(list.output.find("1\t" + sample + "\t(hooked in the registry only, not in the module list)\n"),
               std::string::npos)
         << list.output;
-    WriteFile(inst.folder + "Vexilo.txt", "");
+    WriteFileText(inst.folder + "Vexilo.txt", "");
     list = Vxtrace("list");
     EXPECT_EQ(list.exitCode, 2u);
     EXPECT_NE(list.output.find("has no module list"), std::string::npos) << list.output;
@@ -107,7 +103,7 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
 TEST_F(NewUserTest, DamagedAdvancedSettingsKeepTheDistilledTrace) {
     for (const std::string& text : {std::string(), std::string("\x01 garbage \xfe\r\n"),
                                     std::string("Print full diagnostic ? [Y/N]: Y\r\n")}) {
-        WriteFile(inst.folder + "VexiloAdv.txt", text);
+        WriteFileText(inst.folder + "VexiloAdv.txt", text);
         vxinstall::ClearTraceFiles(inst.folder);
         ProcessResult run = Vxtrace("run -- " + ClientCommand("basic"));
         EXPECT_EQ(run.exitCode, 0u) << run.output;
@@ -165,12 +161,12 @@ TEST_F(NewUserTest, OutFilesDumpWholeAndCutFilesSaySo) {
     // Without its leading line break nothing is lost either.
     std::string bytes = ReadFileText(out);
     ASSERT_EQ(bytes.rfind("\r\n", 0), 0u);
-    WriteFile(inst.folder + "bare.trc", bytes.substr(2));
+    WriteFileText(inst.folder + "bare.trc", bytes.substr(2));
     EXPECT_EQ(Vxtrace("dump " + Quoted(inst.folder + "bare.trc")).output, dump.output);
 
     // Cut inside the last record: the whole ones, then the message.
     size_t lastRecord = bytes.rfind("\r\n=========");
-    WriteFile(inst.folder + "cut.trc", bytes.substr(0, lastRecord + 30));
+    WriteFileText(inst.folder + "cut.trc", bytes.substr(0, lastRecord + 30));
     ProcessResult cut = Vxtrace("dump " + Quoted(inst.folder + "cut.trc"));
     EXPECT_EQ(cut.exitCode, 2u);
     size_t whole = Count(bytes.substr(0, lastRecord), "TID=");

@@ -249,12 +249,7 @@ TEST_F(ReaderTest, VxtraceTracesAScriptOfThePrefixScriptHost) {
 
 TEST_F(ReaderTest, VxtraceRefusesBadInputWithAMessage) {
     // A control file answered with a lower-case y: one banner per load.
-    {
-        vx::unique_file control(::CreateFileA("C:\\LedraDiagCtrl.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        const char text[] = "Print full diagnostic ? [Y/N]: y\r\n";
-        DWORD written = 0;
-        ::WriteFile(control.get(), text, sizeof text - 1, &written, nullptr);
-    }
+    WriteFileText("C:\\LedraDiagCtrl.txt", "Print full diagnostic ? [Y/N]: y\r\n");
     ASSERT_EQ(Vxtrace("list").exitCode, 0u);
     ::DeleteFileA("C:\\LedraDiagCtrl.txt");
     std::string log = ReadFileText("C:\\LedraFull.txt");

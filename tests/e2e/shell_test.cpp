@@ -174,14 +174,6 @@ TEST_F(ShellTest, FirstStartSecondCopyAndTheTwelveValues) {
     values = SettingValues();
     EXPECT_EQ("2", values["WindowState"]);
     EXPECT_EQ(expected["MainLeft"], values["MainLeft"]);
-    ASSERT_NO_FATAL_FAILURE(Start());
-    EXPECT_TRUE(::IsZoomed(ui.hwnd()));
-    ::ShowWindow(ui.hwnd(), SW_MINIMIZE);
-    ASSERT_TRUE(WaitFor([&] { return ::IsIconic(ui.hwnd()) != FALSE; }, 5000));
-    ASSERT_EQ(0u, Close().exitCode);
-    values = SettingValues();
-    EXPECT_EQ("0", values["WindowState"]) << "a minimized window is remembered as normal";
-    EXPECT_EQ(expected["MainWidth"], values["MainWidth"]);
 
     // Values that do not parse, and a place off every screen: defaults, on the screen.
     SetSettingValue("MainLeft", "far away");

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 #include "e2e.h"
@@ -77,6 +76,19 @@ std::vector<FileRecord> ReadRecords(const std::string& fileText, unsigned long p
         out.push_back(f);
     }
     return out;
+}
+
+// The positions of the first Divide call's entry and its exit (0, 0 without).
+std::pair<size_t, size_t> DivideCall(const std::vector<FileRecord>& records) {
+    size_t enter = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (!enter && records[i].kind.rfind("ENTER", 0) == 0 &&
+            LineAfter(records[i].text, "Method: ").find(" Divide (") != std::string::npos)
+            enter = i;
+        else if (enter && records[i].kind == "EXIT " + records[enter].serial)
+            return {enter, i};
+    }
+    return {0, 0};
 }
 
 struct Node {
@@ -273,13 +285,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_TRUE(ui.ButtonEnabled(kButtonStop)) << "the process ended: tracing can stop";
 
     // A call's details: its lines, the separator, its exit's lines.
-    size_t enterAt = 0, exitAt = 0;
-    for (size_t i = 0; i < records.size() && !exitAt; ++i) {
-        if (!enterAt && records[i].kind.rfind("ENTER", 0) == 0 && LineAfter(records[i].text, "Method: ").find(" Divide (") != std::string::npos)
-            enterAt = i;
-        else if (enterAt && records[i].kind == "EXIT " + records[enterAt].serial)
-            exitAt = i;
-    }
+    auto [enterAt, exitAt] = DivideCall(records);
     ASSERT_TRUE(exitAt) << "no Divide call in the trace";
     std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
     EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt])));
@@ -363,13 +369,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_EQ(static_cast<LRESULT>(all.size()), ::SendMessageA(progress, PBM_GETRANGE, FALSE, 0));
     EXPECT_FALSE(::IsWindowVisible(progress));
     // A call's details, read from the file.
-    size_t fileEnter = 0, fileExit = 0;
-    for (size_t i = 0; i < all.size() && !fileExit; ++i) {
-        if (!fileEnter && all[i].kind.rfind("ENTER", 0) == 0 && LineAfter(all[i].text, "Method: ").find(" Divide (") != std::string::npos)
-            fileEnter = i;
-        else if (fileEnter && all[i].kind == "EXIT " + all[fileEnter].serial)
-            fileExit = i;
-    }
+    auto [fileEnter, fileExit] = DivideCall(all);
     ASSERT_TRUE(fileExit);
     EXPECT_EQ(CallDetails(all[fileEnter], all[fileExit]), Details(static_cast<size_t>(fileIndex[fileEnter])));
     Command(kExpandAll);
@@ -385,7 +385,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     size_t cutAt = bytes.rfind("\r\n--- DESTROYING OF THE INSTANCE ---");
     ASSERT_NE(std::string::npos, cutAt);
     std::string cutPath = inst.folder + "TraceStorage\\cut.trc";
-    std::ofstream(cutPath, std::ios::binary | std::ios::trunc) << bytes.substr(0, cutAt + 30);
+    WriteFileText(cutPath, bytes.substr(0, cutAt + 30));
     std::vector<Node> whole = ExpectedTree(ReadRecords(bytes.substr(0, cutAt) + "\x01"), true, true);
     NextPath(cutPath);
     Command(kOpen);

@@ -16,10 +16,8 @@ struct TempFolder {
         ::GetTempPathA(sizeof base, base);
         path = std::string(base) + "vxstore-e2e-" + std::to_string(::GetCurrentProcessId()) + "\\";
         ::CreateDirectoryA(path.c_str(), nullptr);
-        for (const char* name : {"TraceDistilled.txt", "ExtraFile.txt"}) ::DeleteFileA((path + name).c_str());
-        HANDLE f = ::CreateFileA((path + "TraceDistilled.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                 nullptr);
-        ::CloseHandle(f);
+        ::DeleteFileA((path + "ExtraFile.txt").c_str());
+        WriteFileText(path + "TraceDistilled.txt", "");
     }
     ~TempFolder() {
         for (const char* name : {"TraceDistilled.txt", "ExtraFile.txt"}) ::DeleteFileA((path + name).c_str());
