@@ -73,16 +73,7 @@ protected:
     // One poll; the records it delivered, with their text read back.
     std::vector<Delivered> Poll(long* locked = nullptr) {
         std::vector<Delivered> out;
-        vx::unique_variant records;
-        long real = 0, lockedOut = 0, count = 0;
-        EXPECT_EQ(reader->GetNewRecords(&records, &real, &lockedOut, &count), S_OK);
-        if (locked) *locked = lockedOut;
-        if (count <= 0) return out;
-        EXPECT_EQ(records.vt, VT_ARRAY | VT_UI1);
-        EXPECT_EQ(records.parray->rgsabound[0].cElements, 20u * static_cast<ULONG>(count));
-        void* bytes = nullptr;
-        ::SafeArrayAccessData(records.parray, &bytes);
-        for (const vx::RecordDescriptor& descriptor : vx::DescriptorsOf(bytes, records.parray->rgsabound[0].cElements, count)) {
+        for (const vx::RecordDescriptor& descriptor : NewRecords(reader.get(), locked)) {
             Delivered d{descriptor, {}};
             EXPECT_EQ(d.zero, 0);
             BSTR line = nullptr;
@@ -98,7 +89,6 @@ protected:
             }
             out.push_back(d);
         }
-        ::SafeArrayUnaccessData(records.parray);
         return out;
     }
 

@@ -257,36 +257,28 @@ TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
         ASSERT_EQ(reader->put_StatHWND(0x1234), S_OK);
         std::vector<vx::RecordDescriptor> records;
         for (int i = 0; i < 100 && records.size() < 4; ++i) {
-            vx::unique_variant array;
-            long real = 0, locked = 0, got = 0;
-            ASSERT_EQ(reader->GetNewRecords(&array, &real, &locked, &got), S_OK);
-            if (got > 0) {
-                void* data = nullptr;
-                ::SafeArrayAccessData(array.parray, &data);
-                for (const auto& d : vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, got)) records.push_back(d);
-                ::SafeArrayUnaccessData(array.parray);
-            }
+            for (const vx::RecordDescriptor& d : NewRecords(reader.get())) records.push_back(d);
             ::Sleep(20);
         }
         EXPECT_EQ(map->readerWindow, 0x1234u);
         bool load = false, create = false, enter = false;
         for (const vx::RecordDescriptor& d : records) {
             long recPtr = static_cast<long>(d.offset);
-            if (d.type == 5) {  // LOAD
+            if (d.type == vx::kRecordLoad) {
                 vx::unique_bstr name, line;
                 reader->GetDllShortName(recPtr, name.put());
                 reader->GetProcessCommandLine(recPtr, line.put());
                 EXPECT_EQ(vx::Narrow(name.get()), "VxSample.dll");
                 EXPECT_NE(vx::Narrow(line.get()).find(" wait"), std::string::npos) << vx::Narrow(line.get());
                 load = true;
-            } else if (d.type == 3) {  // CREATE
+            } else if (d.type == vx::kRecordCreate) {
                 vx::unique_bstr name;
                 long instance = 0;
                 reader->GetClassName(recPtr, &instance, name.put());
                 EXPECT_EQ(vx::Narrow(name.get()), "VxSample Calc Class");
                 EXPECT_GE(instance, 1);
                 create = true;
-            } else if (d.type == 1) {  // ENTER
+            } else if (d.type == vx::kRecordEnter) {
                 vx::unique_bstr name;
                 reader->GetMethodName(recPtr, name.put());
                 EXPECT_FALSE(vx::Narrow(name.get()).empty());
@@ -301,15 +293,12 @@ TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
         b.Write("go\n");
         EXPECT_EQ(a.Finish(30000).exitCode, 0u);
         EXPECT_EQ(b.Finish(30000).exitCode, 0u);
-        long delivered = 0;
+        size_t delivered = 0;
         for (int i = 0; i < 20; ++i) {
-            vx::unique_variant array;
-            long real = 0, locked = 0, got = 0;
-            reader->GetNewRecords(&array, &real, &locked, &got);
-            delivered += std::max(got, 0L);
+            delivered += NewRecords(reader.get()).size();
             ::Sleep(20);
         }
-        EXPECT_EQ(delivered, 0) << "the rest of the trace is not fetched";
+        EXPECT_EQ(delivered, 0u) << "the rest of the trace is not fetched";
         EXPECT_EQ(pairs(&count), (std::set<std::pair<long, long>>{}));
     }
     ::CoFreeUnusedLibrariesEx(0, 0);

@@ -224,9 +224,7 @@ TEST_F(ReaderTest, AReaderWithoutHooksLeavesNoThreadBehind) {
         reader->SetHook(missing.get(), 1, &ok);
         EXPECT_EQ(ok, VARIANT_FALSE);
         reader->put_Mode(2);
-        vx::unique_variant records;
-        long real = 0, locked = 0, count = 0;
-        reader->GetNewRecords(&records, &real, &locked, &count);
+        NewRecords(reader.get());
         VARIANT_BOOL ended = VARIANT_FALSE;
         reader->IsTerminationCompleted(&ended);
         EXPECT_EQ(ended, VARIANT_TRUE) << "no watcher without hooks";

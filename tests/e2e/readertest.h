@@ -9,6 +9,7 @@
 #include "e2e.h"
 #include "modulelist.h"
 #include "raii.h"
+#include "recorddescriptor.h"
 #include "textconv.h"
 
 namespace e2e {
@@ -59,6 +60,25 @@ inline vx::com_ptr<ITraceReader> NewTraceReader(const std::string& folder = "") 
         reader->put_InstallationPath(path.get());
     }
     return reader;
+}
+
+// The descriptors one GetNewRecords call hands out, sized as the count says;
+// `locked` receives its answer.
+inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader, long* locked = nullptr) {
+    vx::unique_variant array;
+    long real = 0, lockedOut = 0, count = 0;
+    EXPECT_EQ(reader->GetNewRecords(&array, &real, &lockedOut, &count), S_OK);
+    if (locked) *locked = lockedOut;
+    std::vector<vx::RecordDescriptor> out;
+    if (count <= 0) return out;
+    EXPECT_EQ(array.vt, VT_ARRAY | VT_UI1);
+    if (array.vt != (VT_ARRAY | VT_UI1)) return out;
+    EXPECT_EQ(array.parray->rgsabound[0].cElements, sizeof(vx::RecordDescriptor) * static_cast<ULONG>(count));
+    void* data = nullptr;
+    ::SafeArrayAccessData(array.parray, &data);
+    out = vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, count);
+    ::SafeArrayUnaccessData(array.parray);
+    return out;
 }
 
 // The sample unhooked and nothing in the module list; the reader registered.

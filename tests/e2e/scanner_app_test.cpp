@@ -81,14 +81,9 @@ protected:
         program = folder + "PolluxTest.exe";
         ASSERT_TRUE(::CopyFileA((vxinstall::WinePath(VX_STAGE_DIR) + "\\PolluxTest.exe").c_str(), program.c_str(), FALSE));
         settings = vx::MainSettingsText({});
-        WriteWhole(folder + "Vexilo.txt", settings);
+        WriteFileText(folder + "Vexilo.txt", settings);
         done.reset(::CreateEventA(nullptr, TRUE, FALSE, "ScanningSucceeded"));
         ASSERT_TRUE(done);
-    }
-    static void WriteWhole(const std::string& path, const std::string& text) {
-        vx::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
     // Runs the program, reading its window every 50 ms until it ends: closer
     // looks would take the wineserver from the scan they watch.
@@ -108,7 +103,7 @@ protected:
                 const bool whole = s.tLibs >= 0 && s.interf >= 0 && s.classes >= 0 && s.value >= 0 && s.maximum >= 0;
                 if (whole && (seen.empty() || seen.back().Text() != s.Text())) seen.push_back(s);
                 if (!shot && s.classes == 1) {
-                    SavePng(window, screenshot);
+                    Screenshot(window, screenshot);
                     shot = true;
                 }
             }
@@ -129,10 +124,9 @@ protected:
 TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
     const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
     EmptyFolder(sources);
-    WriteWhole(sources + "Uninstall.exe", "the uninstaller");
+    WriteFileText(sources + "Uninstall.exe", "the uninstaller");
     DWORD exitCode = 0;
-    const std::string shot = ArtifactPath("scanner-window.png");
-    std::vector<Snapshot> seen = Run(" " + sources, &exitCode, shot);
+    std::vector<Snapshot> seen = Run(" " + sources, &exitCode, "scanner-window.png");
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "ScanningSucceeded signalled";
 
@@ -182,7 +176,7 @@ TEST_F(ScannerAppTest, WithoutACommandLineOnlyTheListsAreWritten) {
 TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
     const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
     EmptyFolder(sources);
-    WriteWhole(folder + "Vexilo.txt", "no headers here\r\n");
+    WriteFileText(folder + "Vexilo.txt", "no headers here\r\n");
     DWORD exitCode = 0;
     Run(" " + sources, &exitCode);
     EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
