@@ -59,27 +59,6 @@ std::vector<vxs::ScriptRoot> Parsed(const wchar_t* text, const std::wstring& mod
     return roots;
 }
 
-TEST(RegistryScript, ParsesKeysValuesModifiersAndReplacements) {
-    auto roots = Parsed(kScript, L"C:\\it's\\x.dll");
-    ASSERT_EQ(roots.size(), 1u);
-    EXPECT_EQ(roots[0].root, HKEY_CURRENT_USER);
-    const vxs::ScriptKey& base = roots[0].keys.at(0).subkeys.at(0);
-    EXPECT_TRUE(base.noRemove);
-    ASSERT_EQ(base.subkeys.size(), 2u);
-    EXPECT_EQ(base.subkeys[0].defaultValue.text, L"It's a class");
-    const vxs::ScriptKey& clsid = base.subkeys[1];
-    EXPECT_EQ(clsid.name, L"{00000000-1111-2222-3333-444444444444}");
-    EXPECT_TRUE(clsid.forceRemove);
-    ASSERT_EQ(clsid.subkeys.size(), 2u);
-    EXPECT_EQ(clsid.subkeys[0].name, L"Programmable");
-    EXPECT_FALSE(clsid.subkeys[0].hasDefault);
-    const vxs::ScriptKey& server = clsid.subkeys[1];
-    EXPECT_EQ(server.defaultValue.text, L"C:\\it's\\x.dll");
-    ASSERT_EQ(server.values.size(), 2u);
-    EXPECT_EQ(server.values[1].type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(server.values[1].number, 42u);
-}
-
 TEST(RegistryScript, SyntaxErrorsNameTheirLine) {
     struct Case {
         const wchar_t* text;
@@ -100,6 +79,7 @@ TEST(RegistryScript, SyntaxErrorsNameTheirLine) {
     }
 }
 
+// Quoted text, replacements, value types and both modifiers, as they land in the registry.
 TEST(RegistryScript, InstallReplacesForcedKeysAndRemovalKeepsNoRemoveKeys) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
     const std::wstring clsid = std::wstring(kBase) + L"\\{00000000-1111-2222-3333-444444444444}";
@@ -110,13 +90,19 @@ TEST(RegistryScript, InstallReplacesForcedKeysAndRemovalKeepsNoRemoveKeys) {
               ERROR_SUCCESS);
     stale.reset();
 
-    auto roots = Parsed(kScript, L"C:\\x.dll");
+    auto roots = Parsed(kScript, L"C:\\it's\\x.dll");
     ASSERT_EQ(vxs::ApplyRegistryScript(roots, true), S_OK);
     EXPECT_FALSE(KeyExists(clsid + L"\\Old"));
     EXPECT_TRUE(KeyExists(clsid + L"\\Programmable"));
+    EXPECT_EQ(ReadString(clsid + L"\\Programmable", nullptr), L"<missing>") << "a key without a value has none";
     EXPECT_EQ(ReadString(clsid, nullptr), L"Class");
-    EXPECT_EQ(ReadString(clsid + L"\\InprocServer32", nullptr), L"C:\\x.dll");
+    EXPECT_EQ(ReadString(clsid + L"\\InprocServer32", nullptr), L"C:\\it's\\x.dll");
     EXPECT_EQ(ReadString(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    DWORD count = 0, size = sizeof count;
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, (clsid + L"\\InprocServer32").c_str(), L"Count", RRF_RT_REG_DWORD, nullptr,
+                           &count, &size), ERROR_SUCCESS);
+    EXPECT_EQ(count, 42u);
+    EXPECT_EQ(ReadString(std::wstring(kBase) + L"\\My.Class.1", nullptr), L"It's a class");
     EXPECT_EQ(ReadString(std::wstring(kBase) + L"\\My.Class.1\\CLSID", nullptr),
               L"{00000000-1111-2222-3333-444444444444}");
 

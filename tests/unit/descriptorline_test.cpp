@@ -179,39 +179,34 @@ TEST(DescriptorLineTest, StandardLibraryRootsOfEveryChain) {
 }
 
 TEST(DescriptorLineTest, HandMadeOffsetsAndChains) {
-    HandType root(L"IUnknown", {0, P, 2 * P});
-    {
+    HandType root(L"IUnknown", {0, P, 2 * P}), middle(L"IMiddle", {3 * P}, &root, 1), other(L"IOtherRoot", {0});
+    const struct {
+        const wchar_t* name;
+        std::vector<int> offsets;
+        HandType* base;
+        UINT index;
+        bool registered;
+        std::string line;
+    } cases[] = {
         // A gap of one slot after the first method: G only.
-        HandType gapped(L"IGapped", {3 * P, 5 * P, 6 * P}, &root, 7);
-        EXPECT_EQ(Line(&gapped, false), "IGapped:IUnknown" + Numbers(7, 1, 0, 3 * P, 6 * P, 0));
-        EXPECT_TRUE(gapped.Balanced());
-    }
-    {
+        {L"IGapped", {3 * P, 5 * P, 6 * P}, &root, 7, false, "IGapped:IUnknown" + Numbers(7, 1, 0, 3 * P, 6 * P, 0)},
         // Going back counts as a gap too; MIN and MAX are the extremes, not the ends.
-        HandType back(L"IBack", {4 * P, 3 * P, 5 * P}, &root, 2);
-        EXPECT_EQ(Line(&back, true), "IBack:IUnknown" + Numbers(2, 1, 1, 3 * P, 5 * P, 1));
-        EXPECT_TRUE(back.Balanced());
-    }
-    {
+        {L"IBack", {4 * P, 3 * P, 5 * P}, &root, 2, true, "IBack:IUnknown" + Numbers(2, 1, 1, 3 * P, 5 * P, 1)},
         // No methods of its own: both offsets 0; two bases down to IUnknown.
-        HandType middle(L"IMiddle", {3 * P}, &root, 1);
-        HandType empty(L"IEmpty", {}, &middle, 9);
-        EXPECT_EQ(Line(&empty, false), "IEmpty:IMiddle:IUnknown; 9; 0, 0; 0, 0; 0;");
-        EXPECT_TRUE(empty.Balanced() && middle.Balanced());
-    }
-    {
+        {L"IEmpty", {}, &middle, 9, false, "IEmpty:IMiddle:IUnknown; 9; 0, 0; 0, 0; 0;"},
         // A chain that ends elsewhere is never intercepted: B is 999999.
-        HandType other(L"IOtherRoot", {0});
-        HandType derived(L"IDerived", {P, 2 * P}, &other, 3);
-        EXPECT_EQ(Line(&derived, true), "IDerived:IOtherRoot" + Numbers(999999, 0, 0, P, 2 * P, 1));
-        HandType alone(L"ILonely", {0, P}, nullptr, 5);
-        EXPECT_EQ(Line(&alone, false), "ILonely" + Numbers(999999, 0, 0, 0, P, 0));
+        {L"IDerived", {P, 2 * P}, &other, 3, true, "IDerived:IOtherRoot" + Numbers(999999, 0, 0, P, 2 * P, 1)},
+        {L"ILonely", {0, P}, nullptr, 5, false, "ILonely" + Numbers(999999, 0, 0, 0, P, 0)},
         // A name that cannot be read still leaves its place in the chain.
-        HandType nameless(nullptr, {3 * P}, &root, 6);
-        EXPECT_EQ(Line(&nameless, false), "UndefinedInterfaceName:IUnknown" + Numbers(6, 0, 0, 3 * P, 3 * P, 0));
-        EXPECT_TRUE(derived.Balanced() && other.Balanced() && alone.Balanced() && nameless.Balanced());
+        {nullptr, {3 * P}, &root, 6, false, "UndefinedInterfaceName:IUnknown" + Numbers(6, 0, 0, 3 * P, 3 * P, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        HandType type(c.name, c.offsets, c.base, c.index);
+        EXPECT_EQ(Line(&type, c.registered), c.line);
+        EXPECT_TRUE(type.Balanced());
     }
-    EXPECT_TRUE(root.Balanced());
+    EXPECT_TRUE(root.Balanced() && middle.Balanced() && other.Balanced());
 }
 
 TEST(DescriptorLineTest, ShortBufferIsCutNotOverrun) {

@@ -22,7 +22,7 @@ uintptr_t Offset(const void* p) { return reinterpret_cast<uintptr_t>(p) % 65536;
 
 }  // namespace
 
-TEST_F(PoolTest, UnitsAreSixteenBytesFromTheDataStartAndZeroFilled) {
+TEST_F(PoolTest, UnitsAreSixteenBytesFromTheDataStartZeroFilledAndExecutable) {
     EXPECT_EQ(PoolAlloc(0), nullptr);
     auto* a = static_cast<unsigned char*>(PoolAlloc(1));
     auto* b = static_cast<unsigned char*>(PoolAlloc(17));
@@ -38,13 +38,9 @@ TEST_F(PoolTest, UnitsAreSixteenBytesFromTheDataStartAndZeroFilled) {
     EXPECT_EQ(again, b);  // first fit reuses the freed run
     EXPECT_EQ(again[0], 0);
     EXPECT_EQ(again[31], 0);
-}
-
-TEST_F(PoolTest, MemoryIsExecutable) {
-    void* p = PoolAlloc(64);
     MEMORY_BASIC_INFORMATION info;
-    ASSERT_NE(::VirtualQuery(p, &info, sizeof info), 0u);
-    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
+    ASSERT_NE(::VirtualQuery(a, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READWRITE)) << "thunks run from the pool";
 }
 
 TEST_F(PoolTest, FreeIgnoresForeignAndInnerAddresses) {

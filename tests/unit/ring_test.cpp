@@ -9,59 +9,31 @@
 
 using korbin::RingWrite;
 
-namespace {
-
-struct Ring {
-    std::vector<uint8_t> bytes;
-    uint32_t position = 0, total = 0;
-    explicit Ring(uint32_t capacity) : bytes(capacity, '.') {}
-    void Put(const std::string& piece) {
-        RingWrite(bytes.data(), static_cast<uint32_t>(bytes.size()), &position, &total, piece.data(), piece.size());
+TEST(RingWriteTest, AdvancesWrapsAndSplitsAcrossTheEnd) {
+    const struct {
+        uint32_t capacity, total;
+        std::vector<std::string> pieces;
+        const char* text;
+        uint32_t position, totalAfter;
+    } cases[] = {
+        {10, 0, {"abc", "de\x01"}, "abcde.....", 5, 5},                  // a final end mark is dropped
+        {10, 0, {"abc", "de\x01", "\x01x"}, "abcde\x01x...", 7, 7},      // only a final one
+        {8, 0, {"12345", "678"}, "12345678", 8, 8},                       // an exact fit stays at the capacity
+        {8, 0, {"12345", "678", "AB"}, "AB345678", 2, 10},                // then wraps
+        {8, 0, {"123456", "abcd"}, "cd3456ab", 2, 10},                    // split across the end
+        {8, 0, {"123456", "abcd", "ABCDEFGHIJKLMNOPQRST"}, "OPQRSTMN", 6, 30},  // longer than the ring
+        {4, 0xFFFFFFFEu, {"abc"}, "abc.", 3, 1},                          // the total wraps at 2^32
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string ring(c.capacity, '.');
+        uint32_t position = 0, total = c.total;
+        for (const std::string& piece : c.pieces)
+            RingWrite(reinterpret_cast<uint8_t*>(ring.data()), c.capacity, &position, &total, piece.data(), piece.size());
+        EXPECT_EQ(ring, c.text);
+        EXPECT_EQ(position, c.position);
+        EXPECT_EQ(total, c.totalAfter);
     }
-    std::string Text() const { return std::string(bytes.begin(), bytes.end()); }
-};
-
-}  // namespace
-
-TEST(RingWriteTest, AdvancesAndDropsAFinalEndMark) {
-    Ring r(10);
-    r.Put("abc");
-    r.Put("de\x01");
-    EXPECT_EQ(r.Text(), "abcde.....");
-    EXPECT_EQ(r.position, 5u);
-    EXPECT_EQ(r.total, 5u);
-    r.Put("\x01x");  // only a final mark is dropped
-    EXPECT_EQ(r.Text(), "abcde\x01x...");
-}
-
-TEST(RingWriteTest, ExactFitLeavesPositionAtCapacityThenWraps) {
-    Ring r(8);
-    r.Put("12345");
-    r.Put("678");
-    EXPECT_EQ(r.position, 8u);
-    r.Put("AB");
-    EXPECT_EQ(r.Text(), "AB345678");
-    EXPECT_EQ(r.position, 2u);
-    EXPECT_EQ(r.total, 10u);
-}
-
-TEST(RingWriteTest, SplitsAcrossTheEndAndSurvivesPiecesLongerThanTheRing) {
-    Ring r(8);
-    r.Put("123456");
-    r.Put("abcd");
-    EXPECT_EQ(r.Text(), "cd3456ab");
-    EXPECT_EQ(r.position, 2u);
-    r.Put("ABCDEFGHIJKLMNOPQRST");  // 20 bytes through an 8-byte ring
-    EXPECT_EQ(r.position, (2u + 20u) % 8u);
-    EXPECT_EQ(r.total, 30u);
-    EXPECT_EQ(r.Text(), "OPQRSTMN");
-}
-
-TEST(RingWriteTest, TotalWrapsAtTwoToTheThirtyTwo) {
-    Ring r(4);
-    r.total = 0xFFFFFFFEu;
-    r.Put("abc");
-    EXPECT_EQ(r.total, 1u);
 }
 
 TEST(TimeText, FixedWidthWithBlankPaddedDay) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "settings.h"
@@ -22,59 +23,59 @@ std::string Structure(const std::string& text) {
     return out;
 }
 
-const char kPolicyQ[] = "FilePolicy ? [FILE_BACKUPlast(1) / FILE_BACKUPall(2) / FILE_OVERRIDE(3)]:";
+const std::string kPolicyQ = "FilePolicy ? [FILE_BACKUPlast(1) / FILE_BACKUPall(2) / FILE_OVERRIDE(3)]:";
+
+// What a file, or an answer, that cannot be read gives: tracing stays on.
+void ExpectUnreadableDefaults(const Switches& s, const std::string& what) {
+    EXPECT_TRUE(s.distilledTrace) << what;
+    EXPECT_TRUE(s.hideBeyondVtbl) << what;
+    EXPECT_FALSE(s.specificInfo) << what;
+    EXPECT_FALSE(s.findAllInterfaces) << what;
+    EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast) << what;
+}
 
 }  // namespace
 
-TEST(AdvancedSettings, UnreadableFileGivesItsOwnDefaults) {
+TEST(AdvancedSettings, UnreadableFileOrAnswersGiveTheUnreadableFileDefaults) {
     Switches s;
     s.fullTrace = true;
     ApplyAdvancedSettings(nullptr, s);
     EXPECT_FALSE(s.fullTrace);
-    EXPECT_TRUE(s.distilledTrace);
-    EXPECT_TRUE(s.hideBeyondVtbl);
-    EXPECT_FALSE(s.specificInfo);
-    EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast);
-}
-
-TEST(AdvancedSettings, MissingOrUnreadableAnswersTakeTheUnreadableFileDefaults) {
+    ExpectUnreadableDefaults(s, "no file");
     // An empty or damaged file must not switch tracing off.
     for (const char* text : {"", "\x01\xff garbage\r\n", "Print full diagnostic ? [Y/N]: Y\r\n",
                              "Print distilled diagnostic ? [Y/N]: ?\r\n"}) {
-        Switches s;
+        Switches damaged;
         std::string_view view(text);
-        EXPECT_EQ(ApplyAdvancedSettings(&view, s), SettingsRead::AnswersUnreadable) << text;
-        EXPECT_TRUE(s.distilledTrace) << text;
-        EXPECT_TRUE(s.hideBeyondVtbl) << text;
-        EXPECT_FALSE(s.findAllInterfaces) << text;
-        EXPECT_EQ(s.filePolicy, FilePolicy::BackupLast) << text;
+        EXPECT_EQ(ApplyAdvancedSettings(&view, damaged), SettingsRead::AnswersUnreadable) << text;
+        ExpectUnreadableDefaults(damaged, text);
     }
-    EXPECT_TRUE(Advanced("Print full diagnostic ? [Y/N]: Y\r\n").fullTrace);
-    // Readable answers of the other letter still switch off.
-    Switches s = Advanced("Print distilled diagnostic ? [Y/N]: N\r\nPrint BeyondVtbl methods ? [Y/N]: Y\r\n");
-    EXPECT_FALSE(s.distilledTrace);
-    EXPECT_FALSE(s.hideBeyondVtbl);
     std::string whole = vx::AdvancedSettingsText(vx::AdvancedSettingsContent{});
     std::string_view view(whole);
     EXPECT_EQ(ApplyAdvancedSettings(&view, s), SettingsRead::Read);
 }
 
 TEST(AdvancedSettings, OnlyTheTwoCharactersAfterTheColonCount) {
-    EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]:y").distilledTrace);
-    EXPECT_TRUE(Advanced("Print distilled diagnostic ? [Y/N]: Y").distilledTrace);
-    EXPECT_FALSE(Advanced("Print distilled diagnostic ? [Y/N]:n").distilledTrace);
-    EXPECT_FALSE(Advanced("Print full diagnostic ? [Y/N]:  Y").fullTrace);
-    EXPECT_TRUE(Advanced("Print BeyondVtbl methods ? [Y/N]: n").hideBeyondVtbl);
-    EXPECT_FALSE(Advanced("Print BeyondVtbl methods ? [Y/N]: Y").hideBeyondVtbl);
-    // The question at the very end of the text: nothing after it to read.
-    EXPECT_FALSE(Advanced("Print SpecificInfo ? [Y/N]:").specificInfo);
-}
-
-TEST(AdvancedSettings, FilePolicyOneWinsOverTheOthers) {
-    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " 2 1").filePolicy, FilePolicy::BackupAll);
-    EXPECT_EQ(Advanced(std::string(kPolicyQ) + "31").filePolicy, FilePolicy::BackupLast);
-    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " 3").filePolicy, FilePolicy::Override);
-    EXPECT_EQ(Advanced(std::string(kPolicyQ) + " x").filePolicy, FilePolicy::BackupLast);
+    const struct {
+        const char* text;
+        bool Switches::*answer;
+        bool on;
+    } cases[] = {
+        {"Print full diagnostic ? [Y/N]: Y\r\n", &Switches::fullTrace, true},
+        {"Print full diagnostic ? [Y/N]:  Y", &Switches::fullTrace, false},
+        {"Print distilled diagnostic ? [Y/N]:y", &Switches::distilledTrace, true},
+        {"Print distilled diagnostic ? [Y/N]: Y", &Switches::distilledTrace, true},
+        {"Print distilled diagnostic ? [Y/N]:n", &Switches::distilledTrace, false},  // a readable N still switches off
+        {"Print BeyondVtbl methods ? [Y/N]: n", &Switches::hideBeyondVtbl, true},
+        {"Print BeyondVtbl methods ? [Y/N]: Y\r\n", &Switches::hideBeyondVtbl, false},
+        {"Print SpecificInfo ? [Y/N]:", &Switches::specificInfo, false},  // nothing after it to read
+    };
+    for (const auto& c : cases) EXPECT_EQ(Advanced(c.text).*c.answer, c.on) << c.text;
+    // A 1 wins over the other policies.
+    const std::pair<const char*, FilePolicy> policies[] = {
+        {" 2 1", FilePolicy::BackupAll}, {"31", FilePolicy::BackupLast}, {" 3", FilePolicy::Override}, {" x", FilePolicy::BackupLast}};
+    for (const auto& [answer, policy] : policies)
+        EXPECT_EQ(Advanced(kPolicyQ + answer).filePolicy, policy) << answer;
 }
 
 TEST(MainSettings, HidingNeedsAnNInTheTwoPlaces) {
@@ -129,13 +130,9 @@ TEST(SettingsTemplate, InstalledFilesReadBackAsWritten) {
     EXPECT_TRUE(s.hideIUnknown);
     EXPECT_FALSE(s.hideIDispatch);
 
-    // The header is the first line beginning with "[" and stands on the fourth line.
-    size_t lineStart = 0;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(text[lineStart], '[');
-        lineStart = text.find("\r\n", lineStart) + 2;
-    }
-    EXPECT_EQ(text.compare(lineStart, 49, "[List of modules with components to investigate]\r"), 0);
+    // The header stands on the fourth line.
+    const size_t header = text.find("\r\n[List of modules with components to investigate]\r\n");
+    EXPECT_EQ(std::count(text.begin(), text.begin() + std::min(header, text.size()), '\n'), 2) << text;
     EXPECT_NE(text.find("[Path to Vexilo utility]\r\n[Path to catalog with imported type libraries]"),
               std::string::npos);
 

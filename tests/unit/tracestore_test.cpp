@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "pendingtext.h"
 #include "raii.h"
 #include "tempdir.h"
+#include "timetext.h"
 #include "tracestore.h"
 
 using namespace korbin;
@@ -23,46 +25,46 @@ std::string Hex(unsigned long v) {
     return b;
 }
 
-// A store on a map and state block of its own, so tests run beside a live trace.
+// A store on a map and state block named for the test, so tests run beside a live trace.
+bool Configure(TraceStore& s, const std::string& folder, const std::string& mapName, const char* blockPrefix) {
+    std::snprintf(s.mapName, sizeof s.mapName, "%s", mapName.c_str());
+    std::snprintf(s.blockPrefix, sizeof s.blockPrefix, "%s", blockPrefix);
+    s.switches.fullTrace = s.switches.distilledTrace = true;
+    return s.files.Build(folder.c_str());
+}
+
+// A record framed as the kernel frames one: the title line continued by the
+// thread, process and record numbers, then a body line.
+void WriteRecord(TraceStore& s, const char* title) {
+    s.LockDiagFile();
+    s.Line("========= %s =========", title);
+    s.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), s.recordNumber());
+    s.Line("body of %s", title);
+    s.UnLockDiagFile();
+}
+
+// WriteRecord's text; lead starts each line (the full stream's thread id).
+std::string Expected(const char* title, int number, const std::string& lead = "") {
+    return "\r\n" + lead + "========= " + title + " ========= TID=" + Hex(::GetCurrentThreadId()) + "h PID=" +
+           Hex(::GetCurrentProcessId()) + "h [" + std::to_string(number) + "]\r\n" + lead + "body of " + title + "\r\n";
+}
+
 class TraceStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(store.files.Build(dir.path().c_str()));
-        std::snprintf(store.mapName, sizeof store.mapName, "VxTestMap-%lu", ::GetCurrentProcessId());
-        std::snprintf(store.blockPrefix, sizeof store.blockPrefix, "VxTestBlock ");
-        store.switches.fullTrace = true;
-        store.switches.distilledTrace = true;
+        ASSERT_TRUE(Configure(store, dir.path(), "VxTestMap-" + std::to_string(::GetCurrentProcessId()), "VxTestBlock "));
         WriteWhole(store.files.distilled, "");
         ASSERT_TRUE(store.SetUpMaps());
     }
-    void TearDown() override { store.ReleaseMaps(); }
 
-    void Record(const char* title) {
-        store.LockDiagFile();
-        store.Line("========= %s =========", title);
-        store.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), store.recordNumber());
-        store.Line("body of %s", title);
-        store.UnLockDiagFile();
-    }
-    std::string Expected(const char* title, int number) {
-        return "\r\n========= " + std::string(title) + " ========= TID=" + Hex(::GetCurrentThreadId()) +
-               "h PID=" + Hex(::GetCurrentProcessId()) + "h [" + std::to_string(number) + "]\r\nbody of " + title +
-               "\r\n";
-    }
-    // A second process's store on the same map and files.
-    void SetUpOther(TraceStore& other) {
-        ASSERT_TRUE(other.files.Build(dir.path().c_str()));
-        std::snprintf(other.mapName, sizeof other.mapName, "%s", store.mapName);
-        std::snprintf(other.blockPrefix, sizeof other.blockPrefix, "VxTestOtherBlock ");
-        other.switches = store.switches;
+    void Record(const char* title) { WriteRecord(store, title); }
+    // A second process's store on the same map and files; this process is
+    // listed first as a run in progress, which the second must not reset.
+    void StartOther() {
+        store.map()->liveProcesses = 1;
+        store.map()->processes[0] = ::GetCurrentProcessId();
+        ASSERT_TRUE(Configure(other, dir.path(), store.mapName, "VxTestOtherBlock "));
         ASSERT_TRUE(other.SetUpMaps());
-    }
-    // A run in progress: a second store set up on the map must not reset it.
-    TraceMap* ListThisProcess() {
-        TraceMap* m = store.map();
-        m->liveProcesses = 1;
-        m->processes[0] = ::GetCurrentProcessId();
-        return m;
     }
     std::string Ring() {
         TraceMap* m = store.map();
@@ -71,16 +73,10 @@ protected:
 
     TempDir dir;
     TraceStore store;
+    TraceStore other;
 };
 
 }  // namespace
-
-TEST_F(TraceStoreTest, FreshMapHeader) {
-    TraceMap* m = store.map();
-    EXPECT_EQ(m->lockWord, 0);
-    EXPECT_STREQ(m->distilledPath, store.files.distilled);
-    EXPECT_EQ(store.block()->map, m);
-}
 
 TEST_F(TraceStoreTest, RecordsAreFramedAndRingHoldsTheDistilledText) {
     Record("ONE");
@@ -93,14 +89,9 @@ TEST_F(TraceStoreTest, RecordsAreFramedAndRingHoldsTheDistilledText) {
     EXPECT_EQ(store.map()->recordsInFile, 2u);
     EXPECT_EQ(store.map()->lockWord, 0);
     EXPECT_EQ(store.block()->recordLock, 0);
-
     // Full stream: every new line carries the thread id.
-    std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
-    std::string full = ReadWhole(store.files.full);
-    EXPECT_EQ(full, "\r\n" + tid + "========= ONE ========= TID=" + Hex(::GetCurrentThreadId()) + "h PID=" +
-                        Hex(::GetCurrentProcessId()) + "h [1]\r\n" + tid + "body of ONE\r\n" + "\r\n" + tid +
-                        "========= TWO ========= TID=" + Hex(::GetCurrentThreadId()) + "h PID=" +
-                        Hex(::GetCurrentProcessId()) + "h [2]\r\n" + tid + "body of TWO\r\n\x01");
+    const std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
+    EXPECT_EQ(ReadWhole(store.files.full), Expected("ONE", 1, tid) + Expected("TWO", 2, tid) + "\x01");
 }
 
 TEST_F(TraceStoreTest, LongLinesAreCutAndIndentationIsClamped) {
@@ -138,22 +129,17 @@ TEST_F(TraceStoreTest, RecordDivertedWhileReaderHoldsTheMapIsMergedInOrder) {
 // A writer looks for the extra file only when the generation word moved: a
 // record another process diverted must still be merged by the next direct one.
 TEST_F(TraceStoreTest, AnotherWritersDivertedRecordIsMergedByTheNextDirectRecord) {
-    TraceMap* m = ListThisProcess();
     Record("ONE");  // looked once: no extra file
-    TraceStore other;
-    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
-    m->lockWord = -1;
-    other.LockDiagFile();
-    other.Line("========= OTHER =========");
-    other.UnLockDiagFile();
-    m->lockWord = 0;
+    ASSERT_NO_FATAL_FAILURE(StartOther());
+    store.map()->lockWord = -1;
+    WriteRecord(other, "OTHER");
+    store.map()->lockWord = 0;
     ASSERT_TRUE(FileExists(store.files.extra));
     Record("THREE");
     Record("FOUR");
     EXPECT_EQ(ReadWhole(store.files.distilled),
-              Expected("ONE", 1) + "\r\n========= OTHER =========\r\n" + Expected("THREE", 3) + Expected("FOUR", 4) + "\x01");
+              Expected("ONE", 1) + Expected("OTHER", 2) + Expected("THREE", 3) + Expected("FOUR", 4) + "\x01");
     EXPECT_FALSE(FileExists(store.files.extra));
-    other.ReleaseMaps();
 }
 
 TEST_F(TraceStoreTest, DivertedRecordMergedAtItsOwnEndLeavesAWellFormedFile) {
@@ -199,15 +185,6 @@ TEST_F(TraceStoreTest, RecordLockOfALiveThreadIsWaitedFor) {
     EXPECT_GT(store.counters().waitingsForUnlockMapFile, 0u);
 }
 
-TEST_F(TraceStoreTest, DistilledOffKeepsTheRecordNumber) {
-    Record("ONE");
-    store.switches.distilledTrace = false;
-    store.LockDiagFile();
-    EXPECT_EQ(store.recordNumber(), 1);
-    store.UnLockDiagFile();
-    EXPECT_EQ(store.map()->recordCounter, 1);
-}
-
 namespace {
 std::string g_windowText;
 LRESULT CALLBACK CaptureProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
@@ -242,11 +219,10 @@ TEST_F(TraceStoreTest, ReaderWindowGetsTheLatestNumberAtMostOncePerInterval) {
 }
 
 TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
-    TraceMap* m = ListThisProcess();
     Record("ONE");
     // Another process's first kernel of a new run backs the file up.
-    TraceStore other;
-    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
+    ASSERT_NO_FATAL_FAILURE(StartOther());
+    TraceMap* m = store.map();
     ASSERT_EQ(other.map()->recordCounter, 1) << "the map was reset";
     const LONG generation = *vx::FileGeneration(m);
     other.LockDiagFileNoInc();
@@ -257,7 +233,6 @@ TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
     EXPECT_EQ(ReadWhole(dir / "TraceDistilled01.txt"), Expected("ONE", 1) + "\x01");
     EXPECT_EQ(ReadWhole(store.files.distilled), Expected("TWO", 2) + "\x01");
     EXPECT_STREQ(m->distilledPath, store.files.distilled) << "the generation word overran the path";
-    other.ReleaseMaps();
 }
 
 // A process writes its next record where its last one ended without asking
@@ -265,29 +240,25 @@ TEST_F(TraceStoreTest, FilesKeptOpenFollowAResetMadeThroughTheMap) {
 // either stream and with or without the distilled trace, are never written
 // over, and no gap opens.
 TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
-    ListThisProcess();
-    TraceStore other;
-    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
-    auto otherRecord = [&](const char* title) {
-        other.LockDiagFile();
-        other.Line("========= %s =========", title);
-        other.UnLockDiagFile();
-    };
+    ASSERT_NO_FATAL_FAILURE(StartOther());
     Record("ONE");
     Record("TWO");
-    otherRecord("THREE");
+    WriteRecord(other, "THREE");
     Record("FOUR");
     Record("FIVE");
-    other.switches.distilledTrace = false;  // started under other settings: full stream alone, uncounted
-    otherRecord("SIX");
+    // Started under other settings: the full stream alone, uncounted, under the last number.
+    other.switches.distilledTrace = false;
+    WriteRecord(other, "SIX");
     Record("SEVEN");
     other.Select(Stream::Full);
     other.Dgn("a line between records");
     Record("EIGHT");
     EXPECT_EQ(ReadWhole(store.files.distilled),
-              Expected("ONE", 1) + Expected("TWO", 2) + "\r\n========= THREE =========\r\n" + Expected("FOUR", 4) +
+              Expected("ONE", 1) + Expected("TWO", 2) + Expected("THREE", 3) + Expected("FOUR", 4) +
                   Expected("FIVE", 5) + Expected("SEVEN", 6) + Expected("EIGHT", 7) + "\x01");
     std::string full = ReadWhole(store.files.full);
+    const std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
+    EXPECT_NE(full.find(Expected("SIX", 5, tid)), std::string::npos) << full;
     EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
     EXPECT_EQ(full.back(), '\x01');
     size_t at = 0;
@@ -298,16 +269,13 @@ TEST_F(TraceStoreTest, RecordsOfTwoProcessesInterleavedStayWholeInBothFiles) {
         EXPECT_EQ(full.find(title, found + 1), std::string::npos) << title << " once";
         at = found;
     }
-    other.ReleaseMaps();
 }
 
 // Two processes writing at once contend for the map: a record that finds it
 // taken goes to the extra file, but its full-stream text still goes to the
 // full trace at once. Neither stream may lose, split or write over a record.
 TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles) {
-    ListThisProcess();
-    TraceStore other;
-    ASSERT_NO_FATAL_FAILURE(SetUpOther(other));
+    ASSERT_NO_FATAL_FAILURE(StartOther());
     constexpr int kRecords = 1500;
     DWORD threadIds[2] = {};
     auto write = [&](TraceStore& s, int writer) {
@@ -330,27 +298,25 @@ TEST_F(TraceStoreTest, TwoProcessesWritingAtOnceKeepEveryRecordWholeInBothFiles)
     store.UnLockDiagFile();
 
     const std::string full = ReadWhole(store.files.full), distilled = ReadWhole(store.files.distilled);
+    auto once = [](const std::string& file, const std::string& text) {
+        const size_t at = file.find(text);
+        return at != std::string::npos && file.find(text, at + 1) == std::string::npos;
+    };
     int broken = 0;
     std::string firstBroken;
     for (int writer = 0; writer < 2; ++writer) {
         const std::string tid = "[" + Hex(threadIds[writer]) + "] ";
         for (int i = 0; i < kRecords; ++i) {
             const std::string name = "W" + std::to_string(writer) + " R" + std::to_string(i);
-            const std::string fullText = tid + "========= " + name + " =========\r\n" + tid + "body of " + name + "\r\n";
-            const std::string distilledText = "========= " + name + " =========\r\nbody of " + name + "\r\n";
-            auto once = [&](const std::string& file, const std::string& text, const char* stream) {
-                size_t at = file.find(text);
-                if (at != std::string::npos && file.find(text, at + 1) == std::string::npos) return;
-                if (broken++ == 0) firstBroken = name + " in the " + stream + " trace";
-            };
-            once(full, fullText, "full");
-            once(distilled, distilledText, "distilled");
+            if (once(full, tid + "========= " + name + " =========\r\n" + tid + "body of " + name + "\r\n") &&
+                once(distilled, "========= " + name + " =========\r\nbody of " + name + "\r\n"))
+                continue;
+            if (broken++ == 0) firstBroken = name;
         }
     }
     const uint32_t diverted = store.counters().writesToExtraFile + other.counters().writesToExtraFile;
     EXPECT_EQ(broken, 0) << "first " << firstBroken << "; " << diverted << " records were diverted";
     EXPECT_EQ(full.find('\0'), std::string::npos) << "a gap in the full trace";
-    other.ReleaseMaps();
 }
 
 namespace {
@@ -368,37 +334,25 @@ struct HeldRun {
 HeldRun WriteHeldRun(const std::string& folder, Reader reader) {
     HeldRun run;
     TraceStore a, b;
-    char mapName[64];
-    std::snprintf(mapName, sizeof mapName, "VxHeldMap-%lu-%d", ::GetCurrentProcessId(), static_cast<int>(reader));
-    for (TraceStore* s : {&a, &b}) {
-        EXPECT_TRUE(s->files.Build(folder.c_str()));
-        std::snprintf(s->mapName, sizeof s->mapName, "%s", mapName);
-        s->switches.fullTrace = s->switches.distilledTrace = true;
-    }
-    std::snprintf(a.blockPrefix, sizeof a.blockPrefix, "VxHeldA%d ", static_cast<int>(reader));
-    std::snprintf(b.blockPrefix, sizeof b.blockPrefix, "VxHeldB%d ", static_cast<int>(reader));
+    const std::string n = std::to_string(static_cast<int>(reader));
+    const std::string mapName = "VxHeldMap-" + std::to_string(::GetCurrentProcessId()) + "-" + n;
+    EXPECT_TRUE(Configure(a, folder, mapName, ("VxHeldA" + n + " ").c_str()));
+    EXPECT_TRUE(Configure(b, folder, mapName, ("VxHeldB" + n + " ").c_str()));
     WriteWhole(a.files.distilled, "");
     EXPECT_TRUE(a.SetUpMaps());
     a.map()->liveProcesses = 1;
     a.map()->processes[0] = ::GetCurrentProcessId();
     EXPECT_TRUE(b.SetUpMaps());
     TraceMap* map = b.map();  // b's view: it outlives a
-    auto record = [](TraceStore& s, const char* title) {
-        s.LockDiagFile();
-        s.Line("========= %s ========= [%d]", title, s.recordNumber());
-        s.Line("body of %s", title);
-        s.UnLockDiagFile();
-    };
-    record(a, "A1");
-    record(b, "B1");
+    WriteRecord(a, "A1");
+    WriteRecord(b, "B1");
 
-    std::string sectionName = std::string(mapName) + vx::kPendingTextSuffix;
     vx::unique_handle section;
     vx::unique_view view;
     vx::PendingText* pending = nullptr;
     if (reader != Reader::None) {
         section.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(vx::PendingText),
-                                           sectionName.c_str()));
+                                           (mapName + vx::kPendingTextSuffix).c_str()));
         view.reset(::MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
         pending = static_cast<vx::PendingText*>(view.get());
         pending->readerProcess = static_cast<LONG>(::GetCurrentProcessId());
@@ -409,16 +363,16 @@ HeldRun WriteHeldRun(const std::string& folder, Reader reader) {
         vx::WritePendingText(pending, map, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
         map->lockWord = 0;
     };
-    record(a, "A2");
-    record(b, "B2");
-    record(a, "A3");
+    WriteRecord(a, "A2");
+    WriteRecord(b, "B2");
+    WriteRecord(a, "A3");
     if (pending) {
         run.heldUntilWritten = ReadWhole(a.files.distilled).find("A2") == std::string::npos &&
                                ReadWhole(a.files.full).find("B2") == std::string::npos && vx::HasPendingText(*pending);
         readerWrites();
     }
-    record(b, "B3");
-    record(a, "A4");
+    WriteRecord(b, "B3");
+    WriteRecord(a, "A4");
     a.ReleaseMaps();  // killed: its last record is still held
     if (reader == Reader::Leaves) {
         pending->readerProcess = 0;
@@ -427,7 +381,7 @@ HeldRun WriteHeldRun(const std::string& folder, Reader reader) {
         pending->readerProcess = 0x7FFFFFF0;  // no such process: the writer writes what it held
         ::Sleep(150);
     }
-    record(b, "B4");
+    WriteRecord(b, "B4");
     run.nothingHeldAfter = pending && !vx::HasPendingText(*pending);
     b.WriteHeldFullText();
     b.ReleaseMaps();
@@ -444,11 +398,12 @@ TEST(HeldTextTest, HeldForAReaderTheFilesComeOutAsIfWrittenAtOnce) {
     ASSERT_NE(plain.distilled.find("A4"), std::string::npos);
     ASSERT_NE(plain.full.find("B4"), std::string::npos);
     for (const auto& [folder, reader] : {std::pair{&leaves, Reader::Leaves}, std::pair{&killed, Reader::Killed}}) {
+        SCOPED_TRACE(reader == Reader::Leaves ? "the reader leaves" : "the reader is killed");
         const HeldRun held = WriteHeldRun(folder->path(), reader);
-        EXPECT_TRUE(held.heldUntilWritten) << static_cast<int>(reader);
-        EXPECT_TRUE(held.nothingHeldAfter) << static_cast<int>(reader);
-        EXPECT_EQ(held.distilled, plain.distilled) << static_cast<int>(reader);
-        EXPECT_EQ(held.full, plain.full) << static_cast<int>(reader);
+        EXPECT_TRUE(held.heldUntilWritten);
+        EXPECT_TRUE(held.nothingHeldAfter);
+        EXPECT_EQ(held.distilled, plain.distilled);
+        EXPECT_EQ(held.full, plain.full);
     }
 }
 
@@ -476,11 +431,7 @@ TEST(HeldTextTest, AWriteCutShortByItsWritersEndIsDoneAgainNotTwice) {
 TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
     TempDir dir;
     TraceStore store;
-    ASSERT_TRUE(store.files.Build(dir.path().c_str()));
-    std::snprintf(store.mapName, sizeof store.mapName, "VxTestBadMap-%lu", ::GetCurrentProcessId());
-    std::snprintf(store.blockPrefix, sizeof store.blockPrefix, "VxTestBadBlock ");
-    store.switches.fullTrace = true;
-    store.switches.distilledTrace = true;
+    ASSERT_TRUE(Configure(store, dir.path(), "VxTestBadMap-" + std::to_string(::GetCurrentProcessId()), "VxTestBadBlock "));
     WriteWhole(store.files.distilled, "");
     HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kTraceMapSize, store.mapName);
     ASSERT_NE(mapping, nullptr);
@@ -500,8 +451,7 @@ TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
     EXPECT_NE(full.find("========= A RECORD ========="), std::string::npos);
     EXPECT_EQ(ReadWhole(store.files.distilled), "");
     EXPECT_FALSE(FileExists(store.files.extra));
-    for (size_t i = 0; i < kTraceMapSize; ++i)
-        if (bytes[i] != 0xFF) FAIL() << "the refused map was written at " << i;
+    EXPECT_EQ(std::count(bytes, bytes + kTraceMapSize, 0xFF), static_cast<long>(kTraceMapSize)) << "the refused map was written";
     store.ReleaseMaps();
     ::UnmapViewOfFile(bytes);
     ::CloseHandle(mapping);
@@ -510,11 +460,9 @@ TEST(TraceStoreRefusal, AMapFilledByAnotherProgramIsReportedAndLeftAlone) {
 TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {
     store.WriteStartBanner({{"C:\\v\\Vexilo.txt", korbin::SettingsRead::Read}});
     std::string full = ReadWhole(store.files.full);
-    std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ";
-    ASSERT_EQ(full.compare(0, 6 + tid.size(), "\r\n\r\n\r\n" + tid), 0) << full;
-    EXPECT_EQ(full.compare(6 + tid.size(), 22, "========= Start Interc"), 0) << full;
-    EXPECT_EQ(full.size(), 6 + tid.size() + 22 + 4 + 24 + 12);
-    EXPECT_EQ(full.substr(full.size() - 12), " =========\r\n");
+    const std::string tid = "[" + Hex(::GetCurrentThreadId()) + "] ", head = "\r\n\r\n\r\n" + tid + "========= Start Interc at ";
+    ASSERT_EQ(full.compare(0, head.size(), head), 0) << full;
+    EXPECT_EQ(full.substr(head.size() + vx::kTimeTextLength), " =========\r\n") << full;
     EXPECT_EQ(ReadWhole(store.files.distilled), "");
 
     // A settings file read only in part, or not at all, is named.
@@ -529,7 +477,7 @@ TEST_F(TraceStoreTest, StartBannerOnTheFullStreamOnly) {
         << full;
 }
 
-TEST_F(TraceStoreTest, ProcessListAndHookTable) {
+TEST_F(TraceStoreTest, ProcessListAndHookTableFillFreeSlotsAndNeverOverflow) {
     TraceMap* m = store.map();
     DWORD self = ::GetCurrentProcessId();
     // An empty run: the process becomes the only one and the file is reset.
@@ -547,19 +495,11 @@ TEST_F(TraceStoreTest, ProcessListAndHookTable) {
     EXPECT_EQ(m->processes[1], 0u);
     EXPECT_EQ(m->hooks[1].processId, 0u);
     EXPECT_EQ(store.block()->loadedHookedDlls, 2);
-}
 
-TEST_F(TraceStoreTest, ProcessListFillsTheLastFreeSlotAndNeverOverflows) {
-    TraceMap* m = store.map();
-    DWORD self = ::GetCurrentProcessId();
-    // Live ids: this process stands in for the others (only its liveness matters).
-    m->processes[0] = self;
-    m->processes[1] = self;
-    m->processes[2] = kFreeSlot;
-    m->processes[3] = self;
-    m->processes[4] = self;
-    m->processes[5] = kFreeSlot;
-    m->processes[6] = self;
+    // A new process fills the last free slot. Live ids: this process stands
+    // in for the others (only its liveness matters).
+    const uint32_t listed[] = {self, self, kFreeSlot, self, self, kFreeSlot, self};
+    std::copy(std::begin(listed), std::end(listed), m->processes);
     m->liveProcesses = 5;
     RegisterProcess(store, 0x7FFFFFF0u, 1, 2);
     EXPECT_EQ(m->processes[5], 0x7FFFFFF0u);
