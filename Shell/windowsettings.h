@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "termination.h"
+
 namespace shell {
 
 constexpr char kSettingsKey[] = "Software\\Vexilo\\Settings";
@@ -34,7 +36,7 @@ struct WindowSettings {
     // How long the exit waits for the reader to stop watching the hooked
     // classes (read, never written).
     long ExitWaitSeconds = kDefaultExitWaitSeconds;
-    static constexpr long kDefaultExitWaitSeconds = 30;
+    static constexpr long kDefaultExitWaitSeconds = kTerminationWaitMs / 1000;  // one default wait
 
     // From the stored texts by value name; a missing or unparsable text keeps the default.
     static WindowSettings FromTexts(const std::map<std::string, std::string>& texts);

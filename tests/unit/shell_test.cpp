@@ -320,7 +320,6 @@ TEST(ShellWindowSettings, TheViewBoundAndTheExitWaitAreWholeNumbersInTheirRanges
         EXPECT_EQ(c.value, std::string(c.name) == "MaxViewRecords" ? s.MaxViewRecords : s.ExitWaitSeconds)
             << c.name << "=" << c.text;
     }
-    EXPECT_EQ(kTerminationWaitMs, WindowSettings::kDefaultExitWaitSeconds * 1000ul) << "one default wait";
     auto texts = WindowSettings().ToTexts(true);
     EXPECT_EQ(0u, texts.count("MaxViewRecords") + texts.count("ExitWaitSeconds")) << "the user's own values, never written";
 }
