@@ -7,6 +7,8 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/vexilo-demo-test-XXXXXX)
 export WINEPREFIX=$work/prefix
+# A copy of the run's idle prefix when there is one; the demo makes it otherwise.
+(source "$root/tools/wine-env.sh" && vx_copy_template)
 fake=$work/wine32
 printf '#!/bin/sh\necho "$0: cannot execute binary file: Exec format error" >&2\nexit 126\n' >"$fake"
 chmod +x "$fake"

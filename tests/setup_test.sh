@@ -12,6 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$(mktemp -d /tmp/vexilo-setup-XXXXXX)
 rmdir "$WINEPREFIX"
 source "$root/tools/wine-env.sh"
+vx_copy_template
 vx_start_wine >/dev/null
 trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
 run=$(vx_wine_for "$arch")
@@ -21,14 +22,66 @@ check() {  # description command...
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-reg_value() {  # key [value name]: the data of the value, empty when missing
-    local args=(query "$1")
-    if [ $# -gt 1 ]; then args+=(/v "$2"); else args+=(/ve); fi
-    "$run" reg "${args[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_[A-Z_]* *//p' | head -1
-}
 key_exists() { "$run" reg query "$1" >/dev/null 2>&1; }
-key_missing() { ! key_exists "$1"; }
 line_after() { tr -d '\r' <"$1" | grep -A1 -xF "$2" | sed -n 2p; }
+
+# The checks of one moment read one registry text in reg export's format
+# instead of starting a reg.exe each.
+exported() {  # key...: the keys as reg export writes them, missing ones left out
+    local key
+    for key in "$@"; do
+        "$run" reg export "$key" 'C:\export.reg' /y >/dev/null 2>&1 &&
+            iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/export.reg" | tr -d '\r'
+        rm -f "$WINEPREFIX/drive_c/export.reg"
+    done
+}
+# The server writes the registry out when it ends: ending it with every
+# process of the prefix gives the registry as files, far faster than reg
+# export (3 s for HKLM\Software). Volatile keys are not written; the product
+# makes none.
+hive() {  # hive file, root, subtree: its keys as reg export writes them, without write times
+    awk -v root="$2" -v tree="$3" '
+        /^\[/ {
+            key = $0; sub(/\]( [0-9]+)?$/, "", key); key = substr(key, 2); gsub(/\\\\/, "\\", key)
+            inside = tolower(key) == tolower(tree) || index(tolower(key), tolower(tree "\\")) == 1
+            if (inside) print "\n[" root "\\" key "]"
+            next
+        }
+        inside && !/^#/ && NF' "$WINEPREFIX/$1"
+}
+key_names() {  # key: its names in a text (HKEY_CLASSES_ROOT is the machine's classes and the user's)
+    local path=${1#*\\}
+    case $1 in
+        HKCR\\*) printf '%s\n' "HKEY_CLASSES_ROOT\\$path" "HKEY_LOCAL_MACHINE\\Software\\Classes\\$path" \
+            "HKEY_CURRENT_USER\\Software\\Classes\\$path" ;;
+        HKLM\\*) echo "HKEY_LOCAL_MACHINE\\$path" ;;
+        HKCU\\*) echo "HKEY_CURRENT_USER\\$path" ;;
+    esac
+}
+# A hive file leaves out keys that hold only keys: a key is there when it or a
+# key under it is.
+has_key() {  # text key
+    awk -v keys="$(key_names "$2")" '
+        BEGIN { n = split(tolower(keys), k, "\n") }
+        /^\[/ { for (i = 1; i <= n; i++) found = found || tolower($0) == "[" k[i] "]" || index(tolower($0), "[" k[i] "\\") == 1 }
+        END { exit !found }' "$1"
+}
+lacks_key() { ! has_key "$@"; }
+reg_value() {  # text key [value name]: the value's string, empty when missing
+    awk -v keys="$(key_names "$2")" -v name="${3-}" '
+        BEGIN {
+            n = split(tolower(keys), k, "\n"); for (i = 1; i <= n; i++) wanted["[" k[i] "]"] = 1
+            start = name == "" ? "@=" : "\"" tolower(name) "\"="
+        }
+        /^\[/ { inside = tolower($0) in wanted; next }
+        inside && index(tolower($0), start) == 1 {
+            v = substr($0, length(start) + 1); sub(/^str\([0-9]\):/, "", v)
+            if (v !~ /^".*"$/) next
+            v = substr(v, 2, length(v) - 2); gsub(/\\\\/, "\001", v); gsub(/\\"/, "\"", v); gsub(/\001/, "\\", v)
+            print v; exit
+        }' "$1"
+}
+start_server() { wineserver -p; "$run" cmd /c exit >/dev/null 2>&1; }
 
 media="$WINEPREFIX/drive_c/Vexilo Media"
 mkdir -p "$media"
@@ -48,18 +101,16 @@ check "and writes nothing" test ! -e "$WINEPREFIX/drive_c/never"
 # What the prefix holds before setup (the sample already registered, as a
 # user's component is): uninstall must leave exactly this.
 sample=$(vx_winpath "$samples/VxSample.dll")
+clsid='HKCR\CLSID\{80441EE8-5922-4360-A028-72C8C848D8F3}\InprocServer32'
 "$run" regsvr32 /s "$sample"
-snapshot() {  # file: the registry of this view and the C: drive, as text
-    {
-        for root in HKCR 'HKLM\Software'; do
-            "$run" reg export "$root" 'C:\snapshot.reg' /y >/dev/null 2>&1
-            iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/snapshot.reg" 2>/dev/null | tr -d '\r'
-            rm -f "$WINEPREFIX/drive_c/snapshot.reg"
-        done
-        (cd "$WINEPREFIX/drive_c" && find . -path ./users -prune -o -path ./windows -prune -o -print | sort)
-    } >"$1"
+drive() { (cd "$WINEPREFIX/drive_c" && find . -path ./users -prune -o -path ./windows -prune -o -print | sort); }
+snapshot() {  # file: HKLM\Software, the user's classes and the C: drive, as text; ends the server
+    wineserver -k; wineserver -w
+    { hive system.reg HKEY_LOCAL_MACHINE Software; hive user.reg HKEY_CURRENT_USER 'Software\Classes'; drive; } >"$1"
 }
 snapshot "$WINEPREFIX/before.txt"
+check "the snapshot sees the sample's class" test "$(reg_value "$WINEPREFIX/before.txt" "$clsid")" = "$sample"
+check "and the machine's App Paths" has_key "$WINEPREFIX/before.txt" 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
 wait_removed() {  # the folder and the uninstall entry gone, 20 s at most
     for _ in $(seq 100); do
@@ -69,12 +120,11 @@ wait_removed() {  # the folder and the uninstall entry gone, 20 s at most
     return 1
 }
 
-# No display: a wineserver started without one gives its programs no windows.
-wineserver -k; wineserver -w
+# No display: a wineserver started without one gives its programs no windows
+# (the snapshot ended the one before).
 saved_display=$DISPLAY
 unset DISPLAY
-wineserver -p
-"$run" cmd /c exit >/dev/null 2>&1
+start_server
 # With a display notepad would stay open until the time-out (124).
 timeout 30 "$run" notepad >/dev/null 2>&1; rc=$?
 check "without a display no window opens (notepad ends at once, exit $rc)" test "$rc" != 0 -a "$rc" != 124
@@ -110,17 +160,13 @@ snapshot "$WINEPREFIX/after-headless.txt"
 changes=$(diff "$WINEPREFIX/before.txt" "$WINEPREFIX/after-headless.txt")
 check "without a display too, registry and drive are as before setup" test -z "$changes"
 [ -z "$changes" ] || echo "$changes" | head -40
-wineserver -k; wineserver -w
 export DISPLAY=$saved_display
-wineserver -p
-"$run" cmd /c exit >/dev/null 2>&1
+start_server
 
 out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
 echo "$out"
 check "setup /quiet succeeds" test "$rc" = 0
-snapshot "$WINEPREFIX/installed.txt"
-check "the snapshot sees the installation's keys" grep -qF '[HKEY_CLASSES_ROOT\Ledra.TraceReader]' "$WINEPREFIX/installed.txt"
-check "the snapshot sees the installation's files" grep -qF './Program Files/Vexilo Test/Ledra.dll' "$WINEPREFIX/installed.txt"
+check "the snapshot sees the installation's files" grep -qxF './Program Files/Vexilo Test/Ledra.dll' <(drive)
 for f in Vexilo.exe Help.rtf Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"
 done
@@ -135,12 +181,13 @@ check "the settings name the installed stub" \
     test "$(line_after "$unix_folder/Vexilo.txt" '[Path to Vexilo utility]')" = "${folder}Vexilo.dll"
 check "and the structure file" \
     test "$(line_after "$unix_folder/Vexilo.txt" '[Path to file with TypeLibs structure]')" = "${folder}TLBlist.txt"
-check "App Paths names Vexilo.exe in the folder" \
-    test "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe')" = "${folder}Vexilo.exe"
+app_path='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
+installed=$(exported "$app_path" "$uninstall_key" 'HKCR\Ledra.TraceReader' 'HKCR\Pollux.Scanner')
+check "App Paths names Vexilo.exe in the folder" test "$(reg_value <(echo "$installed") "$app_path")" = "${folder}Vexilo.exe"
 check "the uninstall entry points at Uninstall.exe" \
-    test "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo' UninstallString)" = "\"${folder}Uninstall.exe\""
-check "the trace reader is registered" key_exists 'HKCR\Ledra.TraceReader'
-check "the scan engine is registered" key_exists 'HKCR\Pollux.Scanner'
+    test "$(reg_value <(echo "$installed") "$uninstall_key" UninstallString)" = "\"${folder}Uninstall.exe\""
+check "the trace reader is registered" has_key <(echo "$installed") 'HKCR\Ledra.TraceReader'
+check "the scan engine is registered" has_key <(echo "$installed") 'HKCR\Pollux.Scanner'
 
 # The installation at work: hook the sample and trace its client.
 vxtrace() { "$run" "${folder}vxtrace.exe" "$@"; }
@@ -149,8 +196,7 @@ trace=$(vxtrace run -- "$(vx_winpath "$samples/vxclient.exe")" basic 2>&1 | tr -
 decoded=$'Method: VT_HRESULT Add (\n               [in]  a=2 (2h)  (VT_I4),'
 check "the client's calls are traced and decoded" grep -qF "$decoded" <<<"$trace"
 grep -qF "$decoded" <<<"$trace" || { echo "--- vxtrace run printed:"; echo "$trace"; }
-clsid='HKCR\CLSID\{80441EE8-5922-4360-A028-72C8C848D8F3}\InprocServer32'
-check "the class points at the stub copy" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
+check "the class points at the stub copy" test "$(reg_value <(exported "$clsid") "$clsid")" = "${folder}Zor#_01.dll"
 
 # The main program from the shortcut's target, leaving the hook in place at
 # exit; closed as a user closes it, it keeps its window settings per user.
@@ -163,8 +209,12 @@ for _ in $(seq 60); do
     "$run" taskkill /im Vexilo.exe >/dev/null 2>&1
     for _ in $(seq 5); do kill -0 "$main_pid" 2>/dev/null || break 2; sleep 0.2; done
 done
-check "Vexilo.exe ran and closed" test "$(reg_value 'HKCU\Software\Vexilo\Settings' WindowState)" = 0
-check "and left the hook in place" test "$(reg_value "$clsid")" = "${folder}Zor#_01.dll"
+if kill -0 "$main_pid" 2>/dev/null; then main_rc='none: still running'; else wait "$main_pid"; main_rc=$?; fi
+closed=$(exported 'HKCU\Software\Vexilo' "$clsid")
+state=$(reg_value <(echo "$closed") 'HKCU\Software\Vexilo\Settings' WindowState)
+check "Vexilo.exe ran and closed (exit $main_rc)" test "$state" = 0
+[ "$state" = 0 ] || { echo "--- its settings and the class:"; echo "$closed"; }
+check "and left the hook in place" test "$(reg_value <(echo "$closed") "$clsid")" = "${folder}Zor#_01.dll"
 
 out=$("$run" "${folder}Uninstall.exe" /quiet /extra 2>&1); rc=$?
 check "uninstall refuses unknown arguments (exit 1)" test "$rc" = 1
@@ -186,12 +236,16 @@ check "and names the process that holds what stays" grep -qE ' are in use by vxc
 check "the kernel among it" grep -qF '"Korbin.dll"' <<<"$out"
 check "and the stub copy" grep -qF '"Zor#_01.dll"' <<<"$out"
 check "and says when it goes" grep -qF 'removed as soon as it ends; until then Uninstall.exe and its uninstall entry stay' <<<"$out"
-sleep 2
+# The copy in the temporary folder makes its first pass over the folder as
+# soon as the uninstaller has ended; reading the registry (two reg.exe runs)
+# takes longer than that pass, so what it would wrongly remove is gone by the
+# checks below.
+held=$(exported "$uninstall_key" 'HKCR\Ledra.TraceReader')
 check "the held kernel stays" test -f "$unix_folder/Korbin.dll"
 check "Uninstall.exe stays" test -f "$unix_folder/Uninstall.exe"
-check "the uninstall entry stays" key_exists "$uninstall_key"
+check "the uninstall entry stays" has_key <(echo "$held") "$uninstall_key"
 check "the rest is gone" test ! -e "$unix_folder/Ledra.dll" -a ! -e "$unix_folder/Vexilo.txt"
-check "the trace reader is unregistered already" key_missing 'HKCR\Ledra.TraceReader'
+check "the trace reader is unregistered already" lacks_key <(echo "$held") 'HKCR\Ledra.TraceReader'
 echo >&3
 exec 3>&-
 wait "$client"; rc=$?
@@ -199,18 +253,19 @@ rm -f "$WINEPREFIX/client-input" "$WINEPREFIX/client-output" "$WINEPREFIX/uninst
 check "the client ends normally (exit $rc)" test "$rc" = 0
 check "once it has ended, the folder and the uninstall entry go" wait_removed
 check "the installation folder is gone" test ! -e "$unix_folder"
-server=$(reg_value "$clsid")
+after="$WINEPREFIX/after.txt"
+snapshot "$after"
+server=$(reg_value "$after" "$clsid")
 check "the sample's own registration is back (found: $server)" test "$server" = "$sample"
-check "no real path is left beside it" test -z "$(reg_value "$clsid" TypeLib)"
-check "App Paths is gone" key_missing 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Vexilo.exe'
-check "the uninstall entry is gone" key_missing "$uninstall_key"
+check "no real path is left beside it" test -z "$(reg_value "$after" "$clsid" TypeLib)"
+check "App Paths is gone" lacks_key "$after" "$app_path"
+check "the uninstall entry is gone" lacks_key "$after" "$uninstall_key"
 check "the Start-menu shortcut is gone" test ! -e "$shortcut"
-check "the per-user settings are gone" key_missing 'HKCU\Software\Vexilo'
-check "the trace reader is unregistered" key_missing 'HKCR\Ledra.TraceReader'
-check "the scan engine is unregistered" key_missing 'HKCR\Pollux.Scanner'
+check "the per-user settings are gone" test -z "$(hive user.reg HKEY_CURRENT_USER 'Software\Vexilo')"
+check "the trace reader is unregistered" lacks_key "$after" 'HKCR\Ledra.TraceReader'
+check "the scan engine is unregistered" lacks_key "$after" 'HKCR\Pollux.Scanner'
 
-snapshot "$WINEPREFIX/after.txt"
-changes=$(diff "$WINEPREFIX/before.txt" "$WINEPREFIX/after.txt")
+changes=$(diff "$WINEPREFIX/before.txt" "$after")
 check "registry and drive are as before setup" test -z "$changes"
 [ -z "$changes" ] || echo "$changes" | head -40
 

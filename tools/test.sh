@@ -11,8 +11,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$(mktemp -d /tmp/vexilo-test-XXXXXX)
 rmdir "$WINEPREFIX"
 source "$root/tools/wine-env.sh"
+# One idle prefix made once, copied by this run and by the tests that need a
+# prefix of their own (vx_copy_template): a copy takes a second, wineboot twenty.
+export VX_TEMPLATE_PREFIX=$(mktemp -d /tmp/vexilo-template-XXXXXX)
+rmdir "$VX_TEMPLATE_PREFIX"
+(WINEPREFIX=$VX_TEMPLATE_PREFIX; vx_start_wine && wineserver -k; wineserver -w)
+vx_copy_template
 vx_start_wine
-cleanup() { wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"; }
+cleanup() { wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX" "$VX_TEMPLATE_PREFIX"; }
 trap cleanup EXIT
 # The desktop process, started by the first test that makes a window, would
 # hold that test's output open until the last window of the run is gone.
