@@ -26,6 +26,10 @@ std::string PlainPath() { return vxinstall::WinePath(VX_PLAIN_DLL); }
 std::string ClientPath() { return vxinstall::WinePath(VX_CLIENT_EXE); }
 std::string StressPath() { return vxinstall::WinePath(VX_STRESS_EXE); }
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string ScriptCommand(const std::string& script) {
+    return "C:\\windows\\system32\\cscript.exe //nologo " +
+           Quoted(vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/" + script));
+}
 
 std::string ReadFileText(const std::string& path) {
     std::string text;
@@ -199,6 +203,12 @@ bool LoadsPaired(const std::string& kinds) {
     return true;
 }
 
+std::string LastKinds(const std::vector<std::string>& kinds, size_t count) {
+    std::string text;
+    for (size_t i = kinds.size() - std::min(count, kinds.size()); i < kinds.size(); ++i) text += kinds[i] + " ";
+    return text;
+}
+
 std::string WithoutTime(const std::string& record) {
     size_t at = record.find("\r\nTime: ");
     if (at == std::string::npos || at + 8 + 24 > record.size()) return record;
@@ -264,6 +274,14 @@ void TraceTest::SetUp() {
 void TraceTest::TearDown() {
     std::string error;
     EXPECT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+}
+
+ProcessResult TraceTest::RunUnhooked(const std::string& command) {
+    std::string error;
+    EXPECT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
+    ProcessResult run = RunProgram(command);
+    EXPECT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
+    return run;
 }
 
 void TraceTest::Rewrite() {

@@ -22,6 +22,8 @@ std::string SamplePath();     // the sample component, as a Windows path
 std::string PlainPath();      // the component without a type library
 std::string ClientPath();
 std::string StressPath();
+// The prefix's script host running one of the sample scripts ("calc.js").
+std::string ScriptCommand(const std::string& script);
 std::string Quoted(const std::string& path);
 std::string ReadFileText(const std::string& path);
 // Writes `text` as the whole file; a failure fails the test.
@@ -88,6 +90,8 @@ std::vector<std::string> DllRecords(const std::vector<std::string>& records);
 std::string DllKinds(const std::vector<std::string>& records, const std::string& process = "");
 // True when every load of the kinds above is followed by its unload.
 bool LoadsPaired(const std::string& kinds);
+// The last `count` kinds, each followed by a blank: "UNLOAD REPORT END ".
+std::string LastKinds(const std::vector<std::string>& kinds, size_t count);
 
 // A record with its time text replaced by "<time>" once checked to be one.
 std::string WithoutTime(const std::string& record);
@@ -119,6 +123,8 @@ protected:
     std::string Distilled() const { return ReadFileText(inst.folder + "TraceDistilled.txt"); }
     std::string Full() const { return ReadFileText(inst.folder + "TraceFull.txt"); }
     std::string ClientCommand(const std::string& scenario) const { return Quoted(ClientPath()) + " " + scenario; }
+    // Runs `command` with the sample's own registration, then hooks it again.
+    ProcessResult RunUnhooked(const std::string& command);
 
     vxinstall::Installation inst;
     std::string sample;

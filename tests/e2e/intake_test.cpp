@@ -13,6 +13,7 @@
 #include "readertest.h"
 #include "raii.h"
 #include "recorddescriptor.h"
+#include "textconv.h"
 
 namespace e2e {
 namespace {
@@ -40,11 +41,6 @@ void Pump() {
 struct Delivered : vx::RecordDescriptor {
     std::string text;
 };
-
-std::string Line(BSTR text) {
-    std::wstring wide(text ? text : L"");
-    return std::string(wide.begin(), wide.end());
-}
 
 class LiveReader : public TraceTest {
 protected:
@@ -76,17 +72,9 @@ protected:
         for (const vx::RecordDescriptor& descriptor : NewRecords(reader.get(), locked)) {
             Delivered d{descriptor, {}};
             EXPECT_EQ(d.zero, 0);
-            BSTR line = nullptr;
-            reader->GetFirstRecordString(static_cast<long>(d.offset), &line);
-            d.text = Line(line) + "\r\n";
-            ::SysFreeString(line);
-            for (;;) {
-                BSTR next = nullptr;
-                reader->GetNextRecordString(&next);
-                if (!next) break;
-                d.text += Line(next) + "\r\n";
-                ::SysFreeString(next);
-            }
+            vx::unique_bstr line;
+            reader->GetFirstRecordString(static_cast<long>(d.offset), line.put());
+            for (; line.get(); reader->GetNextRecordString(line.put())) d.text += vx::Narrow(line.get()) + "\r\n";
             out.push_back(d);
         }
         return out;
@@ -144,13 +132,7 @@ TEST_F(LiveReader, EveryRecordOnceInFileOrderWithItsTextAndTheEventsOfTwoRuns) {
             const Delivered& d = delivered[i];
             std::string kind = RecordKind(records[i]);
             // The record's text as the file holds it, without empty lines.
-            std::string expected;
-            for (size_t at = 2; at < records[i].size();) {
-                size_t end = records[i].find("\r\n", at);
-                if (end == std::string::npos) break;
-                if (end > at) expected += records[i].substr(at, end - at) + "\r\n";
-                at = end + 2;
-            }
+            const std::string expected = RecordLines(records[i], "\r\n");
             EXPECT_EQ(d.text, expected) << "record " << i;
             EXPECT_EQ(file.compare(d.offset, 20, expected, 0, 20), 0) << "offset of record " << i;
             EXPECT_EQ(d.processId, pid);

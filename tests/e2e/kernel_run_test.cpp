@@ -1,6 +1,7 @@
 // What the kernel's faster writing must keep: trace files reset by a new
 // process while another keeps writing, a damaged map left alone, the final
-// report of a process that ends with its component loaded, and the reader's
+// report of a process that ends with its component loaded (its script-host
+// case is in trace_test.cpp), and the reader's
 // window told of the latest record without a round trip per record.
 #include <atomic>
 #include <algorithm>
@@ -94,49 +95,17 @@ TEST_F(TraceTest, MapFilledWithFFIsReportedAndTheClientRunsAsUntraced) {
     HeldMap map;
     ASSERT_TRUE(map.get());
     std::memset(map.get(), 0xFF, korbin::kTraceMapSize);
-    ProcessResult untraced;
-    {
-        std::string error;
-        ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
-        untraced = RunProgram(ClientCommand("basic"));
-        ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, sample, &error)) << error;
-    }
+    const ProcessResult untraced = RunUnhooked(ClientCommand("basic"));
     ProcessResult run = RunProgram(ClientCommand("basic"));
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(run.output, untraced.output);
-    const std::string full = Full();
-    EXPECT_NE(full.find("Trace map SPDiagMappingObject not used: its ring offset is not one a kernel writes"),
-              std::string::npos)
-        << full.substr(0, 600);
-    // The full trace still holds the calls; nothing went anywhere else.
-    EXPECT_NE(full.find("Method: VT_HRESULT Add ("), std::string::npos);
-    EXPECT_TRUE(SplitRecords(Distilled()).empty()) << Distilled().substr(0, 300);
-    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
+    // The refusal and where the records go are the trace store's unit tests'
+    // matter: here the client's whole run, its calls still in the full trace.
+    EXPECT_NE(Full().find("Method: VT_HRESULT Add ("), std::string::npos) << Full().substr(0, 600);
     const auto* bytes = reinterpret_cast<const unsigned char*>(map.get());
     size_t changed = 0;
     for (size_t i = 0; i < korbin::kTraceMapSize; ++i) changed += bytes[i] != 0xFF;
     EXPECT_EQ(changed, 0u) << "the refused map was written";
-}
-
-TEST_F(TraceTest, ScriptHostEndingWithTheComponentLoadedGetsTheFinalReport) {
-    inst.advanced.fullTrace = false;
-    Rewrite();
-    HeldMap map;
-    const std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/keep.js");
-    ProcessResult run = RunProgram("C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script));
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("Add(2,3)=5"), std::string::npos) << run.output;
-    std::vector<std::string> records = SplitRecords(Distilled());
-    std::vector<std::string> kinds = RecordKinds(records);
-    ASSERT_GE(kinds.size(), 4u);
-    // The host lets go of the object as it closes its engine, but never of the DLL.
-    EXPECT_EQ(kinds[kinds.size() - 3], "UNLOAD");
-    EXPECT_NE(records[records.size() - 3].find("NOT all interface pointers were released"), std::string::npos);
-    EXPECT_EQ(kinds[kinds.size() - 2], "REPORT");
-    EXPECT_EQ(kinds.back(), "END");
-    EXPECT_NE(records[records.size() - 2].find("---- Class# 1: VxSample Calc Class ----\r\nNumber of created instances: 1\r\n"),
-              std::string::npos)
-        << records[records.size() - 2];
 }
 
 TEST_F(TraceTest, ClientLeakingItsObjectGetsTheUndestroyedInstanceCounted) {
@@ -147,11 +116,8 @@ TEST_F(TraceTest, ClientLeakingItsObjectGetsTheUndestroyedInstanceCounted) {
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     std::vector<std::string> records = SplitRecords(Distilled());
     std::vector<std::string> kinds = RecordKinds(records);
-    ASSERT_GE(kinds.size(), 4u);
-    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "DESTROY"), 0);
-    EXPECT_EQ(kinds[kinds.size() - 3], "UNLOAD");
-    EXPECT_EQ(kinds[kinds.size() - 2], "REPORT");
-    EXPECT_EQ(kinds.back(), "END");
+    EXPECT_EQ(Count(kinds, "DESTROY"), 0);
+    ASSERT_EQ(LastKinds(kinds, 3), "UNLOAD REPORT END ");
     EXPECT_NE(records[records.size() - 2].find("Number of created instances: 1\r\nNumber of undestroyed instances:    1\r\n"),
               std::string::npos)
         << records[records.size() - 2];

@@ -2,6 +2,7 @@
 // nothing in the module list, the reader registered; vxtrace as a user runs it.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -19,6 +20,18 @@ inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A
 inline bool KeyExists(const std::string& key) {
     vx::unique_hkey opened;
     return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+// A record's lines without the empty ones, each ended by `lineEnd`: as the
+// reader hands them out ("\r\n") and vxtrace prints them ("\n").
+inline std::string RecordLines(const std::string& record, const char* lineEnd) {
+    std::string text;
+    for (size_t at = 0, end; at < record.size(); at = end + 1) {
+        end = std::min(record.find('\n', at), record.size());
+        const size_t size = end - at - (end > at && record[end - 1] == '\r');
+        if (size) text += record.substr(at, size) + lineEnd;
+    }
+    return text;
 }
 
 // Runs window messages until done() or the time is up: the reader's watcher

@@ -99,14 +99,11 @@ std::string AddDaysExit(const std::string& later) {
     return T + "[out,retval]  later  ptr=#h  *ptr" + later + "  (VT_POINTER VT_DATE)\r\n" + kDone;
 }
 
-// Month, day, two-digit year; a 12-hour clock where 0 and 12 o'clock show as 12.
+// The date texts' rules are the format unit tests' matter: here a date by
+// value, over a leap day and back a year, and the one through the pointer.
 void DatesOnLeapDaysAndRoundTheClock(Checker& calls, [[maybe_unused]] const Records& records_) {
-    calls->Expect(AddDaysEnter("=\"2/29/24 6:56:15 PM\"", "0 (0h)"), AddDaysExit("=\"2/29/24 6:56:15 PM\""));
-    calls->Expect(AddDaysEnter("=\"2/28/24 12:11:15 AM\"", "1 (1h)"), AddDaysExit("=\"2/29/24 12:11:15 AM\""));
     calls->Expect(AddDaysEnter("=\"2/29/24 12:11:15 PM\"", "1 (1h)"), AddDaysExit("=\"3/1/24 12:11:15 PM\""));
-    calls->Expect(AddDaysEnter("=\"3/1/24 12:0:0 AM\"", "0 (0h)"), AddDaysExit("=\"3/1/24 12:0:0 AM\""));
     calls->Expect(AddDaysEnter("=\"3/1/24 12:0:0 PM\"", "-366 (fffffe92h)"), AddDaysExit("=\"3/1/23 12:0:0 PM\""));
-    calls->Expect(AddDaysEnter("=\"2/29/0 6:0:0 AM\"", "1 (1h)"), AddDaysExit("=\"3/1/0 6:0:0 AM\""));
     calls->Expect(AddDaysEnter("=0", "0 (0h)"), AddDaysExit("=0"));
 }
 
@@ -138,9 +135,7 @@ void StringsAtTheirCutsAndWithLineBreaks(Checker& calls, [[maybe_unused]] const 
                           T + "[out,retval]  length  (VT_POINTER VT_I4) );\r\n",
                       T + "[out,retval]  length  ptr=#h  *ptr=" + length + "  (VT_POINTER VT_I4)\r\n" + kDone);
     };
-    wide("=\"" + upper + "abcdef\"", "58 (3ah)");
     wide("=\"" + upper + "abcdefg.....\"", "59 (3bh)");
-    wide("=\"" + upper + "abcdefg.....\"", "60 (3ch)");
     wide("=\"a\x01\x02" "b\"", "4 (4h)");
     wide("=NULL", "0 (0h)");
 }
@@ -181,7 +176,8 @@ void NullAtEachPointerLevel(Checker& calls, [[maybe_unused]] const Records& reco
                   T + "[in,out]  pt=[undefined]  (VT_POINTER VT_USERDEFINED)\r\n" + kNoPointer);
 }
 
-// Line breaks as in strings, other control bytes as a dot, the rest as they are.
+// A VT_I1 line break shown as strings show it, a letter as it is (the other
+// bytes are the format unit tests' matter).
 void SignedBytesShowControlCharactersSafely(Checker& calls, [[maybe_unused]] const Records& records_) {
     const struct {
         const char* a;
@@ -190,10 +186,6 @@ void SignedBytesShowControlCharactersSafely(Checker& calls, [[maybe_unused]] con
         const char* inverted;
     } kBytes[] = {
         {"13 (dh='\x01')", "13 (dh)", "-13 (fffffff3h='\xf3')", "242 (f2h)"},
-        {"10 (ah='\x02')", "10 (ah)", "-10 (fffffff6h='\xf6')", "245 (f5h)"},
-        {"0 (0h='.')", "0 (0h)", "0 (0h='.')", "255 (ffh)"},
-        {"1 (1h='.')", "1 (1h)", "-1 (ffffffffh='\xff')", "254 (feh)"},
-        {"127 (7fh='.')", "127 (7fh)", "-127 (ffffff81h='\x81')", "128 (80h)"},
         {"65 (41h='A')", "65 (41h)", "-65 (ffffffbfh='\xbf')", "190 (beh)"},
     };
     for (const auto& b : kBytes)
