@@ -57,13 +57,8 @@ class UnhookTest : public ReaderTest {
 protected:
     void SetUp() override {
         ReaderTest::SetUp();
-        for (const std::string& cls : vxinstall::ClassesOfServer(sample)) {
-            vx::unique_hkey key;
-            ASSERT_EQ(::RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), 0,
-                                      KEY_SET_VALUE, key.put()),
-                      ERROR_SUCCESS);
-            ::RegDeleteValueA(key.get(), "TypeLib");
-        }
+        for (const std::string& cls : vxinstall::ClassesOfServer(sample))
+            ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + cls + "\\InprocServer32").c_str(), "TypeLib");
     }
 };
 
