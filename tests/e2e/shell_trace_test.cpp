@@ -21,11 +21,6 @@ namespace {
 
 constexpr char kSeparator[] = "----------- Return values --------------------------------------------";
 
-std::string Upper(std::string s) {
-    ::CharUpperBuffA(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
-
 std::string HexUpper(unsigned long v) {
     char text[16];
     std::snprintf(text, sizeof text, "%lX", v);
@@ -197,19 +192,18 @@ protected:
     void SetUp() override {
         const std::string folder = "C:\\vxshtrace-" + ArchName() + "\\";
         ASSERT_NO_FATAL_FAILURE(Install(folder, {folder + "Ledra.dll", folder + "Pollux.dll", SamplePath()}));
+        ::CreateDirectoryA((folder + "TraceStorage").c_str(), nullptr);
     }
-    void NextPath(const std::string& path) {
-        COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
-        ASSERT_TRUE(::SendMessageA(ui.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
+    // Saves the trace shown as `path` and waits for the file.
+    void Save(const std::string& path) {
+        ::DeleteFileA(path.c_str());
+        ASSERT_NO_FATAL_FAILURE(FileCommand(kSave, path));
+        ASSERT_TRUE(WaitFor([&] { return FileExists(path); }, 60000)) << path;
     }
-    std::vector<Node> Left() {
+    // The pane's nodes, depth and text.
+    std::vector<Node> Pane(int tree) {
         std::vector<Node> nodes;
-        for (const TreeNode& n : ui.Tree(kTree1)) nodes.push_back({n.depth, n.text});
-        return nodes;
-    }
-    std::vector<Node> Right() {
-        std::vector<Node> nodes;
-        for (const TreeNode& n : ui.Tree(kTree2)) nodes.push_back({n.depth, n.text});
+        for (const TreeNode& n : ui.Tree(tree)) nodes.push_back({n.depth, n.text});
         return nodes;
     }
     bool Ends(const char* text) {
@@ -238,33 +232,17 @@ protected:
         for (const std::string& l : BodyLines(exit.text)) lines.push_back(l);
         return lines;
     }
-    std::string MessageAndClose() {
-        HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 20000);
-        if (!box) return "<no message>";
-        std::string text = MessageBoxText(box);
-        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-        WaitFor([&] { return !::IsWindow(box); }, 5000);
-        return text;
-    }
 };
 
 TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
-    const std::string sample = SamplePath();
     ASSERT_NO_FATAL_FAILURE(Start());
     // Hook the sample from the component list.
-    Command(kList);
-    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
-    HTREEITEM sampleNode = nullptr;
-    for (const TreeNode& n : ui.Tree(kTree1))
-        if (n.text == Upper(sample.substr(sample.rfind('\\') + 1))) sampleNode = n.item;
-    ASSERT_TRUE(sampleNode);
-    ASSERT_TRUE(ui.SelectNode(kTree1, sampleNode));
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 20000)) << "not hooked";
 
     // Start: waiting for a client, Stop usable.
-    Command(kStart);
-    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
     EXPECT_TRUE(ui.ButtonChecked(kButtonRun));
     EXPECT_TRUE(ui.ButtonEnabled(kButtonStop));
     EXPECT_FALSE(ui.MenuState(kStop) & MF_GRAYED);
@@ -278,7 +256,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::vector<int> index;
     std::vector<Node> expected = ExpectedTree(records, true, true, &index);
     ASSERT_GT(expected.size(), 20u);
-    std::vector<Node> live = Left();
+    std::vector<Node> live = Pane(kTree1);
     EXPECT_EQ(expected, live);
     EXPECT_EQ("Processed Items: " + std::to_string(live.size()) + " ", ui.StatusText(1));
     EXPECT_TRUE(ui.ButtonEnabled(kButtonFinal));
@@ -289,7 +267,6 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     ASSERT_TRUE(exitAt) << "no Divide call in the trace";
     std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
     EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt])));
-    EXPECT_EQ("Selected Event's Details", ui.Text(107));
     Shot("shell-trace-live.png");
 
     // The final report: Edit > Final Report selects it.
@@ -297,19 +274,16 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::string commandLine = LineAfter(records.front().text, "Host process's command line: ");
     std::vector<Node> report = ExpectedReport(records, client.processId, commandLine);
     ASSERT_FALSE(report.empty());
-    EXPECT_TRUE(WaitFor([&] { return Right() == report; }, 10000)) << ::testing::PrintToString(Right());
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree2) == report; }, 10000)) << ::testing::PrintToString(Pane(kTree2));
     Shot("shell-trace-final.png");
 
     // Show IUnknown off: the IUnknown calls go, what ran inside them moves up; on again: the same tree.
     Command(kShowIUnknown);
     std::vector<Node> withoutIUnknown = ExpectedTree(records, false, true);
     EXPECT_LT(withoutIUnknown.size(), expected.size());
-    EXPECT_TRUE(WaitFor([&] { return Left() == withoutIUnknown; }, 10000)) << ::testing::PrintToString(Left());
-    auto before = ui.Tree(kTree1);
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree1) == withoutIUnknown; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
     Command(kShowIUnknown);
-    ASSERT_TRUE(WaitFor([&] { return Left() == expected; }, 10000));
-    auto after = ui.Tree(kTree1);
-    for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(live[i].text, after[i].text);
+    ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == expected; }, 10000));
     EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt]))) << "the keys lead to the same records";
 
     // A second, short client: an empty view again, its own records only, and
@@ -319,12 +293,11 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::vector<FileRecord> secondRecords;
     ASSERT_TRUE(WaitFor([&] {
         secondRecords = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), second.processId);
-        return !secondRecords.empty() && Left() == ExpectedTree(secondRecords, true, true);
-    }, 30000)) << ::testing::PrintToString(Left());
+        return !secondRecords.empty() && Pane(kTree1) == ExpectedTree(secondRecords, true, true);
+    }, 30000)) << ::testing::PrintToString(Pane(kTree1));
     EXPECT_TRUE(ui.ButtonEnabled(kButtonStop));
     EXPECT_FALSE(ui.MenuState(kStop) & MF_GRAYED);
-    Command(kStop);
-    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStop));
     EXPECT_FALSE(ui.ButtonChecked(kButtonRun));
     EXPECT_FALSE(ui.ButtonEnabled(kButtonStop));
     EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
@@ -332,30 +305,22 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     // The distilled trace starts afresh with each client: trace the sample
     // once more, save, then open: the file's records as one collapsed tree,
     // ending in FINAL REPORT.
-    Command(kStart);
-    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
     ProcessResult third = RunProgram(Quoted(ClientPath()) + " basic", 60000);
     ASSERT_EQ(0u, third.exitCode) << third.output;
     ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
-    Command(kStop);
-    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStop));
     std::string saved = inst.folder + "TraceStorage\\run.trc";
-    ::CreateDirectoryA((inst.folder + "TraceStorage").c_str(), nullptr);
-    ::DeleteFileA(saved.c_str());
-    NextPath(saved);
-    Command(kSave);
-    ASSERT_TRUE(WaitFor([&] { return FileExists(saved); }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Save(saved));
     std::string bytes = ReadFileText(saved);
     EXPECT_EQ(ReadFileText(inst.folder + "TraceDistilled.txt"), bytes);
     std::vector<FileRecord> all = ReadRecords(bytes);
     std::vector<int> fileIndex;
     std::vector<Node> fromFile = ExpectedTree(all, true, true, &fileIndex);
     ASSERT_GT(fromFile.size(), 20u);
-    NextPath(saved);
-    Command(kOpen);
+    FileCommand(kOpen, saved);
     ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
-    EXPECT_EQ(fromFile, Left());
-    EXPECT_EQ("Events from TraceFile: run.trc", ui.Text(kTreeTitle));
+    EXPECT_EQ(fromFile, Pane(kTree1));
     HWND tree = ui.Child(kTree1);
     size_t parents = 0;
     for (const TreeNode& n : ui.Tree(kTree1)) {
@@ -378,7 +343,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
         return nodes.size() > 2 && (::SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(nodes[1].item),
                                                    TVIS_EXPANDED) & TVIS_EXPANDED);
     }, 10000));
-    EXPECT_EQ(fromFile, Left());
+    EXPECT_EQ(fromFile, Pane(kTree1));
     Shot("shell-trace-file.png");
 
     // Cut inside its last DESTROY record: the message, and the whole records before it.
@@ -387,14 +352,12 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::string cutPath = inst.folder + "TraceStorage\\cut.trc";
     WriteFileText(cutPath, bytes.substr(0, cutAt + 30));
     std::vector<Node> whole = ExpectedTree(ReadRecords(bytes.substr(0, cutAt) + "\x01"), true, true);
-    NextPath(cutPath);
-    Command(kOpen);
+    FileCommand(kOpen, cutPath);
     EXPECT_EQ("The trace file ends inside a record; the records before it are shown.\r\n" + cutPath, MessageAndClose());
-    EXPECT_TRUE(WaitFor([&] { return Left() == whole; }, 10000)) << ::testing::PrintToString(Left());
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree1) == whole; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
 
     // A file that is not there: the message, an empty view.
-    NextPath(inst.folder + "TraceStorage\\missing.trc");
-    Command(kOpen);
+    FileCommand(kOpen, inst.folder + "TraceStorage\\missing.trc");
     EXPECT_EQ("The trace file cannot be opened:\r\n" + inst.folder + "TraceStorage\\missing.trc", MessageAndClose());
     EXPECT_TRUE(WaitFor([&] { return ui.Tree(kTree1).empty(); }, 10000));
 }
@@ -404,11 +367,9 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
 // client starts, so that the reader ends its run of nothing first: that end
 // reports nothing, and the final report that follows is the client's.
 TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
-    const std::string sample = SamplePath();
-    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
     ASSERT_NO_FATAL_FAILURE(Start());
-    Command(kStart);
-    ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
     EXPECT_FALSE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 600)) << "no client yet, nothing to report";
     std::string script = vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/calc.js");
     ProcessResult run = RunProgram("C:\\windows\\system32\\cscript.exe //nologo " + Quoted(script), 60000);
@@ -416,36 +377,30 @@ TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
     ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << ui.Tree(kTree1).size() << " nodes";
     std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), run.processId);
     std::vector<Node> expected = ExpectedTree(records, true, true);
-    EXPECT_EQ(expected, Left());
-    size_t dispatchCalls = 0;
-    for (const Node& n : expected) dispatchCalls += n.text.rfind("Invoke <", 0) == 0 || n.text.rfind("GetIDsOfNames <", 0) == 0;
-    EXPECT_GT(dispatchCalls, 0u) << "the script host calls through IDispatch";
+    EXPECT_EQ(expected, Pane(kTree1));
+    EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [](const Node& n) {
+        return n.text.rfind("Invoke <", 0) == 0 || n.text.rfind("GetIDsOfNames <", 0) == 0;
+    })) << "the script host calls through IDispatch";
     std::string commandLine = LineAfter(records.front().text, "Host process's command line: ");
     EXPECT_NE(std::string::npos, commandLine.find("cscript")) << commandLine;
     Command(kFinal);
     std::vector<Node> report = ExpectedReport(records, run.processId, commandLine);
     ASSERT_FALSE(report.empty());
-    EXPECT_TRUE(WaitFor([&] { return Right() == report; }, 10000)) << ::testing::PrintToString(Right());
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree2) == report; }, 10000)) << ::testing::PrintToString(Pane(kTree2));
 }
 
 // Another reader already follows the trace: Start says so and leaves the
 // window idle instead of showing an empty trace that never fills.
 TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
-    const std::string sample = SamplePath();
-    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
     ChildProcess other;
     ASSERT_TRUE(other.Start(Quoted(inst.folder + "vxtrace.exe") + " run -- " + Quoted(ClientPath()) + " wait"));
     ASSERT_TRUE(other.WaitForOutput("waiting", 30000));
 
-    ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
     // The client holds the sample: the in-use message first, then tracing starts by itself.
-    HWND box = FindProcessWindow(program.processId(), "#32770", "Vexilo", 30000);
-    ASSERT_TRUE(box);
-    EXPECT_NE(std::string::npos, MessageBoxText(box).find("now in use"));
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
-    ASSERT_TRUE(window);
-    ASSERT_TRUE(ui.Attach(window));
+    std::string inUse;
+    ASSERT_NO_FATAL_FAILURE(Start(&inUse));
+    EXPECT_NE(std::string::npos, inUse.find("now in use")) << inUse;
     std::string refused = MessageAndClose();
     EXPECT_EQ(0u, refused.find("Another program is reading the trace right now")) << refused;
     EXPECT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events" && !ui.ButtonChecked(kButtonRun); }, 10000));
@@ -458,12 +413,6 @@ TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
     EXPECT_NE(std::string::npos, traced.output.find("UNLOAD DLL")) << "the first reader kept the whole trace";
 }
 
-}  // namespace
-}  // namespace e2e
-
-namespace e2e {
-namespace {
-
 // The most memory the process has held in use so far.
 SIZE_T PeakWorkingSet(DWORD processId) {
     HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
@@ -474,35 +423,19 @@ SIZE_T PeakWorkingSet(DWORD processId) {
     return ok ? counters.PeakWorkingSetSize : 0;
 }
 
-uint64_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // A live trace of 100,000 records saved, and a saved trace opened and saved
 // again: each saved file is the trace on screen, whole, and the window's
 // memory does not grow by the file's size while it saves. Then a second
 // click on the selected node brings its details back over Quick Help.
 TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsAgain) {
-    const std::string sample = SamplePath();
-    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
     ASSERT_NO_FATAL_FAILURE(Start());
-    ::CreateDirectoryA((inst.folder + "TraceStorage").c_str(), nullptr);
     auto traceClient = [&](const std::string& scenario) {
-        Command(kStart);
-        ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events (Tracing in Progress)"; }, 10000));
+        ASSERT_NO_FATAL_FAILURE(Trace(kStart));
         ProcessResult client = RunProgram(Quoted(ClientPath()) + " " + scenario, 120000);
         ASSERT_EQ(0u, client.exitCode) << client.output;
         ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonFinal); }, 120000)) << ui.StatusText(1);
-        Command(kStop);
-        ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == "Events"; }, 10000));
-    };
-    auto save = [&](const std::string& path) {
-        ::DeleteFileA(path.c_str());
-        NextPath(path);
-        Command(kSave);
-        ASSERT_TRUE(WaitFor([&] { return FileExists(path); }, 60000)) << path;
+        ASSERT_NO_FATAL_FAILURE(Trace(kStop));
     };
     ASSERT_NO_FATAL_FAILURE(traceClient("loop 50000"));
     const std::string live = ReadFileText(inst.folder + "TraceDistilled.txt");
@@ -510,40 +443,36 @@ TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsA
     const std::string first = inst.folder + "TraceStorage\\large.trc";
     SIZE_T before = PeakWorkingSet(program.processId());
     ASSERT_GT(before, 0u);
-    ASSERT_NO_FATAL_FAILURE(save(first));
+    ASSERT_NO_FATAL_FAILURE(Save(first));
     SIZE_T after = PeakWorkingSet(program.processId());
     EXPECT_TRUE(ReadFileText(first) == live) << "the saved file is the trace on screen";
     EXPECT_LT(after - before, live.size() / 2) << "the save held the file in memory: " << before << " -> " << after;
-    std::printf("peak working set %lu KB before the save of %lu KB, %lu KB after\n", static_cast<unsigned long>(before >> 10),
-                static_cast<unsigned long>(live.size() >> 10), static_cast<unsigned long>(after >> 10));
 
     // Another client changes the live trace; the opened file is what Save keeps.
     ASSERT_NO_FATAL_FAILURE(traceClient("create"));
     ASSERT_NE(live, ReadFileText(inst.folder + "TraceDistilled.txt"));
-    NextPath(first);
-    Command(kOpen);
+    FileCommand(kOpen, first);
     ASSERT_TRUE(WaitFor([&] {
         return ui.Text(kTreeTitle) == "Events from TraceFile: large.trc" && !ui.ButtonEnabled(kButtonStop) &&
                ui.ButtonEnabled(kButtonFinal);
     }, 60000)) << "the file is not read to its end";
     const std::string second = inst.folder + "TraceStorage\\again.trc";
-    ASSERT_NO_FATAL_FAILURE(save(second));
-    EXPECT_EQ(FileSize(first), FileSize(second));
+    ASSERT_NO_FATAL_FAILURE(Save(second));
     EXPECT_TRUE(ReadFileText(second) == live) << "Save in trace-file mode keeps the opened trace";
 
     // Quick Help over the details; a click on the node already selected brings them back.
     HTREEITEM load = TreeView_GetRoot(ui.Child(kTree1));
     ASSERT_TRUE(load);
     ASSERT_TRUE(ui.SelectNode(kTree1, load));
-    ASSERT_TRUE(WaitFor([&] { return !Right().empty() && Right().front().text.rfind("ProcessID=", 0) == 0; }, 10000));
-    std::vector<Node> details = Right();
+    ASSERT_TRUE(WaitFor([&] { return !Pane(kTree2).empty() && Pane(kTree2).front().text.rfind("ProcessID=", 0) == 0; }, 10000));
+    std::vector<Node> details = Pane(kTree2);
     Command(kHelpHelp);
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(ui.Child(kHelp)); }, 10000));
     EXPECT_EQ("Quick Help", ui.Text(kDetails));
     ASSERT_TRUE(ui.ClickNode(kTree1, load));
     EXPECT_TRUE(WaitFor([&] { return !::IsWindowVisible(ui.Child(kHelp)); }, 10000)) << "Quick Help stays over the details";
     EXPECT_EQ("Selected Event's Details", ui.Text(kDetails));
-    EXPECT_EQ(details, Right());
+    EXPECT_EQ(details, Pane(kTree2));
 }
 
 }  // namespace

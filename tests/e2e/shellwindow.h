@@ -16,9 +16,9 @@ namespace e2e {
 
 // Command ids, control ids and toolbar positions of the main window.
 enum : int {
-    kList = 1001, kHookUnhook = 1002, kExit = 1004, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022,
-    kFont = 1031, kFind = 1032, kFindNext = 1033, kCopy = 1034, kFinal = 1035, kOnTop = 1041, kExpandAll = 1043,
-    kCollapseAll = 1044, kShowIUnknown = 1045, kShowIDispatch = 1046, kSettings = 1047, kHelpHelp = 1051,
+    kList = 1001, kHookUnhook = 1002, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022, kFont = 1031,
+    kFindNext = 1033, kCopy = 1034, kFinal = 1035, kOnTop = 1041, kExpandAll = 1043, kShowIUnknown = 1045,
+    kShowIDispatch = 1046, kSettings = 1047, kHelpHelp = 1051,
     kTree1 = 101, kTree2 = 102, kStatus = 104, kHelp = 105, kTreeTitle = 106, kDetails = 107, kProgress = 109,
     kButtonCom = 0, kButtonRun = 3, kButtonStop = 4, kButtonCopy = 8, kButtonFinal = 9, kButtonOnTop = 10,
     kButtonIUnk = 14, kButtonIDisp = 15,
@@ -27,6 +27,14 @@ constexpr char kClass[] = "VexiloMainWindow";
 constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file dialog answers
 constexpr char kListedStatus[] =
     "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
+
+inline std::string FileName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+// How the component list names a DLL whose classes it can read.
+inline std::string ListedName(const std::string& path) {
+    std::string name = FileName(path);
+    ::CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
+    return name;
+}
 
 template <typename F>
 bool WaitFor(F condition, DWORD timeoutMs) {
@@ -75,19 +83,63 @@ protected:
         ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 1, SamplePath(), &error)) << error;
     }
 
-    // Starts the program and waits for its window to show the hooked list.
-    void Start() {
+    // Starts the program and waits for its window to show the hooked list;
+    // with `message`, the message box the start shows before the window is
+    // read and closed first.
+    void Start(std::string* message = nullptr) {
         ASSERT_TRUE(program.Start(Quoted(inst.folder + "Vexilo.exe") + " " + inst.folder));
+        if (message) *message = MessageAndClose();
         HWND window = FindProcessWindow(program.processId(), kClass, "Vexilo", 30000);
         ASSERT_TRUE(window) << "no main window";
         ASSERT_TRUE(ui.Attach(window));
-        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000)) << "the hooked list stays empty";
+        ASSERT_TRUE(message || WaitFor([&] { return !ui.Tree(kTree1).empty(); }, 20000)) << "the hooked list stays empty";
+    }
+    // The text of the message box the program (or `processId`) shows next, closed with OK.
+    std::string MessageAndClose(DWORD processId = 0) {
+        HWND box = FindProcessWindow(processId ? processId : program.processId(), "#32770", "Vexilo", 30000);
+        if (!box) return "<no message>";
+        std::string text = MessageBoxText(box);
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !::IsWindow(box); }, 5000);
+        return text;
+    }
+    // The first node of the pane with that text (a null item without one).
+    TreeNode NodeWithText(int tree, const std::string& text) {
+        for (const TreeNode& n : ui.Tree(tree))
+            if (n.text == text) return n;
+        return {};
+    }
+    // Lists the component DLLs (unless `list` is false) and selects the
+    // sample, whose classes then fill the right pane.
+    void SelectListedSample(bool list = true) {
+        if (list) Command(kList);
+        ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
+        HTREEITEM node = NodeWithText(kTree1, ListedName(SamplePath())).item;
+        ASSERT_TRUE(node) << "the sample component is not listed";
+        ASSERT_TRUE(ui.SelectNode(kTree1, node));
+        ASSERT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    }
+    // Starts or stops tracing and waits for the tree's title to say so.
+    void Trace(int command) {
+        Command(command);
+        const char* title = command == kStart ? "Events (Tracing in Progress)" : "Events";
+        ASSERT_TRUE(WaitFor([&] { return ui.Text(kTreeTitle) == title; }, 10000)) << ui.Text(kTreeTitle);
+    }
+    // Open or Save, with `path` as the file dialog's answer.
+    void FileCommand(int command, const std::string& path) {
+        COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
+        ASSERT_TRUE(::SendMessageA(ui.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
+        Command(command);
     }
     void Command(int id) { ::PostMessageA(ui.hwnd(), WM_COMMAND, id, 0); }
-    ProcessResult Close() {
+    ProcessResult Close(DWORD timeoutMs = 60000) {
         if (!ui.hwnd() || !::IsWindow(ui.hwnd())) return {};
         ::PostMessageA(ui.hwnd(), WM_CLOSE, 0, 0);
-        ProcessResult r = program.Finish(60000);
+        return Ended(timeoutMs);
+    }
+    // The program's end, without closing it.
+    ProcessResult Ended(DWORD timeoutMs) {
+        ProcessResult r = program.Finish(timeoutMs);
         ui.Detach();
         return r;
     }

@@ -42,19 +42,12 @@ bool RemoteWindow::Attach(HWND window) {
 std::vector<TreeNode> RemoteWindow::Tree(int id) {
     std::vector<TreeNode> nodes;
     HWND tree = Child(id);
-    struct Step {
-        HTREEITEM item;
-        int depth;
-    };
-    std::vector<Step> stack;
-    for (HTREEITEM root = TreeView_GetRoot(tree); root; root = TreeView_GetNextSibling(tree, root)) {
-        stack.push_back({root, 0});
-        while (!stack.empty()) {
-            Step s = stack.back();
-            stack.pop_back();
+    // In the tree's own order: each node, then its children (trees are a few levels deep).
+    auto walk = [&](auto& self, HTREEITEM first, int depth) -> void {
+        for (HTREEITEM at = first; at; at = TreeView_GetNextSibling(tree, at)) {
             TVITEMA item = {};
             item.mask = TVIF_TEXT | TVIF_IMAGE;
-            item.hItem = s.item;
+            item.hItem = at;
             item.pszText = remote_ + kTextOffset;
             item.cchTextMax = 1024;
             ::WriteProcessMemory(process_, remote_, &item, sizeof item, nullptr);
@@ -62,13 +55,11 @@ std::vector<TreeNode> RemoteWindow::Tree(int id) {
             char text[1025] = {};
             ::ReadProcessMemory(process_, remote_, &item, sizeof item, nullptr);
             ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
-            nodes.push_back({s.item, s.depth, text, item.iImage});
-            std::vector<Step> children;
-            for (HTREEITEM c = TreeView_GetChild(tree, s.item); c; c = TreeView_GetNextSibling(tree, c))
-                children.push_back({c, s.depth + 1});
-            stack.insert(stack.end(), children.rbegin(), children.rend());
+            nodes.push_back({at, depth, text, item.iImage});
+            self(self, TreeView_GetChild(tree, at), depth + 1);
         }
-    }
+    };
+    walk(walk, TreeView_GetRoot(tree), 0);
     return nodes;
 }
 
@@ -79,8 +70,6 @@ std::string RemoteWindow::StatusText(int part) {
     ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
     return text;
 }
-
-int RemoteWindow::StatusParts() { return static_cast<int>(::SendMessageA(Child(104), SB_GETPARTS, 0, 0)); }
 
 std::string RemoteWindow::Text(int id) {
     char text[1024] = {};

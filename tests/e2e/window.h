@@ -30,7 +30,6 @@ public:
 
     std::vector<TreeNode> Tree(int id);
     std::string StatusText(int part);
-    int StatusParts();
     std::string Text(int id);
     bool ButtonEnabled(int index);
     bool ButtonChecked(int index);
