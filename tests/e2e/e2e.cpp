@@ -210,17 +210,10 @@ std::string LastKinds(const std::vector<std::string>& kinds, size_t count) {
 }
 
 std::string WithoutTime(const std::string& record) {
-    size_t at = record.find("\r\nTime: ");
-    if (at == std::string::npos || at + 8 + 24 > record.size()) return record;
-    std::string time = record.substr(at + 8, 24);
-    static const char* const kDays = "SunMonTueWedThuFriSat";
-    static const char* const kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    bool ok = std::string(kDays).find(time.substr(0, 3)) % 3 == 0 &&
-              std::string(kMonths).find(time.substr(4, 3)) % 3 == 0 && time[3] == ' ' && time[7] == ' ' &&
-              time[10] == ' ' && time[13] == ':' && time[16] == ':' && time[19] == ' ' &&
-              record.compare(at + 8 + 24, 2, "\r\n") == 0;
-    if (!ok) return record;
-    return record.substr(0, at + 8) + "<time>" + record.substr(at + 8 + 24);
+    // The time text's own form is the ring unit tests' matter: here its place and width.
+    const size_t at = record.find("\r\nTime: "), end = at + 8 + 24;
+    if (at == std::string::npos || end + 2 > record.size() || record.compare(end, 2, "\r\n") != 0) return record;
+    return record.substr(0, at + 8) + "<time>" + record.substr(end);
 }
 
 std::string DllRecord(const char* kind, const std::string& dllPath, DWORD threadId, DWORD processId, int number,

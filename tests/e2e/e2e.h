@@ -93,7 +93,7 @@ bool LoadsPaired(const std::string& kinds);
 // The last `count` kinds, each followed by a blank: "UNLOAD REPORT END ".
 std::string LastKinds(const std::vector<std::string>& kinds, size_t count);
 
-// A record with its time text replaced by "<time>" once checked to be one.
+// A record with the 24 characters of its Time: line replaced by "<time>".
 std::string WithoutTime(const std::string& record);
 
 // What a LOAD DLL or UNLOAD DLL record must say.
