@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hookpairs.h"
 #include "installfolder.h"
 #include "stubname.h"
 
@@ -95,10 +96,10 @@ std::vector<Session::ClassInfo> Session::AllClasses() {
     for (;;) {
         vx::unique_variant entry;
         if (FAILED(reader_->GetCompNext(entry.put())) || entry.vt != (VT_ARRAY | VT_BSTR)) break;
-        BSTR* items = nullptr;
-        if (FAILED(::SafeArrayAccessData(entry.parray, reinterpret_cast<void**>(&items)))) break;
-        classes.push_back({Narrow(items[0]), Narrow(items[1]), Narrow(items[2]), Narrow(items[4])});
-        ::SafeArrayUnaccessData(entry.parray);
+        vx::safearray_access<BSTR> items(entry.parray);
+        if (items.size() < 5) break;  // five strings a class
+        const BSTR* item = items.data();
+        classes.push_back({Narrow(item[0]), Narrow(item[1]), Narrow(item[2]), Narrow(item[4])});
     }
     return classes;
 }
@@ -125,17 +126,9 @@ std::vector<Session::RegistryHook> Session::RegistryHooks() {
 
 bool Session::LiveHookNumbers(std::vector<long>* numbers) {
     numbers->clear();
-    vx::unique_variant pairs;
-    long count = 0;
-    if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count))) return false;
-    if (count < 0) return false;  // TRACE_MAP_BUSY
-    if (count == 0 || pairs.vt != (VT_ARRAY | VT_I4) || !pairs.parray) return true;
-    LONG* data = nullptr;
-    if (FAILED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) return false;
-    // Pairs of (process id, hook number), bounded by the array itself.
-    long available = static_cast<long>(pairs.parray->rgsabound[0].cElements / 2);
-    for (long i = 0; i < std::min(count, available); ++i) numbers->push_back(data[2 * i + 1]);
-    ::SafeArrayUnaccessData(pairs.parray);
+    std::vector<vx::HookPair> pairs;
+    if (vx::ReadHookPairs(reader_.get(), &pairs) != vx::HookPairsRead::kRead) return false;
+    for (const vx::HookPair& pair : pairs) numbers->push_back(pair.hookNumber);
     return true;
 }
 

@@ -104,12 +104,9 @@ Batch Poll(ITraceReader* reader) {
     long locked = 0;
     if (FAILED(reader->GetNewRecords(&array, &batch.realLast, &locked, &batch.count))) batch.count = 0;
     batch.locked = locked != 0;
-    if (batch.count > 0 && array.vt == (VT_ARRAY | VT_UI1) && array.parray) {
-        void* data = nullptr;
-        if (SUCCEEDED(::SafeArrayAccessData(array.parray, &data))) {
-            batch.records = vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, batch.count);
-            ::SafeArrayUnaccessData(array.parray);
-        }
+    if (batch.count > 0 && array.vt == (VT_ARRAY | VT_UI1)) {
+        vx::safearray_access<uint8_t> data(array.parray);
+        batch.records = vx::DescriptorsOf(data.data(), data.size(), batch.count);
     }
     return batch;
 }
@@ -162,15 +159,8 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
     ReapplyHooks(session);
     reader->put_Mode(2);  // TRACER_MODE_DYNAMIC
     EventSink sink;
-    vx::com_ptr<IConnectionPointContainer> container;
-    vx::com_ptr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    if (SUCCEEDED(reader->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put())))
-        point->Advise(&sink, &cookie);
-    vx::scope_exit unadvise([&] {
-        if (point) point->Unadvise(cookie);
-    });
+    vx::advise_cookie events;
+    events.advise(reader, DIID_ITraceReaderEvents, &sink);
 
     // The map lives while a process holds it: a program that ends before the
     // first poll would take its map, and with it where its records are, along.

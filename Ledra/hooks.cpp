@@ -155,17 +155,13 @@ HookManager::HookManager()
 }
 
 size_t HookManager::EntryCount() const {
-    ::EnterCriticalSection(&lock_);
-    size_t n = entries_.size();
-    ::LeaveCriticalSection(&lock_);
-    return n;
+    vx::critical_section_lock hold(&lock_);
+    return entries_.size();
 }
 
 size_t HookManager::WatchedCount() const {
-    ::EnterCriticalSection(&lock_);
-    size_t n = watches_.size();
-    ::LeaveCriticalSection(&lock_);
-    return n;
+    vx::critical_section_lock hold(&lock_);
+    return watches_.size();
 }
 
 bool HookManager::SetHook(IUnknown* self, const std::string& installationPath, const std::string& compPath,
@@ -178,9 +174,10 @@ bool HookManager::SetHook(IUnknown* self, const std::string& installationPath, c
     // wake the watcher.
     std::vector<Watch> added;
     bool matched = false;
-    ::EnterCriticalSection(&lock_);
-    size_t room = kMostWatches > watches_.size() ? kMostWatches - watches_.size() : 0;
-    ::LeaveCriticalSection(&lock_);
+    const size_t room = [&] {
+        vx::critical_section_lock hold(&lock_);
+        return kMostWatches > watches_.size() ? kMostWatches - watches_.size() : 0;
+    }();
     ClassScanCursor cursor;
     cursor.Reset(1);
     ClassEntry cls;
@@ -213,23 +210,25 @@ bool HookManager::SetHook(IUnknown* self, const std::string& installationPath, c
 
     // A watcher told to stop is let finish before a new one starts.
     if (stopRequested_) ::WaitForSingleObject(done_.get(), 5000);
-    ::EnterCriticalSection(&lock_);
-    // A number already in the table: that entry is replaced, its watches closed.
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].number == hookNumber) {
-            RemoveEntryAt(i);
-            break;
+    bool start = false;
+    {
+        vx::critical_section_lock hold(&lock_);
+        // A number already in the table: that entry is replaced, its watches closed.
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].number == hookNumber) {
+                RemoveEntryAt(i);
+                break;
+            }
         }
+        Entry entry;
+        entry.path = compPath;
+        entry.number = hookNumber;
+        entry.firstWatch = watches_.size();
+        entry.watchCount = added.size();
+        for (Watch& w : added) watches_.push_back(std::move(w));
+        entries_.push_back(entry);
+        start = watcherRunning_ == 0;
     }
-    Entry entry;
-    entry.path = compPath;
-    entry.number = hookNumber;
-    entry.firstWatch = watches_.size();
-    entry.watchCount = added.size();
-    for (Watch& w : added) watches_.push_back(std::move(w));
-    entries_.push_back(entry);
-    bool start = watcherRunning_ == 0;
-    ::LeaveCriticalSection(&lock_);
 
     if (start && !StartWatcher(self)) return true;  // hooked; re-registration is not watched
     ::SetEvent(wake_.get());
@@ -249,27 +248,26 @@ void HookManager::RemoveEntryAt(size_t index) {
 }
 
 bool HookManager::RemoveHook(const std::string& compPath) {
-    ::EnterCriticalSection(&lock_);
-    size_t index = entries_.size();
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].path == compPath) {
-            index = i;
-            break;
+    bool rehook = false;
+    {
+        vx::critical_section_lock hold(&lock_);
+        size_t index = entries_.size();
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].path == compPath) {
+                index = i;
+                break;
+            }
         }
+        if (index == entries_.size()) return false;
+        rehook = ::InterlockedExchange(&rehook_, 0) != 0;
+        // A re-hook removes and sets the entry again: the watcher that runs
+        // it keeps running.
+        if (entries_.size() == 1 && !rehook && watcherRunning_) {
+            ::InterlockedExchange(&stopRequested_, 1);
+            ::SetEvent(stop_.get());
+        }
+        RemoveEntryAt(index);
     }
-    if (index == entries_.size()) {
-        ::LeaveCriticalSection(&lock_);
-        return false;
-    }
-    bool rehook = ::InterlockedExchange(&rehook_, 0) != 0;
-    // A re-hook removes and sets the entry again: the watcher that runs it
-    // keeps running.
-    if (entries_.size() == 1 && !rehook && watcherRunning_) {
-        ::InterlockedExchange(&stopRequested_, 1);
-        ::SetEvent(stop_.get());
-    }
-    RemoveEntryAt(index);
-    ::LeaveCriticalSection(&lock_);
     // The wake comes before the writes below: the watcher prefers it to the
     // removed watches' events and drops them unseen.
     ::SetEvent(wake_.get());
@@ -318,7 +316,7 @@ LRESULT CALLBACK HookManager::ApartmentWindowProc(HWND window, UINT msg, WPARAM 
         return 1;
     }
     if (msg == kReleaseMessage) {
-        if (reader) reader->Release();
+        if (reader) reader->Release();  // the window's reference, kept in its user data since it was made
         ::DestroyWindow(window);
         return 0;
     }
@@ -382,14 +380,15 @@ void HookManager::RunWatcher() {
     for (;;) {
         std::vector<HANDLE> handles = {stop_.get(), wake_.get()};
         std::vector<std::pair<std::string, long>> owners;  // per watch: entry path and number
-        ::EnterCriticalSection(&lock_);
-        retired_.clear();  // no longer waited on
-        for (const Entry& e : entries_)
-            for (size_t i = 0; i < e.watchCount; ++i) {
-                handles.push_back(watches_[e.firstWatch + i].event.get());
-                owners.emplace_back(e.path, e.number);
-            }
-        ::LeaveCriticalSection(&lock_);
+        {
+            vx::critical_section_lock hold(&lock_);
+            retired_.clear();  // no longer waited on
+            for (const Entry& e : entries_)
+                for (size_t i = 0; i < e.watchCount; ++i) {
+                    handles.push_back(watches_[e.firstWatch + i].event.get());
+                    owners.emplace_back(e.path, e.number);
+                }
+        }
 
         DWORD hit = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
         if (hit == WAIT_FAILED || hit >= WAIT_OBJECT_0 + handles.size()) break;
@@ -411,22 +410,23 @@ void HookManager::RunWatcher() {
             hooked = RequestOnApartment(path, number, false);
         }
     }
-    ::EnterCriticalSection(&lock_);
-    retired_.clear();
-    HWND window = std::exchange(apartmentWindow_, nullptr);
-    ::InterlockedExchange(&watcherRunning_, 0);
-    ::LeaveCriticalSection(&lock_);
+    HWND window = nullptr;
+    {
+        vx::critical_section_lock hold(&lock_);
+        retired_.clear();
+        window = std::exchange(apartmentWindow_, nullptr);
+        ::InterlockedExchange(&watcherRunning_, 0);
+    }
     ::PostMessageW(window, kReleaseMessage, 0, 0);
     ::SetEvent(done_.get());
     ::InterlockedExchange(&stopRequested_, 0);
 }
 
 void HookManager::Clear() {
-    ::EnterCriticalSection(&lock_);
+    vx::critical_section_lock hold(&lock_);
     entries_.clear();
     watches_.clear();
     retired_.clear();
-    ::LeaveCriticalSection(&lock_);
 }
 
 }  // namespace ledra

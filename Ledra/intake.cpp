@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Ledra.h"
 #include "pendingtext.h"
 #include "textconv.h"
 
@@ -136,7 +137,7 @@ void ReleaseOpenMaps(bool processExit) {
     }
     for (const OpenView& view : OpenViews()) LeaveMap(view, processExit);
     OpenViews().clear();
-    ::LeaveCriticalSection(OpenViewsLock());
+    ::LeaveCriticalSection(OpenViewsLock());  // taken by a try at exit, by a wait otherwise: no one guard
 }
 
 bool ReadChunkFrom(HANDLE file, uint32_t position, uint32_t size, TextBuffer* buffer, bool* complete, uint32_t* got) {
@@ -265,9 +266,10 @@ void RecordIntake::SetStaticPath(const std::string& path) {
 void RecordIntake::CloseMap() {
     if (!view_) return;
     auto* map = static_cast<vx::TraceMap*>(view_.get());
-    ::EnterCriticalSection(OpenViewsLock());
-    std::erase_if(OpenViews(), [map](const OpenView& view) { return view.map == map; });
-    ::LeaveCriticalSection(OpenViewsLock());
+    {
+        vx::critical_section_lock hold(OpenViewsLock());
+        std::erase_if(OpenViews(), [map](const OpenView& view) { return view.map == map; });
+    }
     heldDistilled_.reset();
     heldFull_.reset();
     LeaveMap({map, static_cast<vx::PendingText*>(pendingView_.get())}, false);
@@ -322,9 +324,8 @@ bool RecordIntake::OpenMap() {
         ::InterlockedExchange(&static_cast<vx::PendingText*>(pendingView_.get())->readerProcess,
                               static_cast<LONG>(::GetCurrentProcessId()));
     }
-    ::EnterCriticalSection(OpenViewsLock());
+    vx::critical_section_lock hold(OpenViewsLock());
     OpenViews().push_back({map, static_cast<vx::PendingText*>(pendingView_.get())});
-    ::LeaveCriticalSection(OpenViewsLock());
     return true;
 }
 
@@ -512,12 +513,12 @@ NewRecords RecordIntake::GetNewRecords() {
         ReadAndParse(staticPath_.c_str(), false, &result, &readFailed, &nothingRead);
         if (readFailed || nothingRead || (result.count == 0 && staticTail_)) {
             staticFile_.reset();  // the pass is over: the file is the user's again
-            result.count = !readFailed && !nothingRead ? kStaticFileCut : 0;  // else END_OF_STATIC_TRACE_FILE
+            result.count = !readFailed && !nothingRead ? STATIC_TRACE_FILE_CUT : 0;  // else END_OF_STATIC_TRACE_FILE
             return result;
         }
     } else if (mode_ == kModeDynamic) {
         if (!OpenMap()) {
-            if (otherReader_) result.count = kOtherReaderAttached;
+            if (otherReader_) result.count = OTHER_TRACE_READER_ATTACHED;
             return result;
         }
         auto* map = static_cast<vx::TraceMap*>(view_.get());

@@ -31,10 +31,6 @@ using vx::kRecordFinEnd;
 using vx::RecordDescriptor;
 
 constexpr size_t kDescriptorCapacity = 13107;
-// RecAmNew values besides a count (the type library's GENERAL_CONST).
-constexpr long kStaticFileCut = -2;
-constexpr long kOtherReaderAttached = -3;
-constexpr long kTraceMapBusy = -4;
 constexpr DWORD kHookPairsWaitMs = 500;
 // How long a poll waits for the writers' lock (to read, or to write their
 // held text), yielding between tries; longer waits sleep after this long.

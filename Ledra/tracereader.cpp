@@ -15,12 +15,16 @@
 #include "diagnostics.h"
 #include "guard.h"
 #include "eventobject.h"
+#include "hookpairs.h"
 #include "hooks.h"
 #include "intake.h"
 #include "raii.h"
 #include "recordtext.h"
 #include "textconv.h"
 #include "viewer.h"
+
+// The clients read the busy answer through their one reader of hook pairs.
+static_assert(vx::kTraceMapBusy == TRACE_MAP_BUSY);
 
 namespace ledra {
 namespace {
@@ -108,11 +112,8 @@ public:
                 ULONG bytes = static_cast<ULONG>(got.descriptors.size() * sizeof(RecordDescriptor));
                 SAFEARRAY* array = MakeArray(VT_UI1, bytes);
                 if (array) {
-                    void* data = nullptr;
-                    if (SUCCEEDED(::SafeArrayAccessData(array, &data))) {
-                        if (bytes) std::memcpy(data, got.descriptors.data(), bytes);
-                        ::SafeArrayUnaccessData(array);
-                    }
+                    vx::safearray_access<char> data(array);
+                    if (data.data() && bytes) std::memcpy(data.data(), got.descriptors.data(), bytes);
                     records->vt = VT_ARRAY | VT_UI1;
                     records->parray = array;
                 }
@@ -125,19 +126,17 @@ public:
             *count = 0;
             std::vector<std::pair<long, long>> couples;
             if (!intake_.HookedAndLoaded(&couples)) {
-                *count = kTraceMapBusy;
+                *count = TRACE_MAP_BUSY;
                 return S_OK;
             }
             if (couples.empty()) return S_OK;
             SAFEARRAY* array = MakeArray(VT_I4, static_cast<ULONG>(couples.size() * 2));
             if (!array) return S_OK;
-            LONG* data = nullptr;
-            if (SUCCEEDED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&data)))) {
+            if (vx::safearray_access<LONG> data(array); data.data()) {
                 for (size_t i = 0; i < couples.size(); ++i) {
-                    data[2 * i] = couples[i].first;
-                    data[2 * i + 1] = couples[i].second;
+                    data.data()[2 * i] = couples[i].first;
+                    data.data()[2 * i + 1] = couples[i].second;
                 }
-                ::SafeArrayUnaccessData(array);
             }
             pairs->vt = VT_ARRAY | VT_I4;
             pairs->parray = array;

@@ -74,11 +74,10 @@ std::wstring Direction(USHORT flags) {
 
 void DescribeFunctions(ITypeInfo* info, const TYPEATTR& attr, std::vector<ViewLine>* lines) {
     for (UINT f = 0; f < attr.cFuncs; ++f) {
-        FUNCDESC* func = nullptr;
-        if (FAILED(info->GetFuncDesc(f, &func))) continue;
-        BSTR names[64] = {};
-        UINT count = 0;
-        info->GetNames(func->memid, names, 64, &count);
+        vx::unique_funcdesc func(info, f);
+        if (!func) continue;
+        const vx::member_names names(info, func->memid);
+        const UINT count = names.count();
         std::wstring help;
         std::wstring text = TypeText(info, func->elemdescFunc.tdesc) + L" " + (count ? names[0] : L"?") + L"(";
         for (SHORT p = 0; p < func->cParams; ++p) {
@@ -94,8 +93,6 @@ void DescribeFunctions(ITypeInfo* info, const TYPEATTR& attr, std::vector<ViewLi
         text += L"  id " + std::to_wstring(func->memid);
         if (!help.empty()) text += L"  \"" + help + L"\"";
         lines->push_back({1, text});
-        for (UINT i = 0; i < count; ++i) ::SysFreeString(names[i]);
-        info->ReleaseFuncDesc(func);
     }
 }
 

@@ -36,26 +36,6 @@ void CompleteInstallationFiles(const std::string& sources, const std::string& fo
     ::CopyFileA((sources + "Uninstall.exe").c_str(), (folder + "\\Uninstall.exe").c_str(), FALSE);
 }
 
-// Holds the sink's connection for the length of the scans.
-class Connection {
-public:
-    Connection(IUnknown* source, IDispatch* sink) {
-        vx::com_ptr<IConnectionPointContainer> container;
-        if (SUCCEEDED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point_.put())) &&
-            FAILED(point_->Advise(sink, &cookie_)))
-            point_.reset();
-    }
-    ~Connection() {
-        if (point_) point_->Unadvise(cookie_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-private:
-    vx::com_ptr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
-};
 
 RunResult Scan(ScanView& view, const std::string& folder) {
     vx::com_ptr<IScanner> scan;
@@ -69,7 +49,8 @@ RunResult Scan(ScanView& view, const std::string& folder) {
 
     ScanProgress progress(totals);
     ProgressSink sink(progress, view);
-    Connection connection(scan.get(), &sink);
+    vx::advise_cookie connection;  // for the length of the scans
+    connection.advise(scan.get(), DIID__IScannerEvents, &sink);
 
     progress.BeginTypeLibraries();
     view.Show(progress.display());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "images.h"
+#include "raii.h"
 #include "run.h"
 #include "view.h"
 
@@ -18,7 +19,7 @@ constexpr int kTwipsAbove = 500;  // the window sits this much above a quarter o
 
 struct WindowState : ScanView {
     HWND window = nullptr;
-    HIMAGELIST ImageList1 = nullptr;
+    vx::unique_image_list ImageList1;
     std::string sources;
     bool running = false;
     RunResult result = vx::kScannerNoStart;
@@ -72,9 +73,7 @@ void Place(HWND window) {
     RECT r;
     ::GetWindowRect(window, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = ::GetDC(nullptr);
-    const int pixelsAbove = ::MulDiv(kTwipsAbove, ::GetDeviceCaps(screen, LOGPIXELSY), 1440);
-    ::ReleaseDC(nullptr, screen);
+    const int pixelsAbove = ::MulDiv(kTwipsAbove, ::GetDeviceCaps(vx::window_dc().get(), LOGPIXELSY), 1440);
     int top = ::GetSystemMetrics(SM_CYSCREEN) / 4 - h / 2 - pixelsAbove;
     ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2, top < 0 ? 0 : top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER);
@@ -87,7 +86,7 @@ void DrawPicture(WindowState& s, const DRAWITEMSTRUCT& item) {
     for (StageImage i : {StageImage::InProgress, StageImage::Done})
         if (std::string(key) == ImageKey(i)) image = i;
     ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
-    ::ImageList_Draw(s.ImageList1, ImageIndex(image), item.hDC, item.rcItem.left, item.rcItem.top, ILD_NORMAL);
+    ::ImageList_Draw(s.ImageList1.get(), ImageIndex(image), item.hDC, item.rcItem.left, item.rcItem.top, ILD_NORMAL);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -100,7 +99,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     }
     case WM_CREATE:
-        s->ImageList1 = CreateStageImages();
+        s->ImageList1.reset(CreateStageImages());
         CreateControls(window);
         Place(window);
         ::SetTimer(window, kTimer1, kTimer1Interval, nullptr);
@@ -123,7 +122,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_DESTROY:
         ::KillTimer(window, kTimer1);
-        if (s->ImageList1) ::ImageList_Destroy(s->ImageList1);
         // The exit code tells a caller whether the run went through.
         ::PostQuitMessage(s->result);
         delete s;

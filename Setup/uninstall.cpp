@@ -226,8 +226,7 @@ private:
             ::DeleteFileA(copy.c_str());
             return error;
         }
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
+        vx::unique_handle thread(process.hThread), child(process.hProcess);  // not waited for
         return ERROR_SUCCESS;
     }
 

@@ -87,7 +87,7 @@ void MainWindow::TreeView1_NodeClick(const std::string& key, bool rightButton) {
     if (settings_.Tree1Mode == kComponentListMode) {
         bool grey = TreeView1.Colour(key) != KeyedTree::kDefaultColour;
         for (int id : {mnuHookUnhook, mnuComponentHookUnhook, mnuViewTypeLib, mnuComponentViewTypeLib}) {
-            ::EnableMenuItem(id == mnuHookUnhook || id == mnuViewTypeLib ? popup_ : menu_, id,
+            ::EnableMenuItem(id == mnuHookUnhook || id == mnuViewTypeLib ? popup_.get() : menu_, id,
                              MF_BYCOMMAND | (grey ? MF_GRAYED : MF_ENABLED));
         }
         SetButtonEnabled("HookUnhook", !grey);
@@ -106,7 +106,7 @@ void MainWindow::TreeView1_NodeClick(const std::string& key, bool rightButton) {
     if (rightButton) {
         POINT at;
         ::GetCursorPos(&at);
-        ::TrackPopupMenu(popup_, TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr);
+        ::TrackPopupMenu(popup_.get(), TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr);
     }
     if (quickHelpShown_) ShowQuickHelp(false);
 }

@@ -71,8 +71,8 @@ void MainWindow::CreateMenus() {
     Popup(menu_, "&Help", {{mnuHelpHelp, "Quick &Help"}, {0, nullptr}, {mnuHelpAbout, "&About"}});
     ::SetMenu(hwnd_, menu_);
     // The hidden "ComponentPopup", shown as a context menu.
-    popup_ = ::CreatePopupMenu();
-    AddItems(popup_, {{mnuHookUnhook, "Hook/Unhook"}, {mnuViewTypeLib, "View TypeLib"}});
+    popup_.reset(::CreatePopupMenu());
+    AddItems(popup_.get(), {{mnuHookUnhook, "Hook/Unhook"}, {mnuViewTypeLib, "View TypeLib"}});
 }
 
 void MainWindow::CreateToolbar() {
@@ -80,8 +80,8 @@ void MainWindow::CreateToolbar() {
                                  WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), instance_, nullptr);
     ::SendMessageA(Toolbar1, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    ImageList2 = CreateToolbarImages();
-    ::SendMessageA(Toolbar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(ImageList2));
+    toolbarImages_.reset(CreateToolbarImages());
+    ::SendMessageA(Toolbar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_.get()));
     std::vector<TBBUTTON> buttons;
     // Groups: components, tracing, trace files, edit, options, help.
     auto separator = [&] {
@@ -114,14 +114,14 @@ void MainWindow::CreateControls() {
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    font_ = ::CreateFontIndirectA(&metrics.lfMessageFont);
+    font_.reset(::CreateFontIndirectA(&metrics.lfMessageFont));
 
     CreateMenus();
     CreateToolbar();
     auto make = [&](DWORD exStyle, const char* cls, DWORD style, int id) {
         HWND w = ::CreateWindowExA(exStyle, cls, "", WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-        ::SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        ::SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         return w;
     };
     txtTreeViewTitle = make(WS_EX_CLIENTEDGE, "EDIT", ES_READONLY | ES_AUTOHSCROLL, kTreeTitleId);
@@ -131,9 +131,9 @@ void MainWindow::CreateControls() {
     hwndTree2 = make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, treeStyle, kTree2Id);
     TreeView1.Attach(hwndTree1);
     TreeView2.Attach(hwndTree2);
-    treeImages_ = CreateTreeImages();
-    TreeView1.SetImageList(treeImages_);
-    TreeView2.SetImageList(treeImages_);
+    treeImages_.reset(CreateTreeImages());
+    TreeView1.SetImageList(treeImages_.get());
+    TreeView2.SetImageList(treeImages_.get());
     picSplitter = ::CreateWindowExA(0, kSplitterClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 3, 10, hwnd_,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSplitterId)),
                                     instance_, nullptr);
@@ -172,8 +172,9 @@ void MainWindow::SizePanels() {
     if (panelKeys_.empty()) return;
     RECT client;
     ::GetClientRect(StatusBar1, &client);
-    HDC dc = ::GetDC(StatusBar1);
-    HGDIOBJ old = ::SelectObject(dc, font_);
+    vx::window_dc statusDc(StatusBar1);
+    HDC dc = statusDc.get();
+    vx::select_object use(dc, font_.get());
     std::vector<int> widths(panelKeys_.size());
     for (size_t i = 1; i < panelKeys_.size(); ++i) {
         char text[256] = {};
@@ -182,8 +183,6 @@ void MainWindow::SizePanels() {
         ::GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
         widths[i] = size.cx + 16;
     }
-    ::SelectObject(dc, old);
-    ::ReleaseDC(StatusBar1, dc);
     int rest = client.right - 20;  // room for the size grip
     for (size_t i = 1; i < widths.size(); ++i) rest -= widths[i];
     std::vector<int> edges(widths.size());
@@ -261,12 +260,12 @@ void MainWindow::Form_Resize() {
     ::GetWindowRect(StatusBar1, &status);
     POINT statusTop = {status.left, status.top};
     ::ScreenToClient(hwnd_, &statusTop);
-    HDC dc = ::GetDC(txtTreeViewTitle);
-    HGDIOBJ old = ::SelectObject(dc, font_);
     TEXTMETRICA tm = {};
-    ::GetTextMetricsA(dc, &tm);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(txtTreeViewTitle, dc);
+    {
+        vx::window_dc titleDc(txtTreeViewTitle);
+        vx::select_object use(titleDc.get(), font_.get());
+        ::GetTextMetricsA(titleDc.get(), &tm);
+    }
     LayoutInput in;
     in.windowWidth = Tw(window.right - window.left);
     in.innerWidth = Tw(client.right);

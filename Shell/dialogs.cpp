@@ -83,24 +83,25 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         HDC dc = ::BeginPaint(hwnd, &paint);
         RECT all;
         ::GetClientRect(hwnd, &all);
-        HBRUSH back = ::CreateSolidBrush(RGB(40, 70, 140));
-        ::FillRect(dc, &all, back);
-        ::DeleteObject(back);
+        vx::unique_brush back(::CreateSolidBrush(RGB(40, 70, 140)));
+        ::FillRect(dc, &all, back.get());
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, RGB(255, 255, 255));
-        HFONT big = ::CreateFontA(-36, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Tahoma");
-        HFONT small = ::CreateFontA(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Tahoma");
-        HGDIOBJ old = ::SelectObject(dc, big);
-        RECT title = all;
-        title.bottom = all.bottom / 2 + 10;
-        ::DrawTextA(dc, "Vexilo", -1, &title, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
-        ::SelectObject(dc, small);
-        RECT line = all;
-        line.top = all.bottom / 2 + 20;
-        ::DrawTextA(dc, "Traces calls into in-process COM components", -1, &line, DT_CENTER | DT_TOP | DT_SINGLELINE);
-        ::SelectObject(dc, old);
-        ::DeleteObject(big);
-        ::DeleteObject(small);
+        vx::unique_font big(::CreateFontA(-36, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Tahoma"));
+        vx::unique_font small(::CreateFontA(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Tahoma"));
+        {
+            vx::select_object use(dc, big.get());
+            RECT title = all;
+            title.bottom = all.bottom / 2 + 10;
+            ::DrawTextA(dc, "Vexilo", -1, &title, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
+        }
+        {
+            vx::select_object use(dc, small.get());
+            RECT line = all;
+            line.top = all.bottom / 2 + 20;
+            ::DrawTextA(dc, "Traces calls into in-process COM components", -1, &line,
+                        DT_CENTER | DT_TOP | DT_SINGLELINE);
+        }
         ::EndPaint(hwnd, &paint);
         return 0;
     }

@@ -182,12 +182,13 @@ void MainWindow::mnuEditFont_Click() {
     dialog.lpLogFont = &chosen;
     dialog.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_EFFECTS;
     if (!::ChooseFontA(&dialog)) return;
-    HFONT font = ::CreateFontIndirectA(&chosen);
+    vx::unique_font font(::CreateFontIndirectA(&chosen));
     if (!font) return;
-    for (HWND pane : {hwndTree1, hwndTree2}) ::SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    // Not stored: the next start has the panes' own font again.
-    if (paneFont_) ::DeleteObject(paneFont_);
-    paneFont_ = font;
+    for (HWND pane : {hwndTree1, hwndTree2})
+        ::SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    // Not stored: the next start has the panes' own font again. The font
+    // the panes used until now goes once they no longer do.
+    paneFont_ = std::move(font);
 }
 
 }  // namespace shell

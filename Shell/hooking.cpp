@@ -1,6 +1,7 @@
 // Hooking and unhooking from the window, the hooked list, and the hooks
 // re-applied at start-up and removed at exit.
 #include "commands.h"
+#include "hookpairs.h"
 #include "mainwindow.h"
 #include "modulelist.h"
 #include "termination.h"
@@ -22,18 +23,13 @@ std::string MainWindow::ModuleText() const {
 
 std::vector<long> MainWindow::LiveHookNumbers() {
     std::vector<long> numbers;
-    if (!reader_) return numbers;
-    vx::unique_variant pairs;
-    long count = 0;
-    if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count)) || count <= 0 ||
-        pairs.vt != (VT_ARRAY | VT_I4) || !pairs.parray)
+    std::vector<vx::HookPair> pairs;
+    if (vx::ReadHookPairs(reader_.get(), &pairs) == vx::HookPairsRead::kBusy) {
+        // Unknown which numbers live processes hold: none is given out again.
+        for (const vx::ModuleLine& line : vx::ModuleLines(ModuleText())) numbers.push_back(line.number);
         return numbers;
-    LONG* data = nullptr;
-    if (FAILED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) return numbers;
-    ULONG elements = pairs.parray->rgsabound[0].cElements;
-    // (process id, hook number) pairs: the numbers are every second element.
-    for (long i = 0; i < count && static_cast<ULONG>(2 * i + 1) < elements; ++i) numbers.push_back(data[2 * i + 1]);
-    ::SafeArrayUnaccessData(pairs.parray);
+    }
+    for (const vx::HookPair& pair : pairs) numbers.push_back(pair.hookNumber);
     return numbers;
 }
 

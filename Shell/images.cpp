@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 
 #include "commands.h"
+#include "raii.h"
 
 namespace shell {
 namespace {
@@ -13,81 +15,65 @@ constexpr COLORREF kMask = RGB(255, 0, 255);
 // A small pen-and-brush painter over one 16x16 bitmap.
 class Painter {
 public:
-    explicit Painter(HDC screen) {
-        dc_ = ::CreateCompatibleDC(screen);
-        bitmap_ = ::CreateCompatibleBitmap(screen, kImageSize, kImageSize);
-        old_ = ::SelectObject(dc_, bitmap_);
+    explicit Painter(HDC screen)
+        : dc_(::CreateCompatibleDC(screen)),
+          bitmap_(::CreateCompatibleBitmap(screen, kImageSize, kImageSize)),
+          selected_(std::in_place, dc_.get(), bitmap_.get()) {
         RECT all = {0, 0, kImageSize, kImageSize};
         Fill(all, kMask);
     }
-    ~Painter() {
-        ::SelectObject(dc_, old_);
-        ::DeleteDC(dc_);
-        if (bitmap_) ::DeleteObject(bitmap_);
-    }
-    HBITMAP Take() {
-        ::SelectObject(dc_, old_);
-        old_ = nullptr;
-        HBITMAP b = bitmap_;
-        bitmap_ = nullptr;
-        return b;
+    // The picture, out of the painter's device context.
+    vx::unique_bitmap Take() {
+        selected_.reset();
+        return std::move(bitmap_);
     }
     void Fill(RECT r, COLORREF c) {
-        HBRUSH brush = ::CreateSolidBrush(c);
-        ::FillRect(dc_, &r, brush);
-        ::DeleteObject(brush);
+        vx::unique_brush brush(::CreateSolidBrush(c));
+        ::FillRect(dc_.get(), &r, brush.get());
     }
     void Box(int l, int t, int r, int b, COLORREF fill, COLORREF line) {
-        Shape(fill, line, 1, [&] { ::Rectangle(dc_, l, t, r, b); });
+        Shape(fill, line, [&] { ::Rectangle(dc_.get(), l, t, r, b); });
     }
     void Disc(int l, int t, int r, int b, COLORREF fill, COLORREF line) {
-        Shape(fill, line, 1, [&] { ::Ellipse(dc_, l, t, r, b); });
+        Shape(fill, line, [&] { ::Ellipse(dc_.get(), l, t, r, b); });
     }
     void Poly(const POINT* p, int n, COLORREF fill, COLORREF line) {
-        Shape(fill, line, 1, [&] { ::Polygon(dc_, p, n); });
+        Shape(fill, line, [&] { ::Polygon(dc_.get(), p, n); });
     }
     void Line(int x1, int y1, int x2, int y2, COLORREF c, int width = 1) {
-        HPEN pen = ::CreatePen(PS_SOLID, width, c);
-        HGDIOBJ old = ::SelectObject(dc_, pen);
-        ::MoveToEx(dc_, x1, y1, nullptr);
-        ::LineTo(dc_, x2, y2);
-        ::SelectObject(dc_, old);
-        ::DeleteObject(pen);
+        vx::unique_pen pen(::CreatePen(PS_SOLID, width, c));
+        vx::select_object use(dc_.get(), pen.get());
+        ::MoveToEx(dc_.get(), x1, y1, nullptr);
+        ::LineTo(dc_.get(), x2, y2);
     }
     void Arc(int l, int t, int r, int b, int x1, int y1, int x2, int y2, COLORREF c, int width) {
-        HPEN pen = ::CreatePen(PS_SOLID, width, c);
-        HGDIOBJ old = ::SelectObject(dc_, pen);
-        ::Arc(dc_, l, t, r, b, x1, y1, x2, y2);
-        ::SelectObject(dc_, old);
-        ::DeleteObject(pen);
+        vx::unique_pen pen(::CreatePen(PS_SOLID, width, c));
+        vx::select_object use(dc_.get(), pen.get());
+        ::Arc(dc_.get(), l, t, r, b, x1, y1, x2, y2);
     }
     void Text(const char* text, COLORREF c, int height, bool bold) {
-        HFONT font = ::CreateFontA(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0,
-                                   NONANTIALIASED_QUALITY, 0, "Tahoma");
-        HGDIOBJ old = ::SelectObject(dc_, font);
-        ::SetBkMode(dc_, TRANSPARENT);
-        ::SetTextColor(dc_, c);
+        vx::unique_font font(::CreateFontA(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0,
+                                           NONANTIALIASED_QUALITY, 0, "Tahoma"));
+        vx::select_object use(dc_.get(), font.get());
+        ::SetBkMode(dc_.get(), TRANSPARENT);
+        ::SetTextColor(dc_.get(), c);
         RECT all = {0, 0, kImageSize, kImageSize};
-        ::DrawTextA(dc_, text, -1, &all, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
-        ::SelectObject(dc_, old);
-        ::DeleteObject(font);
+        ::DrawTextA(dc_.get(), text, -1, &all, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
     }
 
 private:
     template <typename F>
-    void Shape(COLORREF fill, COLORREF line, int width, F draw) {
-        HBRUSH brush = ::CreateSolidBrush(fill);
-        HPEN pen = ::CreatePen(PS_SOLID, width, line);
-        HGDIOBJ ob = ::SelectObject(dc_, brush), op = ::SelectObject(dc_, pen);
+    void Shape(COLORREF fill, COLORREF line, F draw) {
+        vx::unique_brush brush(::CreateSolidBrush(fill));
+        vx::unique_pen pen(::CreatePen(PS_SOLID, 1, line));
+        vx::select_object useBrush(dc_.get(), brush.get()), usePen(dc_.get(), pen.get());
         draw();
-        ::SelectObject(dc_, ob);
-        ::SelectObject(dc_, op);
-        ::DeleteObject(brush);
-        ::DeleteObject(pen);
     }
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
+    // Declared in the order they are made; the selection ends first, the
+    // device context last.
+    vx::unique_memory_dc dc_;
+    vx::unique_bitmap bitmap_;
+    std::optional<vx::select_object> selected_;
 };
 
 const COLORREF kInk = RGB(40, 40, 40);
@@ -226,18 +212,15 @@ void DrawTraceImage(Painter& p, int image) {
 
 HIMAGELIST MakeList(int count) { return ::ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, count, 0); }
 
-void AddPainted(HIMAGELIST list, Painter& p) {
-    HBITMAP bitmap = p.Take();
-    ::ImageList_AddMasked(list, bitmap, kMask);
-    ::DeleteObject(bitmap);
-}
+void AddPainted(HIMAGELIST list, Painter& p) { ::ImageList_AddMasked(list, p.Take().get(), kMask); }
 
 }  // namespace
 
 HIMAGELIST CreateToolbarImages() {
     HIMAGELIST list = MakeList(static_cast<int>(kToolbarButtonCount) + 1);
     if (!list) return nullptr;
-    HDC screen = ::GetDC(nullptr);
+    vx::window_dc screenDc;
+    HDC screen = screenDc.get();
     for (size_t i = 0; i < kToolbarButtonCount; ++i) {
         Painter p(screen);
         DrawButton(p, kToolbarButtons[i].key);
@@ -248,14 +231,14 @@ HIMAGELIST CreateToolbarImages() {
         DrawLamp(lamp);
         AddPainted(list, lamp);
     }
-    ::ReleaseDC(nullptr, screen);
     return list;
 }
 
 HIMAGELIST CreateTreeImages() {
     HIMAGELIST list = MakeList(kTreeImageCount);
     if (!list) return nullptr;
-    HDC screen = ::GetDC(nullptr);
+    vx::window_dc screenDc;
+    HDC screen = screenDc.get();
     {
         Painter blank(screen);
         AddPainted(list, blank);
@@ -270,7 +253,6 @@ HIMAGELIST CreateTreeImages() {
         DrawTraceImage(trace, image);
         AddPainted(list, trace);
     }
-    ::ReleaseDC(nullptr, screen);
     return list;
 }
 

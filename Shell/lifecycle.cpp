@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include "dialogs.h"
+#include "hookpairs.h"
 #include "mainwindow.h"
 #include "modulelist.h"
 #include "raii.h"
@@ -11,9 +12,6 @@
 
 namespace shell {
 namespace {
-
-// GetNumbersOfHookedAndLoadedDLLs: a writer kept the map locked (TRACE_MAP_BUSY).
-constexpr long kTraceMapBusy = -4;
 
 std::string InstallationFolder(const std::string& commandLine) {
     std::string folder = commandLine;
@@ -103,11 +101,7 @@ void MainWindow::Form_Load() {
                              "Install Vexilo again to register it.", kAppTitle, MB_OK | MB_ICONERROR);
     hr = ::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, Scann.put_void());
     if (SUCCEEDED(hr)) {
-        vx::com_ptr<IConnectionPointContainer> container;
-        vx::com_ptr<IConnectionPoint> point;
-        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
-            point->Advise(&scanSink_, &scanCookie_);
+        scanEvents_.advise(Scann.get(), DIID__IScannerEvents, &scanSink_);
     } else {
         ::MessageBoxA(hwnd_, "The scan engine (Pollux.dll) cannot be created: the component list is unavailable.",
                       kAppTitle, MB_OK | MB_ICONERROR);
@@ -123,27 +117,9 @@ void MainWindow::Form_Load() {
     std::vector<std::pair<long, long>> inUse;
     bool mapBusy = false;
     if (reader_) {
-        // A writer holding the map for a moment answers "busy": ask again a few times.
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            vx::unique_variant pairs;
-            long count = 0;
-            if (FAILED(reader_->GetNumbersOfHookedAndLoadedDLLs(&pairs, &count))) break;
-            mapBusy = count == kTraceMapBusy;
-            if (mapBusy) {
-                ::Sleep(50);
-                continue;
-            }
-            if (count > 0 && pairs.vt == (VT_ARRAY | VT_I4) && pairs.parray) {
-                LONG* data = nullptr;
-                ULONG elements = pairs.parray->rgsabound[0].cElements;
-                if (SUCCEEDED(::SafeArrayAccessData(pairs.parray, reinterpret_cast<void**>(&data)))) {
-                    for (long i = 0; i < count && static_cast<ULONG>(2 * i + 1) < elements; ++i)
-                        inUse.emplace_back(data[2 * i], data[2 * i + 1]);
-                    ::SafeArrayUnaccessData(pairs.parray);
-                }
-            }
-            break;
-        }
+        std::vector<vx::HookPair> pairs;
+        mapBusy = vx::ReadHookPairs(reader_.get(), &pairs) == vx::HookPairsRead::kBusy;
+        for (const vx::HookPair& pair : pairs) inUse.emplace_back(pair.processId, pair.hookNumber);
     }
     settings_.Tree1Mode = kHookedListMode;
     if (mapBusy) {
@@ -183,13 +159,7 @@ void MainWindow::Form_Unload() {
     SetTimer1(false);
     SaveAndUnhook(exitWaitMs_, true);
     CloseTraceSide();
-    if (Scann && scanCookie_) {
-        vx::com_ptr<IConnectionPointContainer> container;
-        vx::com_ptr<IConnectionPoint> point;
-        if (SUCCEEDED(Scann->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-            SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())))
-            point->Unadvise(scanCookie_);
-    }
+    scanEvents_.reset();
     Scann.reset();
     reader_.reset();
 }

@@ -23,9 +23,7 @@ bool MainWindow::Create(HINSTANCE instance, const std::string& commandLine) {
     cls.lpszClassName = kMainWindowClass;
     cls.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(1));
     if (!::RegisterClassExA(&cls)) return false;
-    HDC screen = ::GetDC(nullptr);
-    dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
-    ::ReleaseDC(nullptr, screen);
+    dpi_ = ::GetDeviceCaps(vx::window_dc().get(), LOGPIXELSX);
     if (dpi_ <= 0) dpi_ = 96;
     hwnd_ = ::CreateWindowExA(0, kMainWindowClass, kAppTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                               CW_USEDEFAULT, Px(12000), Px(8000), nullptr, nullptr, instance, this);

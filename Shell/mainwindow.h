@@ -149,10 +149,13 @@ private:
     HWND hwnd_ = nullptr;
     HWND Toolbar1 = nullptr, txtTreeViewTitle = nullptr, picSplitter = nullptr, txtDetails = nullptr;
     HWND rtfHelp = nullptr, StatusBar1 = nullptr, prbarAmount = nullptr, hwndTree1 = nullptr, hwndTree2 = nullptr;
-    HMENU menu_ = nullptr, popup_ = nullptr;
-    HIMAGELIST ImageList2 = nullptr;  // toolbar pictures
-    HIMAGELIST treeImages_ = nullptr;
-    HFONT font_ = nullptr;
+    HMENU menu_ = nullptr;  // the window's bar: destroyed with the window
+    vx::unique_menu popup_;
+    // Pictures and fonts the controls use but do not own: they outlive the
+    // window, which this object does.
+    vx::unique_image_list toolbarImages_;
+    vx::unique_image_list treeImages_;
+    vx::unique_font font_;
     KeyedTree TreeView1, TreeView2;
     int dpi_ = 96;
     PaneLayout layout_;
@@ -163,7 +166,7 @@ private:
     vx::com_ptr<ITraceReader> reader_;
     vx::com_ptr<IScanner> Scann;
     ScannerSink scanSink_{this};
-    DWORD scanCookie_ = 0;
+    vx::advise_cookie scanEvents_;
     ComponentDlls ComponentDlls_;
     std::string DistilledTracePath, TraceStoragePath;
 
@@ -185,7 +188,7 @@ private:
     bool MatchCase = false;
     HWND frmFind = nullptr;
     TraceSearch search_;
-    HFONT paneFont_ = nullptr;  // from Edit > Font
+    vx::unique_font paneFont_;  // from Edit > Font
 
     // ---- The trace side: tracing run, trace tree, event details, trace files, final report.
     // tracing.cpp
@@ -224,7 +227,7 @@ private:
     std::unique_ptr<ReaderTexts> readerTexts_;
     NewRecordsBatch batch_;  // cleared by each poll before the reader refills it
     TraceReaderSink traceSink_{this};
-    DWORD traceCookie_ = 0;
+    vx::advise_cookie traceEvents_;
     HWND txtHappened = nullptr;  // the kernel's notification target; nothing reads it
     vx::unique_handle traceMap_;  // keeps the trace map of a client that ends between two polls
     std::string runTooltip_ = "Start Tracing";

@@ -28,11 +28,8 @@ std::vector<std::string> StringsOf(const VARIANT& value) {
     ::SafeArrayGetVartype(array, &type);
     for (LONG i = low; i <= high; ++i) {
         if (type == VT_BSTR) {
-            BSTR item = nullptr;
-            if (SUCCEEDED(::SafeArrayGetElement(array, &i, &item))) {
-                strings.push_back(vx::Narrow(item));
-                ::SysFreeString(item);
-            }
+            vx::unique_bstr item;
+            if (SUCCEEDED(::SafeArrayGetElement(array, &i, item.put()))) strings.push_back(vx::Narrow(item.get()));
         } else if (type == VT_VARIANT) {
             vx::unique_variant item;
             if (SUCCEEDED(::SafeArrayGetElement(array, &i, item.put())) && item.vt == VT_BSTR)
@@ -51,8 +48,7 @@ HRESULT ScannerSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, V
     if (id != kOneMoreClass) return S_OK;
     if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
     // Arguments arrive last first: rgvarg[1] the class info, rgvarg[0] IsLoadable.
-    VARIANT loadable;
-    ::VariantInit(&loadable);
+    vx::unique_variant loadable;
     if (FAILED(::VariantChangeType(&loadable, &params->rgvarg[0], 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
     window_->Scann_OneMoreClass(StringsOf(params->rgvarg[1]), loadable.boolVal != VARIANT_FALSE);
     return S_OK;
@@ -68,12 +64,8 @@ HRESULT TraceReaderSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* param
     case kTraceError: {
         std::string text;
         if (params && params->cArgs == 1) {
-            VARIANT message;
-            ::VariantInit(&message);
-            if (SUCCEEDED(::VariantChangeType(&message, &params->rgvarg[0], 0, VT_BSTR))) {
-                text = vx::Narrow(message.bstrVal);
-                ::VariantClear(&message);
-            }
+            vx::unique_variant message;
+            if (SUCCEEDED(::VariantChangeType(&message, &params->rgvarg[0], 0, VT_BSTR))) text = vx::Narrow(message.bstrVal);
         }
         window_->Tracer_TraceError(text);
         break;

@@ -38,24 +38,13 @@ void MainWindow::InitTraceSide() {
     txtHappened = ::CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 0, 0, hwnd_, nullptr, instance_, nullptr);
     if (!reader_) return;
     readerTexts_ = std::make_unique<ReaderTexts>(reader_.get());
-    vx::com_ptr<IConnectionPointContainer> container;
-    vx::com_ptr<IConnectionPoint> point;
-    if (SUCCEEDED(reader_->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put())))
-        point->Advise(&traceSink_, &traceCookie_);
+    traceEvents_.advise(reader_.get(), DIID_ITraceReaderEvents, &traceSink_);
 }
 
 void MainWindow::CloseTraceSide() {
     SetTimer1(false);
     batch_.array.reset();
-    if (reader_ && traceCookie_) {
-        vx::com_ptr<IConnectionPointContainer> container;
-        vx::com_ptr<IConnectionPoint> point;
-        if (SUCCEEDED(reader_->QueryInterface(IID_IConnectionPointContainer, container.put_void())) &&
-            SUCCEEDED(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put())))
-            point->Unadvise(traceCookie_);
-        traceCookie_ = 0;
-    }
+    traceEvents_.reset();
     readerTexts_.reset();
     traceMap_.reset();
 }

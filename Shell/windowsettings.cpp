@@ -6,11 +6,10 @@
 #include <cstdlib>
 
 #include "raii.h"
+#include "textconv.h"
 
 namespace shell {
 namespace {
-
-bool EqualNoCase(const std::string& a, const char* b) { return ::lstrcmpiA(a.c_str(), b) == 0; }
 
 std::string Trimmed(const std::string& text) {
     size_t first = text.find_first_not_of(" \t");
@@ -35,11 +34,11 @@ std::string BoolText(bool value) { return value ? "True" : "False"; }
 
 bool ParseBool(const std::string& text, bool* value) {
     std::string t = Trimmed(text);
-    if (EqualNoCase(t, "True")) {
+    if (vx::EqualNoCase(t, "True")) {
         *value = true;
         return true;
     }
-    if (EqualNoCase(t, "False")) {
+    if (vx::EqualNoCase(t, "False")) {
         *value = false;
         return true;
     }

@@ -162,9 +162,8 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
         ++out.functionCount;
         if (out.methodCount < capacity) {
             MethodDesc& m = methods[out.methodCount++];
-            BSTR names[64] = {};
-            UINT got = 0;
-            info->GetNames(f->memid, names, 64, &got);
+            const vx::member_names names(info, f->memid);
+            const UINT got = names.count();
             m.name = PoolNarrow(names[0] ? names[0] : L"?");
             m.offset = static_cast<uint32_t>(f->oVft / sizeof(void*) * 4);
             m.returnVt = EncodeType(f->elemdescFunc.tdesc);
@@ -186,7 +185,6 @@ bool AddFunctions(ITypeInfo* info, InterfaceDescription& out, MethodDesc* method
                 m.params[p].details = BuildDetails(info, e.tdesc);
                 m.params[p].size = ValueSize(m.params[p].vt, m.params[p].details);
             }
-            for (UINT n = 0; n < got && n < 64; ++n) ::SysFreeString(names[n]);
             if (m.offset > out.largestOffset) out.largestOffset = m.offset;
         }
     }
@@ -289,14 +287,11 @@ TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
     const TYPEDESC* t = &type;
     while (t->vt == VT_PTR && t->lptdesc) t = t->lptdesc;
     if (t->vt == VT_USERDEFINED) {
-        ITypeInfo* user = nullptr;
-        if (FAILED(owner->GetRefTypeInfo(t->hreftype, &user))) return nullptr;
+        vx::com_ptr<ITypeInfo> user;
+        if (FAILED(owner->GetRefTypeInfo(t->hreftype, user.put()))) return nullptr;
         auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
-        if (!d) {
-            user->Release();
-            return nullptr;
-        }
-        d->user = user;  // kept: descriptions live as long as the kernel
+        if (!d) return nullptr;
+        d->user = user.detach();  // kept: descriptions live as long as the kernel
         return d;
     }
     if (t->vt == VT_CARRAY && t->lpadesc) {
@@ -500,7 +495,7 @@ SupportedInterfaceList FindSupportedInterfaces(const char* structureFile, IUnkno
         if (known) continue;
         void* pointer = nullptr;
         if (FAILED(object->QueryInterface(iid, &pointer)) || !pointer) continue;
-        static_cast<IUnknown*>(pointer)->Release();
+        static_cast<IUnknown*>(pointer)->Release();  // the client's object: only its table is kept
         list.items[list.count++] = SupportedInterface{iid, PoolCopy(name), pointer};
     }
     PoolFree(text);

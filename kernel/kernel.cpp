@@ -32,12 +32,6 @@ private:
     DWORD saved_;
 };
 
-class InitLockGuard {
-public:
-    InitLockGuard() { ::EnterCriticalSection(&g_kernel.initLock); }
-    ~InitLockGuard() { ::LeaveCriticalSection(&g_kernel.initLock); }
-};
-
 bool ListedProcessAlive(const TraceMap* map) {
     for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
         DWORD id = map->processes[i];
@@ -141,20 +135,21 @@ HRESULT InitHook(unsigned long hookNumber) {
     int length = ReadSettingsFile(k.store.files.mainSettings, text, sizeof text);
     std::string_view settings(text, length > 0 ? length : 0);
     bool found = length >= 0 && FindModuleLine(settings, hookNumber, path, sizeof path) && path[0] != '\0';
-    HMODULE module = found ? LoadFromOwnFolder(path) : nullptr;
+    // Held here until the hook is committed below; freed on every way out before it.
+    vx::unique_module module(found ? LoadFromOwnFolder(path) : nullptr);
     // A damaged module list must not break the component for its clients:
     // the hook keeps the real path in the class registration as well.
     char registered[MAX_PATH];
     if (!module && RealPathFromRegistration(k.store.files.folder, hookNumber, registered, sizeof registered) &&
         (!found || ::lstrcmpiA(registered, path) != 0)) {
         std::strcpy(path, registered);
-        module = LoadFromOwnFolder(path);
+        module.reset(LoadFromOwnFolder(path));
     }
     // Without the structure file interfaces are described from the type libraries alone.
     if (length < 0 || !FindStructurePath(settings, k.structureFile, sizeof k.structureFile))
         k.structureFile[0] = '\0';
     auto fail = [&]() -> HRESULT {
-        if (module) ::FreeLibrary(module);
+        module.reset();
         // Other hooks of this process keep writing through the maps.
         if (k.store.block() && k.store.block()->loadedHookedDlls == 0) {
             k.store.WriteHeldFullText();
@@ -165,23 +160,23 @@ HRESULT InitHook(unsigned long hookNumber) {
     if (!module) return fail();
 
     HookedDll entry = {};
-    Resolve(module, "DllCanUnloadNow", entry.canUnloadNow);
-    Resolve(module, "DllGetClassObject", entry.getClassObject);
-    Resolve(module, "DllRegisterServer", entry.registerServer);
-    Resolve(module, "DllUnregisterServer", entry.unregisterServer);
+    Resolve(module.get(), "DllCanUnloadNow", entry.canUnloadNow);
+    Resolve(module.get(), "DllGetClassObject", entry.getClassObject);
+    Resolve(module.get(), "DllRegisterServer", entry.registerServer);
+    Resolve(module.get(), "DllUnregisterServer", entry.unregisterServer);
     if (!entry.canUnloadNow || !entry.getClassObject || !entry.registerServer || !entry.unregisterServer)
         return fail();
 
     wchar_t widePath[MAX_PATH];
+    vx::com_ptr<ITypeLib> typeLib;
     if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0 ||
-        FAILED(::LoadTypeLibEx(widePath, REGKIND_NONE, &entry.typeLib)))
-        entry.typeLib = nullptr;
+        FAILED(::LoadTypeLibEx(widePath, REGKIND_NONE, typeLib.put())))
+        typeLib.reset();
 
     HookedDll* record = TakeRecord(hookNumber);
     char* pathCopy = PoolCopy(path);
     char* nameCopy = PoolCopy(FileNameOf(path));
     if (!record || !pathCopy || !nameCopy) {
-        if (entry.typeLib) entry.typeLib->Release();
         PoolFree(pathCopy);
         PoolFree(nameCopy);
         return fail();
@@ -194,7 +189,9 @@ HRESULT InitHook(unsigned long hookNumber) {
     entry.generation = k.generation;
     entry.path = pathCopy;
     entry.fileName = nameCopy;
-    entry.module = module;
+    // Committed: the record owns the module and the library from here on.
+    entry.module = module.release();
+    entry.typeLib = typeLib.detach();
     entry.unloaded = false;
     entry.next = record->next;
     entry.hookNumber = static_cast<LONG>(hookNumber);
@@ -213,7 +210,7 @@ HookedDll* EnterHook(unsigned long hookNumber) {
     // it, and a call in that time finds it in use again, as it would without
     // the hook. Under the init lock, so that no unload answer comes between.
     LastErrorGuard keepError;
-    InitLockGuard lock;
+    vx::critical_section_lock lock(&g_kernel.initLock);
     HookedDll* dll = FindHook(hookNumber);
     if (dll && dll->unloaded) ResumeHook(*dll, hookNumber);
     if (dll) ::InterlockedIncrement(&dll->callsInFlight);
@@ -353,7 +350,7 @@ void ModuleLoad() {
 void ModuleUnload(bool processTerminating) {
     Kernel& k = g_kernel;
     // At process exit other DLLs may already be gone: leave their objects alone.
-    if (k.stdole && !processTerminating) k.stdole->Release();
+    if (k.stdole && !processTerminating) k.stdole->Release();  // no owner: at exit it must stay untouched
     k.stdole = nullptr;
     if (ProcessBlock* block = k.store.block()) {
         // A thread ended inside the kernel by the process exit may have left
@@ -392,7 +389,7 @@ using korbin::HookedDll;
 long __stdcall InitZorNumber(unsigned long hookNumber) {
     if (hookNumber == 0) return korbin::kFail;
     korbin::LastErrorGuard keepError;
-    korbin::InitLockGuard lock;
+    vx::critical_section_lock lock(&korbin::g_kernel.initLock);
     return korbin::InitHook(hookNumber);
 }
 
@@ -404,6 +401,8 @@ long __stdcall DetachZorNumber(unsigned long hookNumber) {
     // The component goes with its stub, once it said it could; at process
     // exit everything goes anyway.
     if (dll->unloaded && dll->module && !korbin::ProcessShuttingDown()) {
+        // The record lives in pool memory as long as the kernel: its library
+        // and module are given back by hand when its hook goes.
         if (dll->typeLib) dll->typeLib->Release();
         dll->typeLib = nullptr;
         korbin::ForgetDllObjects(*dll);
@@ -434,7 +433,7 @@ long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
     korbin::LastErrorGuard keepError;
     // Taken before the real DLL is asked, so no creation starts between its
     // answer and the hook's bookkeeping.
-    korbin::InitLockGuard lock;
+    vx::critical_section_lock lock(&korbin::g_kernel.initLock);
     HookedDll* dll = korbin::FindHook(hookNumber);
     if (!dll) return korbin::kFail;
     // Another thread is inside the DLL (its class object is not counted yet).

@@ -155,7 +155,7 @@ void AskSupported(ClassRecord& cls, IUnknown* object) {
     for (int i = 0; i < cls.supportedCount; ++i) {
         void* pointer = nullptr;
         if (SUCCEEDED(object->QueryInterface(cls.supported[i].iid, &pointer)) && pointer) {
-            static_cast<IUnknown*>(pointer)->Release();
+            static_cast<IUnknown*>(pointer)->Release();  // the client's object: only its table is kept
             cls.supported[i].pointer = pointer;
         }
     }
