@@ -41,6 +41,7 @@ struct ToolbarButton {
     const char* tooltip;
     Command command;
     bool twoState;
+    bool startsGroup = false;  // a separator stands before it
 };
 extern const ToolbarButton kToolbarButtons[];
 extern const size_t kToolbarButtonCount;

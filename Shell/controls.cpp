@@ -91,7 +91,7 @@ void MainWindow::CreateToolbar() {
         buttons.push_back(b);
     };
     for (size_t i = 0; i < kToolbarButtonCount; ++i) {
-        if (i == 3 || i == 5 || i == 7 || i == 10 || i == 17) separator();
+        if (kToolbarButtons[i].startsGroup) separator();
         TBBUTTON b = {};
         b.iBitmap = static_cast<int>(i);
         b.idCommand = kToolbarBase + static_cast<int>(i);

@@ -40,16 +40,22 @@ bool KeyedTree::Add(const std::string& parentKey, const std::string& key, const 
 }
 
 void KeyedTree::Forget(HTREEITEM item) {
-    for (HTREEITEM child = TreeView_GetChild(tree_, item); child; child = TreeView_GetNextSibling(tree_, child))
-        Forget(child);
-    TVITEMA get = {};
-    get.mask = TVIF_PARAM;
-    get.hItem = item;
-    if (!::SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get))) return;
-    size_t at = static_cast<size_t>(get.lParam);
-    if (at >= nodes_.size() || !nodes_[at].alive) return;
-    nodes_[at].alive = false;
-    index_.erase(nodes_[at].key);
+    // A list of the nodes still to visit, not recursion: traces nest deeply.
+    std::vector<HTREEITEM> pending = {item};
+    while (!pending.empty()) {
+        HTREEITEM node = pending.back();
+        pending.pop_back();
+        for (HTREEITEM child = TreeView_GetChild(tree_, node); child; child = TreeView_GetNextSibling(tree_, child))
+            pending.push_back(child);
+        TVITEMA get = {};
+        get.mask = TVIF_PARAM;
+        get.hItem = node;
+        if (!::SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get))) continue;
+        size_t at = static_cast<size_t>(get.lParam);
+        if (at >= nodes_.size() || !nodes_[at].alive) continue;
+        nodes_[at].alive = false;
+        index_.erase(nodes_[at].key);
+    }
 }
 
 bool KeyedTree::Remove(const std::string& key) {

@@ -13,7 +13,6 @@
 namespace korbin {
 namespace {
 
-constexpr VARTYPE kPointerLevels = 0x0F00;
 
 void Narrow(const wchar_t* wide, char* out, size_t outSize) {
     if (!wide || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
@@ -254,7 +253,7 @@ VARTYPE EncodeType(const TYPEDESC& type) {
         t = t->lptdesc;
     }
     if (levels > 15) levels = 15;
-    return static_cast<VARTYPE>((levels << 8) | (t->vt & 0xF0FF));
+    return EncodedType(t->vt, levels);
 }
 
 void TypeName(VARTYPE code, char* out, size_t outSize) {
@@ -269,11 +268,11 @@ void TypeName(VARTYPE code, char* out, size_t outSize) {
     auto add = [&](const char* text) {
         if (n < outSize) n += std::snprintf(out + n, outSize - n, "%s", text);
     };
-    if (code & 0x1000) add("VT_VECTOR ");
-    if (code & 0x2000) add("VT_ARRAY ");
-    if (code & 0x4000) add("VT_BYREF ");
-    if (code & 0x8000) add("VT_RESERVED ");
-    unsigned levels = (code >> 8) & 0x0F;
+    if (code & VT_VECTOR) add("VT_VECTOR ");
+    if (code & VT_ARRAY) add("VT_ARRAY ");
+    if (code & VT_BYREF) add("VT_BYREF ");
+    if (code & VT_RESERVED) add("VT_RESERVED ");
+    unsigned levels = (code & kPointerLevels) >> 8;
     if (levels == 1) add("VT_POINTER ");
     if (levels == 2) add("VT_POINTER* ");
     unsigned base = code & 0xFF;

@@ -10,6 +10,25 @@
 
 namespace korbin {
 
+// Slots of the methods every traced table begins with: IUnknown's three,
+// then, on dual and dispatch tables, IDispatch's four.
+enum : uint32_t {
+    kSlotQueryInterface = 0,
+    kSlotAddRef = 1,
+    kSlotRelease = 2,
+    kSlotGetTypeInfoCount = 3,
+    kSlotGetTypeInfo = 4,
+    kSlotGetIDsOfNames = 5,
+    kSlotInvoke = 6,
+};
+
+// A type code as the kernel encodes it: the base type and its flags, with
+// the number of VT_PTR steps to it (0 to 15) in kPointerLevels.
+constexpr VARTYPE kPointerLevels = 0x0F00;
+constexpr VARTYPE EncodedType(VARTYPE base, unsigned pointerLevels) {
+    return static_cast<VARTYPE>((base & ~kPointerLevels) | (pointerLevels << 8));
+}
+
 // What the type information says beyond the type code.
 struct TypeDetails {
     ITypeInfo* user;           // VT_USERDEFINED: the referenced type, held for the kernel's life

@@ -16,8 +16,6 @@
 namespace korbin {
 namespace {
 
-constexpr uint32_t kSlotAddRef = 1;
-constexpr uint32_t kSlotRelease = 2;
 
 TraceStore& Store() { return g_kernel.store; }
 
@@ -53,7 +51,8 @@ namespace {
 
 // Whether the distilled stream leaves out this record.
 bool Hidden(const Switches& sw, uint32_t slot, const MethodTableRecord& table, const MethodDesc* method) {
-    return (sw.hideIUnknown && slot < 3) || (sw.hideIDispatch && slot < 7 && table.kind != TableKind::Custom) ||
+    return (sw.hideIUnknown && slot <= kSlotRelease) ||
+           (sw.hideIDispatch && slot <= kSlotInvoke && table.kind != TableKind::Custom) ||
            (!method && sw.hideBeyondVtbl);
 }
 
@@ -175,8 +174,10 @@ bool WriteEnterParameters(const MethodDesc& method, const Call& call, PendingCal
         }
         const bool outOnly = (p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FIN);
         if (!sizeError && !outOnly && !(p.flags & PARAMFLAG_FRETVAL)) {
-            bool names = call.slot == 5 && i == 1 && (p.flags & PARAMFLAG_FIN) && p.vt == 0x210 &&
-                         std::strncmp(p.name, "rgsz", 4) == 0;
+            // GetIDsOfNames' names (OLECHAR**, which the standard library
+            // describes as a char two pointers deep): the first one asked for.
+            bool names = call.slot == kSlotGetIDsOfNames && i == 1 && (p.flags & PARAMFLAG_FIN) &&
+                         p.vt == EncodedType(VT_I1, 2) && std::strncmp(p.name, "rgsz", 4) == 0;
             if (!(names ? WriteFirstName(value) : WriteValue(p.vt, p.details, value))) return false;
         }
         s.Line("\b  (");

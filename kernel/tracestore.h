@@ -95,7 +95,9 @@ public:
     void Select(Stream stream) { stream_ = stream; }
 
     // Formats one line into the line buffer (cut to fit) and writes it to the
-    // full stream, then the distilled stream, each when on.
+    // full stream, then the distilled stream, each when on. A text that
+    // starts with '\b' continues the line before it: no line break, no
+    // indentation and, on the full stream, no thread id go before it.
     void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void LineV(const char* format, va_list args);
 

@@ -19,9 +19,7 @@ namespace {
 constexpr IID kIClassFactory = {0x00000001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID kIClassFactory2 = {0xB196B28F, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
 
-constexpr uint32_t kSlotQueryInterface = 0;
-constexpr uint32_t kSlotAddRef = 1;
-constexpr uint32_t kSlotRelease = 2;
+// IClassFactory's own slots after IUnknown's.
 constexpr uint32_t kSlotCreateInstance = 3;
 constexpr uint32_t kSlotCreateInstanceLic = 7;
 

@@ -94,8 +94,10 @@ public:
         return !(toolbarDispatch && !runPressed);
     }
 
-    // StartTracing, its steps 2, 3 and 6: apply, put StatHWND and Mode, set
-    // Tree1Mode 2 and apply it, then enable Timer1 as returned.
+    // What starting a run takes besides the reader: the run's state reset and
+    // the settings applied, the reader given the status window and the live
+    // mode, the view switched to the trace (Tree1Mode 2), then Timer1 enabled
+    // as returned.
     RunStep StartTracing();
     // mnuTracingStop_Click.
     void RequestStop() { stopRequested_ = true; }
