@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "eventids.h"
 #include "eventsink.h"
 #include "recorddescriptor.h"
 #include "tracemap.h"
@@ -21,8 +22,8 @@ constexpr DWORD kDrainMs = 15000;
 class EventSink final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
 public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (id == 3) endOfProcess = true;  // EndOfProcess
-        if (id == 2) endOfProcess = false;  // StartOfProcess
+        if (id == vx::kEndOfProcess) endOfProcess = true;
+        if (id == vx::kStartOfProcess) endOfProcess = false;
         return S_OK;
     }
     bool endOfProcess = false;

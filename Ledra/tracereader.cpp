@@ -13,6 +13,7 @@
 
 #include "comserver.h"
 #include "diagnostics.h"
+#include "eventids.h"
 #include "guard.h"
 #include "eventobject.h"
 #include "hookpairs.h"
@@ -51,7 +52,9 @@ void PutStrings(const std::vector<std::string>& strings, VARIANT* out) {
     out->parray = array;
 }
 
-const DISPID kStartOfProcess = 2, kEndOfProcess = 3, kNoActiveProcess = 5;
+using vx::kEndOfProcess;
+using vx::kNoActiveProcess;
+using vx::kStartOfProcess;
 
 // The trace copy of this reader object: one per reader, so that no reader
 // deletes or appends to another's ("MyCopyOfTrace.<process>.<object>.txt").

@@ -1,22 +1,18 @@
 #include "firing.h"
 
+#include "eventids.h"
 #include "pathtext.h"
 #include "raii.h"
 
 namespace pollux {
-namespace {
 
-enum EventId : DISPID {
-    kInterfName = 1,
-    kCompName = 2,
-    kOneMoreClass = 4,
-    kProcessedTLibs = 5,
-    kProcessedImportedTLibs = 6,
-    kProcessedClasses = 7,
-    kProcessedInterfaces = 8,
-};
-
-}  // namespace
+using vx::kCompName;
+using vx::kInterfName;
+using vx::kOneMoreClass;
+using vx::kProcessedClasses;
+using vx::kProcessedImportedTLibs;
+using vx::kProcessedInterfaces;
+using vx::kProcessedTLibs;
 
 SAFEARRAY* ClassInfoArray(const ClassItem& item) {
     vx::unique_safearray array(::SafeArrayCreateVector(VT_BSTR, 0, 5));

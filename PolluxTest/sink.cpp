@@ -1,16 +1,15 @@
 #include "sink.h"
 
 #include "Pollux.h"
+#include "eventids.h"
 
 namespace polluxtest {
 namespace {
 
-enum EventId : DISPID {
-    kProcessedTLibs = 5,
-    kProcessedImportedTLibs = 6,
-    kProcessedClasses = 7,
-    kProcessedInterfaces = 8,
-};
+using vx::kProcessedClasses;
+using vx::kProcessedImportedTLibs;
+using vx::kProcessedInterfaces;
+using vx::kProcessedTLibs;
 
 }  // namespace
 

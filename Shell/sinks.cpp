@@ -3,15 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "eventids.h"
 #include "mainwindow.h"
 #include "textconv.h"
 
 namespace shell {
 namespace {
 
-constexpr DISPID kOneMoreClass = 4;
-// ITraceReaderEvents
-constexpr DISPID kStartOfProcess = 2, kEndOfProcess = 3, kTraceError = 4, kNoActiveProcess = 5;
+using vx::kEndOfProcess;
+using vx::kNoActiveProcess;
+using vx::kOneMoreClass;
+using vx::kStartOfProcess;
+using vx::kTraceError;
 
 // The strings of a VT_ARRAY|VT_BSTR (or of VARIANTs holding BSTRs), lower bound 0.
 std::vector<std::string> StringsOf(const VARIANT& value) {

@@ -9,6 +9,7 @@
 
 #include "Ledra.h"
 #include "e2e.h"
+#include "eventids.h"
 #include "eventsink.h"
 #include "readertest.h"
 #include "raii.h"
@@ -26,7 +27,7 @@ public:
         EXPECT_EQ(lcid, 1024u);
         EXPECT_EQ(flags, DISPATCH_METHOD);
         EXPECT_EQ(params->cArgs, 0u);
-        letters += id == 2 ? 'S' : id == 3 ? 'E' : id == 5 ? 'N' : '?';
+        letters += id == vx::kStartOfProcess ? 'S' : id == vx::kEndOfProcess ? 'E' : id == vx::kNoActiveProcess ? 'N' : '?';
         return S_OK;
     }
     std::string letters;

@@ -8,8 +8,10 @@
 
 #include "connectionpoint.h"
 #include "diagnostics.h"
+#include "eventids.h"
 #include "raii.h"
 #include "registryscript.h"
+#include "textconv.h"
 
 namespace {
 
@@ -207,3 +209,43 @@ TEST(EventSource, FiresToTheSinksConnectedAtTheStartInConnectionOrder) {
 }
 
 }  // namespace
+
+// Sources and sinks take the event ids from one header: each must be the id
+// the server's type library gives the event's name.
+TEST(EventIds, AreTheIdsTheServersTypeLibrariesGive) {
+    const struct {
+        const char* library;
+        const wchar_t* events;
+        const wchar_t* name;
+        DISPID id;
+    } kEvents[] = {
+        {VX_LEDRA_TLB, L"ITraceReaderEvents", L"StartOfProcess", vx::kStartOfProcess},
+        {VX_LEDRA_TLB, L"ITraceReaderEvents", L"EndOfProcess", vx::kEndOfProcess},
+        {VX_LEDRA_TLB, L"ITraceReaderEvents", L"TraceError", vx::kTraceError},
+        {VX_LEDRA_TLB, L"ITraceReaderEvents", L"NoActiveProcess", vx::kNoActiveProcess},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"InterfName", vx::kInterfName},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"CompName", vx::kCompName},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"OneMoreClass", vx::kOneMoreClass},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"ProcessedTLibs", vx::kProcessedTLibs},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"ProcessedImportedTLibs", vx::kProcessedImportedTLibs},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"ProcessedClasses", vx::kProcessedClasses},
+        {VX_POLLUX_TLB, L"_IScannerEvents", L"ProcessedInterfaces", vx::kProcessedInterfaces},
+    };
+    for (const auto& e : kEvents) {
+        SCOPED_TRACE(vx::Narrow(e.name));
+        vx::com_ptr<ITypeLib> library;
+        ASSERT_EQ(::LoadTypeLibEx(vx::Wide(e.library).c_str(), REGKIND_NONE, library.put()), S_OK) << e.library;
+        vx::com_ptr<ITypeInfo> events;
+        for (UINT i = 0; i < library->GetTypeInfoCount() && !events; ++i) {
+            vx::unique_bstr name;
+            if (SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr)) &&
+                vx::Narrow(name.get()) == vx::Narrow(e.events))
+                library->GetTypeInfo(i, events.put());
+        }
+        ASSERT_TRUE(events) << "no " << vx::Narrow(e.events);
+        LPOLESTR name = const_cast<LPOLESTR>(e.name);
+        MEMBERID id = MEMBERID_NIL;
+        ASSERT_EQ(events->GetIDsOfNames(&name, 1, &id), S_OK);
+        EXPECT_EQ(id, e.id);
+    }
+}
