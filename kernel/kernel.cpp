@@ -221,9 +221,8 @@ void ResumeHook(HookedDll& dll, unsigned long hookNumber) {
     dll.unloaded = false;
     TraceStore& s = g_kernel.store;
     if (!s.block()) return;
-    s.LockDiagFileNoInc();
+    TraceStore::MapHold hold(s);
     EnterLoadedHook(s, g_kernel.processId, hookNumber);
-    s.UnLockDiagFileSimple();
 }
 
 void LeaveHook(HookedDll* dll) { ::InterlockedDecrement(&dll->callsInFlight); }
@@ -270,7 +269,7 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
         EnterLoadedHook(store, processId, hookNumber);
         return;
     }
-    store.LockDiagFileNoInc();
+    TraceStore::MapHold hold(store);
     if (map->liveProcesses != 0) {
         for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
             uint32_t id = map->processes[i];
@@ -300,7 +299,6 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
         }
     }
     EnterLoadedHook(store, processId, hookNumber);
-    store.UnLockDiagFileSimple();
 }
 
 void EnterLoadedHook(TraceStore& store, DWORD processId, unsigned long hookNumber) {
@@ -450,9 +448,10 @@ long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
     if (dll->unloaded) return hr;
     korbin::TraceStore& s = g_kernel.store;
     InterlockedDecrement(&s.block()->loadedHookedDlls);
-    s.LockDiagFileNoInc();
-    korbin::ClearHookEntries(s.map(), g_kernel.processId, hookNumber);
-    s.UnLockDiagFileSimple();
+    {
+        korbin::TraceStore::MapHold hold(s);
+        korbin::ClearHookEntries(s.map(), g_kernel.processId, hookNumber);
+    }
     dll->unloaded = true;
     return hr;
 }

@@ -151,11 +151,10 @@ bool TraceStore::SetUpMaps() {
         initialise(offsetof(TraceMap, readerWindow));
         ReleaseLock(&map->lockWord);
     } else if (map->liveProcesses == 0) {
-        LockDiagFileNoInc();
+        MapHold hold(*this);
         // Looked at again under the lock: a process that registered in the
         // meantime must not be wiped from the list.
         if (map->liveProcesses == 0) initialise(offsetof(TraceMap, liveProcesses));
-        UnLockDiagFileSimple();
     }
     block->map = map;
     mapHandle_ = std::move(mapHandle);
@@ -552,14 +551,13 @@ void TraceStore::WriteHeldFullText() {
         FlushFullRecord();
         return;
     }
-    LockDiagFileNoInc();
+    MapHold hold(*this);
     // A process that ends leaves its text in the files, whoever reads them
     // next: the held text of every writer goes with its own.
     batched_ = pending_ != nullptr;
     FlushFullRecord();
     WritePending();
     batched_ = false;
-    UnLockDiagFileSimple();
 }
 
 bool TraceStore::IntervalGate::Due(DWORD now) {

@@ -92,6 +92,18 @@ public:
     void UnLockDiagFile();
     void LockDiagFileNoInc();
     void UnLockDiagFileSimple();
+    // The map held for a change of its own (process list, hook table,
+    // reset) for a scope: no record is numbered or written under it.
+    class MapHold {
+    public:
+        explicit MapHold(TraceStore& store) : store_(store) { store_.LockDiagFileNoInc(); }
+        ~MapHold() { store_.UnLockDiagFileSimple(); }
+        MapHold(const MapHold&) = delete;
+        MapHold& operator=(const MapHold&) = delete;
+
+    private:
+        TraceStore& store_;
+    };
     void Select(Stream stream) { stream_ = stream; }
 
     // Formats one line into the line buffer (cut to fit) and writes it to the
