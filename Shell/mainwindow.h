@@ -204,6 +204,8 @@ private:
     void ResetTraceView();
     void TakeBatch();
     void InsertTraceNodes(const std::vector<TreeNode>& nodes);
+    // Each node under its parent, expanded as it says; painting is the caller's.
+    void AddTraceNodes(const std::vector<TreeNode>& nodes);
     void ShowTraceProgress(bool now);
     void AddFinalReportNode();
     void RunDeferredOption();

@@ -220,12 +220,16 @@ void MainWindow::InsertTraceNodes(const std::vector<TreeNode>& nodes) {
         TreeView1.SetRedraw(false);
         treeRedrawOff_ = true;
     }
+    AddTraceNodes(nodes);
+    treeChanged_ = true;
+}
+
+void MainWindow::AddTraceNodes(const std::vector<TreeNode>& nodes) {
     for (const TreeNode& node : nodes) {
         std::string parent = node.ParentKey();
         TreeView1.Add(parent, node.Key(), node.Text, kCallImage + static_cast<int>(node.Image), node.Expanded);
         if (!parent.empty() && TreeView1.IsExpanded(parent) != node.Expanded) TreeView1.Expand(parent, node.Expanded);
     }
-    treeChanged_ = true;
 }
 
 // The tree painted once and scrolled once, and the counters, progress bar
@@ -282,11 +286,7 @@ void MainWindow::RebuildTraceTree() {
     TreeView1.Clear();
     TreeView2.Clear();
     std::vector<TreeNode> nodes = traceView_.RebuildTraceTree(ViewOptions(), readerTexts_.get());
-    for (const TreeNode& node : nodes) {
-        std::string parent = node.ParentKey();
-        TreeView1.Add(parent, node.Key(), node.Text, kCallImage + static_cast<int>(node.Image), node.Expanded);
-        if (!parent.empty() && TreeView1.IsExpanded(parent) != node.Expanded) TreeView1.Expand(parent, node.Expanded);
-    }
+    AddTraceNodes(nodes);
     if (!nodes.empty()) TreeView1.EnsureVisible(nodes.front().Key());
     TreeView1.SetRedraw(true);
     ::SetCursor(saved);
