@@ -221,7 +221,7 @@ void ResumeHook(HookedDll& dll, unsigned long hookNumber) {
     dll.unloaded = false;
     TraceStore& s = g_kernel.store;
     if (!s.block()) return;
-    TraceStore::MapHold hold(s);
+    MapHold hold(s);
     EnterLoadedHook(s, g_kernel.processId, hookNumber);
 }
 
@@ -269,7 +269,7 @@ void RegisterProcess(TraceStore& store, DWORD processId, unsigned long hookNumbe
         EnterLoadedHook(store, processId, hookNumber);
         return;
     }
-    TraceStore::MapHold hold(store);
+    MapHold hold(store);
     if (map->liveProcesses != 0) {
         for (int i = 0; i < kProcessSlots && map->processes[i] != 0; ++i) {
             uint32_t id = map->processes[i];
@@ -449,7 +449,7 @@ long __stdcall MyDllCanUnloadNow(unsigned long hookNumber) {
     korbin::TraceStore& s = g_kernel.store;
     InterlockedDecrement(&s.block()->loadedHookedDlls);
     {
-        korbin::TraceStore::MapHold hold(s);
+        korbin::MapHold hold(s);
         korbin::ClearHookEntries(s.map(), g_kernel.processId, hookNumber);
     }
     dll->unloaded = true;

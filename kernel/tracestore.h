@@ -92,18 +92,7 @@ public:
     void UnLockDiagFile();
     void LockDiagFileNoInc();
     void UnLockDiagFileSimple();
-    // The map held for a change of its own (process list, hook table,
-    // reset) for a scope: no record is numbered or written under it.
-    class MapHold {
-    public:
-        explicit MapHold(TraceStore& store) : store_(store) { store_.LockDiagFileNoInc(); }
-        ~MapHold() { store_.UnLockDiagFileSimple(); }
-        MapHold(const MapHold&) = delete;
-        MapHold& operator=(const MapHold&) = delete;
 
-    private:
-        TraceStore& store_;
-    };
     void Select(Stream stream) { stream_ = stream; }
 
     // Formats one line into the line buffer (cut to fit) and writes it to the
@@ -225,17 +214,23 @@ private:
     bool inRecord_ = false;
 };
 
-// One record: LockDiagFile when made, UnLockDiagFile when the scope ends,
+// The store's lock taken when made and given back when the scope ends,
 // whatever way it ends.
-class RecordScope {
+template <void (TraceStore::*Take)(), void (TraceStore::*Give)()>
+class StoreScope {
 public:
-    explicit RecordScope(TraceStore& store) : store_(store) { store_.LockDiagFile(); }
-    ~RecordScope() { store_.UnLockDiagFile(); }
-    RecordScope(const RecordScope&) = delete;
-    RecordScope& operator=(const RecordScope&) = delete;
+    explicit StoreScope(TraceStore& store) : store_(store) { (store_.*Take)(); }
+    ~StoreScope() { (store_.*Give)(); }
+    StoreScope(const StoreScope&) = delete;
+    StoreScope& operator=(const StoreScope&) = delete;
 
 private:
     TraceStore& store_;
 };
+// One record: LockDiagFile, then UnLockDiagFile.
+using RecordScope = StoreScope<&TraceStore::LockDiagFile, &TraceStore::UnLockDiagFile>;
+// The map held for a change of its own (process list, hook table, reset):
+// no record is numbered or written under it.
+using MapHold = StoreScope<&TraceStore::LockDiagFileNoInc, &TraceStore::UnLockDiagFileSimple>;
 
 }  // namespace korbin
