@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 
 #include "raii.h"
 #include "textconv.h"
@@ -112,13 +113,16 @@ long FindFreeHookNumber(const std::string& text, const LiveHookNumbers& live) {
     size_t header = HeaderIndex(in.lines);
     if (header == std::string::npos) return 1;
     long c = 0;
+    // Asked once, at the first freed line: the answer may take the reader a
+    // second when the trace map is busy.
+    std::optional<std::vector<long>> numbers;
     // The line after the header is the list's leading empty line.
     for (size_t i = header + 2; i < in.lines.size() && !IsHeader(in.lines[i]); ++i) {
         const std::string& line = in.lines[i];
         if (line.size() < 2) continue;
         if (IsFreed(line)) {
-            std::vector<long> numbers = live();
-            if (std::find(numbers.begin(), numbers.end(), c + 1) == numbers.end()) break;
+            if (!numbers) numbers = live();
+            if (std::find(numbers->begin(), numbers->end(), c + 1) == numbers->end()) break;
         }
         ++c;
     }

@@ -11,7 +11,7 @@
 namespace vx {
 
 // Hook numbers still loaded by live traced processes (the trace reader's
-// GetNumbersOfHookedAndLoadedDLLs); asked only when a freed line is met.
+// GetNumbersOfHookedAndLoadedDLLs); asked once, when the first freed line is met.
 using LiveHookNumbers = std::function<std::vector<long>()>;
 
 // The number for a new hook: the first freed number no live process still

@@ -70,6 +70,13 @@ TEST(ModuleList, FreeNumberReusesFreedLinesNoLiveProcessHolds) {
     EXPECT_EQ(vx::FindFreeHookNumber(text, Live({})), 3);
     EXPECT_EQ(vx::FindFreeHookNumber(text, Live({1, 2})), 3);
     EXPECT_EQ(vx::FindFreeHookNumber(text, Live({3})), 4) << "a live process still loads number 3";
+    int asked = 0;
+    const vx::LiveHookNumbers counted = [&] {
+        ++asked;
+        return std::vector<long>{1, 2, 3};
+    };
+    EXPECT_EQ(vx::FindFreeHookNumber(Settings("//C:\\a.dll\r\n//C:\\b.dll\r\n//C:\\c.dll\r\n"), counted), 4);
+    EXPECT_EQ(asked, 1) << "the live numbers are asked for once, however many lines are freed";
     EXPECT_EQ(vx::FindFreeHookNumber(Settings(""), Live({})), 1);
     EXPECT_EQ(vx::FindFreeHookNumber(Settings("C:\\a.dll\r\n"), Live({})), 2);
 }
