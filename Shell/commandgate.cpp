@@ -1,31 +1,9 @@
 #include "commandgate.h"
 
-#include "commands.h"
-
 namespace shell {
 
-bool CommandGate::WaitsForRunningCommand(int command) {
-    switch (command) {
-    case mnuComponentList:
-    case mnuComponentHookUnhook:
-    case mnuHookUnhook:
-    case mnuComponentViewTypeLib:
-    case mnuViewTypeLib:
-    case mnuTracingStart:
-    case mnuTraceFileOpen:
-    case mnuTraceFileSave:
-    case mnuEditFinal:
-    case mnuOptionsSettings:
-    case mnuEditFont:
-    case mnuHelpAbout:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CommandGate::Arrive(int command, const WaitingCommand& message) {
-    if (running_ == 0 || !WaitsForRunningCommand(command)) return true;
+bool CommandGate::Arrive(bool waits, const WaitingCommand& message) {
+    if (running_ == 0 || !waits) return true;
     if (waiting_.size() < kMostWaiting) waiting_.push_back(message);
     return false;
 }

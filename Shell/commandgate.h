@@ -24,13 +24,11 @@ public:
     // a disabled button would be.
     static constexpr size_t kMostWaiting = 16;
 
-    // Whether `command` (a menu command id) must wait while another runs.
-    static bool WaitsForRunningCommand(int command);
-
-    // A command arrives. True: run it now, between Enter and Leave. False:
-    // it waits (or was refused) and is handed back by the Leave that ends
-    // the last running command.
-    bool Arrive(int command, const WaitingCommand& message);
+    // A command arrives; `waits`: it must wait while another runs (the
+    // window's routing table says which). True: run it now, between Enter
+    // and Leave. False: it waits (or was refused) and is handed back by the
+    // Leave that ends the last running command.
+    bool Arrive(bool waits, const WaitingCommand& message);
     void Enter() { ++running_; }
     // The waiting commands once no command runs any more, in arrival order;
     // empty while one still runs.

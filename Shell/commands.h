@@ -1,5 +1,5 @@
-// Command ids of the main window's menu items and the keys of its toolbar
-// buttons. Tests drive the window by these ids, so they are fixed.
+// Command ids of the main window's menu items and its toolbar buttons.
+// Tests drive the window by these ids, so they are fixed.
 #pragma once
 
 #include <cstddef>
@@ -33,22 +33,60 @@ enum Command : int {
     mnuViewTypeLib = 1062,  // context menu
 };
 
-// Toolbar buttons, left to right. A button's command id is kToolbarBase
-// plus its position; a click dispatches on the key to the menu handler.
+// Toolbar buttons, left to right; each is the button of one menu command.
+enum class Button : int { Com, HookUnhook, TLib, Run, Stop, Open, Save, Find, Copy, Final, OnTop, Last, Extend,
+                          Collapse, IUnk, IDisp, Sett, Help };
+// A button's control id is kToolbarBase plus its position.
 constexpr int kToolbarBase = 2000;
 struct ToolbarButton {
-    const char* key;
+    Button button;
     const char* tooltip;
     Command command;
     bool twoState;
     bool startsGroup = false;  // a separator stands before it
 };
-extern const ToolbarButton kToolbarButtons[];
-extern const size_t kToolbarButtonCount;
-// Position of the button with this key, or -1.
-int ToolbarIndex(const char* key);
-// The menu handler a key dispatches to, or 0 for a key outside the table.
-int CommandOfKey(const char* key);
+// Groups: components, tracing, trace files, edit, options, help.
+inline constexpr ToolbarButton kToolbarButtons[] = {
+    {Button::Com, "Component DLL List", mnuComponentList, false},
+    {Button::HookUnhook, "Hook/Unhook", mnuComponentHookUnhook, false},
+    {Button::TLib, "View TypeLib", mnuComponentViewTypeLib, false},
+    {Button::Run, "Start Tracing", mnuTracingStart, true, true},
+    {Button::Stop, "Stop", mnuTracingStop, false},
+    {Button::Open, "Open TraceFile", mnuTraceFileOpen, false, true},
+    {Button::Save, "Save Trace", mnuTraceFileSave, false},
+    {Button::Find, "Find", mnuEditFind, false, true},
+    {Button::Copy, "Copy", mnuEditCopy, false},
+    {Button::Final, "View Final Report", mnuEditFinal, false},
+    {Button::OnTop, "Always On Top", mnuOptionsAlwaysOnTop, true, true},
+    {Button::Last, "Autoscroll when Tracing", mnuOptionsAutoscroll, true},
+    {Button::Extend, "Expand All", mnuOptionsExpandAll, false},
+    {Button::Collapse, "Collapse All", mnuOptionsCollapseAll, false},
+    {Button::IUnk, "View IUnknown Methods", mnuOptionsShowIUnknown, true},
+    {Button::IDisp, "View IDispatch Methods", mnuOptionsShowIDispatch, true},
+    {Button::Sett, "Settings", mnuOptionsSettings, false},
+    {Button::Help, "Quick Help", mnuHelpHelp, false, true},
+};
+constexpr size_t kToolbarButtonCount = sizeof kToolbarButtons / sizeof kToolbarButtons[0];
+constexpr bool ButtonsInTheirOrder() {
+    for (size_t i = 0; i < kToolbarButtonCount; ++i)
+        if (static_cast<size_t>(kToolbarButtons[i].button) != i) return false;
+    return true;
+}
+static_assert(ButtonsInTheirOrder(), "a button's row stands at its position");
+
+constexpr const ToolbarButton& ButtonRow(Button b) { return kToolbarButtons[static_cast<size_t>(b)]; }
+constexpr int ButtonId(Button b) { return kToolbarBase + static_cast<int>(b); }
+// The button of a menu command, or nullptr for a command without one.
+constexpr const ToolbarButton* ButtonOf(int command) {
+    for (const ToolbarButton& row : kToolbarButtons)
+        if (row.command == command) return &row;
+    return nullptr;
+}
+// The button behind a control id, or nullptr for an id outside the toolbar.
+constexpr const ToolbarButton* ButtonOfId(int id) {
+    int index = id - kToolbarBase;
+    return index >= 0 && index < static_cast<int>(kToolbarButtonCount) ? &kToolbarButtons[index] : nullptr;
+}
 
 // Child window ids of the main window's controls.
 enum ControlId : int {

@@ -1,7 +1,5 @@
-// The window's controls, menus, toolbar, status panels and layout.
-#include <richedit.h>
-
-#include <initializer_list>
+// The window's controls and their layout in twips, and the splitter drag.
+#include <windowsx.h>
 
 #include "commands.h"
 #include "images.h"
@@ -11,28 +9,6 @@ namespace shell {
 namespace {
 
 constexpr char kSplitterClass[] = "VexiloSplitter";
-
-
-struct MenuItem {
-    int id;  // 0: separator
-    const char* caption;
-};
-
-void AddItems(HMENU menu, std::initializer_list<MenuItem> items) {
-    for (const MenuItem& item : items) {
-        if (item.id == 0)
-            ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-        else
-            ::AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(item.id), item.caption);
-    }
-}
-
-HMENU Popup(HMENU bar, const char* caption, std::initializer_list<MenuItem> items) {
-    HMENU menu = ::CreatePopupMenu();
-    AddItems(menu, items);
-    ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), caption);
-    return menu;
-}
 
 // The splitter strip: forwards its mouse to the main window's drag code.
 LRESULT CALLBACK SplitterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -53,56 +29,6 @@ LRESULT CALLBACK SplitterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 int MainWindow::Px(double twips) const { return TwipsToPixels(twips, dpi_); }
 double MainWindow::Tw(int pixels) const { return PixelsToTwips(pixels, dpi_); }
 
-void MainWindow::CreateMenus() {
-    menu_ = ::CreateMenu();
-    Popup(menu_, "&Component",
-          {{mnuComponentList, "&List DLLs"}, {mnuComponentHookUnhook, "&Hook/Unhook"},
-           {mnuComponentViewTypeLib, "&View TypeLib"}, {0, nullptr}, {mnuComponentExit, "&Exit"}});
-    Popup(menu_, "&Tracing", {{mnuTracingStart, "&Start"}, {mnuTracingStop, "S&top"}});
-    Popup(menu_, "Trace&File", {{mnuTraceFileOpen, "&Open"}, {mnuTraceFileSave, "&Save Trace"}});
-    Popup(menu_, "&Edit",
-          {{mnuEditFont, "F&ont"}, {0, nullptr}, {mnuEditFind, "&Find"}, {mnuEditFindNext, "Find &Next\tF3"},
-           {mnuEditCopy, "&Copy"}, {0, nullptr}, {mnuEditFinal, "Final &Report"}});
-    Popup(menu_, "&Options",
-          {{mnuOptionsAlwaysOnTop, "&Always On Top"}, {mnuOptionsAutoscroll, "A&utoscroll"}, {0, nullptr},
-           {mnuOptionsExpandAll, "&Expand All"}, {mnuOptionsCollapseAll, "&Collapse All"}, {0, nullptr},
-           {mnuOptionsShowIUnknown, "Show I&Unknown"}, {mnuOptionsShowIDispatch, "Show I&Dispatch"}, {0, nullptr},
-           {mnuOptionsSettings, "&Settings"}});
-    Popup(menu_, "&Help", {{mnuHelpHelp, "Quick &Help"}, {0, nullptr}, {mnuHelpAbout, "&About"}});
-    ::SetMenu(hwnd_, menu_);
-    // The hidden "ComponentPopup", shown as a context menu.
-    popup_.reset(::CreatePopupMenu());
-    AddItems(popup_.get(), {{mnuHookUnhook, "Hook/Unhook"}, {mnuViewTypeLib, "View TypeLib"}});
-}
-
-void MainWindow::CreateToolbar() {
-    Toolbar1 = ::CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr,
-                                 WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), instance_, nullptr);
-    ::SendMessageA(Toolbar1, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    toolbarImages_.reset(CreateToolbarImages());
-    ::SendMessageA(Toolbar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolbarImages_.get()));
-    std::vector<TBBUTTON> buttons;
-    // Groups: components, tracing, trace files, edit, options, help.
-    auto separator = [&] {
-        TBBUTTON b = {};
-        b.iBitmap = 6;
-        b.fsStyle = BTNS_SEP;
-        buttons.push_back(b);
-    };
-    for (size_t i = 0; i < kToolbarButtonCount; ++i) {
-        if (kToolbarButtons[i].startsGroup) separator();
-        TBBUTTON b = {};
-        b.iBitmap = static_cast<int>(i);
-        b.idCommand = kToolbarBase + static_cast<int>(i);
-        b.fsState = TBSTATE_ENABLED;
-        b.fsStyle = static_cast<BYTE>(kToolbarButtons[i].twoState ? BTNS_CHECK : BTNS_BUTTON);
-        buttons.push_back(b);
-    }
-    ::SendMessageA(Toolbar1, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
-    ::SendMessageA(Toolbar1, TB_AUTOSIZE, 0, 0);
-}
-
 void MainWindow::CreateControls() {
     WNDCLASSA splitter = {};
     splitter.lpfnWndProc = SplitterProc;
@@ -116,110 +42,19 @@ void MainWindow::CreateControls() {
     ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     font_.reset(::CreateFontIndirectA(&metrics.lfMessageFont));
 
-    CreateMenus();
-    CreateToolbar();
-    auto make = [&](DWORD exStyle, const char* cls, DWORD style, int id) {
-        HWND w = ::CreateWindowExA(exStyle, cls, "", WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-        ::SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-        return w;
-    };
-    txtTreeViewTitle = make(WS_EX_CLIENTEDGE, "EDIT", ES_READONLY | ES_AUTOHSCROLL, kTreeTitleId);
-    txtDetails = make(WS_EX_CLIENTEDGE, "EDIT", ES_READONLY | ES_AUTOHSCROLL, kDetailsId);
-    const DWORD treeStyle = TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | WS_TABSTOP;
-    hwndTree1 = make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, treeStyle, kTree1Id);
-    hwndTree2 = make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, treeStyle, kTree2Id);
-    TreeView1.Attach(hwndTree1);
-    TreeView2.Attach(hwndTree2);
+    bar_.Create(hwnd_, instance_);
+    txtTreeViewTitle = ::CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_AUTOHSCROLL,
+                                         0, 0, 10, 10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeTitleId)),
+                                         instance_, nullptr);
+    ::SendMessageA(txtTreeViewTitle, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     treeImages_.reset(CreateTreeImages());
-    TreeView1.SetImageList(treeImages_.get());
-    TreeView2.SetImageList(treeImages_.get());
+    tracePane_.Create(hwnd_, instance_, font_.get(), treeImages_.get());
+    details_.Create(hwnd_, instance_, font_.get(), treeImages_.get());
     picSplitter = ::CreateWindowExA(0, kSplitterClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 3, 10, hwnd_,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSplitterId)),
-                                    instance_, nullptr);
-    ::LoadLibraryA("riched20.dll");
-    rtfHelp = make(WS_EX_CLIENTEDGE, RICHEDIT_CLASSA, ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOVSCROLL, kHelpId);
-    ::ShowWindow(rtfHelp, SW_HIDE);
-    StatusBar1 = make(0, STATUSCLASSNAMEA, 0, kStatusId);
-    prbarAmount = ::CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD, 0, 0, 10, 10, StatusBar1,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressId)),
-                                    instance_, nullptr);
-}
-
-int MainWindow::PanelIndex(const char* key) const {
-    for (size_t i = 0; i < panelKeys_.size(); ++i)
-        if (panelKeys_[i] == key) return static_cast<int>(i);
-    return -1;
-}
-
-void MainWindow::SetPanels(const std::vector<std::pair<const char*, std::string>>& panels) {
-    panelKeys_.clear();
-    for (const auto& panel : panels) panelKeys_.push_back(panel.first);
-    SizePanels();
-    for (size_t i = 0; i < panels.size(); ++i)
-        ::SendMessageA(StatusBar1, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(panels[i].second.c_str()));
-}
-
-void MainWindow::SetPanelText(const char* key, const std::string& text) {
-    int index = PanelIndex(key);
-    if (index < 0) return;
-    ::SendMessageA(StatusBar1, SB_SETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
-    if (index > 0) SizePanels();
-}
-
-// The first panel takes the free width; the others fit their texts.
-void MainWindow::SizePanels() {
-    if (panelKeys_.empty()) return;
-    RECT client;
-    ::GetClientRect(StatusBar1, &client);
-    vx::window_dc statusDc(StatusBar1);
-    HDC dc = statusDc.get();
-    vx::select_object use(dc, font_.get());
-    std::vector<int> widths(panelKeys_.size());
-    for (size_t i = 1; i < panelKeys_.size(); ++i) {
-        char text[256] = {};
-        ::SendMessageA(StatusBar1, SB_GETTEXTA, i, reinterpret_cast<LPARAM>(text));
-        SIZE size = {};
-        ::GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
-        widths[i] = size.cx + 16;
-    }
-    int rest = client.right - 20;  // room for the size grip
-    for (size_t i = 1; i < widths.size(); ++i) rest -= widths[i];
-    std::vector<int> edges(widths.size());
-    int edge = std::max(rest, 40);
-    edges[0] = edge;
-    for (size_t i = 1; i < widths.size(); ++i) edges[i] = edge += widths[i];
-    edges.back() = -1;
-    ::SendMessageA(StatusBar1, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
-}
-
-void MainWindow::SetButtonEnabled(const char* key, bool on) {
-    int index = ToolbarIndex(key);
-    if (index >= 0) ::SendMessageA(Toolbar1, TB_ENABLEBUTTON, kToolbarBase + index, MAKELONG(on ? TRUE : FALSE, 0));
-}
-
-void MainWindow::SetButtonPressed(const char* key, bool pressed) {
-    int index = ToolbarIndex(key);
-    if (index >= 0) ::SendMessageA(Toolbar1, TB_CHECKBUTTON, kToolbarBase + index, MAKELONG(pressed ? TRUE : FALSE, 0));
-}
-
-bool MainWindow::ButtonPressed(const char* key) const {
-    int index = ToolbarIndex(key);
-    return index >= 0 && ::SendMessageA(Toolbar1, TB_ISBUTTONCHECKED, kToolbarBase + index, 0) != 0;
-}
-
-void MainWindow::SetMenuEnabled(int id, bool on) { ::EnableMenuItem(menu_, id, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED)); }
-
-void MainWindow::SetMenuChecked(int id, bool on) { ::CheckMenuItem(menu_, id, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED)); }
-
-bool MainWindow::MenuChecked(int id) const { return (::GetMenuState(menu_, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
-
-void MainWindow::SetTitle(HWND edit, const std::string& text) { ::SetWindowTextA(edit, text.c_str()); }
-
-std::string MainWindow::TitleOf(HWND edit) const {
-    char text[512] = {};
-    ::GetWindowTextA(edit, text, sizeof text);
-    return text;
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSplitterId)), instance_, nullptr);
+    status_.Create(hwnd_, instance_, font_.get(), dpi_);
+    find_ = std::make_unique<FindDialog>(hwnd_, instance_, tracePane_,
+                                         [this](const std::string& key) { TreeView1_NodeClick(key, false); });
 }
 
 void MainWindow::PumpMessages() {
@@ -241,25 +76,20 @@ void MainWindow::ApplyLayout(const PaneLayout& l) {
         ::MoveWindow(w, Px(r.left), Px(r.top), Px(r.width), Px(r.height), TRUE);
     };
     place(txtTreeViewTitle, l.treeTitle);
-    place(hwndTree1, l.tree1);
+    place(tracePane_.hwnd(), l.tree1);
     place(picSplitter, l.splitter);
-    place(txtDetails, l.details);
-    place(hwndTree2, l.tree2);
-    place(rtfHelp, l.tree2);
+    place(details_.title(), l.details);
+    place(details_.hwnd(), l.tree2);
+    place(details_.help(), l.tree2);
 }
 
 void MainWindow::Form_Resize() {
-    if (!StatusBar1 || !Toolbar1) return;
-    ::SendMessageA(Toolbar1, TB_AUTOSIZE, 0, 0);
-    ::SendMessageA(StatusBar1, WM_SIZE, 0, 0);
-    SizePanels();
-    RECT window, client, toolbar, status;
+    if (!status_.hwnd() || !bar_.toolbar()) return;
+    bar_.AutoSize();
+    status_.Resize();
+    RECT window, client;
     ::GetWindowRect(hwnd_, &window);
     ::GetClientRect(hwnd_, &client);
-    ::GetWindowRect(Toolbar1, &toolbar);
-    ::GetWindowRect(StatusBar1, &status);
-    POINT statusTop = {status.left, status.top};
-    ::ScreenToClient(hwnd_, &statusTop);
     TEXTMETRICA tm = {};
     {
         vx::window_dc titleDc(txtTreeViewTitle);
@@ -271,31 +101,59 @@ void MainWindow::Form_Resize() {
     in.innerWidth = Tw(client.right);
     in.innerHeight = Tw(client.bottom);
     in.toolbarTop = 0;
-    in.toolbarHeight = Tw(toolbar.bottom - toolbar.top);
-    in.statusTop = Tw(statusTop.y);
-    in.statusHeight = Tw(status.bottom - status.top);
-    RECT first = {};
-    ::SendMessageA(StatusBar1, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&first));
-    in.firstPanelWidth = Tw(first.right - first.left);
+    in.toolbarHeight = Tw(bar_.Height());
+    in.statusTop = Tw(status_.Top());
+    in.statusHeight = Tw(status_.Height());
+    in.firstPanelWidth = Tw(status_.FirstPanelWidth());
     in.titleHeight = Tw(tm.tmHeight + 6);
     in.tree1Left = 0;
     in.splitterLeft = splitterLeft_;
     layout_ = ResizeLayout(in, layout_);
     ApplyLayout(layout_);
-    PlaceProgressBar();
     // Always on top, but never for a minimised window.
     bool top = settings_.AlwaysOnTop && !::IsIconic(hwnd_);
     ::SetWindowPos(hwnd_, top ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void MainWindow::PlaceProgressBar() {
-    RECT first = {}, status = {};
-    ::SendMessageA(StatusBar1, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&first));
-    ::GetClientRect(StatusBar1, &status);
-    // Over the first panel, inside its bevel (the bar is the status bar's child).
-    int left = first.left + Px(10), top = Px(60);
-    int width = (first.right - first.left) - Px(30), height = (status.bottom - status.top) - Px(100);
-    ::MoveWindow(prbarAmount, left, top, std::max(width, 0), std::max(height, 2), TRUE);
+// The splitter strip's mouse: it turns grey and moves alone while dragged;
+// the panes follow on release.
+void MainWindow::OnSplitter(UINT message, LPARAM lParam) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        SplitterMoving = true;
+        ::SetCapture(picSplitter);
+        ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(::GetStockObject(GRAY_BRUSH)));
+        ::InvalidateRect(picSplitter, nullptr, TRUE);
+        return;
+    case WM_MOUSEMOVE:
+        if (SplitterMoving) {
+            RECT window;
+            ::GetWindowRect(hwnd_, &window);
+            double p = layout_.splitter.left + Tw(GET_X_LPARAM(lParam));
+            layout_.splitter.left = ClampSplitter(p, Tw(window.right - window.left));
+            ::MoveWindow(picSplitter, Px(layout_.splitter.left), Px(layout_.splitter.top), Px(layout_.splitter.width),
+                         Px(layout_.splitter.height), TRUE);
+        }
+        return;
+    case WM_LBUTTONUP:
+        if (SplitterMoving) {
+            ::ReleaseCapture();
+            splitterLeft_ = layout_.splitter.left;
+            RECT client;
+            ::GetClientRect(hwnd_, &client);
+            SizeControls(layout_, splitterLeft_, Tw(client.right));
+            ApplyLayout(layout_);
+            ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, COLOR_BTNFACE + 1);
+            ::InvalidateRect(picSplitter, nullptr, TRUE);
+            SplitterMoving = false;
+        }
+        return;
+    }
+}
+
+RECT MainWindow::QuickHelpPlace() const {
+    const TwipRect& r = layout_.tree2;
+    return {Px(r.left), Px(r.top), Px(r.left) + Px(r.width), Px(r.top) + Px(r.height)};
 }
 
 }  // namespace shell

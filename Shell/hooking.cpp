@@ -34,8 +34,8 @@ std::vector<long> MainWindow::LiveHookNumbers() {
 }
 
 void MainWindow::FillHookedList() {
-    TreeView1.Clear();
-    TreeView2.Clear();
+    tracePane_.Tree().Clear();
+    details_.Tree().Clear();
     ComponentDlls_.clear();
     HookedCount = 0;
     // The list ends at its first empty line or at the end of the file.
@@ -46,12 +46,12 @@ void MainWindow::FillHookedList() {
         dll.HookNumber = line.number;
         dll.LongDllName = line.path;
         dll.ShortDllName = ShortNameOfPath(line.path);
-        TreeView1.Add("", line.path, UpperCase(dll.ShortDllName), kHookImage);
+        tracePane_.Tree().Add("", line.path, UpperCase(dll.ShortDllName), kHookImage);
         ComponentDlls_.emplace(line.path, std::move(dll));
     }
     if (HookedCount == 0) {
-        TreeView1.Add("", "Empty", "No hooked component DLLs.");
-        TreeView2.Add("", "Empty", "Select item in the left pane to view details in this pane.");
+        tracePane_.Tree().Add("", "Empty", "No hooked component DLLs.");
+        details_.Tree().Add("", "Empty", "Select item in the left pane to view details in this pane.");
     }
 }
 
@@ -61,24 +61,24 @@ void MainWindow::HookUnhook() {
     vx::scope_exit clear([&] { HookingInProgress = false; });
     std::string path, key;
     if (settings_.Tree1Mode == kComponentListMode) {
-        path = TreeView2.Text("FullName");
+        path = details_.Tree().Text("FullName");
         key = UpperCase(path);
     } else if (settings_.Tree1Mode == kHookedListMode && HookedCount > 0) {
-        path = key = TreeView1.SelectedKey();
+        path = key = tracePane_.Tree().SelectedKey();
     }
     if (path.empty()) return;
     // A DLL whose classes cannot be loaded is not hooked; no message.
-    if (TreeView1.Colour(key) != KeyedTree::kDefaultColour) return;
+    if (tracePane_.Tree().Colour(key) != KeyedTree::kDefaultColour) return;
     auto found = ComponentDlls_.find(key);
     if (found == ComponentDlls_.end()) return;
     CompDLLInfo& dll = found->second;
     vx::unique_bstr bpath(vx::NewBstr(path));
     if (dll.HookNumber == 0) {
-        int oldImage = TreeView1.Image(key);
-        TreeView1.SetImage(key, kHookImage);
+        int oldImage = tracePane_.Tree().Image(key);
+        tracePane_.Tree().SetImage(key, kHookImage);
         PumpMessages();
         auto refuse = [&] {
-            TreeView1.SetImage(key, oldImage == kHookImage ? KeyedTree::kNoImage : oldImage);
+            tracePane_.Tree().SetImage(key, oldImage == kHookImage ? KeyedTree::kNoImage : oldImage);
             ::MessageBoxA(hwnd_, kNotLoadableMessage, kAppTitle, MB_OK | MB_ICONEXCLAMATION);
         };
         VARIANT_BOOL ok = VARIANT_FALSE;
@@ -93,14 +93,13 @@ void MainWindow::HookUnhook() {
             // Without its module line the stub could not find the DLL: undo the hook.
             VARIANT_BOOL removed = VARIANT_FALSE;
             reader_->RemoveHook(bpath.get(), &removed);
-            TreeView1.SetImage(key, KeyedTree::kNoImage);
+            tracePane_.Tree().SetImage(key, KeyedTree::kNoImage);
             ::MessageBoxA(hwnd_, ("The hook could not be recorded: " + error).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
             return;
         }
         dll.HookNumber = n;
-        TreeView1.SetText(key, UpperCase(dll.ShortDllName));
-        SetButtonEnabled("Run", true);
-        SetMenuEnabled(mnuTracingStart, true);
+        tracePane_.Tree().SetText(key, UpperCase(dll.ShortDllName));
+        bar_.Enable(mnuTracingStart, true);
     } else {
         VARIANT_BOOL removed = VARIANT_FALSE;
         reader_->RemoveHook(bpath.get(), &removed);
@@ -115,14 +114,11 @@ void MainWindow::HookUnhook() {
         std::string error;
         vx::CommentOutModuleLineInFile(settings_.ZorTxtFile, dll.HookNumber, &error);
         dll.HookNumber = 0;
-        TreeView1.SetText(key, UpperCase(dll.ShortDllName));
-        TreeView1.SetImage(key, KeyedTree::kNoImage);
+        tracePane_.Tree().SetText(key, UpperCase(dll.ShortDllName));
+        tracePane_.Tree().SetImage(key, KeyedTree::kNoImage);
         bool any = false;
         for (const auto& [k, d] : ComponentDlls_) any |= d.HookNumber != 0;
-        if (!any) {
-            SetButtonEnabled("Run", false);
-            SetMenuEnabled(mnuTracingStart, false);
-        }
+        if (!any) bar_.Enable(mnuTracingStart, false);
     }
     // The next hook command may already be waiting: it must find this one over.
     HookingInProgress = false;
@@ -131,8 +127,8 @@ void MainWindow::HookUnhook() {
 
 void MainWindow::ViewTypeLib() {
     if (!reader_) return;
-    std::string path = settings_.Tree1Mode == kHookedListMode && HookedCount > 0 ? TreeView1.SelectedKey()
-                                                                                  : TreeView2.Text("FullName");
+    std::string path = settings_.Tree1Mode == kHookedListMode && HookedCount > 0 ? tracePane_.Tree().SelectedKey()
+                                                                                  : details_.Tree().Text("FullName");
     if (path.empty()) return;
     vx::unique_bstr bpath(vx::NewBstr(path));
     VARIANT_BOOL shown = VARIANT_FALSE;

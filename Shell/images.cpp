@@ -1,6 +1,5 @@
 #include "images.h"
 
-#include <cstring>
 #include <initializer_list>
 #include <optional>
 
@@ -96,69 +95,69 @@ void DrawHook(Painter& p) {
     p.Line(3, 6, 6, 9, hook, 2);
 }
 
-void DrawButton(Painter& p, const char* key) {
-    auto is = [&](const char* k) { return std::strcmp(key, k) == 0; };
-    if (is("COM")) {  // a component: a box with pins on both sides
+void DrawButton(Painter& p, Button button) {
+    auto is = [&](Button b) { return button == b; };
+    if (is(Button::Com)) {  // a component: a box with pins on both sides
         p.Box(4, 2, 12, 14, kLightBlue, kBlue);
         for (int y = 4; y <= 11; y += 3) {
             p.Line(1, y, 4, y, kBlue);
             p.Line(12, y, 15, y, kBlue);
         }
-    } else if (is("HookUnhook")) {
+    } else if (is(Button::HookUnhook)) {
         DrawHook(p);
-    } else if (is("TLib")) {  // a book
+    } else if (is(Button::TLib)) {  // a book
         p.Box(3, 1, 13, 15, RGB(180, 60, 60), RGB(110, 30, 30));
         p.Box(5, 3, 12, 13, kPaper, RGB(110, 30, 30));
         p.Line(6, 6, 11, 6, kInk);
         p.Line(6, 9, 11, 9, kInk);
-    } else if (is("Run")) {
+    } else if (is(Button::Run)) {
         POINT t[] = {{4, 2}, {13, 8}, {4, 14}};
         p.Poly(t, 3, kGreen, RGB(10, 90, 20));
-    } else if (is("Stop")) {
+    } else if (is(Button::Stop)) {
         p.Box(3, 3, 13, 13, kRed, RGB(120, 20, 20));
-    } else if (is("Open")) {  // a folder
+    } else if (is(Button::Open)) {  // a folder
         p.Box(1, 4, 7, 7, kYellow, RGB(150, 110, 20));
         p.Box(1, 6, 15, 14, kYellow, RGB(150, 110, 20));
-    } else if (is("Save")) {  // a diskette
+    } else if (is(Button::Save)) {  // a diskette
         p.Box(2, 2, 14, 14, kBlue, RGB(20, 40, 100));
         p.Box(4, 2, 12, 7, kPaper, RGB(20, 40, 100));
         p.Box(5, 10, 11, 14, RGB(200, 200, 200), RGB(20, 40, 100));
-    } else if (is("Find")) {  // a magnifier
+    } else if (is(Button::Find)) {  // a magnifier
         p.Disc(1, 1, 10, 10, kLightBlue, kInk);
         p.Line(9, 9, 14, 14, kInk, 3);
-    } else if (is("Copy")) {  // two pages
+    } else if (is(Button::Copy)) {  // two pages
         p.Box(1, 1, 10, 12, kPaper, kInk);
         p.Box(6, 4, 15, 15, kPaper, kInk);
         p.Line(8, 8, 13, 8, kSteel);
         p.Line(8, 11, 13, 11, kSteel);
-    } else if (is("Final")) {  // a report: a page with a bar chart
+    } else if (is(Button::Final)) {  // a report: a page with a bar chart
         p.Box(2, 1, 14, 15, kPaper, kInk);
         p.Box(4, 9, 6, 13, kBlue, kBlue);
         p.Box(7, 5, 9, 13, kGreen, kGreen);
         p.Box(10, 7, 12, 13, kRed, kRed);
-    } else if (is("OnTop")) {  // a window above another
+    } else if (is(Button::OnTop)) {  // a window above another
         p.Box(1, 6, 11, 15, RGB(210, 210, 210), kSteel);
         p.Box(5, 1, 15, 10, kLightBlue, kBlue);
         p.Line(5, 3, 15, 3, kBlue, 2);
-    } else if (is("Last")) {  // down to the last line
+    } else if (is(Button::Last)) {  // down to the last line
         p.Line(8, 1, 8, 10, kBlue, 2);
         POINT a[] = {{3, 7}, {13, 7}, {8, 12}};
         p.Poly(a, 3, kBlue, kBlue);
         p.Line(2, 14, 14, 14, kInk, 2);
-    } else if (is("Extend") || is("Collapse")) {
+    } else if (is(Button::Extend) || is(Button::Collapse)) {
         p.Box(2, 2, 14, 14, kPaper, kInk);
         p.Line(5, 8, 12, 8, kInk, 2);
-        if (is("Extend")) p.Line(8, 5, 8, 12, kInk, 2);
-    } else if (is("IUnk")) {
+        if (is(Button::Extend)) p.Line(8, 5, 8, 12, kInk, 2);
+    } else if (is(Button::IUnk)) {
         p.Text("IU", kBlue, 11, true);
-    } else if (is("IDisp")) {
+    } else if (is(Button::IDisp)) {
         p.Text("ID", kGreen, 11, true);
-    } else if (is("Sett")) {  // sliders
+    } else if (is(Button::Sett)) {  // sliders
         for (int x : {4, 8, 12}) p.Line(x, 2, x, 14, kSteel);
         p.Box(2, 9, 7, 12, kLightBlue, kBlue);
         p.Box(6, 3, 11, 6, kLightBlue, kBlue);
         p.Box(10, 7, 15, 10, kLightBlue, kBlue);
-    } else if (is("Help")) {
+    } else if (is(Button::Help)) {
         p.Disc(1, 1, 15, 15, kBlue, RGB(20, 40, 100));
         p.Text("?", kPaper, 12, true);
     }
@@ -223,7 +222,7 @@ HIMAGELIST CreateToolbarImages() {
     HDC screen = screenDc.get();
     for (size_t i = 0; i < kToolbarButtonCount; ++i) {
         Painter p(screen);
-        DrawButton(p, kToolbarButtons[i].key);
+        DrawButton(p, kToolbarButtons[i].button);
         AddPainted(list, p);
     }
     {

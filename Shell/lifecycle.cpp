@@ -1,7 +1,5 @@
 // Start-up and shutdown of the main window: paths, program-wide objects,
 // per-user window settings, hooks re-applied at start and removed at exit.
-#include <richedit.h>
-
 #include "dialogs.h"
 #include "hookpairs.h"
 #include "mainwindow.h"
@@ -27,13 +25,6 @@ std::string InstallationFolder(const std::string& commandLine) {
     }
     if (folder.back() != '\\') folder += '\\';
     return folder;
-}
-
-DWORD CALLBACK ReadRtf(DWORD_PTR cookie, BYTE* buffer, LONG size, LONG* got) {
-    DWORD n = 0;
-    BOOL ok = ::ReadFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(size), &n, nullptr);
-    *got = static_cast<LONG>(n);
-    return ok ? 0 : 1;
 }
 
 // True when the window's title strip lies on some screen, so it can be grabbed.
@@ -81,16 +72,7 @@ void MainWindow::Form_Load() {
     settings_.ZorTxtAdvFile = settings_.InstPath + "VexiloAdv.txt";
     TraceStoragePath = settings_.InstPath + "TraceStorage";
     DistilledTracePath = settings_.InstPath + "TraceDistilled.txt";
-    {
-        vx::unique_file help(::CreateFileA((settings_.InstPath + "Help.rtf").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                           nullptr, OPEN_EXISTING, 0, nullptr));
-        if (help) {
-            EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(help.get()), 0, ReadRtf};
-            ::SendMessageA(rtfHelp, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-        } else {
-            ::SetWindowTextA(rtfHelp, ("Quick Help is missing: " + settings_.InstPath + "Help.rtf").c_str());
-        }
-    }
+    details_.LoadHelp(settings_.InstPath + "Help.rtf");
 
     ReadWindowSettings();
 

@@ -1,8 +1,6 @@
 // The main window's procedure: commands, notifications, the splitter drag.
 #include "mainwindow.h"
 
-#include <windowsx.h>
-
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -58,23 +56,51 @@ void MainWindow::ReportFailure(const std::string& text) {
     readingTraceFile_ = false;
     NodeClickBusy = false;
     HookingInProgress = false;
-    if (treeRedrawOff_) {
-        TreeView1.SetRedraw(true);
-        treeRedrawOff_ = false;
-    }
-    TreeView2.SetRedraw(true);
-    ::ShowWindow(prbarAmount, SW_HIDE);
+    tracePane_.Paint();
+    details_.Tree().SetRedraw(true);
+    status_.EndProgress();
     // The status bar needs no memory of its own; a message box might.
-    SetPanelText("Status", text);
+    status_.SetText("Status", text);
     ::MessageBeep(MB_ICONERROR);
+}
+
+const MainWindow::Route* MainWindow::RouteOf(int command) {
+    static const Route kRoutes[] = {
+        {mnuComponentList, &MainWindow::mnuComponentList_Click, false, true},
+        {mnuComponentHookUnhook, &MainWindow::HookUnhook, false, true},
+        {mnuHookUnhook, &MainWindow::HookUnhook, false, true},
+        {mnuComponentViewTypeLib, &MainWindow::ViewTypeLib, false, true},
+        {mnuViewTypeLib, &MainWindow::ViewTypeLib, false, true},
+        {mnuComponentExit, &MainWindow::mnuComponentExit_Click, false, false},
+        {mnuTracingStart, &MainWindow::mnuTracingStart_Click, true, true},
+        {mnuTracingStop, &MainWindow::mnuTracingStop_Click, true, false},
+        {mnuTraceFileOpen, &MainWindow::mnuTraceFileOpen_Click, true, true},
+        {mnuTraceFileSave, &MainWindow::mnuTraceFileSave_Click, true, true},
+        {mnuEditFont, &MainWindow::mnuEditFont_Click, false, true},
+        {mnuEditFind, &MainWindow::mnuEditFind_Click, true, false},
+        {mnuEditFindNext, &MainWindow::mnuEditFindNext_Click, true, false},
+        {mnuEditCopy, &MainWindow::mnuEditCopy_Click, true, false},
+        {mnuEditFinal, &MainWindow::mnuEditFinal_Click, true, true},
+        {mnuOptionsAlwaysOnTop, &MainWindow::mnuOptionsAlwaysOnTop_Click, false, false},
+        {mnuOptionsAutoscroll, &MainWindow::mnuOptionsAutoscroll_Click, false, false},
+        {mnuOptionsExpandAll, &MainWindow::mnuOptionsExpandAll_Click, true, false},
+        {mnuOptionsCollapseAll, &MainWindow::mnuOptionsCollapseAll_Click, true, false},
+        {mnuOptionsShowIUnknown, &MainWindow::mnuOptionsShowIUnknown_Click, false, false},
+        {mnuOptionsShowIDispatch, &MainWindow::mnuOptionsShowIDispatch_Click, false, false},
+        {mnuOptionsSettings, &MainWindow::mnuOptionsSettings_Click, false, true},
+        {mnuHelpHelp, &MainWindow::mnuHelpHelp_Click, false, false},
+        {mnuHelpAbout, &MainWindow::mnuHelpAbout_Click, false, true},
+    };
+    for (const Route& route : kRoutes)
+        if (route.command == command) return &route;
+    return nullptr;
 }
 
 void MainWindow::RunCommand(int id, bool fromToolbar, const WaitingCommand& message) {
     if (closing_) return;
-    int command = id;
-    int index = id - kToolbarBase;
-    if (index >= 0 && index < static_cast<int>(kToolbarButtonCount)) command = kToolbarButtons[index].command;
-    if (!gate_.Arrive(command, message)) return;
+    const ToolbarButton* button = ButtonOfId(id);
+    const Route* route = RouteOf(button ? button->command : id);
+    if (!gate_.Arrive(route && route->waits, message)) return;
     gate_.Enter();
     vx::scope_exit leave([&] { EndCommand(); });
     OnCommand(id, fromToolbar);
@@ -100,54 +126,24 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_COMMAND: {
         int id = LOWORD(wParam);
-        bool fromToolbar = reinterpret_cast<HWND>(lParam) == Toolbar1 && Toolbar1;
+        bool fromToolbar = bar_.toolbar() && reinterpret_cast<HWND>(lParam) == bar_.toolbar();
         RunCommand(id, fromToolbar, {wParam, lParam});
         return 0;
     }
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
     case WM_APP + WM_LBUTTONDOWN:
-        // Splitter drag: the strip turns grey while it moves.
-        SplitterMoving = true;
-        ::SetCapture(picSplitter);
-        ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(::GetStockObject(GRAY_BRUSH)));
-        ::InvalidateRect(picSplitter, nullptr, TRUE);
-        return 0;
     case WM_APP + WM_MOUSEMOVE:
-        if (SplitterMoving) {
-            RECT window;
-            ::GetWindowRect(hwnd_, &window);
-            double p = layout_.splitter.left + Tw(GET_X_LPARAM(lParam));
-            layout_.splitter.left = ClampSplitter(p, Tw(window.right - window.left));
-            // Only the strip moves; the panes follow on release.
-            ::MoveWindow(picSplitter, Px(layout_.splitter.left), Px(layout_.splitter.top), Px(layout_.splitter.width),
-                         Px(layout_.splitter.height), TRUE);
-        }
-        return 0;
     case WM_APP + WM_LBUTTONUP:
-        if (SplitterMoving) {
-            ::ReleaseCapture();
-            splitterLeft_ = layout_.splitter.left;
-            RECT client;
-            ::GetClientRect(hwnd_, &client);
-            SizeControls(layout_, splitterLeft_, Tw(client.right));
-            ApplyLayout(layout_);
-            ::SetClassLongPtrA(picSplitter, GCLP_HBRBACKGROUND, COLOR_BTNFACE + 1);
-            ::InvalidateRect(picSplitter, nullptr, TRUE);
-            SplitterMoving = false;
-        }
+        OnSplitter(message - WM_APP, lParam);
         return 0;
     case kQueryMenuState:
-        return static_cast<LRESULT>(::GetMenuState(menu_, static_cast<UINT>(wParam), MF_BYCOMMAND));
-    case kClickedTree:
-        if (wParam == selectionChanges_) {
-            if (HTREEITEM selected = TreeView_GetSelection(hwndTree1))
-                TreeView1_NodeClick(TreeView1.KeyOf(selected), false);
-        }
-        clickSelected_ = nullptr;
+        return static_cast<LRESULT>(bar_.MenuState(static_cast<UINT>(wParam)));
+    case TracePane::kClickedTree:
+        OnNotice(tracePane_.OnClickedTree(wParam));
         return 0;
     case kQueryQuickHelp:
-        return quickHelpShown_ ? 1 : 0;
+        return details_.QuickHelpShown() ? 1 : 0;
     case WM_COPYDATA: {
         auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (!data || data->dwData != kNextTraceFilePath || !data->lpData || data->cbData == 0) return FALSE;
@@ -190,119 +186,47 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::OnCommand(int id, bool fromToolbar) {
-    if (fromToolbar || (id >= kToolbarBase && id < kToolbarBase + static_cast<int>(kToolbarButtonCount))) {
-        int index = id - kToolbarBase;
-        if (index < 0 || index >= static_cast<int>(kToolbarButtonCount)) return;  // a key outside the table
+    if (const ToolbarButton* button = ButtonOfId(id)) {
         PumpMessages();
         ToolbarDispatch = true;
-        OnCommand(kToolbarButtons[index].command, false);
+        OnCommand(button->command, false);
         ToolbarDispatch = false;
         return;
     }
-    switch (id) {
-    case mnuComponentList: mnuComponentList_Click(); break;
-    case mnuComponentHookUnhook:
-    case mnuHookUnhook: HookUnhook(); break;
-    case mnuComponentViewTypeLib:
-    case mnuViewTypeLib: ViewTypeLib(); break;
-    case mnuComponentExit: ::PostMessageA(hwnd_, WM_CLOSE, 0, 0); break;
-    case mnuOptionsAlwaysOnTop: mnuOptionsAlwaysOnTop_Click(); break;
-    case mnuOptionsAutoscroll: mnuOptionsAutoscroll_Click(); break;
-    case mnuOptionsShowIUnknown: mnuOptionsShowIUnknown_Click(); break;
-    case mnuOptionsShowIDispatch: mnuOptionsShowIDispatch_Click(); break;
-    case mnuOptionsSettings: mnuOptionsSettings_Click(); break;
-    case mnuHelpHelp: mnuHelpHelp_Click(); break;
-    case mnuHelpAbout: mnuHelpAbout_Click(); break;
-    case mnuEditFind:
-        if (TraceCommandAllowed(id)) mnuEditFind_Click();
-        break;
-    case mnuEditFindNext:
-        if (TraceCommandAllowed(id)) mnuEditFindNext_Click();
-        break;
-    case mnuEditCopy:
-        if (TraceCommandAllowed(id)) mnuEditCopy_Click();
-        break;
-    case mnuEditFont: mnuEditFont_Click(); break;
-    case mnuTracingStart:
-        if (TraceCommandAllowed(id)) mnuTracingStart_Click();
-        break;
-    case mnuTracingStop:
-        if (TraceCommandAllowed(id)) tracingRun_.RequestStop();
-        break;
-    case mnuTraceFileOpen:
-        if (TraceCommandAllowed(id)) mnuTraceFileOpen_Click();
-        break;
-    case mnuTraceFileSave:
-        if (TraceCommandAllowed(id)) mnuTraceFileSave_Click();
-        break;
-    case mnuEditFinal:
-        if (TraceCommandAllowed(id)) mnuEditFinal_Click();
-        break;
-    case mnuOptionsExpandAll:
-        if (TraceCommandAllowed(id)) mnuOptionsExpandAll_Click();
-        break;
-    case mnuOptionsCollapseAll:
-        if (TraceCommandAllowed(id)) mnuOptionsCollapseAll_Click();
-        break;
-    default:
-        break;
-    }
+    if (fromToolbar) return;  // an id outside the button table
+    const Route* route = RouteOf(id);
+    if (!route || (route->whileEnabled && !bar_.Allows(id, ToolbarDispatch))) return;
+    (this->*route->handler)();
 }
 
+void MainWindow::mnuComponentExit_Click() { ::PostMessageA(hwnd_, WM_CLOSE, 0, 0); }
+
+void MainWindow::mnuTracingStop_Click() { tracingRun_.RequestStop(); }
+
 LRESULT MainWindow::OnNotify(NMHDR* header) {
-    if (header->code == TTN_GETDISPINFOA) {
-        auto* info = reinterpret_cast<NMTTDISPINFOA*>(header);
-        int index = static_cast<int>(header->idFrom) - kToolbarBase;
-        if (index >= 0 && index < static_cast<int>(kToolbarButtonCount))
-            info->lpszText = const_cast<char*>(index == ToolbarIndex("Run") ? runTooltip_.c_str()
-                                                                          : kToolbarButtons[index].tooltip);
-        return 0;
+    if (bar_.OnTooltip(header)) return 0;
+    if (header->hwndFrom == tracePane_.hwnd()) {
+        LRESULT result = 0;
+        OnNotice(tracePane_.OnNotify(header, &result));
+        return result;
     }
-    if (header->hwndFrom == hwndTree1 || header->hwndFrom == hwndTree2) {
-        KeyedTree& tree = header->hwndFrom == hwndTree1 ? TreeView1 : TreeView2;
-        switch (header->code) {
-        case NM_CUSTOMDRAW:
-            return tree.OnCustomDraw(reinterpret_cast<NMTVCUSTOMDRAW*>(header));
-        case TVN_SELCHANGEDA:
-        case TVN_SELCHANGEDW:
-            if (header->hwndFrom == hwndTree1) {
-                auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
-                ++selectionChanges_;
-                clickSelected_ = change->action == TVC_BYMOUSE ? change->itemNew.hItem : nullptr;
-                TreeView1_NodeClick(TreeView1.KeyOf(change->itemNew.hItem), false);
-            }
-            return 0;
-        case NM_CLICK:
-            // A click that does not change the selection shows the selected
-            // node again (over Quick Help, or a final report that has grown).
-            // Tree controls differ in whether the selection follows the
-            // click's notice or goes before it: a selection by this click is
-            // seen either way, before (clickSelected_) or after (the count).
-            if (header->hwndFrom == hwndTree1) {
-                if (!clickSelected_) ::PostMessageA(hwnd_, kClickedTree, selectionChanges_, 0);
-                clickSelected_ = nullptr;
-            }
-            return 0;
-        case NM_RCLICK:
-            if (header->hwndFrom == hwndTree1) {
-                TVHITTESTINFO hit = {};
-                ::GetCursorPos(&hit.pt);
-                ::ScreenToClient(hwndTree1, &hit.pt);
-                HTREEITEM item = TreeView_HitTest(hwndTree1, &hit);
-                if (item) {
-                    TreeView_SelectItem(hwndTree1, item);
-                    TreeView1_NodeClick(TreeView1.KeyOf(item), true);
-                }
-                return 1;
-            }
-            return 0;
-        case NM_DBLCLK:
-            if (header->hwndFrom == hwndTree1)
-                RunCommand(mnuComponentHookUnhook, false, {static_cast<WPARAM>(mnuComponentHookUnhook), 0});
-            return 0;
-        }
-    }
+    if (header->hwndFrom == details_.hwnd() && header->code == NM_CUSTOMDRAW)
+        return details_.Tree().OnCustomDraw(reinterpret_cast<NMTVCUSTOMDRAW*>(header));
     return 0;
+}
+
+void MainWindow::OnNotice(const PaneNotice& notice) {
+    switch (notice.kind) {
+    case PaneNotice::kNone:
+        return;
+    case PaneNotice::kSelected:
+    case PaneNotice::kRightClicked:
+        TreeView1_NodeClick(notice.key, notice.kind == PaneNotice::kRightClicked);
+        return;
+    case PaneNotice::kDoubleClicked:
+        RunCommand(mnuComponentHookUnhook, false, {static_cast<WPARAM>(mnuComponentHookUnhook), 0});
+        return;
+    }
 }
 
 }  // namespace shell

@@ -1,6 +1,8 @@
-// The main window Form1: its controls, modes, component list, hooking and
-// options. The window-free parts live in shell_core; this class wires them
-// to the controls and the two COM servers.
+// The main window Form1: the front door of the commands, which it routes to
+// its handlers (named after the menu items), and the modes, component list,
+// hooking, options and tracing run that tie its parts (command bar, status
+// panels, the two panes, the Find dialog) to the two COM servers. The
+// window-free parts live in shell_core and shell_tracelogic.
 #pragma once
 
 #include <windows.h>
@@ -14,15 +16,18 @@
 
 #include "Ledra.h"
 #include "Pollux.h"
+#include "commandbar.h"
 #include "commandgate.h"
 #include "complist.h"
-#include "findcopy.h"
+#include "finddialog.h"
 #include "images.h"
 #include "keyedtree.h"
 #include "layout.h"
+#include "panes.h"
 #include "raii.h"
 #include "settings.h"
 #include "sinks.h"
+#include "statuspanels.h"
 #include "termination.h"
 #include "tracelogic.h"
 
@@ -46,7 +51,7 @@ public:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     // The Find dialog's keys (Tab, Enter, Escape) while it is open.
-    bool IsFindDialogMessage(MSG* msg);
+    bool IsFindDialogMessage(MSG* msg) { return find_ && find_->IsDialogMessage(msg); }
 
     // The scan engine's class event (from the sink).
     void Scann_OneMoreClass(const std::vector<std::string>& info, bool isLoadable);
@@ -64,6 +69,19 @@ private:
     // After a command (or the start-up) ends: the commands that waited for it are sent again.
     void EndCommand();
     void OnCommand(int id, bool fromToolbar);
+    // A command's handler and how it arrives: `whileEnabled`, refused while
+    // its control is disabled, whatever sent it; `waits`, held back while
+    // another command runs (it pumps messages) and sent again after it.
+    struct Route {
+        int command;
+        void (MainWindow::*handler)();
+        bool whileEnabled;
+        bool waits;
+    };
+    static const Route* RouteOf(int command);
+    void OnNotice(const PaneNotice& notice);
+    void mnuComponentExit_Click();
+    void mnuTracingStop_Click();
     // A close that waited for a command, the poll or a reading, once all of them are over.
     void CloseIfRequested();
     void ReportFailure(const std::string& text);
@@ -71,31 +89,17 @@ private:
 
     // controls.cpp
     void CreateControls();
-    void CreateMenus();
-    void CreateToolbar();
-    void SetPanels(const std::vector<std::pair<const char*, std::string>>& panels);
-    void SetPanelText(const char* key, const std::string& text);
-    void SizePanels();
-    int PanelIndex(const char* key) const;
-    void SetButtonEnabled(const char* key, bool on);
-    void SetButtonPressed(const char* key, bool pressed);
-    bool ButtonPressed(const char* key) const;
-    void SetMenuEnabled(int id, bool on);
-    void SetMenuChecked(int id, bool on);
-    bool MenuChecked(int id) const;
     void Form_Resize();
     void ApplyLayout(const PaneLayout& layout);
-    void PlaceProgressBar();
+    void OnSplitter(UINT message, LPARAM lParam);
+    RECT QuickHelpPlace() const;
     int Px(double twips) const;
     double Tw(int pixels) const;
-    void SetTitle(HWND edit, const std::string& text);
-    std::string TitleOf(HWND edit) const;
     void PumpMessages();
 
     // modes.cpp
     void ApplyTree1Mode();
     void ApplyInterfaceViewButtons();
-    void SetDetailsTitle(const std::string& title);
     void mnuHelpHelp_Click();
     void ShowQuickHelp(bool show);
 
@@ -120,7 +124,7 @@ private:
     void mnuOptionsShowIUnknown_Click();
     void mnuOptionsShowIDispatch_Click();
     void mnuOptionsSettings_Click();
-    void ToggleOption(OptionCommand command, const char* key, int menu, bool* setting, bool rebuildsTree);
+    void ToggleOption(OptionCommand command, Command menu, bool* setting, bool rebuildsTree);
 
     // lifecycle.cpp
     void ReadWindowSettings();
@@ -133,34 +137,28 @@ private:
     // dialogs.cpp
     void mnuHelpAbout_Click();
 
-    // find.cpp
-    static INT_PTR CALLBACK FindProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    bool LoadFindDialog();
-    void CloseFindDialog();
-    std::string FindDialogText() const;
+    // edit.cpp
     void mnuEditFind_Click();
     void mnuEditFindNext_Click();
-    void btnNext_Click();
     void mnuEditCopy_Click();
     void mnuEditFont_Click();
 
     HINSTANCE instance_ = nullptr;
     std::string commandLine_;
     HWND hwnd_ = nullptr;
-    HWND Toolbar1 = nullptr, txtTreeViewTitle = nullptr, picSplitter = nullptr, txtDetails = nullptr;
-    HWND rtfHelp = nullptr, StatusBar1 = nullptr, prbarAmount = nullptr, hwndTree1 = nullptr, hwndTree2 = nullptr;
-    HMENU menu_ = nullptr;  // the window's bar: destroyed with the window
-    vx::unique_menu popup_;
+    HWND txtTreeViewTitle = nullptr, picSplitter = nullptr;
     // Pictures and fonts the controls use but do not own: they outlive the
     // window, which this object does.
-    vx::unique_image_list toolbarImages_;
     vx::unique_image_list treeImages_;
     vx::unique_font font_;
-    KeyedTree TreeView1, TreeView2;
+    CommandBar bar_;
+    StatusPanels status_;
+    TracePane tracePane_;
+    DetailsPane details_;
+    std::unique_ptr<FindDialog> find_;
     int dpi_ = 96;
     PaneLayout layout_;
     double splitterLeft_ = 5330;  // twips
-    std::vector<std::string> panelKeys_;
 
     Settings settings_;
     vx::com_ptr<ITraceReader> reader_;
@@ -173,28 +171,19 @@ private:
     long HookedCount = 0;
     std::vector<std::string> hooksNotApplied_;  // by the last ReapplyHooks
     unsigned long exitWaitMs_ = kTerminationWaitMs;
-    std::string SavedDetailsTitle;
     bool SplitterMoving = false;
     bool ToolbarDispatch = false;
     bool HookingInProgress = false;
-    bool quickHelpShown_ = false;
     bool closing_ = false;
     int windowState_ = 0;
     // What the class events need while a listing runs.
     std::string listingModuleText_;
-    long listingMaximum_ = 0;
-    // Find in Trace: the last search kept for the whole run, the dialog while loaded.
-    std::string FindWhat;
-    bool MatchCase = false;
-    HWND frmFind = nullptr;
-    TraceSearch search_;
     vx::unique_font paneFont_;  // from Edit > Font
 
     // ---- The trace side: tracing run, trace tree, event details, trace files, final report.
     // tracing.cpp
     void InitTraceSide();
     void CloseTraceSide();
-    bool TraceCommandAllowed(int id) const;
     void mnuTracingStart_Click();
     void StartTracing();
     void Timer1_Timer();
@@ -203,9 +192,6 @@ private:
     void ApplyCommandChanges(const CommandChanges& changes);
     void ResetTraceView();
     void TakeBatch();
-    void InsertTraceNodes(const std::vector<TreeNode>& nodes);
-    // Each node under its parent, expanded as it says; painting is the caller's.
-    void AddTraceNodes(const std::vector<TreeNode>& nodes);
     void ShowTraceProgress(bool now);
     void AddFinalReportNode();
     void RunDeferredOption();
@@ -232,17 +218,11 @@ private:
     vx::advise_cookie traceEvents_;
     HWND txtHappened = nullptr;  // the kernel's notification target; nothing reads it
     vx::unique_handle traceMap_;  // keeps the trace map of a client that ends between two polls
-    std::string runTooltip_ = "Start Tracing";
     std::string nextTraceFilePath_;  // kNextTraceFilePath
     bool timer1On_ = false;
-    bool treeRedrawOff_ = false, treeChanged_ = false;
     DWORD lastShown_ = 0;
-    long progressMaximum_ = 0;
     bool readingTraceFile_ = false;
     CommandGate gate_;
-    HTREEITEM clickSelected_ = nullptr;  // selected by the mouse click in progress
-    WPARAM selectionChanges_ = 0;        // selection changes of the left pane so far
-    static constexpr UINT kClickedTree = WM_APP + 0x110;  // a click's second look, after the click
     bool NodeClickBusy = false;
 };
 

@@ -9,24 +9,20 @@ void MainWindow::ApplyTree1Mode() {
     long mode = settings_.Tree1Mode;
     if (mode == kHookedListMode) FillHookedList();
     ModeView view = ModeTable(mode, HookedCount, ShortNameOfPath(settings_.OpenedTraceFile));
-    if (view.setTreeTitle) SetTitle(txtTreeViewTitle, view.treeTitle);
-    if (view.detailsThroughHelpRule)
-        SetDetailsTitle(view.detailsTitle);
-    else if (!view.detailsTitle.empty())
-        SetTitle(txtDetails, view.detailsTitle);
+    if (view.setTreeTitle) ::SetWindowTextA(txtTreeViewTitle, view.treeTitle.c_str());
+    if (view.detailsThroughHelpRule || !view.detailsTitle.empty())
+        details_.SetTitle(view.detailsTitle, view.detailsThroughHelpRule);
     std::vector<std::pair<const char*, std::string>> panels;
     for (const ModeView::Panel& panel : view.panels) panels.emplace_back(panel.key, panel.text);
-    SetPanels(panels);
+    status_.Set(panels);
     ApplyInterfaceViewButtons();
-    if (view.releaseRun) SetButtonPressed("Run", false);
-    for (const auto& [key, state] : view.buttons)
-        if (state != Switch::kLeave) SetButtonEnabled(key, state == Switch::kOn);
+    if (view.releaseRun) bar_.Press(Button::Run, false);
+    for (const auto& [button, state] : view.buttons)
+        if (state != Switch::kLeave) bar_.EnableButton(button, state == Switch::kOn);
     for (const auto& [command, state] : view.menus)
-        if (state != Switch::kLeave) SetMenuEnabled(command, state == Switch::kOn);
-    SetButtonPressed("OnTop", settings_.AlwaysOnTop);
-    SetButtonPressed("Last", settings_.EnsureVisibleLastItem);
-    SetMenuChecked(mnuOptionsAlwaysOnTop, settings_.AlwaysOnTop);
-    SetMenuChecked(mnuOptionsAutoscroll, settings_.EnsureVisibleLastItem);
+        if (state != Switch::kLeave) bar_.EnableMenu(command, state == Switch::kOn);
+    bar_.Check(mnuOptionsAlwaysOnTop, settings_.AlwaysOnTop);
+    bar_.Check(mnuOptionsAutoscroll, settings_.EnsureVisibleLastItem);
     // Nothing hooked yet: the help tells a first-time user what to do.
     if (mode == kHookedListMode && HookedCount == 0) mnuHelpHelp_Click();
 }
@@ -34,53 +30,26 @@ void MainWindow::ApplyTree1Mode() {
 void MainWindow::ApplyInterfaceViewButtons() {
     struct Row {
         bool collect, show;
-        const char* key;
-        int menu;
+        Command command;
     };
-    const Row rows[] = {{settings_.CollectIUnknown, settings_.ShowIUnknown, "IUnk", mnuOptionsShowIUnknown},
-                        {settings_.CollectIDispatch, settings_.ShowIDispatch, "IDisp", mnuOptionsShowIDispatch}};
+    const Row rows[] = {{settings_.CollectIUnknown, settings_.ShowIUnknown, mnuOptionsShowIUnknown},
+                        {settings_.CollectIDispatch, settings_.ShowIDispatch, mnuOptionsShowIDispatch}};
     for (const Row& row : rows) {
         if (row.collect) {
-            SetButtonPressed(row.key, row.show);
-            SetMenuChecked(row.menu, row.show);
-            SetButtonEnabled(row.key, true);
-            SetMenuEnabled(row.menu, true);
+            bar_.Check(row.command, row.show);
+            bar_.Enable(row.command, true);
         } else {
             // Calls that are not collected cannot be shown: the check mark stays as it is.
-            SetButtonPressed(row.key, false);
-            SetButtonEnabled(row.key, false);
-            SetMenuEnabled(row.menu, false);
+            bar_.Press(ButtonOf(row.command)->button, false);
+            bar_.Enable(row.command, false);
         }
     }
 }
 
-// While Quick Help covers the right pane its title stays "Quick Help".
-void MainWindow::SetDetailsTitle(const std::string& title) {
-    if (MenuChecked(mnuHelpHelp))
-        SavedDetailsTitle = title;
-    else
-        SetTitle(txtDetails, title);
-}
-
 void MainWindow::ShowQuickHelp(bool show) {
-    if (show == quickHelpShown_) return;
-    quickHelpShown_ = show;
-    SetMenuChecked(mnuHelpHelp, show);
-    if (show) {
-        SavedDetailsTitle = TitleOf(txtDetails);
-        SetTitle(txtDetails, "Quick Help");
-        ::MoveWindow(rtfHelp, Px(layout_.tree2.left), Px(layout_.tree2.top), Px(layout_.tree2.width),
-                     Px(layout_.tree2.height), TRUE);
-        ::ShowWindow(rtfHelp, SW_SHOW);
-        ::SetWindowPos(rtfHelp, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        ::ShowWindow(hwndTree2, SW_HIDE);
-    } else {
-        ::ShowWindow(rtfHelp, SW_HIDE);
-        ::ShowWindow(hwndTree2, SW_SHOW);
-        SetTitle(txtDetails, SavedDetailsTitle);
-    }
+    if (details_.ShowQuickHelp(show, QuickHelpPlace())) bar_.Check(mnuHelpHelp, show);
 }
 
-void MainWindow::mnuHelpHelp_Click() { ShowQuickHelp(!quickHelpShown_); }
+void MainWindow::mnuHelpHelp_Click() { ShowQuickHelp(!details_.QuickHelpShown()); }
 
 }  // namespace shell

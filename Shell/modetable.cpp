@@ -1,35 +1,21 @@
 #include "modetable.h"
 
-#include <cstring>
-
 namespace shell {
 namespace {
 
 constexpr Switch L = Switch::kLeave, On = Switch::kOn, Off = Switch::kOff;
 
-// Columns: hooked list, component list, tracing, trace file.
-struct ButtonRow {
-    const char* key;
-    Switch state[4];
-};
-// "Run" in mode 1 follows the hooked count; handled apart.
-const ButtonRow kButtonRows[] = {
-    {"COM", {On, On, L, L}},       {"HookUnhook", {Off, Off, Off, Off}}, {"TLib", {Off, Off, Off, Off}},
-    {"Run", {L, L, On, Off}},      {"Stop", {Off, Off, L, L}},           {"Open", {On, On, L, L}},
-    {"Save", {Off, Off, L, L}},    {"Find", {Off, Off, On, On}},         {"Copy", {Off, On, On, On}},
-    {"Final", {Off, Off, Off, Off}}, {"OnTop", {On, On, On, On}},        {"Last", {On, On, On, On}},
-    {"Sett", {On, On, L, On}},     {"Extend", {Off, Off, On, On}},       {"Collapse", {Off, Off, On, On}},
-};
-
-struct MenuRow {
+// Columns: hooked list, component list, tracing, trace file. A row sets the
+// menu item and the command's toolbar button alike.
+struct CommandRow {
     Command command;
     Switch state[4];
 };
-const MenuRow kMenuRows[] = {
+const CommandRow kCommandRows[] = {
     {mnuComponentList, {On, On, L, L}},
     {mnuComponentHookUnhook, {Off, Off, Off, Off}},
     {mnuComponentViewTypeLib, {Off, Off, Off, Off}},
-    {mnuTracingStart, {L, L, Off, Off}},
+    {mnuTracingStart, {L, L, Off, Off}},  // in mode 1 it follows the hooked count
     {mnuTracingStop, {Off, Off, L, L}},
     {mnuTraceFileOpen, {On, On, L, L}},
     {mnuTraceFileSave, {Off, Off, L, L}},
@@ -43,6 +29,16 @@ const MenuRow kMenuRows[] = {
     {mnuOptionsCollapseAll, {Off, Off, On, On}},
     {mnuOptionsSettings, {On, On, L, L}},
 };
+
+// Where a button differs from its menu item: the pressed Run button stays
+// clickable while tracing runs (a click only presses it again), and the
+// Settings button is offered over an opened trace file.
+struct ButtonException {
+    Button button;
+    int column;
+    Switch state;
+};
+constexpr ButtonException kButtonExceptions[] = {{Button::Run, 2, On}, {Button::Sett, 3, On}};
 
 int Column(long mode) {
     switch (mode) {
@@ -92,15 +88,15 @@ ModeView ModeTable(long mode, long hookedCount, const std::string& openedTraceFi
         view.releaseRun = true;
         break;
     }
-    for (const ButtonRow& row : kButtonRows) {
-        Switch state = row.state[column];
-        if (mode == 1 && std::strcmp(row.key, "Run") == 0) state = hookedCount > 0 ? On : Off;
-        view.buttons.emplace_back(row.key, state);
-    }
-    for (const MenuRow& row : kMenuRows) {
+    for (const CommandRow& row : kCommandRows) {
         Switch state = row.state[column];
         if (mode == 1 && row.command == mnuTracingStart) state = hookedCount > 0 ? On : Off;
         view.menus.emplace_back(row.command, state);
+        const ToolbarButton* button = ButtonOf(row.command);
+        if (!button) continue;
+        for (const ButtonException& exception : kButtonExceptions)
+            if (exception.button == button->button && exception.column == column) state = exception.state;
+        view.buttons.emplace_back(button->button, state);
     }
     return view;
 }

@@ -23,11 +23,11 @@ struct ModeView {
     };
     std::vector<Panel> panels;
     bool releaseRun = false;
-    std::vector<std::pair<const char*, Switch>> buttons;  // by toolbar key
     std::vector<std::pair<Command, Switch>> menus;
+    std::vector<std::pair<Button, Switch>> buttons;  // each command's button, as its menu item but for two
 };
 
-// hookedCount matters in mode 1 only ("Run" and Start on when something is hooked).
+// hookedCount matters in mode 1 only (Start and its button on when something is hooked).
 // openedTraceFileName: the file name shown in mode 3's title.
 ModeView ModeTable(long mode, long hookedCount, const std::string& openedTraceFileName);
 

@@ -86,13 +86,9 @@ void MainWindow::ShowTraceFile() {
     settings_.Tree1Mode = kTraceFileMode;
     ApplyTree1Mode();
 
-    PlaceProgressBar();
     long amount = 0;
     if (reading.ShouldRead()) reader_->GetRecordAmountInTraceFile(&amount);
-    progressMaximum_ = std::max(amount, 0L);
-    ::SendMessageA(prbarAmount, PBM_SETRANGE32, 0, progressMaximum_);
-    ::SendMessageA(prbarAmount, PBM_SETPOS, 0, 0);
-    ::ShowWindow(prbarAmount, SW_SHOW);
+    status_.BeginProgress(amount);
     PumpMessages();
 
     while (reading.ShouldRead() && !gate_.CloseRequested()) {
@@ -106,8 +102,8 @@ void MainWindow::ShowTraceFile() {
     batch_.array.reset();
     ShowTraceProgress(true);
     ApplyRunStep(tracingRun_.EndTraceFile(reading.AddsFinalReport() && !gate_.CloseRequested()));
-    ::ShowWindow(prbarAmount, SW_HIDE);
-    SetPanelText("Status", traceView_.LimitReached() ? traceView_.LimitText() : "Select event to view its details.");
+    status_.EndProgress();
+    status_.SetText("Status", traceView_.LimitReached() ? traceView_.LimitText() : "Select event to view its details.");
     PumpMessages();
     readingTraceFile_ = false;
     if (gate_.CloseRequested()) return;  // the close follows once the command has ended

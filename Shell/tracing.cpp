@@ -14,17 +14,10 @@ constexpr UINT kPollMs = 100;
 constexpr DWORD kShowMs = 100;  // the view is never further behind than one poll
 constexpr long kTracerModeDynamic = 2;
 
-struct CommandControls {
-    TraceCommand command;
-    const char* button;
-    int menu;
-};
-constexpr CommandControls kCommandControls[] = {
-    {TraceCommand::Com, "COM", mnuComponentList},     {TraceCommand::Run, "Run", mnuTracingStart},
-    {TraceCommand::Stop, "Stop", mnuTracingStop},     {TraceCommand::Open, "Open", mnuTraceFileOpen},
-    {TraceCommand::Save, "Save", mnuTraceFileSave},   {TraceCommand::Sett, "Sett", mnuOptionsSettings},
-    {TraceCommand::Final, "Final", mnuEditFinal},
-};
+// The menu command of each TraceCommand, in its order (its button follows it).
+constexpr Command kTraceCommands[kTraceCommandCount] = {mnuComponentList, mnuTracingStart,   mnuTracingStop,
+                                                        mnuTraceFileOpen, mnuTraceFileSave,  mnuOptionsSettings,
+                                                        mnuEditFinal};
 
 constexpr char kOtherReaderMessage[] =
     "Another program is reading the trace right now (only one trace reader can follow it), so tracing was not "
@@ -49,16 +42,6 @@ void MainWindow::CloseTraceSide() {
     traceMap_.reset();
 }
 
-// A command arrives only while its control is enabled, whatever sent it.
-bool MainWindow::TraceCommandAllowed(int id) const {
-    if (ToolbarDispatch) {
-        for (size_t i = 0; i < kToolbarButtonCount; ++i)
-            if (kToolbarButtons[i].command == id)
-                return ::SendMessageA(Toolbar1, TB_ISBUTTONENABLED, kToolbarBase + static_cast<int>(i), 0) != 0;
-    }
-    return (::GetMenuState(menu_, static_cast<UINT>(id), MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
-}
-
 void MainWindow::SetTimer1(bool on) {
     if (on)
         ::SetTimer(hwnd_, kTimer1, kPollMs, nullptr);
@@ -78,20 +61,12 @@ TreeViewOptions MainWindow::ViewOptions() const {
 }
 
 void MainWindow::ApplyCommandChanges(const CommandChanges& c) {
-    for (const CommandControls& controls : kCommandControls) {
-        const auto& on = c.enabled[static_cast<size_t>(controls.command)];
-        if (!on) continue;
-        SetButtonEnabled(controls.button, *on);
-        SetMenuEnabled(controls.menu, *on);
-    }
-    if (c.runPressed) SetButtonPressed("Run", *c.runPressed);
-    if (c.runImage) {
-        int run = ToolbarIndex("Run");
-        int image = *c.runImage == "Lamp" ? static_cast<int>(kToolbarButtonCount) : run;
-        ::SendMessageA(Toolbar1, TB_CHANGEBITMAP, kToolbarBase + run, MAKELPARAM(image, 0));
-    }
-    if (c.runTooltip) runTooltip_ = *c.runTooltip;
-    if (c.leftTitle) SetTitle(txtTreeViewTitle, *c.leftTitle);
+    for (size_t i = 0; i < kTraceCommandCount; ++i)
+        if (c.enabled[i]) bar_.Enable(kTraceCommands[i], *c.enabled[i]);
+    if (c.runPressed) bar_.Press(Button::Run, *c.runPressed);
+    if (c.runImage) bar_.ShowRunLamp(*c.runImage == "Lamp");
+    if (c.runTooltip) bar_.SetRunTooltip(*c.runTooltip);
+    if (c.leftTitle) ::SetWindowTextA(txtTreeViewTitle, c.leftTitle->c_str());
     if (c.timer) SetTimer1(*c.timer);
 }
 
@@ -104,29 +79,24 @@ void MainWindow::ApplyRunStep(const RunStep& step) {
 }
 
 void MainWindow::ResetTraceView() {
-    if (treeRedrawOff_) {
-        TreeView1.SetRedraw(true);
-        treeRedrawOff_ = false;
-    }
-    treeChanged_ = false;
-    TreeView1.Clear();
-    TreeView2.Clear();
+    tracePane_.Clear();
+    details_.Tree().Clear();
     traceView_.ResetTraceView();
     PumpMessages();
 }
 
 void MainWindow::mnuTracingStart_Click() {
-    if (!TracingRun::StartClickStartsTracing(ToolbarDispatch, ButtonPressed("Run"))) {
-        SetButtonPressed("Run", true);  // the pressed button was clicked while tracing runs
+    if (!TracingRun::StartClickStartsTracing(ToolbarDispatch, bar_.Pressed(Button::Run))) {
+        bar_.Press(Button::Run, true);  // the pressed button was clicked while tracing runs
         return;
     }
-    SetButtonPressed("Run", true);
+    bar_.Press(Button::Run, true);
     StartTracing();
 }
 
 void MainWindow::StartTracing() {
     if (!reader_ || !readerTexts_) {
-        SetButtonPressed("Run", false);
+        bar_.Press(Button::Run, false);
         return;
     }
     readerTexts_->Diagn("*** Tracing ***");
@@ -170,7 +140,7 @@ void MainWindow::Timer1_Timer() {
         case PollAction::Return:
             batch_.array.reset();
             ShowTraceProgress(true);
-            if (decision.readerFault) SetPanelText("Status", kReaderFaultText);
+            if (decision.readerFault) status_.SetText("Status", kReaderFaultText);
             if (decision.otherReaderAttached) {
                 // Idle again before telling, so that no tick polls behind the message box.
                 ApplyRunStep(tracingRun_.StopSequence());
@@ -205,31 +175,10 @@ void MainWindow::TakeBatch() {
     std::vector<TreeNode> nodes =
         traceView_.RegNewRecords(batch_.Bytes(), batch_.Length(), *readerTexts_, ViewOptions());
     batch_.array.reset();
-    InsertTraceNodes(nodes);
+    tracePane_.Insert(nodes);
     tracingRun_.EndBatch();
     ShowTraceProgress(false);
     PumpMessages();
-}
-
-// Painting stays off while batches go in: the tree view repaints (and
-// scrolls) per insert otherwise, which costs milliseconds a node, and a
-// repaint per batch of a few dozen records still costs more than the batch.
-void MainWindow::InsertTraceNodes(const std::vector<TreeNode>& nodes) {
-    if (nodes.empty()) return;
-    if (!treeRedrawOff_) {
-        TreeView1.SetRedraw(false);
-        treeRedrawOff_ = true;
-    }
-    AddTraceNodes(nodes);
-    treeChanged_ = true;
-}
-
-void MainWindow::AddTraceNodes(const std::vector<TreeNode>& nodes) {
-    for (const TreeNode& node : nodes) {
-        std::string parent = node.ParentKey();
-        TreeView1.Add(parent, node.Key(), node.Text, kCallImage + static_cast<int>(node.Image), node.Expanded);
-        if (!parent.empty() && TreeView1.IsExpanded(parent) != node.Expanded) TreeView1.Expand(parent, node.Expanded);
-    }
 }
 
 // The tree painted once and scrolled once, and the counters, progress bar
@@ -238,29 +187,20 @@ void MainWindow::ShowTraceProgress(bool now) {
     DWORD tick = ::GetTickCount();
     if (!now && tick - lastShown_ < kShowMs) return;
     lastShown_ = tick;
-    if (treeRedrawOff_) {
-        TreeView1.SetRedraw(true);
-        treeRedrawOff_ = false;
-    }
-    if (treeChanged_) {
-        treeChanged_ = false;
+    if (tracePane_.Paint()) {
         int32_t last = traceView_.Tree().AutoscrollNum(settings_.EnsureVisibleLastItem, settings_.TreeIsExpanded);
-        if (last) TreeView1.EnsureVisible(NodeKey(last));
+        if (last) tracePane_.Tree().EnsureVisible(NodeKey(last));
     }
-    SetPanelText("Processed", traceView_.ProcessedText());
-    if (settings_.Tree1Mode != kTraceFileMode) SetPanelText("Queued", traceView_.QueuedText());
-    if (traceView_.LimitReached()) SetPanelText("Status", traceView_.LimitText());
-    if (readingTraceFile_) {
-        PlaceProgressBar();
-        int32_t taken = traceView_.Records().RecordCount();
-        if (progressMaximum_ >= taken) ::SendMessageA(prbarAmount, PBM_SETPOS, taken, 0);
-    }
+    status_.SetText("Processed", traceView_.ProcessedText());
+    if (settings_.Tree1Mode != kTraceFileMode) status_.SetText("Queued", traceView_.QueuedText());
+    if (traceView_.LimitReached()) status_.SetText("Status", traceView_.LimitText());
+    if (readingTraceFile_) status_.Progress(traceView_.Records().RecordCount());
 }
 
 void MainWindow::AddFinalReportNode() {
     std::optional<TreeNode> node = traceView_.AddFinalReport(ViewOptions());
     if (!node) return;
-    InsertTraceNodes({*node});
+    tracePane_.Insert({*node});
     ShowTraceProgress(true);
 }
 
@@ -281,14 +221,8 @@ void MainWindow::RunDeferredOption() {
 
 void MainWindow::RebuildTraceTree() {
     HCURSOR saved = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
-    TreeView1.SetRedraw(false);
-    treeRedrawOff_ = treeChanged_ = false;
-    TreeView1.Clear();
-    TreeView2.Clear();
-    std::vector<TreeNode> nodes = traceView_.RebuildTraceTree(ViewOptions(), readerTexts_.get());
-    AddTraceNodes(nodes);
-    if (!nodes.empty()) TreeView1.EnsureVisible(nodes.front().Key());
-    TreeView1.SetRedraw(true);
+    details_.Tree().Clear();
+    tracePane_.Rebuild(traceView_.RebuildTraceTree(ViewOptions(), readerTexts_.get()));
     ::SetCursor(saved);
 }
 
