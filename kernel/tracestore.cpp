@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "raii.h"
 #include "filepolicy.h"
 #include "linetext.h"
 #include "ring.h"
@@ -14,193 +13,115 @@ namespace {
 
 using vx::WriteAll;
 
-// Other processes read the trace files and the file policy renames and
-// deletes them while writers keep them open.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The reader's window hears of new records at most this often.
-constexpr DWORD kNotifyIntervalMs = 100;
-// How often a writer looks for the section of text held for a reader, and
-// whether the reader that takes it in still lives.
-constexpr DWORD kReaderLookIntervalMs = 100;
 // How long a record waits for the map lock before it goes to the extra file.
 constexpr DWORD kMapLockWaitMs = 2;
-// The extra file is opened exclusively for a whole append or merge; the other
-// side only ever waits for one such short operation.
-constexpr int kExtraFileTries = 2000;
 
-HANDLE OpenShared(const char* path, DWORD disposition) {
-    return ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-HANDLE OpenExtraExclusive(const char* path, DWORD access, DWORD disposition) {
-    for (int i = 0; i < kExtraFileTries; ++i) {
-        HANDLE h = ::CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) return h;
-        ::Sleep(1);
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-bool SeekTo(HANDLE file, LONGLONG position) {
-    LARGE_INTEGER to;
-    to.QuadPart = position;
-    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
-}
-
-// A non-empty file is entered one byte before its end, over the previous
-// record's end mark. Where the next record starts, or -1.
-LONGLONG SeekToRecordEnd(HANDLE file) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size)) return -1;
-    LONGLONG at = size.QuadPart > 0 ? size.QuadPart - 1 : 0;
-    return SeekTo(file, at) ? at : -1;
-}
-
-// The handle stands where this process's last record ended: the file is not
-// longer than that when a read there finds nothing.
-bool NothingWrittenAfter(HANDLE file) {
-    char probe;
-    DWORD got = 1;
-    return ::ReadFile(file, &probe, 1, &got, nullptr) && got == 0;
+HWND ReaderWindow(const TraceMap* map) {
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(map->readerWindow)));
 }
 
 }  // namespace
 
-bool TraceFiles::Build(const char* installFolder) {
-    bool ok = JoinPath(folder, sizeof folder, installFolder, "") &&
-              JoinPath(mainSettings, sizeof mainSettings, installFolder, "Vexilo.txt") &&
-              JoinPath(advancedSettings, sizeof advancedSettings, installFolder, "VexiloAdv.txt") &&
-              JoinPath(full, sizeof full, installFolder, "TraceFull.txt") &&
-              JoinPath(distilled, sizeof distilled, installFolder, "TraceDistilled.txt") &&
-              JoinPath(extra, sizeof extra, installFolder, "ExtraFile.txt");
-    if (!ok) *this = TraceFiles{};
-    return ok;
-}
-
 TraceStore::TraceStore() { std::memset(blanks_, ' ', sizeof blanks_); }
 
 bool TraceStore::SetUpMaps() {
-    if (block_) return true;
-    char name[128];
-    std::snprintf(name, sizeof name, "%s%.8lx", blockPrefix, ::GetCurrentProcessId());
-    vx::unique_handle blockHandle(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                                       0, sizeof(ProcessBlock), name));
-    if (!blockHandle) return false;
-    bool blockExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    vx::unique_view blockView(::MapViewOfFile(blockHandle.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (!blockView) return false;
-    auto* block = static_cast<ProcessBlock*>(blockView.get());
-
-    if (blockExisted) {
+    if (block()) return true;
+    switch (session_.OpenBlock(blockPrefix)) {
+    case MapSession::BlockState::kFailed:
+        return false;
+    case MapSession::BlockState::kReused:
         // Another load of the kernel in this process left its state here
         // (with no map when that load refused the one it found).
-        blockHandle_ = std::move(blockHandle);
-        blockView_ = std::move(blockView);
-        block_ = block;
-        map_ = block_->map;
         return true;
+    case MapSession::BlockState::kNew:
+        break;
     }
-    std::memset(block, 0, sizeof *block);
-
-    if (std::strlen(files.distilled) >= static_cast<size_t>(kMapPathLimit)) return false;
-    vx::unique_handle mapHandle(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                     kTraceMapSize, mapName));
-    if (!mapHandle) return false;
-    bool mapExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    vx::unique_view mapView(::MapViewOfFile(mapHandle.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (!mapView) return false;
-    auto* map = static_cast<TraceMap*>(mapView.get());
-
-    block_ = block;
-    blockHandle_ = std::move(blockHandle);
-    blockView_ = std::move(blockView);
-    if (mapExisted && map->liveProcesses != 0) {
-        if (const char* fault = vx::TraceMapFault(*map)) {
-            // Writing through it would divert or lose every record and cost
-            // the client each time: the trace goes on without it.
-            refusedMap_ = fault;
-            if (switches.fullTrace) {
-                char text[kLineBufferSize];
-                std::snprintf(text, sizeof text,
-                              "Trace map %s not used: its %s is not one a kernel writes; records are not counted "
-                              "and the distilled trace is off",
-                              mapName, fault);
-                Select(Stream::Full);
-                Dgn(text);
-            }
-            return true;
-        }
+    bool existed = false;
+    TraceMap* map = std::strlen(files.distilled) < static_cast<size_t>(kMapPathLimit)
+                        ? session_.OpenMap(mapName, &existed)
+                        : nullptr;
+    if (!map) {
+        session_.Release();
+        return false;
     }
-    map_ = map;
-    auto initialise = [&](size_t from) {
-        // The file generation outlives a reset: a writer of the last run may
-        // still hold a file open under it. It is left out of the clearing, not
-        // saved and put back: a diverted writer counts its append there
-        // without the map lock, and that count must not be lost.
-        char* bytes = reinterpret_cast<char*>(map);
-        constexpr size_t generationEnd = vx::kFileGenerationOffset + sizeof(LONG);
-        std::memset(bytes + from, 0, vx::kFileGenerationOffset - from);
-        std::memset(bytes + generationEnd, 0, kTraceMapSize - generationEnd);
-        map->ringOffset = kRingOffset;
-        map->ringCapacity = kRingCapacity;
-        std::strcpy(map->distilledPath, files.distilled);
-    };
-    if (!mapExisted) {
+    if (existed && map->liveProcesses != 0) return TakeMapFound(map);
+    session_.UseMap();
+    if (!existed) {
         map->lockWord = CurrentOwnerId();
-        initialise(offsetof(TraceMap, readerWindow));
+        InitialiseMap(map, offsetof(TraceMap, readerWindow));
         ReleaseLock(&map->lockWord);
-    } else if (map->liveProcesses == 0) {
+    } else {
         MapHold hold(*this);
         // Looked at again under the lock: a process that registered in the
         // meantime must not be wiped from the list.
-        if (map->liveProcesses == 0) initialise(offsetof(TraceMap, liveProcesses));
+        if (map->liveProcesses == 0) InitialiseMap(map, offsetof(TraceMap, liveProcesses));
     }
-    block->map = map;
-    mapHandle_ = std::move(mapHandle);
-    mapView_ = std::move(mapView);
+    block()->map = map;
     return true;
 }
 
+// A map in use by live processes: taken unless its header is not one a
+// kernel writes.
+bool TraceStore::TakeMapFound(TraceMap* map) {
+    const char* fault = vx::TraceMapFault(*map);
+    if (!fault) {
+        session_.UseMap();
+        block()->map = map;
+        return true;
+    }
+    // Writing through it would divert or lose every record and cost the
+    // client each time: the trace goes on without it.
+    session_.LeaveMap();
+    refusedMap_ = fault;
+    if (switches.fullTrace) {
+        char text[kLineBufferSize];
+        std::snprintf(text, sizeof text,
+                      "Trace map %s not used: its %s is not one a kernel writes; records are not counted "
+                      "and the distilled trace is off",
+                      mapName, fault);
+        Select(Stream::Full);
+        Dgn(text);
+    }
+    return true;
+}
+
+// Clears the map from `from` on for a new run.
+void TraceStore::InitialiseMap(TraceMap* map, size_t from) {
+    // The file generation outlives a reset: a writer of the last run may
+    // still hold a file open under it. It is left out of the clearing, not
+    // saved and put back: a diverted writer counts its append there without
+    // the map lock, and that count must not be lost.
+    char* bytes = reinterpret_cast<char*>(map);
+    constexpr size_t generationEnd = vx::kFileGenerationOffset + sizeof(LONG);
+    std::memset(bytes + from, 0, vx::kFileGenerationOffset - from);
+    std::memset(bytes + generationEnd, 0, kTraceMapSize - generationEnd);
+    map->ringOffset = kRingOffset;
+    map->ringCapacity = kRingCapacity;
+    std::strcpy(map->distilledPath, files.distilled);
+}
+
 void TraceStore::ReleaseMaps() {
-    pending_ = nullptr;
-    pendingView_.reset();
-    pendingHandle_.reset();
+    held_.Release();
     batched_ = false;
-    map_ = nullptr;
-    block_ = nullptr;
-    mapView_.reset();
-    blockView_.reset();
-    mapHandle_.reset();
-    blockHandle_.reset();
+    session_.Release();
 }
 
 void TraceStore::CloseFiles() {
-    distilledFile_.reset();
-    fullFile_.reset();
+    streams_.distilled.handle.reset();
+    streams_.full.handle.reset();
     distilledOpen_ = false;
-}
-
-bool TraceStore::EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation,
-                            LONGLONG& end) {
-    const LONG current = map_ ? *vx::FileGeneration(map_) : generation;
-    if (file && ((current ^ generation) & vx::kFileGenerationMask) == 0) return true;
-    file.reset(OpenShared(path, disposition));
-    generation = current;
-    end = -1;  // a file opened anew is looked at before it is written
-    return static_cast<bool>(file);
 }
 
 void TraceStore::ResetDistilledFile() {
     // Text still held for a reader belongs to the file about to be reset.
-    if (map_ && !pending_) OpenPendingText();
+    if (map() && !held_.IsOpen()) held_.Open(mapName);
     WritePending();
     ApplyFilePolicy(files.distilled, switches.filePolicy);
-    if (map_) ::InterlockedIncrement(vx::FileGeneration(map_));
+    if (map()) ::InterlockedIncrement(vx::FileGeneration(map()));
 }
 
 bool TraceStore::TryMapLock(LONG self) {
-    return TryTakeLock(&map_->lockWord, self) || TakeOverIfAbandoned(&map_->lockWord, self, readerWatch_);
+    return TryTakeLock(&map()->lockWord, self) || TakeOverIfAbandoned(&map()->lockWord, self, readerWatch_);
 }
 
 bool TraceStore::WaitForMapLock(LONG self) {
@@ -219,18 +140,20 @@ bool TraceStore::AbandonedAtShutdown() const {
     if (!ProcessShuttingDown()) return false;
     LONG self = CurrentOwnerId();
     auto heldByOther = [self](LONG owner) { return owner != 0 && owner != self; };
-    return (block_ && heldByOther(block_->recordLock)) || heldByOther(lineLock_);
+    return (block() && heldByOther(block()->recordLock)) || heldByOther(lineLock_);
 }
 
 void TraceStore::LockDiagFile() {
-    if (!block_) return;
+    ProcessBlock* const block = this->block();
+    if (!block) return;
+    TraceMap* const map = this->map();
     LONG self = CurrentOwnerId();
     LockCounters& c = counters();
-    if (block_->recordLock == self) {
+    if (block->recordLock == self) {
         ++c.doubleLockingInLockDiagFile;
     } else {
-        TakeLock(&block_->recordLock, self, &c.waitingsForUnlockMapFile);
-        if (!map_) {
+        TakeLock(&block->recordLock, self, &c.waitingsForUnlockMapFile);
+        if (!map) {
             diverted_ = false;  // no map: the full stream only
             batched_ = false;
         } else if (TryMapLock(self) || WaitForMapLock(self)) {
@@ -244,55 +167,45 @@ void TraceStore::LockDiagFile() {
             if (++c.currentExtraRun > c.maxRecordsInExtraFile) c.maxRecordsInExtraFile = c.currentExtraRun;
         }
     }
-    if (map_ && switches.distilledTrace) {
-        LONG number = ::InterlockedIncrement(&map_->recordCounter);
-        if (!diverted_ && !batched_) map_->recordsInFile = static_cast<uint32_t>(number);
+    if (map && switches.distilledTrace) {
+        LONG number = ::InterlockedIncrement(&map->recordCounter);
+        if (!diverted_ && !batched_) map->recordsInFile = static_cast<uint32_t>(number);
     }
-    if (map_) recordNumber_ = map_->recordCounter;
+    if (map) recordNumber_ = map->recordCounter;
     firstLine_ = true;
     inRecord_ = true;
 }
 
 void TraceStore::OpenDistilledSide() {
+    TraceMap* const map = this->map();
     firstLine_ = false;
     distilledText_.length = 0;
     distilledOpen_ = false;
     if (diverted_) return;  // kept in memory until the record ends
+    TraceFile& file = streams_.distilled;
     if (batched_) {
         // The held text takes the record, after what a diverted writer left.
-        distilledEnd_ = -1;
-        if (ExtraFileMayHaveText()) MergeExtraFile(INVALID_HANDLE_VALUE);
+        file.end = -1;
+        if (extra_.MayHaveText(map, files.extra)) MergeExtraFile(INVALID_HANDLE_VALUE);
         return;
     }
     // The map lock is held: the generation cannot move until the record ends.
-    if (!EnsureOpen(distilledFile_, files.distilled, OPEN_EXISTING, distilledGeneration_, distilledEnd_)) {
+    if (!file.Ensure(map, files.distilled)) {
         ++counters().cntFailedToOpenTraceFile;
         return;
     }
     distilledOpen_ = true;
-    const LONG word = *vx::FileGeneration(map_);
+    const LONG word = *vx::FileGeneration(map);
     // Every text that enters the distilled file passes the ring and each
     // record moves the counter: when neither moved since this process's last
     // record but by this one's start, nobody wrote after it, and the file's
     // size need not be asked for.
-    const bool ownEnd = distilledEnd_ > 0 && word == lastWord_ && map_->ringTotal == lastRingTotal_ &&
-                        map_->recordCounter == lastCounter_ + 1;
-    distilledAt_ = ownEnd && SeekTo(distilledFile_.get(), distilledEnd_ - 1) ? distilledEnd_ - 1
-                                                                              : SeekToRecordEnd(distilledFile_.get());
-    if (ExtraFileMayHaveText() && MergeExtraFile(distilledFile_.get()))
+    const bool ownEnd = file.end > 0 && word == lastWord_ && map->ringTotal == lastRingTotal_ &&
+                        map->recordCounter == lastCounter_ + 1;
+    distilledAt_ = ownEnd && SeekTo(file.handle.get(), file.end - 1) ? file.end - 1
+                                                                      : SeekToRecordEnd(file.handle.get());
+    if (extra_.MayHaveText(map, files.extra) && MergeExtraFile(file.handle.get()))
         distilledAt_ = -1;  // the merged text came first
-}
-
-bool TraceStore::ExtraFileMayHaveText() {
-    // Looking for the file costs more than the rest of the record: only when
-    // some writer appended to it (or a file changed) since the last look.
-    // The word is read first, so an append that lands after the look moves it
-    // again for the next record.
-    const LONG word = *vx::FileGeneration(map_);
-    if (extraLooked_ && word == extraWord_) return false;
-    extraLooked_ = true;
-    extraWord_ = word;
-    return ::GetFileAttributesA(files.extra) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool RecordText::Grow(size_t more) {
@@ -306,35 +219,37 @@ bool RecordText::Grow(size_t more) {
 
 void TraceStore::FlushFullRecord() {
     if (fullText_.length == 0) return;
+    TraceFile& file = streams_.full;
     if (batched_) {
         PutPending(Stream::Full, fullText_.text, fullText_.length);
         // The held text reaches the file whole, its last record's end mark last.
-        recordEndPending_ = true;
-        fullEnd_ = -1;
+        file.endMarkLast = true;
+        file.end = -1;
         fullText_.length = 0;
         return;
     }
-    if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)) {
-        HANDLE file = fullFile_.get();
+    if (file.Ensure(map(), files.full)) {
+        HANDLE handle = file.handle.get();
         // Writers of the full trace do not all count or lock: the file itself
         // tells whether this process's last record is still its end.
         LONGLONG at = -1;
-        if (recordEndPending_ && fullEnd_ > 0 && NothingWrittenAfter(file) && SeekTo(file, fullEnd_ - 1))
-            at = fullEnd_ - 1;
-        else if (recordEndPending_)
-            at = SeekToRecordEnd(file);
+        if (file.endMarkLast && file.end > 0 && NothingWrittenAfter(handle) && SeekTo(handle, file.end - 1))
+            at = file.end - 1;
+        else if (file.endMarkLast)
+            at = SeekToRecordEnd(handle);
         else
-            ::SetFilePointer(file, 0, nullptr, FILE_END);
-        bool written = WriteAll(file, fullText_.text, fullText_.length);
-        fullEnd_ = written && at >= 0 ? at + static_cast<LONGLONG>(fullText_.length) : -1;
+            ::SetFilePointer(handle, 0, nullptr, FILE_END);
+        bool written = WriteAll(handle, fullText_.text, fullText_.length);
+        file.end = written && at >= 0 ? at + static_cast<LONGLONG>(fullText_.length) : -1;
     }
-    recordEndPending_ = fullText_.text[fullText_.length - 1] == '\x01';
+    file.endMarkLast = fullText_.text[fullText_.length - 1] == '\x01';
     fullText_.length = 0;
 }
 
 void TraceStore::Dgn(const char* text, size_t textLength) {
+    TraceMap* const map = this->map();
     bool distilled = stream_ == Stream::Distilled;
-    if (distilled && !map_) return;
+    if (distilled && !map) return;
     LONG self = CurrentOwnerId();
     LockCounters& c = counters();
     if (lineLock_ == self) {
@@ -348,13 +263,14 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
         if (firstLine_) OpenDistilledSide();
     } else if (!inRecord_) {
         // A line outside any record (the start banner, a diagnostic).
-        if (EnsureOpen(fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)) {
-            file = fullFile_.get();
-            if (recordEndPending_) SeekToRecordEnd(file);
+        TraceFile& full = streams_.full;
+        if (full.Ensure(map, files.full)) {
+            file = full.handle.get();
+            if (full.endMarkLast) SeekToRecordEnd(file);
             else ::SetFilePointer(file, 0, nullptr, FILE_END);
         }
-        recordEndPending_ = false;
-        fullEnd_ = -1;  // no record end to write over
+        full.endMarkLast = false;
+        full.end = -1;  // no record end to write over
     }
 
     // The line goes into the record's text, written whole when the record
@@ -405,7 +321,7 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
     put(p, textLength - static_cast<size_t>(p - text));
     if (used) WriteAll(file, head, used);
     if (distilled && record->length > lineStart)
-        RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, record->text + lineStart,
+        RingWrite(map->ring, kRingCapacity, &map->ringPosition, &map->ringTotal, record->text + lineStart,
                   record->length - lineStart);
 
     if (lineLock_ != self) ++c.doubleLockingInDgn;
@@ -413,43 +329,19 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
 }
 
 bool TraceStore::MergeExtraFile(HANDLE target) {
-    vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | DELETE, OPEN_EXISTING));
-    if (!extra) return false;
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(extra.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-    size_t length = static_cast<size_t>(size.QuadPart);
-    char* text = length ? static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, length)) : nullptr;
-    if (length && !text) return false;  // stays for a later record
-    vx::scope_exit freeText([&] { if (text) ::HeapFree(::GetProcessHeap(), 0, text); });
-    DWORD got = 0;
-    if (length && (!::ReadFile(extra.get(), text, static_cast<DWORD>(length), &got, nullptr) || got != length))
-        return false;
-    // Deleted only once read; no appender can slip in while the handle is exclusive.
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    ::SetFileInformationByHandle(extra.get(), FileDispositionInfo, &dispose, sizeof dispose);
-    extra.reset();
-    if (length > 0 && text[length - 1] == '\x01') --length;
-    RingWrite(map_->ring, kRingCapacity, &map_->ringPosition, &map_->ringTotal, text, length);
-    if (batched_) PutPending(Stream::Distilled, text, length);
-    else WriteAll(target, text, length);
+    ExtraText taken;
+    if (!ExtraFile::Take(files.extra, &taken)) return false;
+    TraceMap* const map = this->map();
+    RingWrite(map->ring, kRingCapacity, &map->ringPosition, &map->ringTotal, taken.text, taken.length);
+    if (batched_) PutPending(Stream::Distilled, taken.text, taken.length);
+    else WriteAll(target, taken.text, taken.length);
     return true;
 }
 
-void TraceStore::AppendDivertedRecord() {
-    if (distilledText_.length == 0) return;
-    vx::unique_file extra(OpenExtraExclusive(files.extra, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
-    if (extra) {
-        SeekToRecordEnd(extra.get());
-        WriteAll(extra.get(), distilledText_.text, distilledText_.length);
-        extra.reset();
-        // After the text is in: every direct writer looks for it at its next record.
-        ::InterlockedExchangeAdd(vx::FileGeneration(map_), vx::kExtraFileAppended);
-    }
-    distilledText_.length = 0;
-}
-
 void TraceStore::UnLockDiagFile() {
-    if (!block_) return;
+    ProcessBlock* const block = this->block();
+    if (!block) return;
+    TraceMap* const map = this->map();
     LONG self = CurrentOwnerId();
     LockCounters& c = counters();
     if (switches.fullTrace) {
@@ -465,202 +357,112 @@ void TraceStore::UnLockDiagFile() {
     // holds the map lock, usually at once below or at its next record.
     if (!diverted_) FlushFullRecord();
     inRecord_ = false;
-    if (diverted_) AppendDivertedRecord();
+    if (diverted_ && distilledText_.length > 0) {
+        ExtraFile::Append(files.extra, map, distilledText_.text, distilledText_.length);
+        distilledText_.length = 0;
+    }
     if (batched_ && distilledText_.length > 0) {
         if (PutPending(Stream::Distilled, distilledText_.text, distilledText_.length))
-            pending_->lastNumber = static_cast<uint32_t>(recordNumber_);
+            held_.get()->lastNumber = static_cast<uint32_t>(recordNumber_);
         else
-            map_->recordsInFile = static_cast<uint32_t>(recordNumber_);
+            map->recordsInFile = static_cast<uint32_t>(recordNumber_);
     }
     if (distilledOpen_) {
-        bool written = WriteAll(distilledFile_.get(), distilledText_.text, distilledText_.length);
-        distilledEnd_ = written && distilledAt_ >= 0 ? distilledAt_ + static_cast<LONGLONG>(distilledText_.length) : -1;
+        TraceFile& file = streams_.distilled;
+        bool written = WriteAll(file.handle.get(), distilledText_.text, distilledText_.length);
+        file.end = written && distilledAt_ >= 0 ? distilledAt_ + static_cast<LONGLONG>(distilledText_.length) : -1;
         // Still under the map lock: what the next record compares with.
-        lastWord_ = *vx::FileGeneration(map_);
-        lastRingTotal_ = map_->ringTotal;
-        lastCounter_ = map_->recordCounter;
+        lastWord_ = *vx::FileGeneration(map);
+        lastRingTotal_ = map->ringTotal;
+        lastCounter_ = map->recordCounter;
     }
     distilledOpen_ = false;
     distilledText_.length = 0;
     firstLine_ = false;
     const int number = recordNumber_;
-    if (block_->recordLock != self) ++c.doubleLockingInUnLockDiagFile;
+    if (block->recordLock != self) ++c.doubleLockingInUnLockDiagFile;
 
-    if (map_ && diverted_) {
+    if (map && diverted_) {
         if (TryMapLock(self)) {
-            ChooseHolding();
-            if (batched_) {
-                if (MergeExtraFile(INVALID_HANDLE_VALUE)) PutPending(Stream::Distilled, "\x01", 1);
-                FlushFullRecord();
-                pending_->lastNumber = static_cast<uint32_t>(map_->recordCounter);
-            } else {
-                vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
-                if (!file) {
-                    ++c.cntFailedToOpenTraceFile;
-                } else {
-                    SeekToRecordEnd(file.get());
-                    MergeExtraFile(file.get());
-                    // The merged text ends a record: put the end mark back, so the
-                    // next record enters the file over it and not over the line break.
-                    WriteAll(file.get(), "\x01", 1);
-                }
-                FlushFullRecord();
-                map_->recordsInFile = static_cast<uint32_t>(map_->recordCounter);
-            }
+            MergeDiverted();
             c.currentExtraRun = 0;
-            ReleaseLock(&map_->lockWord);
+            ReleaseLock(&map->lockWord);
         }
-    } else if (map_) {
-        ReleaseLock(&map_->lockWord);
+    } else if (map) {
+        ReleaseLock(&map->lockWord);
     }
-    ReleaseLock(&block_->recordLock);
-    if (map_) NotifyReader(number, false);
+    ReleaseLock(&block->recordLock);
+    if (map) NotifyReader(number, false);
 }
 
-void TraceStore::NotifyReader(int number, bool last) {
-    HWND reader = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(map_->readerWindow)));
-    if (!reader) return;
-    ::InterlockedExchange(&latestNumber_, number);
-    const DWORD now = ::GetTickCount();
-    // A message costs a round trip to the reader's process; the reader polls
-    // anyway, so a number it gets later loses nothing.
-    if ((!last && notifiedOnce_ && now - lastNotified_ < kNotifyIntervalMs) ||
-        ::InterlockedCompareExchange(&notifyInFlight_, 1, 0) != 0) {
-        ::InterlockedExchange(&notifyPending_, 1);
+// A diverted record's writer that has the map lock after all merges what
+// it (and others) diverted, and its full record held meanwhile.
+void TraceStore::MergeDiverted() {
+    TraceMap* const map = this->map();
+    ChooseHolding();
+    if (batched_) {
+        if (MergeExtraFile(INVALID_HANDLE_VALUE)) PutPending(Stream::Distilled, "\x01", 1);
+        FlushFullRecord();
+        held_.get()->lastNumber = static_cast<uint32_t>(map->recordCounter);
         return;
     }
-    ::InterlockedExchange(&notifyPending_, 0);
-    lastNotified_ = now;
-    notifiedOnce_ = true;
-    char text[16];
-    std::snprintf(text, sizeof text, "%ld", static_cast<long>(latestNumber_));
-    DWORD_PTR ignored;
-    // The last one may run in the loader's detach: nothing else is handled while it waits.
-    ::SendMessageTimeoutA(reader, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text),
-                          last ? SMTO_BLOCK | SMTO_ABORTIFHUNG : SMTO_NORMAL, 10, &ignored);
-    ::InterlockedExchange(&notifyInFlight_, 0);
+    vx::unique_file file(OpenShared(files.distilled, OPEN_EXISTING));
+    if (!file) {
+        ++counters().cntFailedToOpenTraceFile;
+    } else {
+        SeekToRecordEnd(file.get());
+        MergeExtraFile(file.get());
+        // The merged text ends a record: put the end mark back, so the next
+        // record enters the file over it and not over the line break.
+        WriteAll(file.get(), "\x01", 1);
+    }
+    FlushFullRecord();
+    map->recordsInFile = static_cast<uint32_t>(map->recordCounter);
 }
 
+void TraceStore::NotifyReader(int number, bool last) { notice_.Send(ReaderWindow(map()), number, last); }
+
 void TraceStore::FlushNotification() {
-    if (map_ && notifyPending_) NotifyReader(latestNumber_, true);
+    if (map()) notice_.Flush(ReaderWindow(map()));
 }
 
 void TraceStore::WriteHeldFullText() {
-    if (fullText_.length == 0 && !HoldsText()) return;
-    if (!map_) {
+    if (fullText_.length == 0 && !held_.Holds()) return;
+    if (!map()) {
         FlushFullRecord();
         return;
     }
     MapHold hold(*this);
     // A process that ends leaves its text in the files, whoever reads them
     // next: the held text of every writer goes with its own.
-    batched_ = pending_ != nullptr;
+    batched_ = held_.IsOpen();
     FlushFullRecord();
     WritePending();
     batched_ = false;
 }
 
-bool TraceStore::IntervalGate::Due(DWORD now) {
-    if (started && now - last < kReaderLookIntervalMs) return false;
-    started = true;
-    last = now;
-    return true;
-}
-
 void TraceStore::ChooseHolding() {
-    batched_ = ReaderTakesText();
+    batched_ = held_.ReaderTakes(mapName);
     // The reader is gone or left: what it did not take in goes first.
     if (!batched_) WritePending();
 }
 
-bool TraceStore::ReaderTakesText() {
-    const DWORD now = ::GetTickCount();
-    if (!pending_) {
-        if (!pendingLook_.Due(now)) return false;
-        OpenPendingText();
-        if (!pending_) return false;
-    }
-    const LONG reader = pending_->readerProcess;
-    if (reader == 0) return false;
-    // A reader that was killed never says it left: its text is written here.
-    if (readerCheck_.Due(now) && vx::ProcessIsGone(static_cast<DWORD>(reader))) {
-        ::InterlockedCompareExchange(&pending_->readerProcess, 0, reader);
-        return false;
-    }
-    return true;
-}
-
-void TraceStore::OpenPendingText() {
-    char name[sizeof mapName + sizeof vx::kPendingTextSuffix];
-    std::snprintf(name, sizeof name, "%s%s", mapName, vx::kPendingTextSuffix);
-    vx::unique_handle handle(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
-    if (!handle) return;
-    vx::unique_view view(::MapViewOfFile(handle.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(vx::PendingText)));
-    if (!view) return;
-    pendingHandle_ = std::move(handle);
-    pendingView_ = std::move(view);
-    pending_ = static_cast<vx::PendingText*>(pendingView_.get());
-}
-
-void TraceStore::WritePending() {
-    if (!HoldsText()) return;
-    // The handles kept open serve when the held text is for this process's files.
-    auto own = [this](const char* held, vx::unique_file& file, const char* path, DWORD disposition, LONG& generation,
-                      LONGLONG& end) {
-        return std::strcmp(held, path) == 0 && EnsureOpen(file, path, disposition, generation, end)
-                   ? file.get()
-                   : INVALID_HANDLE_VALUE;
-    };
-    HANDLE distilled = pending_->distilledLength
-                           ? own(pending_->distilledPath, distilledFile_, files.distilled, OPEN_EXISTING,
-                                 distilledGeneration_, distilledEnd_)
-                           : INVALID_HANDLE_VALUE;
-    HANDLE full = pending_->fullLength
-                      ? own(pending_->fullPath, fullFile_, files.full, OPEN_ALWAYS, fullGeneration_, fullEnd_)
-                      : INVALID_HANDLE_VALUE;
-    const bool fullWritten = pending_->fullLength != 0;
-    if (!vx::WritePendingText(pending_, map_, distilled, full)) ++counters().cntFailedToOpenTraceFile;
-    // The files grew past this process's last records.
-    distilledEnd_ = -1;
-    fullEnd_ = -1;
-    if (fullWritten) recordEndPending_ = true;
-}
-
-bool TraceStore::PutPending(Stream stream, const char* text, size_t length) {
-    const bool distilled = stream == Stream::Distilled;
-    const vx::PendingStream which = distilled ? vx::kHeldDistilled : vx::kHeldFull;
-    uint32_t* held = distilled ? &pending_->distilledLength : &pending_->fullLength;
-    char* heldPath = distilled ? pending_->distilledPath : pending_->fullPath;
-    const char* path = distilled ? files.distilled : files.full;
-    // Text of another installation's files is written before this one's joins.
-    if (*held != 0 && std::strcmp(heldPath, path) != 0) WritePending();
-    for (int round = 0; round < 2; ++round) {
-        if (*held == 0) std::strcpy(heldPath, path);
-        if (vx::AppendPendingText(pending_, which, text, length)) return true;
-        if (round == 0) WritePending();
-    }
-    // Longer than the whole buffer: straight to the file, after the held text.
-    vx::unique_file& file = distilled ? distilledFile_ : fullFile_;
-    const bool open = distilled ? EnsureOpen(file, path, OPEN_EXISTING, distilledGeneration_, distilledEnd_)
-                                : EnsureOpen(file, path, OPEN_ALWAYS, fullGeneration_, fullEnd_);
-    if (!open || !vx::AppendToTrace(file.get(), text, length)) ++counters().cntFailedToOpenTraceFile;
-    return false;
-}
-
 void TraceStore::LockDiagFileNoInc() {
-    if (!map_) return;
+    TraceMap* const map = this->map();
+    if (!map) return;
     LONG self = CurrentOwnerId();
-    if (map_->lockWord == self) {
+    if (map->lockWord == self) {
         ++counters().doubleLockingInLockDiagFileNoInc;
         return;
     }
-    TakeLock(&map_->lockWord, self, &counters().waitingsForUnlockMapFile);
+    TakeLock(&map->lockWord, self, &counters().waitingsForUnlockMapFile);
 }
 
 void TraceStore::UnLockDiagFileSimple() {
-    if (!map_) return;
-    if (map_->lockWord != CurrentOwnerId()) ++counters().doubleLockingInUnLockDiagFileSimple;
-    ReleaseLock(&map_->lockWord);
+    TraceMap* const map = this->map();
+    if (!map) return;
+    if (map->lockWord != CurrentOwnerId()) ++counters().doubleLockingInUnLockDiagFileSimple;
+    ReleaseLock(&map->lockWord);
 }
 
 void TraceStore::LineV(const char* format, va_list args) {

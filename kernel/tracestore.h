@@ -1,5 +1,8 @@
-// Record writing: the full and distilled streams, the trace map and the
-// per-process state block, the record locks and the reader notification.
+// Record writing, the front door of the kernel's trace: LockDiagFile, Dgn
+// and UnLockDiagFile frame each record of the full and distilled streams,
+// under the record lock and the map's lock word. Its parts: the map session
+// (state block and trace map), the stream files with the extra file records
+// are diverted to, the text held for a reader, and the reader's notice.
 #pragma once
 
 #include <windows.h>
@@ -8,31 +11,19 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "heldtext.h"
 #include "layout.h"
 #include "linetext.h"
 #include "locks.h"
-#include "pendingtext.h"
-#include "raii.h"
+#include "mapsession.h"
+#include "readernotice.h"
 #include "settings.h"
+#include "streamfiles.h"
 
 namespace korbin {
 
-enum class Stream { Full, Distilled };
-
 constexpr size_t kLineBufferSize = 1024;
 constexpr int kMaxIndent = 100;
-
-struct TraceFiles {
-    char folder[MAX_PATH] = {};
-    char mainSettings[MAX_PATH] = {};
-    char advancedSettings[MAX_PATH] = {};
-    char full[MAX_PATH] = {};
-    char distilled[MAX_PATH] = {};
-    char extra[MAX_PATH] = {};
-
-    // Builds every name from the installation folder; false (all empty) when one does not fit.
-    bool Build(const char* installFolder);
-};
 
 // A record's text, gathered until the record ends.
 struct RecordText {
@@ -58,9 +49,9 @@ public:
     char mapName[64] = "SPDiagMappingObject";
     char blockPrefix[64] = "SPMappingObject ";
 
-    ProcessBlock* block() const { return block_; }
-    TraceMap* map() const { return map_; }
-    LockCounters& counters() { return block_ ? block_->counters : spareCounters_; }
+    ProcessBlock* block() const { return session_.block(); }
+    TraceMap* map() const { return session_.map(); }
+    LockCounters& counters() { return block() ? block()->counters : spareCounters_; }
 
     // Creates or reuses the state block and the trace map; false on failure,
     // with nothing held. A map already in use whose header no kernel could
@@ -119,87 +110,52 @@ public:
     void WriteStartBanner(std::initializer_list<SettingsFileState> files);
 
 private:
-    bool EnsureOpen(vx::unique_file& file, const char* path, DWORD disposition, LONG& generation, LONGLONG& end);
+    // SetUpMaps' steps for a map it made or found.
+    bool TakeMapFound(TraceMap* map);
+    void InitialiseMap(TraceMap* map, size_t from);
     void NotifyReader(int number, bool last);
     void OpenDistilledSide();
-    void AppendDivertedRecord();
     void FlushFullRecord();
     bool TryMapLock(LONG self);
     bool WaitForMapLock(LONG self);
-    bool ExtraFileMayHaveText();
+    // The extra file's text taken into the record's file (`target`) or the held text.
     bool MergeExtraFile(HANDLE target);
-    // Text held for a reader (pendingtext.h); all under the map lock word.
-    bool ReaderTakesText();
+    void MergeDiverted();
     // Whether the record's text is held for a reader; when none takes it,
     // what one left is written to the files first.
     void ChooseHolding();
-    void OpenPendingText();
-    bool HoldsText() const { return pending_ && vx::HasPendingText(*pending_); }
-    // Writes the held text to the files, when there is any.
-    void WritePending();
-    bool PutPending(Stream stream, const char* text, size_t length);
+    void WritePending() { held_.Write(map(), files, streams_, counters()); }
+    bool PutPending(Stream stream, const char* text, size_t length) {
+        return held_.Put(stream, text, length, map(), files, streams_, counters());
+    }
 
-    ProcessBlock* block_ = nullptr;
-    TraceMap* map_ = nullptr;
-    vx::unique_handle blockHandle_;
-    vx::unique_view blockView_;
-    vx::unique_handle mapHandle_;
-    vx::unique_view mapView_;  // empty when the map's view came with a reused block
+    MapSession session_;
     const char* refusedMap_ = nullptr;
     LockCounters spareCounters_ = {};
 
-    // The trace files, open from the first record on, with the file
-    // generation each was opened under.
-    vx::unique_file distilledFile_;
-    vx::unique_file fullFile_;
-    LONG distilledGeneration_ = 0;
-    LONG fullGeneration_ = 0;
-    // Where this process's last record ended in each file (-1: not known),
-    // where the open record goes, and the map's words right after that last
-    // record: a record that follows its own process's last one is written
-    // without asking the file for its size, a call to the system less each.
-    LONGLONG distilledEnd_ = -1;
+    // The trace files, open from the first record on, and where the open
+    // record goes in the distilled one. The map's words right after this
+    // process's last record: a record that follows it is written without
+    // asking the file for its size, a call to the system less each.
+    StreamFiles streams_;
     LONGLONG distilledAt_ = -1;
-    LONGLONG fullEnd_ = -1;
     LONG lastWord_ = 0;
     uint32_t lastRingTotal_ = 0;
     LONG lastCounter_ = 0;
+    ExtraFile extra_;
     // "[<thread id>] " of the full stream's lines, for the thread that wrote last.
     char idText_[16] = {};
     int idTextLength_ = 0;
     LONG idTextOwner_ = 0;
-    // The generation word at the last look for an extra file to merge.
-    LONG extraWord_ = 0;
-    bool extraLooked_ = false;
 
-    // The section of text held for a reader, open from the first time it was
-    // found; looked for and the reader's life checked at most once an interval.
-    vx::unique_handle pendingHandle_;
-    vx::unique_view pendingView_;
-    vx::PendingText* pending_ = nullptr;
-    // True at most once an interval, the first time at once.
-    struct IntervalGate {
-        DWORD last = 0;
-        bool started = false;
-        bool Due(DWORD now);
-    };
-    IntervalGate pendingLook_;
-    IntervalGate readerCheck_;
+    HeldText held_;
     bool batched_ = false;  // the open record's text goes to the held text
-
-    // At most one notification of the reader in flight and one per interval;
-    // the latest number waits for the next record or the process's end.
-    volatile LONG notifyInFlight_ = 0;
-    volatile LONG notifyPending_ = 0;
-    volatile LONG latestNumber_ = 0;
-    DWORD lastNotified_ = 0;
-    bool notifiedOnce_ = false;
+    ReaderNotice notice_;
 
     Stream stream_ = Stream::Distilled;
     bool firstLine_ = false;
-    bool recordEndPending_ = false;
     bool diverted_ = false;
-    bool distilledOpen_ = false;  // the current record writes to distilledFile_
+    bool distilledOpen_ = false;  // the current record writes to the distilled file
     int recordNumber_ = 0;
     int indent_ = 0;
     volatile LONG lineLock_ = 0;
