@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernel.h"
+#include "linetext.h"
 #include "pool.h"
 #include "raii.h"
 #include "descriptorline.h"
@@ -13,16 +14,9 @@
 namespace korbin {
 namespace {
 
-
-void Narrow(const wchar_t* wide, char* out, size_t outSize) {
-    if (!wide || ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
-        out[0] = '\0';
-    out[outSize - 1] = '\0';
-}
-
 char* PoolNarrow(const wchar_t* wide) {
     char text[256];
-    Narrow(wide, text, sizeof text);
+    NarrowText(wide, -1, text, sizeof text);
     return PoolCopy(text);
 }
 
@@ -240,8 +234,7 @@ bool StructureInterface(REFIID iid, char* name, size_t nameSize, char* line, siz
 
 void GuidString(REFGUID guid, char* out, size_t outSize) {
     wchar_t wide[40];
-    if (::StringFromGUID2(guid, wide, 40) == 0 ||
-        ::WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(outSize), nullptr, nullptr) == 0)
+    if (::StringFromGUID2(guid, wide, 40) == 0 || NarrowText(wide, -1, out, outSize) == 0)
         std::snprintf(out, outSize, "{?}");
 }
 
@@ -420,7 +413,7 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
     if (info) {
         vx::unique_bstr name;
         if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
-            Narrow(name.get(), out.name, sizeof out.name);
+            NarrowText(name.get(), -1, out.name, sizeof out.name);
         if (!out.name[0]) std::snprintf(out.name, sizeof out.name, "UndefinedInterfaceName");
     } else {
         ITypeInfo* found = nullptr;

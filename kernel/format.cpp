@@ -32,9 +32,8 @@ void Piece(Sink& sink, const char* format, ...) {
 void MemberName(ITypeInfo* info, MEMBERID id, char* out, size_t outSize) {
     vx::unique_bstr name;
     out[0] = '\0';
-    if (SUCCEEDED(info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr)) && name.get())
-        ::WideCharToMultiByte(CP_ACP, 0, name.get(), -1, out, static_cast<int>(outSize), nullptr, nullptr);
-    out[outSize - 1] = '\0';
+    if (SUCCEEDED(info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr)))
+        NarrowText(name.get(), -1, out, outSize);
 }
 
 // Line breaks would split the record: shown as 0x01 and 0x02 instead.
@@ -54,13 +53,6 @@ char ShownByte(char c) {
     return u < 0x20 || u == 0x7F ? '.' : c;
 }
 
-void Narrow(const wchar_t* wide, size_t count, char* out, size_t outSize) {
-    int n = count ? ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), out,
-                                          static_cast<int>(outSize - 1), nullptr, nullptr)
-                  : 0;
-    out[n > 0 ? n : 0] = '\0';
-}
-
 bool FormatBstr(Sink& sink, const void* address) {
     const wchar_t* text = nullptr;
     if (!ReadClient(address, &text, sizeof text)) return false;
@@ -75,7 +67,7 @@ bool FormatBstr(Sink& sink, const void* address) {
     size_t take = length > kCut ? kCut : length;
     if (take && !ReadClient(text, wide, take * sizeof(wchar_t))) return false;
     char narrow[kCut * 2 + 8];
-    Narrow(wide, take, narrow, sizeof narrow);
+    NarrowText(wide, static_cast<int>(take), narrow, sizeof narrow);
     if (length > kCut) std::strcat(narrow, ".....");
     ReplaceBreaks(narrow);
     Piece(sink, "\b=\"%s\"", narrow);
@@ -93,7 +85,7 @@ bool FormatLpwstr(Sink& sink, const void* address) {
     size_t length = 0;
     if (!ReadWideText(text, wide, kCut, &length)) return false;
     char narrow[kCut * 2];
-    Narrow(wide, length, narrow, sizeof narrow);
+    NarrowText(wide, static_cast<int>(length), narrow, sizeof narrow);
     ReplaceBreaks(narrow);
     Piece(sink, length >= kCut - 1 ? "\b=\"%s.....\"" : "\b=\"%s\"", narrow);
     return true;

@@ -1,8 +1,11 @@
 #include "linetext.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace korbin {
 namespace {
@@ -104,6 +107,23 @@ size_t FormatLineText(char* out, size_t size, const char* format, va_list args) 
     }
     va_end(again);
     return text.Finish();
+}
+
+size_t NarrowText(const wchar_t* wide, int count, char* out, size_t size) {
+    out[0] = '\0';
+    if (!wide) return 0;
+    if (count < 0) count = static_cast<int>(std::wcslen(wide));
+    const int room = static_cast<int>(std::min<size_t>(size - 1, 0x7FFFFFFF));
+    auto convert = [&](int characters) {
+        return characters ? ::WideCharToMultiByte(CP_ACP, 0, wide, characters, out, room, nullptr, nullptr) : 0;
+    };
+    int n = convert(count);
+    // Too long for `out`: what fits, a byte a character in most ANSI code
+    // pages, two at most.
+    if (n == 0 && count > room) n = convert(room);
+    if (n == 0 && count > room / 2) n = convert(room / 2);
+    out[n > 0 ? n : 0] = '\0';
+    return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 }  // namespace korbin

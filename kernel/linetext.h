@@ -36,4 +36,9 @@ inline void CopyBytes(char* to, const char* from, size_t n) {
 // float) is left to vsnprintf, with the same result.
 size_t FormatLineText(char* out, size_t size, const char* format, va_list args);
 
+// Wide text in the ANSI code page into out (size > 0 bytes, NUL-terminated),
+// cut to fit: `count` characters, or -1 for all up to the NUL; nullptr is
+// empty. The length written.
+size_t NarrowText(const wchar_t* wide, int count, char* out, size_t size);
+
 }  // namespace korbin

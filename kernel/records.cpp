@@ -10,6 +10,7 @@
 #include "describe.h"
 #include "format.h"
 #include "kernel.h"
+#include "linetext.h"
 #include "pool.h"
 #include "timetext.h"
 
@@ -135,8 +136,7 @@ bool WriteFirstName(const void* address) {
     size_t n = 0;
     ReadWideText(first, wide, 64, &n);  // what could be read is shown
     char narrow[128];
-    int got = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(n), narrow, sizeof narrow - 1, nullptr, nullptr);
-    narrow[got > 0 ? got : 0] = '\0';
+    NarrowText(wide, static_cast<int>(n), narrow, sizeof narrow);
     Store().Line("\b = \"%s\"", narrow);
     return true;
 }

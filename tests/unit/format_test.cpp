@@ -205,3 +205,29 @@ TEST(LineTextTest, EveryConversionComesOutAsTheRuntimeWritesIt) {
     };
     for (const Formatted& c : cases) EXPECT_EQ(c.ours, c.runtime);
 }
+
+// Names, strings and GUIDs reach the records through one narrowing: a text
+// too long for its buffer comes out cut, never empty.
+TEST(LineTextTest, WideTextIsNarrowedAndCutToItsBuffer) {
+    const std::wstring longName(300, L'n');
+    struct Case {
+        const wchar_t* wide;
+        int count;
+        size_t size;
+        std::string expected;
+    } cases[] = {
+        {nullptr, -1, 8, ""},
+        {L"Divide", -1, 64, "Divide"},
+        {L"Divide", 3, 64, "Div"},
+        {L"Divide", 0, 64, ""},
+        {L"Divide", -1, 4, "Div"},
+        {longName.c_str(), -1, 256, std::string(255, 'n')},
+    };
+    for (const Case& c : cases) {
+        char out[256];
+        std::memset(out, '#', sizeof out);
+        size_t length = NarrowText(c.wide, c.count, out, c.size);
+        EXPECT_EQ(c.expected, out) << c.size;
+        EXPECT_EQ(c.expected.size(), length);
+    }
+}
