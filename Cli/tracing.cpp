@@ -145,6 +145,85 @@ std::string OtherReaderText(DWORD process) {
 
 }  // namespace
 
+// Starts the program to trace; false after saying why.
+bool StartProgram(const std::vector<std::string>& command, vx::unique_handle* process, uint32_t* processId) {
+    std::string line = QuotedCommandLine(command);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+        Fail("cannot start \"" + command[0] + "\" (error " + std::to_string(::GetLastError()) + ")");
+        return false;
+    }
+    vx::unique_handle thread(started.hThread);  // never waited for
+    process->reset(started.hProcess);
+    *processId = started.dwProcessId;
+    return true;
+}
+
+// When the polls may stop: the program has ended and every record its
+// writers started has come, or none came for too long.
+class TraceEnd {
+public:
+    void Saw(const Batch& batch, DWORD now) {
+        realLast_ = std::max(realLast_, batch.realLast);
+        if (!batch.records.empty()) lastRecordAt_ = now;
+    }
+    void Numbered(long number) { lastNumber_ = std::max(lastNumber_, number); }
+    void ProgramEnded(DWORD now) {
+        ended_ = true;
+        endedAt_ = lastRecordAt_ = now;
+    }
+    bool programEnded() const { return ended_; }
+
+    bool Over(ITraceReader* reader, const Batch& batch, bool endOfProcess, DWORD now) const {
+        if (!ended_ || !batch.records.empty()) return false;
+        // Every record the writers started is here, or the run is over.
+        long state = 1;
+        reader->GetMapFileState(&state);
+        if (!batch.locked && (state == 1 || lastNumber_ >= realLast_ || endOfProcess)) return true;
+        // Records started by threads that ended inside a traced call never
+        // come: stop once none has come for a while, and say so.
+        if (now - lastRecordAt_ <= kQuietMs && now - endedAt_ <= kDrainMs) return false;
+        long missing = realLast_ - lastNumber_;
+        Fail(missing > 0 ? std::to_string(missing) +
+                               " records started by traced processes never reached the trace (their threads "
+                               "ended inside traced calls, or another traced process is still running)"
+                         : "the trace did not report the end of the program's tracing run");
+        return true;
+    }
+
+private:
+    long lastNumber_ = 0, realLast_ = 0;
+    DWORD endedAt_ = 0, lastRecordAt_ = ::GetTickCount();
+    bool ended_ = false;
+};
+
+// The program's records to `out`, poll by poll, until the trace is over.
+void FollowTrace(Session& session, const EventSink& sink, HANDLE process, uint32_t programId, Output& out) {
+    ITraceReader* reader = session.reader();
+    TraceEnd end;
+    for (;;) {
+        Session::Pump();
+        Batch batch = Poll(reader);
+        if (batch.count == OTHER_TRACE_READER_ATTACHED) {
+            Fail(OtherReaderText(vx::AttachedReaderProcess()));
+            return;
+        }
+        for (const vx::RecordDescriptor& record : batch.records) {
+            std::vector<std::string> lines = session.RecordLines(static_cast<long>(record.offset));
+            end.Numbered(RecordNumberOf(lines[0]));
+            if (record.processId == programId) out.Record(lines);
+        }
+        out.Flush();
+        DWORD now = ::GetTickCount();
+        end.Saw(batch, now);
+        if (!end.programEnded() && ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0) end.ProgramEnded(now);
+        if (end.Over(reader, batch, sink.endOfProcess, now)) return;
+        if (batch.records.empty()) ::Sleep(kPollMs);
+    }
+}
+
 int Run(Session& session, const std::string& outFile, const std::vector<std::string>& command) {
     ITraceReader* reader = session.reader();
     if (!Output::CanWrite(outFile)) {
@@ -173,63 +252,15 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
         Fail(OtherReaderText(vx::AttachedReaderProcess()));
         return kReaderBusy;
     }
-    std::string line = QuotedCommandLine(command);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
-        Fail("cannot start \"" + command[0] + "\" (error " + std::to_string(::GetLastError()) + ")");
-        return kBadInput;
-    }
-    vx::unique_handle process(started.hProcess), thread(started.hThread);
+    vx::unique_handle process;
+    uint32_t programId = 0;
+    if (!StartProgram(command, &process, &programId)) return kBadInput;
     Output out;
     if (!out.Open(outFile)) Fail("cannot write \"" + outFile + "\": the records go to the screen only");
     // The reader runs this thread at the highest priority: the program must
     // not wait for us.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
-
-    const uint32_t programId = started.dwProcessId;
-    long lastNumber = 0, realLast = 0;
-    DWORD endedAt = 0, lastRecordAt = ::GetTickCount();
-    bool ended = false;
-    for (;;) {
-        Session::Pump();
-        Batch batch = Poll(reader);
-        if (batch.count == OTHER_TRACE_READER_ATTACHED) {
-            Fail(OtherReaderText(vx::AttachedReaderProcess()));
-            break;
-        }
-        realLast = std::max(realLast, batch.realLast);
-        for (const vx::RecordDescriptor& record : batch.records) {
-            std::vector<std::string> lines = session.RecordLines(static_cast<long>(record.offset));
-            lastNumber = std::max(lastNumber, RecordNumberOf(lines[0]));
-            if (record.processId == programId) out.Record(lines);
-        }
-        out.Flush();
-        DWORD now = ::GetTickCount();
-        if (!batch.records.empty()) lastRecordAt = now;
-        if (!ended && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
-            ended = true;
-            endedAt = lastRecordAt = now;
-        }
-        if (ended && batch.records.empty()) {
-            // Every record the writers started is here, or the run is over.
-            long state = 1;
-            reader->GetMapFileState(&state);
-            if (!batch.locked && (state == 1 || lastNumber >= realLast || sink.endOfProcess)) break;
-            // Records started by threads that ended inside a traced call never
-            // come: stop once none has come for a while, and say so.
-            if (now - lastRecordAt > kQuietMs || now - endedAt > kDrainMs) {
-                long missing = realLast - lastNumber;
-                Fail(missing > 0 ? std::to_string(missing) +
-                                       " records started by traced processes never reached the trace (their threads "
-                                       "ended inside traced calls, or another traced process is still running)"
-                                 : "the trace did not report the end of the program's tracing run");
-                break;
-            }
-        }
-        if (batch.records.empty()) ::Sleep(kPollMs);
-    }
+    FollowTrace(session, sink, process.get(), programId, out);
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     return static_cast<int>(code);

@@ -398,97 +398,11 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
                                 bool* nothingRead) {
     *readFailed = *nothingRead = false;
     descriptors_.clear();
-    // A record longer than one chunk is read with a growing chunk until it is
-    // whole, so the intake never stalls on it.
-    uint32_t size = kChunkSize;
-    bool complete = false;
-    uint32_t got = 0;
-    ParsedChunk parsed;
-    for (;;) {
-        if (dynamic && !TakeLock()) {
-            result->lockedOut = 1;
-            *readFailed = true;
-            return;
-        }
-        bool opened;
-        if (dynamic) {
-            opened = ReadLiveChunk(path, size, &complete, &got);
-        } else {
-            // A saved trace does not change: one handle serves the whole pass.
-            if (!staticFile_)
-                staticFile_.reset(vx::OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
-            opened = staticFile_ && ReadChunkFrom(staticFile_.get(), readPosition_, size, text_, &complete, &got);
-        }
-        if (dynamic) ReleaseLock();
-        if (!dynamic && opened) {
-            // A saved file does not grow: its end ends the last record, unless
-            // the file marks its records' ends and this one has no mark: then
-            // it was cut off and is not handed out.
-            if (complete || std::memchr(text_->bytes.data(), '\x01', got)) staticEndMarks_ = true;
-            if (got < size) complete = complete || !staticEndMarks_ || BlankAfterLastMark(text_->bytes.data(), got);
-            staticTail_ = got < size && !complete;
-        }
-        if (!opened) {
-            *readFailed = true;
-            return;
-        }
-        if (got == 0) {
-            *nothingRead = true;
-            return;
-        }
-        descriptors_.clear();
-        parsed = ParseChunk(text_->bytes.data(), got, readPosition_, &descriptors_, kDescriptorCapacity);
-        if (parsed.full) complete = false;
-        bool wholeRecordSeen = complete || parsed.count >= 2;
-        if (wholeRecordSeen || got < size || size >= kLargestChunk) break;
-        size *= 2;
-    }
-
-    size_t k = parsed.count;
-    uint32_t wholeEnd = 0;
-    if (!dynamic && staticTail_ && k > 0) {
-        // A saved trace cut inside its last record: the records up to the
-        // last end mark are whole, the text after it is not.
-        const char* bytes = text_->bytes.data();
-        size_t mark = got;
-        while (mark > 0 && bytes[mark - 1] != '\x01') --mark;
-        if (mark > 0 && readPosition_ + mark > parsed.restart + 2) wholeEnd = readPosition_ + static_cast<uint32_t>(mark);
-    }
-    if (wholeEnd) {
-        parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
-        nextReadPosition_ = wholeEnd;
-    } else if (complete) {
-        parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
-        nextReadPosition_ = readPosition_ + got;
-    } else if (k > 0) {
-        // The last record found may be cut: it is read again next time.
-        parsedTotal_ = delivered_ + static_cast<uint32_t>(k) - 1;
-        nextReadPosition_ = parsed.restart;
-        if (k == 1 && got >= size && size >= kLargestChunk) {
-            // Longer than any chunk: hand it out as it is rather than stall.
-            parsedTotal_ = delivered_ + 1;
-            nextReadPosition_ = readPosition_ + got;
-        }
-    } else {
-        parsedTotal_ = delivered_;
-        // No record starts here; a run of text longer than the largest chunk
-        // is passed over, a shorter one waits for the writer to finish it.
-        nextReadPosition_ = got >= size && size >= kLargestChunk ? readPosition_ + got : readPosition_;
-    }
-    restartOffset_ = k > 0 ? parsed.restart : restartOffset_;
-    lastIndex_ = k > 0 ? delivered_ + static_cast<uint32_t>(k) - 1 : lastIndex_;
-
-    if (dynamic && nextReadPosition_ != readPosition_ && !copyPath_.empty()) {
-        // Kept open for the run: opening it costs more than the poll's read.
-        if (!copyFile_)
-            copyFile_.reset(::CreateFileA(copyPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (copyFile_) {
-            DWORD written = 0;
-            ::WriteFile(copyFile_.get(), text_->bytes.data(), nextReadPosition_ - readPosition_, &written, nullptr);
-        }
-    }
-    if (dynamic && noActiveProcess_ && endState_ == 0 && complete) endState_ = 1;
+    ChunkRead read;
+    if (!ReadChunk(path, dynamic, result, readFailed, nothingRead, &read)) return;
+    PlaceNextRead(read, dynamic);
+    if (dynamic && nextReadPosition_ != readPosition_ && !copyPath_.empty()) CopyReadText();
+    if (dynamic && noActiveProcess_ && endState_ == 0 && read.complete) endState_ = 1;
 
     uint32_t n = parsedTotal_ - delivered_;
     result->count = static_cast<long>(n);
@@ -498,87 +412,202 @@ void RecordIntake::ReadAndParse(const char* path, bool dynamic, NewRecords* resu
     readPosition_ = nextReadPosition_;
 }
 
-NewRecords RecordIntake::GetNewRecords() {
-    NewRecords result;
-    bool readFailed = false, nothingRead = false;
-    if (mode_ == kModeStatic) {
-        if (delivered_ == 0) {
-            vx::unique_file probe(vx::OpenFile(staticPath_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
-            if (!probe) {
-                result.count = -1;  // INCORRECT_STATIC_FILE_PATH
-                return result;
-            }
+// The text from the read position, parsed: a record longer than one chunk
+// is read with a growing chunk until it is whole, so the intake never stalls
+// on it. False when the answer is already given (locked out, unreadable,
+// nothing there).
+bool RecordIntake::ReadChunk(const char* path, bool dynamic, NewRecords* result, bool* readFailed,
+                             bool* nothingRead, ChunkRead* read) {
+    for (;;) {
+        if (dynamic && !TakeLock()) {
+            result->lockedOut = 1;
+            *readFailed = true;
+            return false;
         }
-        if (delivered_ == 0) staticEndMarks_ = false;
-        ReadAndParse(staticPath_.c_str(), false, &result, &readFailed, &nothingRead);
-        if (readFailed || nothingRead || (result.count == 0 && staticTail_)) {
-            staticFile_.reset();  // the pass is over: the file is the user's again
-            result.count = !readFailed && !nothingRead ? STATIC_TRACE_FILE_CUT : 0;  // else END_OF_STATIC_TRACE_FILE
-            return result;
+        bool opened;
+        if (dynamic) {
+            opened = ReadLiveChunk(path, read->size, &read->complete, &read->got);
+        } else {
+            // A saved trace does not change: one handle serves the whole pass.
+            if (!staticFile_)
+                staticFile_.reset(vx::OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+            opened = staticFile_ &&
+                     ReadChunkFrom(staticFile_.get(), readPosition_, read->size, text_, &read->complete, &read->got);
         }
-    } else if (mode_ == kModeDynamic) {
-        if (!OpenMap()) {
-            if (otherReader_) result.count = OTHER_TRACE_READER_ATTACHED;
-            return result;
+        if (dynamic) ReleaseLock();
+        if (!dynamic && opened) {
+            // A saved file does not grow: its end ends the last record, unless
+            // the file marks its records' ends and this one has no mark: then
+            // it was cut off and is not handed out.
+            if (read->complete || std::memchr(text_->bytes.data(), '\x01', read->got)) staticEndMarks_ = true;
+            if (read->got < read->size)
+                read->complete = read->complete || !staticEndMarks_ || BlankAfterLastMark(text_->bytes.data(), read->got);
+            staticTail_ = read->got < read->size && !read->complete;
         }
-        auto* map = static_cast<vx::TraceMap*>(view_.get());
-        // Before anything is looked at: the text of a writer killed since the
-        // last poll is in the files then, and counted.
-        WriteHeldText();
-        int freed = SweepDeadProcesses();
-        // A process that came and went between two polls, unseen, either
-        // died (swept just now) or ended cleanly after starting a new trace
-        // file: its records are a run of their own, not lost behind the
-        // ended one. The run seen live, or seen to end, owns the generation
-        // it wrote.
-        // Text diverted to the extra file (a final report written after the
-        // process left the list, say) is no new file.
-        const LONG generation = vx::TraceFileGeneration(map);
-        bool newFile = generation != runGeneration_;
-        if (map->liveProcesses == 0 && (freed > 0 || newFile) && noActiveProcess_) StartNewRun();
-        if (map->liveProcesses != 0) runGeneration_ = generation;
-        if (map->liveProcesses == 0) {
-            if (endState_ == 2) return result;
-            if (!noActiveProcess_) {
-                runGeneration_ = generation;
-                events_->NoActiveProcess();
-            }
-            noActiveProcess_ = true;
-            if (disabled_) return result;
-        } else if (noActiveProcess_) {
-            StartNewRun();
+        if (!opened) {
+            *readFailed = true;
+            return false;
         }
-        if (endState_ == 1 && noActiveProcess_) {
-            endState_ = 2;
-            events_->EndOfProcess();
-            return result;
+        if (read->got == 0) {
+            *nothingRead = true;
+            return false;
         }
-        if (delivered_ == map->recordsInFile) {
-            if (noActiveProcess_ && endState_ == 0) endState_ = 1;
-            return result;
-        }
-        char path[vx::kMapPathSize + 1];
-        std::memcpy(path, map->distilledPath, vx::kMapPathSize);
-        path[vx::kMapPathSize] = '\0';
-        ReadAndParse(path, true, &result, &readFailed, &nothingRead);
-        if (result.lockedOut) {
-            ::SwitchToThread();
-            return result;
-        }
-        if (readFailed) return result;
-        if (nothingRead) {
-            // Nothing past the read position yet: the same as nothing new.
-            if (noActiveProcess_ && endState_ == 0) endState_ = 1;
+        descriptors_.clear();
+        read->parsed = ParseChunk(text_->bytes.data(), read->got, readPosition_, &descriptors_, kDescriptorCapacity);
+        if (read->parsed.full) read->complete = false;
+        bool wholeRecordSeen = read->complete || read->parsed.count >= 2;
+        if (wholeRecordSeen || read->got < read->size || read->size >= kLargestChunk) return true;
+        read->size *= 2;
+    }
+}
+
+// How many of the parsed records are handed out, and where the next read
+// starts.
+void RecordIntake::PlaceNextRead(const ChunkRead& read, bool dynamic) {
+    const size_t k = read.parsed.count;
+    const uint32_t got = read.got;
+    uint32_t wholeEnd = 0;
+    if (!dynamic && staticTail_ && k > 0) {
+        // A saved trace cut inside its last record: the records up to the
+        // last end mark are whole, the text after it is not.
+        const char* bytes = text_->bytes.data();
+        size_t mark = got;
+        while (mark > 0 && bytes[mark - 1] != '\x01') --mark;
+        if (mark > 0 && readPosition_ + mark > read.parsed.restart + 2)
+            wholeEnd = readPosition_ + static_cast<uint32_t>(mark);
+    }
+    if (wholeEnd) {
+        parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
+        nextReadPosition_ = wholeEnd;
+    } else if (read.complete) {
+        parsedTotal_ = delivered_ + static_cast<uint32_t>(k);
+        nextReadPosition_ = readPosition_ + got;
+    } else if (k > 0) {
+        // The last record found may be cut: it is read again next time.
+        parsedTotal_ = delivered_ + static_cast<uint32_t>(k) - 1;
+        nextReadPosition_ = read.parsed.restart;
+        if (k == 1 && got >= read.size && read.size >= kLargestChunk) {
+            // Longer than any chunk: hand it out as it is rather than stall.
+            parsedTotal_ = delivered_ + 1;
+            nextReadPosition_ = readPosition_ + got;
         }
     } else {
-        return result;
+        parsedTotal_ = delivered_;
+        // No record starts here; a run of text longer than the largest chunk
+        // is passed over, a shorter one waits for the writer to finish it.
+        nextReadPosition_ = got >= read.size && read.size >= kLargestChunk ? readPosition_ + got : readPosition_;
     }
-    if (view_) {
+    restartOffset_ = k > 0 ? read.parsed.restart : restartOffset_;
+    lastIndex_ = k > 0 ? delivered_ + static_cast<uint32_t>(k) - 1 : lastIndex_;
+}
+
+// The text read past, appended to the run's copy of the trace.
+void RecordIntake::CopyReadText() {
+    // Kept open for the run: opening it costs more than the poll's read.
+    if (!copyFile_)
+        copyFile_.reset(::CreateFileA(copyPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!copyFile_) return;
+    DWORD written = 0;
+    ::WriteFile(copyFile_.get(), text_->bytes.data(), nextReadPosition_ - readPosition_, &written, nullptr);
+}
+
+NewRecords RecordIntake::GetNewRecords() {
+    NewRecords result;
+    const bool answered = mode_ == kModeStatic    ? ReadStaticFile(&result)
+                          : mode_ == kModeDynamic ? ReadLiveTrace(&result)
+                                                  : true;
+    if (!answered && view_) {
         auto* map = static_cast<vx::TraceMap*>(view_.get());
         map->readerPrivate = delivered_;
         result.realLastRecord = map->recordCounter;
     }
     return result;
+}
+
+// A saved trace file, a chunk a call. True when `result` is the whole answer.
+bool RecordIntake::ReadStaticFile(NewRecords* result) {
+    if (delivered_ == 0) {
+        vx::unique_file probe(vx::OpenFile(staticPath_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+        if (!probe) {
+            result->count = -1;  // INCORRECT_STATIC_FILE_PATH
+            return true;
+        }
+        staticEndMarks_ = false;
+    }
+    bool readFailed = false, nothingRead = false;
+    ReadAndParse(staticPath_.c_str(), false, result, &readFailed, &nothingRead);
+    if (readFailed || nothingRead || (result->count == 0 && staticTail_)) {
+        staticFile_.reset();  // the pass is over: the file is the user's again
+        result->count = !readFailed && !nothingRead ? STATIC_TRACE_FILE_CUT : 0;  // else END_OF_STATIC_TRACE_FILE
+        return true;
+    }
+    return false;
+}
+
+// The live trace: the map's state first (processes gone, runs ended or
+// begun), then the records written since the last call. True when
+// `result` is the whole answer.
+bool RecordIntake::ReadLiveTrace(NewRecords* result) {
+    if (!OpenMap()) {
+        if (otherReader_) result->count = OTHER_TRACE_READER_ATTACHED;
+        return true;
+    }
+    auto* map = static_cast<vx::TraceMap*>(view_.get());
+    // Before anything is looked at: the text of a writer killed since the
+    // last poll is in the files then, and counted.
+    WriteHeldText();
+    if (FollowRuns(map)) return true;
+    if (delivered_ == map->recordsInFile) {
+        if (noActiveProcess_ && endState_ == 0) endState_ = 1;
+        return true;
+    }
+    char path[vx::kMapPathSize + 1];
+    std::memcpy(path, map->distilledPath, vx::kMapPathSize);
+    path[vx::kMapPathSize] = '\0';
+    bool readFailed = false, nothingRead = false;
+    ReadAndParse(path, true, result, &readFailed, &nothingRead);
+    if (result->lockedOut) {
+        ::SwitchToThread();
+        return true;
+    }
+    if (readFailed) return true;
+    // Nothing past the read position yet: the same as nothing new.
+    if (nothingRead && noActiveProcess_ && endState_ == 0) endState_ = 1;
+    return false;
+}
+
+// The runs of traced processes as the map shows them, and the reader's
+// events they raise. True when the poll ends here.
+bool RecordIntake::FollowRuns(vx::TraceMap* map) {
+    int freed = SweepDeadProcesses();
+    // A process that came and went between two polls, unseen, either died
+    // (swept just now) or ended cleanly after starting a new trace file: its
+    // records are a run of their own, not lost behind the ended one. The run
+    // seen live, or seen to end, owns the generation it wrote.
+    // Text diverted to the extra file (a final report written after the
+    // process left the list, say) is no new file.
+    const LONG generation = vx::TraceFileGeneration(map);
+    bool newFile = generation != runGeneration_;
+    if (map->liveProcesses == 0 && (freed > 0 || newFile) && noActiveProcess_) StartNewRun();
+    if (map->liveProcesses != 0) runGeneration_ = generation;
+    if (map->liveProcesses == 0) {
+        if (endState_ == 2) return true;
+        if (!noActiveProcess_) {
+            runGeneration_ = generation;
+            events_->NoActiveProcess();
+        }
+        noActiveProcess_ = true;
+        if (disabled_) return true;
+    } else if (noActiveProcess_) {
+        StartNewRun();
+    }
+    if (endState_ == 1 && noActiveProcess_) {
+        endState_ = 2;
+        events_->EndOfProcess();
+        return true;
+    }
+    return false;
 }
 
 bool RecordIntake::HookedAndLoaded(std::vector<std::pair<long, long>>* couples) {

@@ -151,6 +151,21 @@ private:
     void StartNewRun();
     // Reads, parses and hands out; `path` is the source file.
     void ReadAndParse(const char* path, bool dynamic, NewRecords* result, bool* readFailed, bool* nothingRead);
+    // Its steps: the chunk read, what of it is handed out, the run's copy.
+    struct ChunkRead {
+        uint32_t size = kChunkSize;
+        bool complete = false;
+        uint32_t got = 0;
+        ParsedChunk parsed;
+    };
+    bool ReadChunk(const char* path, bool dynamic, NewRecords* result, bool* readFailed, bool* nothingRead,
+                   ChunkRead* read);
+    void PlaceNextRead(const ChunkRead& read, bool dynamic);
+    void CopyReadText();
+    // GetNewRecords' two modes and the live mode's look at the runs.
+    bool ReadStaticFile(NewRecords* result);
+    bool ReadLiveTrace(NewRecords* result);
+    bool FollowRuns(vx::TraceMap* map);
     bool ReadLiveChunk(const char* path, uint32_t size, bool* complete, uint32_t* got);
 
     TextBuffer* text_;

@@ -67,15 +67,39 @@ void MainWindow::Form_Load() {
     HWND splash = ShowSplash(instance_);
     PumpMessages();
 
+    SetPaths();
+    details_.LoadHelp(settings_.InstPath + "Help.rtf");
+    ReadWindowSettings();
+    CreateServers();
+    InitTraceSide();
+    settings_.Init();
+    vx::unique_bstr path(vx::NewBstr(settings_.InstPath));
+    if (reader_) reader_->put_InstallationPath(path.get());
+    if (Scann) Scann->put_InstallPath(path.get());
+
+    settings_.Tree1Mode = kHookedListMode;
+    bool inUse = ReapplyHooksAndTellInUse(splash);
+    ::ShowWindow(hwnd_, windowState_ == 2 ? SW_SHOWMAXIMIZED : windowState_ == 1 ? SW_SHOWMINIMIZED : SW_SHOW);
+    Form_Resize();
+    ApplyTree1Mode();
+    CloseSplash(splash);
+    ::SetForegroundWindow(hwnd_);
+    TellHooksNotApplied();
+    // The records those processes have written so far are shown at once.
+    if (inUse) mnuTracingStart_Click();
+}
+
+void MainWindow::SetPaths() {
     settings_.InstPath = InstallationFolder(commandLine_);
     settings_.ZorTxtFile = settings_.InstPath + "Vexilo.txt";
     settings_.ZorTxtAdvFile = settings_.InstPath + "VexiloAdv.txt";
     TraceStoragePath = settings_.InstPath + "TraceStorage";
     DistilledTracePath = settings_.InstPath + "TraceDistilled.txt";
-    details_.LoadHelp(settings_.InstPath + "Help.rtf");
+}
 
-    ReadWindowSettings();
-
+// The trace reader and the scan engine; a missing one is said and its
+// commands stay unavailable.
+void MainWindow::CreateServers() {
     HRESULT hr = ::CoCreateInstance(CLSID_TraceReader, nullptr, CLSCTX_INPROC_SERVER, IID_ITraceReader,
                                     reader_.put_void());
     if (FAILED(hr))
@@ -88,14 +112,13 @@ void MainWindow::Form_Load() {
         ::MessageBoxA(hwnd_, "The scan engine (Pollux.dll) cannot be created: the component list is unavailable.",
                       kAppTitle, MB_OK | MB_ICONERROR);
     }
+}
 
-    InitTraceSide();
-    settings_.Init();
-    vx::unique_bstr path(vx::NewBstr(settings_.InstPath));
-    if (reader_) reader_->put_InstallationPath(path.get());
-    if (Scann) Scann->put_InstallPath(path.get());
-
-    // Hooked DLLs loaded in live processes right now: (process id, hook number) pairs.
+// The hooks of the module list applied again; hooked DLLs that live
+// processes hold right now are named first (the splash goes before any
+// message). True when there are such processes.
+bool MainWindow::ReapplyHooksAndTellInUse(HWND splash) {
+    // (process id, hook number) pairs.
     std::vector<std::pair<long, long>> inUse;
     bool mapBusy = false;
     if (reader_) {
@@ -103,7 +126,6 @@ void MainWindow::Form_Load() {
         mapBusy = vx::ReadHookPairs(reader_.get(), &pairs) == vx::HookPairsRead::kBusy;
         for (const vx::HookPair& pair : pairs) inUse.emplace_back(pair.processId, pair.hookNumber);
     }
-    settings_.Tree1Mode = kHookedListMode;
     if (mapBusy) {
         CloseSplash(splash);
         ::MessageBoxA(hwnd_,
@@ -124,14 +146,7 @@ void MainWindow::Form_Load() {
         ::MessageBoxA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONINFORMATION);
         ReapplyHooks();
     }
-    ::ShowWindow(hwnd_, windowState_ == 2 ? SW_SHOWMAXIMIZED : windowState_ == 1 ? SW_SHOWMINIMIZED : SW_SHOW);
-    Form_Resize();
-    ApplyTree1Mode();
-    CloseSplash(splash);
-    ::SetForegroundWindow(hwnd_);
-    TellHooksNotApplied();
-    // The records those processes have written so far are shown at once.
-    if (!inUse.empty()) mnuTracingStart_Click();
+    return !inUse.empty();
 }
 
 void MainWindow::Form_Unload() {

@@ -126,8 +126,11 @@ private:
     void mnuOptionsSettings_Click();
     void ToggleOption(OptionCommand command, Command menu, bool* setting, bool rebuildsTree);
 
-    // lifecycle.cpp
+    // lifecycle.cpp: Form_Load's steps, the exit
+    void SetPaths();
     void ReadWindowSettings();
+    void CreateServers();
+    bool ReapplyHooksAndTellInUse(HWND splash);
     void Form_Unload();
     // The exit's duties that outlast the process: the hooks removed (unless
     // the settings keep them, waiting at most `boundMs` for the reader) and

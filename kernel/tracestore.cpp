@@ -262,15 +262,7 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
     if (distilled) {
         if (firstLine_) OpenDistilledSide();
     } else if (!inRecord_) {
-        // A line outside any record (the start banner, a diagnostic).
-        TraceFile& full = streams_.full;
-        if (full.Ensure(map, files.full)) {
-            file = full.handle.get();
-            if (full.endMarkLast) SeekToRecordEnd(file);
-            else ::SetFilePointer(file, 0, nullptr, FILE_END);
-        }
-        full.endMarkLast = false;
-        full.end = -1;  // no record end to write over
+        file = FullFileForLine();
     }
 
     // The line goes into the record's text, written whole when the record
@@ -326,6 +318,21 @@ void TraceStore::Dgn(const char* text, size_t textLength) {
 
     if (lineLock_ != self) ++c.doubleLockingInDgn;
     ReleaseLock(&lineLock_);
+}
+
+// The full file for a line outside any record (the start banner, a
+// diagnostic), placed at its end; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE TraceStore::FullFileForLine() {
+    TraceFile& full = streams_.full;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (full.Ensure(map(), files.full)) {
+        file = full.handle.get();
+        if (full.endMarkLast) SeekToRecordEnd(file);
+        else ::SetFilePointer(file, 0, nullptr, FILE_END);
+    }
+    full.endMarkLast = false;
+    full.end = -1;  // no record end to write over
+    return file;
 }
 
 bool TraceStore::MergeExtraFile(HANDLE target) {

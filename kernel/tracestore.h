@@ -116,6 +116,7 @@ private:
     void NotifyReader(int number, bool last);
     void OpenDistilledSide();
     void FlushFullRecord();
+    HANDLE FullFileForLine();
     bool TryMapLock(LONG self);
     bool WaitForMapLock(LONG self);
     // The extra file's text taken into the record's file (`target`) or the held text.
