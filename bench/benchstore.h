@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "raii.h"
 #include "tracestore.h"
 
 namespace bench {
@@ -18,7 +19,7 @@ inline bool OpenStore(korbin::TraceStore& store, const char* name, bool full, co
     store.switches.distilledTrace = true;
     store.switches.fullTrace = full;
     ::DeleteFileA(store.files.full);
-    ::CloseHandle(::CreateFileA(store.files.distilled, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    vx::unique_file(::CreateFileA(store.files.distilled, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     return store.SetUpMaps();
 }
 

@@ -54,24 +54,21 @@ long Pass(ITraceReader* reader, const std::wstring& path, bool withText, long* l
         if (count <= 0) break;
         delivered += count;
         if (!withText) continue;
-        const unsigned char* bytes = nullptr;
-        ::SafeArrayAccessData(records.parray, reinterpret_cast<void**>(const_cast<unsigned char**>(&bytes)));
+        vx::safearray_access<const unsigned char> bytes(records.parray);
+        if (!bytes.data()) continue;
         for (long i = 0; i < count; ++i) {
             long recPtr = 0;
-            std::memcpy(&recPtr, bytes + 20 * i + 8, 4);
-            BSTR first = nullptr;
-            reader->GetFirstRecordString(recPtr, &first);
-            ::SysFreeString(first);
+            std::memcpy(&recPtr, bytes.data() + 20 * i + 8, 4);
+            vx::unique_bstr first;
+            reader->GetFirstRecordString(recPtr, first.put());
             ++*lines;
             for (;;) {
-                BSTR next = nullptr;
-                reader->GetNextRecordString(&next);
+                vx::unique_bstr next;
+                reader->GetNextRecordString(next.put());
                 if (!next) break;
-                ::SysFreeString(next);
                 ++*lines;
             }
         }
-        ::SafeArrayUnaccessData(records.parray);
     }
     return delivered;
 }

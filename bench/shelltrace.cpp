@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "raii.h"
 #include "maketrace.h"
 #include "testinstall.h"
 
@@ -30,7 +31,7 @@ double Now() {
 std::string Arch() { return sizeof(void*) == 8 ? "x86_64" : "i686"; }
 
 struct Window {
-    PROCESS_INFORMATION process{};
+    vx::started_process process;
     HWND hwnd = nullptr;
 
     bool Start(const std::string& folder) {
@@ -51,8 +52,6 @@ struct Window {
     void Close() {
         if (hwnd) ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
         ::WaitForSingleObject(process.hProcess, 60000);
-        ::CloseHandle(process.hProcess);
-        ::CloseHandle(process.hThread);
     }
     bool ButtonEnabled(int index) const {
         return ::SendMessageA(::GetDlgItem(hwnd, kToolbar), TB_ISBUTTONENABLED, 2000 + index, 0) != 0;
@@ -104,7 +103,7 @@ void Live(const std::string& folder, int calls) {
     ::Sleep(500);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION client{};
+    vx::started_process client;
     std::string command = "\"" + vxinstall::WinePath(VX_CLIENT_EXE) + "\" loop " + std::to_string(calls);
     double start = Now();
     if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &client)) {
@@ -123,8 +122,6 @@ void Live(const std::string& folder, int calls) {
                 "%ld nodes; window memory +%.1f MB\n",
                 Arch().c_str(), calls, clientEnd - start, nodesAtEnd, done - clientEnd, w.Nodes(),
                 w.MemoryMB() - before);
-    ::CloseHandle(client.hProcess);
-    ::CloseHandle(client.hThread);
     w.Close();
 }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "raii.h"
 #include "format.h"
 #include "objects.h"
 #include "benchstore.h"
@@ -46,7 +47,8 @@ double Time(int times, F f) {
 // The value texts of one call: BSTR and VARIANT at entry, the out-value
 // through its pointer at exit.
 double FormatPair(int times) {
-    BSTR text = ::SysAllocString(L"a string argument");
+    vx::unique_bstr owned(::SysAllocString(L"a string argument"));
+    BSTR text = owned.get();
     VARIANT v;
     ::VariantInit(&v);
     V_VT(&v) = VT_I4;
@@ -59,7 +61,6 @@ double FormatPair(int times) {
         korbin::FormatValue(sink, VT_VARIANT, nullptr, &v);
         korbin::FormatValue(sink, 0x100 | VT_I4, nullptr, &outPointer);
     });
-    ::SysFreeString(text);
     return us;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "raii.h"
 #include "window.h"
 
 namespace {
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     }
     std::string folder = argv[1];
     if (folder.back() != '\\') folder += '\\';
-    PROCESS_INFORMATION pi = {};
+    vx::started_process pi;
     e2e::RemoteWindow ui;
     if (!e2e::StartMainWindow(folder, &pi, &ui, 60000)) {
         std::fprintf(stderr, "cannot start %sVexilo.exe or it shows no main window\n", folder.c_str());
@@ -63,7 +64,5 @@ int main(int argc, char** argv) {
     ::PostMessageA(window, WM_CLOSE, 0, 0);
     ::WaitForSingleObject(pi.hProcess, 60000);
     ui.Detach();
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
     return 0;
 }

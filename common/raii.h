@@ -162,6 +162,18 @@ private:
     T* data_ = nullptr;
 };
 
+// A started process's two handles (what CreateProcess fills in), closed
+// together when it goes; it passes wherever the plain structure does.
+struct started_process : PROCESS_INFORMATION {
+    started_process() : PROCESS_INFORMATION{} {}
+    started_process(const started_process&) = delete;
+    started_process& operator=(const started_process&) = delete;
+    ~started_process() {
+        if (hThread) ::CloseHandle(hThread);
+        if (hProcess) ::CloseHandle(hProcess);
+    }
+};
+
 // Runs a callable when the scope ends, unless dismissed.
 template <typename F>
 class scope_exit {

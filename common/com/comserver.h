@@ -79,7 +79,7 @@ HRESULT create_object(REFIID riid, void** ppv, Args&&... args) {
     auto* object = new (std::nothrow) T(std::forward<Args>(args)...);
     if (!object) return E_OUTOFMEMORY;
     HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
+    object->Release();  // the object's own count: the caller holds the reference QueryInterface gave
     return hr;
 }
 

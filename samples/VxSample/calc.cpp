@@ -15,7 +15,7 @@ constexpr LONG kMaxDepth = 1000;
 }  // namespace
 
 CalcObject::~CalcObject() {
-    if (ITypeInfo* info = info_.load()) info->Release();
+    if (ITypeInfo* info = info_.load()) info->Release();  // set once by whichever call loads it first: no owner fits
 }
 
 HRESULT STDMETHODCALLTYPE CalcObject::QueryInterface(REFIID riid, void** ppv) {
@@ -207,15 +207,13 @@ HRESULT STDMETHODCALLTYPE CalcObject::Poke(LONG n, LONG* doubled) {
 HRESULT Calc_CreateNamed(const wchar_t* name, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    BSTR copy = SysAllocString(name);
+    vx::unique_bstr copy(SysAllocString(name));
     if (!copy) return E_OUTOFMEMORY;
-    auto* object = new (std::nothrow) CalcObject(copy);
-    if (!object) {
-        SysFreeString(copy);
-        return E_OUTOFMEMORY;
-    }
+    auto* object = new (std::nothrow) CalcObject(copy.get());
+    if (!object) return E_OUTOFMEMORY;
+    copy.release();  // the object's now
     HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
+    object->Release();  // the object's own count: the caller holds the reference QueryInterface gave
     return hr;
 }
 

@@ -103,7 +103,7 @@ HRESULT STDMETHODCALLTYPE CalcObject::Strings(BSTR a, BSTR* b, BSTR* joined) {
     vx::unique_bstr reversed(alloc_bstr(in_b));
     if (!both || !reversed) return E_OUTOFMEMORY;
     // [in, out]: the callee frees what came in and hands out the new value.
-    SysFreeString(*b);
+    SysFreeString(*b);  // the caller's string, replaced in its place
     *b = reversed.release();
     *joined = both.release();
     return S_OK;
@@ -146,7 +146,7 @@ HRESULT STDMETHODCALLTYPE CalcObject::Variants(VARIANT v, VARIANT* io, VARIANT* 
         twice += twice;
         BSTR doubled = alloc_bstr(twice);
         if (!doubled) return E_OUTOFMEMORY;
-        SysFreeString(V_BSTR(io));
+        SysFreeString(V_BSTR(io));  // [in, out]: the caller's string is the callee's to replace
         V_BSTR(io) = doubled;
         break;
     }

@@ -152,7 +152,7 @@ void bytes(ITypes* t) {
 void counts(ITypes* t) {
     // Two references are held (ICalc and ITypes): one more, then back.
     print(format("Types.AddRef() -> %lu", t->AddRef()));
-    print(format("Types.Release() -> %lu", t->Release()));
+    print(format("Types.Release() -> %lu", t->Release()));  // the count it gives back is the output
 }
 
 void without_result(IRaw* raw) {
@@ -172,7 +172,7 @@ void bare(ICalc* calc) {
     LONG doubled = 0;
     hr = bare->Poke(21, &doubled);
     print(call_line("Bare.Poke(21)", hr, result_or_empty(hr, format("%ld", doubled))));
-    calc->Release();
+    calc->Release();  // the client's own counting is what the trace shows
 }
 
 HRESULT dispatch_only(Run& run) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "raii.h"
 #include "window.h"
 
 namespace {
@@ -68,12 +69,10 @@ struct Shots {
 bool RunClient(const std::string& commandLine) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
+    vx::started_process pi;
     std::string line = commandLine;
     if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
     ::WaitForSingleObject(pi.hProcess, 120000);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
     return true;
 }
 
@@ -93,7 +92,7 @@ int main(int argc, char** argv) {
     shots.outDir = argv[2];
     ::CreateDirectoryA(shots.outDir.c_str(), nullptr);
 
-    PROCESS_INFORMATION pi = {};
+    vx::started_process pi;
     if (!e2e::StartMainWindow(folder, &pi, &shots.ui, 60000)) {
         std::fprintf(stderr, "vxshot: %sVexilo.exe did not start or showed no main window\n", folder.c_str());
         return 1;
@@ -149,7 +148,5 @@ int main(int argc, char** argv) {
     if (::WaitForSingleObject(pi.hProcess, 5000) == WAIT_TIMEOUT) shots.AnswerMessage(1000);
     ::WaitForSingleObject(pi.hProcess, 60000);
     ui.Detach();
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
     return shots.saved > 0 ? 0 : 1;
 }
