@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "raii.h"
+#include "describe.h"
 #include "format.h"
 #include "objects.h"
 #include "benchstore.h"
@@ -59,7 +60,7 @@ double FormatPair(int times) {
     double us = Time(times, [&] {
         korbin::FormatValue(sink, VT_BSTR, nullptr, &text);
         korbin::FormatValue(sink, VT_VARIANT, nullptr, &v);
-        korbin::FormatValue(sink, 0x100 | VT_I4, nullptr, &outPointer);
+        korbin::FormatValue(sink, korbin::EncodedType(VT_I4, 1), nullptr, &outPointer);
     });
     return us;
 }
