@@ -37,12 +37,7 @@ bool OnAScreen(const RECT& r) {
 
 void MainWindow::ReadWindowSettings() {
     WindowSettings stored = WindowSettings::FromTexts(ReadSettingTexts());
-    settings_.TreeIsExpanded = stored.TreeIsExpanded;
-    settings_.ShowUserMethods = stored.ShowUserMethods;
-    settings_.ShowIUnknown = stored.ShowIUnknown;
-    settings_.ShowIDispatch = stored.ShowIDispatch;
-    settings_.EnsureVisibleLastItem = stored.EnsureVisibleLastItem;
-    settings_.AlwaysOnTop = stored.AlwaysOnTop;
+    CopyViewOptions(stored, settings_);
     RECT r = {Px(stored.MainLeft), Px(stored.MainTop), Px(stored.MainLeft + stored.MainWidth),
               Px(stored.MainTop + stored.MainHeight)};
     if (!OnAScreen(r)) {
@@ -165,12 +160,7 @@ void MainWindow::SaveAndUnhook(unsigned long boundMs, bool tellUser) {
     SetTimer1(false);
     if (!settings_.ExitWithLeftHooks) RemoveAllHooks(boundMs, tellUser);
     WindowSettings out;
-    out.TreeIsExpanded = settings_.TreeIsExpanded;
-    out.ShowUserMethods = settings_.ShowUserMethods;
-    out.ShowIUnknown = settings_.ShowIUnknown;
-    out.ShowIDispatch = settings_.ShowIDispatch;
-    out.EnsureVisibleLastItem = settings_.EnsureVisibleLastItem;
-    out.AlwaysOnTop = settings_.AlwaysOnTop;
+    CopyViewOptions(settings_, out);
     bool normal = !::IsIconic(hwnd_) && !::IsZoomed(hwnd_);
     if (normal) {
         RECT r;

@@ -45,6 +45,18 @@ struct WindowSettings {
     std::map<std::string, std::string> ToTexts(bool normal) const;
 };
 
+// The six options the window keeps per user, from the stored values to the
+// running ones at start and back at the exit.
+template <typename From, typename To>
+void CopyViewOptions(const From& from, To& to) {
+    to.TreeIsExpanded = from.TreeIsExpanded;
+    to.ShowUserMethods = from.ShowUserMethods;
+    to.ShowIUnknown = from.ShowIUnknown;
+    to.ShowIDispatch = from.ShowIDispatch;
+    to.EnsureVisibleLastItem = from.EnsureVisibleLastItem;
+    to.AlwaysOnTop = from.AlwaysOnTop;
+}
+
 // "True"/"False" (any letter case on reading).
 std::string BoolText(bool value);
 bool ParseBool(const std::string& text, bool* value);
