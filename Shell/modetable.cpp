@@ -1,12 +1,16 @@
 #include "modetable.h"
 
+#include "settings.h"
+
 namespace shell {
 namespace {
 
 constexpr Switch L = Switch::kLeave, On = Switch::kOn, Off = Switch::kOff;
 
-// Columns: hooked list, component list, tracing, trace file. A row sets the
-// menu item and the command's toolbar button alike.
+// The table's columns, one per mode.
+enum Column : int { kHookedListColumn, kComponentListColumn, kTracingColumn, kTraceFileColumn };
+
+// A row sets the menu item and the command's toolbar button alike.
 struct CommandRow {
     Command command;
     Switch state[4];
@@ -35,17 +39,18 @@ const CommandRow kCommandRows[] = {
 // Settings button is offered over an opened trace file.
 struct ButtonException {
     Button button;
-    int column;
+    Column column;
     Switch state;
 };
-constexpr ButtonException kButtonExceptions[] = {{Button::Run, 2, On}, {Button::Sett, 3, On}};
+constexpr ButtonException kButtonExceptions[] = {{Button::Run, kTracingColumn, On},
+                                                 {Button::Sett, kTraceFileColumn, On}};
 
-int Column(long mode) {
+int ColumnOf(long mode) {
     switch (mode) {
-    case 1: return 0;
-    case 4: return 1;
-    case 2: return 2;
-    case 3: return 3;
+    case kHookedListMode: return kHookedListColumn;
+    case kComponentListMode: return kComponentListColumn;
+    case kTracingMode: return kTracingColumn;
+    case kTraceFileMode: return kTraceFileColumn;
     default: return -1;
     }
 }
@@ -54,7 +59,7 @@ int Column(long mode) {
 
 ModeView ModeTable(long mode, long hookedCount, const std::string& openedTraceFileName) {
     ModeView view;
-    int column = Column(mode);
+    int column = ColumnOf(mode);
     if (column < 0) return view;
     switch (mode) {
     case 1:

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mapsession.h"
 #include "tracemap.h"
 
 namespace korbin {
@@ -39,7 +40,7 @@ bool HeldText::ReaderTakes(const char* mapName) {
 }
 
 void HeldText::Open(const char* mapName) {
-    char name[64 + sizeof vx::kPendingTextSuffix];
+    char name[kSectionNameSize + sizeof vx::kPendingTextSuffix];
     std::snprintf(name, sizeof name, "%s%s", mapName, vx::kPendingTextSuffix);
     vx::unique_handle handle(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
     if (!handle) return;

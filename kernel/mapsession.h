@@ -6,10 +6,16 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "layout.h"
 #include "raii.h"
 
 namespace korbin {
+
+// Room for the names the kernel gives its shared sections (the store's map
+// name and block prefix, and what is built from them).
+constexpr size_t kSectionNameSize = 64;
 
 class MapSession {
 public:

@@ -46,8 +46,8 @@ public:
     TraceFiles files;
     Switches switches;
     // Object names, replaceable so that tests can run beside a live trace.
-    char mapName[64] = "SPDiagMappingObject";
-    char blockPrefix[64] = "SPMappingObject ";
+    char mapName[kSectionNameSize] = "SPDiagMappingObject";
+    char blockPrefix[kSectionNameSize] = "SPMappingObject ";
 
     ProcessBlock* block() const { return session_.block(); }
     TraceMap* map() const { return session_.map(); }
