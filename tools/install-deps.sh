@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
       cmake ninja-build googletest wine wine64 wine32:i386 xvfb xauth x11-apps x11-utils imagemagick
-      libwine-dev python3)
+      libwine-dev nlohmann-json3-dev python3)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     updated=0
