@@ -22,6 +22,7 @@ enum ExitCode : int {
     kHookNotWritten = 4,
     kNotRestored = 5,
     kReaderBusy = 6,
+    kDifferent = 1,  // diff and run --expect: the traces differ
 };
 
 // Prints "vxtrace: <text>" on the error stream.

@@ -2,8 +2,10 @@
 // saved trace file.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "commands.h"
+#include "data.h"
 #include "eventids.h"
 #include "eventsink.h"
 #include "recorddescriptor.h"
@@ -29,11 +31,15 @@ public:
     bool endOfProcess = false;
 };
 
-// Records to standard output (a blank line after each) and, when asked, to a
-// file in the saved-trace format: lines led by CR LF, every record ending in
-// its 0x01 end mark, so that dump and the main window read it whole.
+// Records to standard output (a blank line after each, or exported) and,
+// when asked, to a file in the saved-trace format: lines led by CR LF, every
+// record ending in its 0x01 end mark, so that dump and the main window read
+// it whole; and to the comparison with a golden trace.
 class Output {
 public:
+    Output(vx::ExportFormat format, vx::ComparableTrace* compared) : compared_(compared) {
+        exporter_ = vx::MakeExporter(format, [this](const std::string& text) { Show(text); });
+    }
     // Whether the file can be written, without touching what it holds.
     static bool CanWrite(const std::string& path) {
         if (path.empty()) return true;
@@ -55,18 +61,26 @@ public:
     // program's own lines, on the same output, come between records and never
     // inside one; the file's text goes in one write a batch.
     void Record(const std::vector<std::string>& lines) {
-        std::string text;
-        for (const std::string& line : lines) text += line + "\n";
-        text += "\n";
-        if (!screen_.empty() && screen_.size() + text.size() > kAtomicWrite) {
-            Print(screen_);
-            screen_.clear();
+        if (exporter_ || compared_) {
+            vx::TraceRecord record = vx::ParseRecord(lines);
+            if (exporter_) exporter_->Take(record);
+            if (compared_) compared_->Take(record);
         }
-        screen_ += text;
+        if (!exporter_) {
+            std::string text;
+            for (const std::string& line : lines) text += line + "\n";
+            Show(text + "\n");
+        }
         if (file_) {
             for (const std::string& line : lines) saved_ += "\r\n" + line;
             saved_ += "\r\n\x01";
         }
+    }
+    // The end of the run: calls that never returned are exported too.
+    void Finish() {
+        if (exporter_) exporter_->Finish();
+        if (compared_) compared_->Finish();
+        Flush();
     }
     void Flush() {
         if (!screen_.empty()) Print(screen_);
@@ -79,8 +93,18 @@ public:
     }
 
 private:
+    void Show(const std::string& text) {
+        if (!screen_.empty() && screen_.size() + text.size() > kAtomicWrite) {
+            Print(screen_);
+            screen_.clear();
+        }
+        screen_ += text;
+    }
+
     // What a pipe takes in whole, between other writers' writes.
     static constexpr size_t kAtomicWrite = 4096;
+    std::unique_ptr<vx::RecordExporter> exporter_;
+    vx::ComparableTrace* compared_;
     vx::unique_file file_;
     std::string screen_;
     std::string saved_;
@@ -145,11 +169,18 @@ std::string OtherReaderText(DWORD process) {
 
 }  // namespace
 
-// Starts the program to trace; false after saying why.
-bool StartProgram(const std::vector<std::string>& command, vx::unique_handle* process, uint32_t* processId) {
+// Starts the program to trace; false after saying why. With `outputToErrors`
+// its standard output goes to our error stream, so that ours holds data only.
+bool StartProgram(const std::vector<std::string>& command, bool outputToErrors, vx::unique_handle* process,
+                  uint32_t* processId) {
     std::string line = QuotedCommandLine(command);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    if (outputToErrors) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION started = {};
     if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
         Fail("cannot start \"" + command[0] + "\" (error " + std::to_string(::GetLastError()) + ")");
@@ -224,8 +255,9 @@ void FollowTrace(Session& session, const EventSink& sink, HANDLE process, uint32
     }
 }
 
-int Run(Session& session, const std::string& outFile, const std::vector<std::string>& command) {
+int Run(Session& session, const RunOptions& options) {
     ITraceReader* reader = session.reader();
+    const std::string& outFile = options.outFile;
     if (!Output::CanWrite(outFile)) {
         Fail("cannot write \"" + outFile + "\"");
         return kBadInput;
@@ -252,15 +284,22 @@ int Run(Session& session, const std::string& outFile, const std::vector<std::str
         Fail(OtherReaderText(vx::AttachedReaderProcess()));
         return kReaderBusy;
     }
+    // The golden trace is read first: a bad one fails before the program runs.
+    bool expecting = !options.expect.empty();
+    vx::ComparableTrace golden(options.compare), traced(options.compare);
+    if (expecting && !ReadComparable(options.expect, &golden)) return kBadInput;
     vx::unique_handle process;
     uint32_t programId = 0;
-    if (!StartProgram(command, &process, &programId)) return kBadInput;
-    Output out;
+    bool data = options.format != vx::ExportFormat::Text;
+    if (!StartProgram(options.program, data, &process, &programId)) return kBadInput;
+    Output out(options.format, expecting ? &traced : nullptr);
     if (!out.Open(outFile)) Fail("cannot write \"" + outFile + "\": the records go to the screen only");
     // The reader runs this thread at the highest priority: the program must
     // not wait for us.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
     FollowTrace(session, sink, process.get(), programId, out);
+    out.Finish();
+    if (expecting) return Judge(golden, traced);
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     return static_cast<int>(code);
@@ -276,7 +315,7 @@ int Dump(Session& session, const std::string& traceFile) {
     reader->put_Mode(1);  // TRACER_MODE_STATIC
     vx::unique_bstr wide(vx::NewBstr(path));
     reader->put_StaticTraceFilePath(wide.get());
-    Output out;
+    Output out(vx::ExportFormat::Text, nullptr);
     size_t records = 0;
     for (;;) {
         Batch batch = Poll(reader);

@@ -59,10 +59,12 @@ void thread_body(int index, std::vector<std::string>& lines, HRESULT& result) {
 
 }  // namespace
 
-HRESULT scenario_create(Run& run, long) {
+// N, when given, is the second number added: a run that differs from the
+// plain one in one parameter of one call.
+HRESULT scenario_create(Run& run, long n) {
     vx::com_ptr<ICalc> calc;
     RETURN_IF_FAILED(create(run, kCalc, IID_ICalc, calc));
-    print(add_call(calc.get(), "Calc", 2, 3));
+    print(add_call(calc.get(), "Calc", 2, n ? n : 3));
     return S_OK;
 }
 

@@ -74,7 +74,7 @@ HRESULT scenario_all(Run& run, long n) {
 
 void usage() {
     std::fputs("usage: vxclient SCENARIO [N]\n"
-               "scenarios: create basic types values licensed disp broken plain threads [N] loop [N] wait\n"
+               "scenarios: create [N] basic types values licensed disp broken plain threads [N] loop [N] wait\n"
                "           hammer [N] torture keep leak raise [N] turns [N] all\n",
                stderr);
 }
