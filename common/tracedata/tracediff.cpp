@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "resultnames.h"
 
@@ -126,6 +127,48 @@ Ops Align(const std::vector<TraceEvent>& a, const std::vector<TraceEvent>& b) {
     return ops;
 }
 
+// Threads of one process paired by how many events they share (threads
+// started together start in either order), the most alike first; the
+// unpaired with SIZE_MAX on the other side.
+std::vector<std::pair<size_t, size_t>> PairThreads(const std::vector<ComparableTrace::Stream>& a,
+                                                   const std::vector<ComparableTrace::Stream>& b) {
+    struct Score {
+        size_t shared, a, b;
+    };
+    std::vector<Score> scores;
+    for (size_t j = 0; j < b.size(); ++j) {
+        std::unordered_map<uint64_t, size_t> keys;
+        for (const TraceEvent& e : b[j].events) ++keys[e.key];
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (a[i].process != b[j].process) continue;
+            std::unordered_map<uint64_t, size_t> left = keys;
+            size_t shared = 0;
+            for (const TraceEvent& e : a[i].events) {
+                auto it = left.find(e.key);
+                if (it != left.end() && it->second > 0) --it->second, ++shared;
+            }
+            scores.push_back({shared, i, j});
+        }
+    }
+    std::stable_sort(scores.begin(), scores.end(), [&](const Score& x, const Score& y) {
+        if (x.shared != y.shared) return x.shared > y.shared;
+        return (x.a == x.b) > (y.a == y.b);
+    });
+    std::vector<bool> usedA(a.size()), usedB(b.size());
+    std::vector<std::pair<size_t, size_t>> pairs;
+    for (const Score& s : scores) {
+        if (usedA[s.a] || usedB[s.b]) continue;
+        usedA[s.a] = usedB[s.b] = true;
+        pairs.emplace_back(s.a, s.b);
+    }
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!usedA[i]) pairs.emplace_back(i, SIZE_MAX);
+    for (size_t j = 0; j < b.size(); ++j)
+        if (!usedB[j]) pairs.emplace_back(SIZE_MAX, j);
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
 long RecordOf(const Difference& d) { return d.a ? d.a->record : d.b->record; }
 
 std::string Line(char mark, const char* side, const TraceEvent* event) {
@@ -172,11 +215,16 @@ ComparableTrace::Stream& ComparableTrace::StreamOf(const TraceRecord& record) {
     return streams_[it->second];
 }
 
+// Numbered in the thread that shows the instance first: threads that create
+// objects at the same time do so in either order from run to run.
 long ComparableTrace::Instance(const TraceRecord& record) {
     if (options_.fields.count("instances") || record.instance == 0) return 0;
-    size_t process = processes_.emplace(record.process, processes_.size() + 1).first->second;
-    auto& numbers = instances_[{process, record.className}];
-    return numbers.emplace(record.instance, static_cast<long>(numbers.size()) + 1).first->second;
+    auto [it, added] = instances_.emplace(std::make_tuple(record.process, record.className, record.instance), 0);
+    if (added) {
+        size_t stream = static_cast<size_t>(&StreamOf(record) - streams_.data());
+        it->second = ++perThread_[{stream, record.className}];
+    }
+    return it->second;
 }
 
 void ComparableTrace::Add(const TraceRecord& record, const std::string& key, const std::string& outcome,
@@ -223,11 +271,12 @@ void ComparableTrace::Take(const TraceRecord& record) {
         bool create = record.kind == RecordKind::Create;
         std::string interfaces;
         for (const std::string& name : record.interfaces) interfaces += (interfaces.empty() ? "" : ", ") + name;
+        // Live-instance counts depend on other threads' timing: shown, not compared.
         std::string count = record.instances ? std::to_string(*record.instances) : "?";
         std::string text = std::string(create ? "created " : "destroyed ") + object +
                            (create ? ", instances: " : ", remaining: ") + count +
                            (interfaces.empty() ? "" : (create ? ", supports " : ", queried ") + interfaces);
-        Add(record, std::string(create ? "create|" : "destroy|") + object + "|" + interfaces, count, text, false);
+        Add(record, std::string(create ? "create|" : "destroy|") + object + "|" + interfaces, "", text, false);
         return;
     }
     case RecordKind::Load:
@@ -308,27 +357,12 @@ Comparison Compare(const ComparableTrace& a, const ComparableTrace& b, size_t co
             }
         }
     };
-    // Threads pair up by process, then by their first event (threads that
-    // start together may start in either order), else by their order.
-    const auto& sb = b.streams();
-    std::vector<bool> paired(sb.size(), false);
-    auto pick = [&](const ComparableTrace::Stream& s) -> const ComparableTrace::Stream* {
-        const ComparableTrace::Stream* byOrder = nullptr;
-        for (size_t i = 0; i < sb.size(); ++i) {
-            if (paired[i] || sb[i].process != s.process) continue;
-            bool sameStart = !s.events.empty() && !sb[i].events.empty() && s.events[0].key == sb[i].events[0].key;
-            if (sameStart) return paired[i] = true, &sb[i];
-            if (sb[i].thread == s.thread) byOrder = &sb[i];
-        }
-        if (byOrder) paired[static_cast<size_t>(byOrder - sb.data())] = true;
-        return byOrder;
-    };
-    for (const auto& s : a.streams()) {
-        const ComparableTrace::Stream* other = pick(s);
-        walk(s.process, s.thread, s.events, other ? other->events : kNone);
+    for (auto [ia, ib] : PairThreads(a.streams(), b.streams())) {
+        const auto* sa = ia == SIZE_MAX ? nullptr : &a.streams()[ia];
+        const auto* sb = ib == SIZE_MAX ? nullptr : &b.streams()[ib];
+        const auto& where = sa ? *sa : *sb;
+        walk(where.process, where.thread, sa ? sa->events : kNone, sb ? sb->events : kNone);
     }
-    for (size_t i = 0; i < sb.size(); ++i)
-        if (!paired[i]) walk(sb[i].process, sb[i].thread, kNone, sb[i].events);
     if (firstAt != SIZE_MAX) {
         size_t from = firstAt > context ? firstAt - context : 0;
         size_t to = std::min(firstStream.size(), firstAt + context + 1);

@@ -2,7 +2,8 @@
 // and thread (each numbered in order of appearance), by class, interface,
 // method and in-values; what differs by nature between runs (pointers,
 // handles, process and thread ids, record numbers, times, instance numbers,
-// which are renumbered in order of creation) left out.
+// which are renumbered per thread in order of appearance, live-instance
+// counts) left out. Threads pair up by the calls they share.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tracerecord.h"
@@ -64,7 +66,8 @@ private:
     std::vector<Stream> streams_;
     std::map<uint32_t, size_t> processes_;                                // pid → ordinal
     std::map<std::pair<uint32_t, uint32_t>, size_t> threads_;             // (pid, tid) → stream
-    std::map<std::pair<size_t, std::string>, std::map<long, long>> instances_;  // (process, class) → renumbered
+    std::map<std::tuple<uint32_t, std::string, long>, long> instances_;  // (pid, class, instance) → renumbered
+    std::map<std::pair<size_t, std::string>, long> perThread_;            // (stream, class) → instances seen
     std::vector<Open> open_;
     size_t calls_ = 0;
 };
