@@ -38,7 +38,9 @@ void CommandBar::Create(HWND owner, HINSTANCE instance) {
           {{mnuComponentList, "&List DLLs"}, {mnuComponentHookUnhook, "&Hook/Unhook"},
            {mnuComponentViewTypeLib, "&View TypeLib"}, {0, nullptr}, {mnuComponentExit, "&Exit"}});
     Popup(menu_, "&Tracing", {{mnuTracingStart, "&Start"}, {mnuTracingStop, "S&top"}});
-    Popup(menu_, "Trace&File", {{mnuTraceFileOpen, "&Open"}, {mnuTraceFileSave, "&Save Trace"}});
+    Popup(menu_, "Trace&File",
+          {{mnuTraceFileOpen, "&Open"}, {mnuTraceFileSave, "&Save Trace"}, {0, nullptr},
+           {mnuTraceFileExport, "&Export..."}, {mnuTraceFileCompare, "&Compare With..."}});
     Popup(menu_, "&Edit",
           {{mnuEditFont, "F&ont"}, {0, nullptr}, {mnuEditFind, "&Find"}, {mnuEditFindNext, "Find &Next\tF3"},
            {mnuEditCopy, "&Copy"}, {0, nullptr}, {mnuEditFinal, "Final &Report"}});

@@ -15,6 +15,8 @@ enum Command : int {
     mnuTracingStop = 1012,
     mnuTraceFileOpen = 1021,
     mnuTraceFileSave = 1022,
+    mnuTraceFileExport = 1023,
+    mnuTraceFileCompare = 1024,
     mnuEditFont = 1031,
     mnuEditFind = 1032,
     mnuEditFindNext = 1033,

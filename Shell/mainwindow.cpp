@@ -76,6 +76,8 @@ const MainWindow::Route* MainWindow::RouteOf(int command) {
         {mnuTracingStop, &MainWindow::mnuTracingStop_Click, true, false},
         {mnuTraceFileOpen, &MainWindow::mnuTraceFileOpen_Click, true, true},
         {mnuTraceFileSave, &MainWindow::mnuTraceFileSave_Click, true, true},
+        {mnuTraceFileExport, &MainWindow::mnuTraceFileExport_Click, true, true},
+        {mnuTraceFileCompare, &MainWindow::mnuTraceFileCompare_Click, true, true},
         {mnuEditFont, &MainWindow::mnuEditFont_Click, false, true},
         {mnuEditFind, &MainWindow::mnuEditFind_Click, true, false},
         {mnuEditFindNext, &MainWindow::mnuEditFindNext_Click, true, false},

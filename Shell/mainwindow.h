@@ -19,6 +19,7 @@
 #include "commandbar.h"
 #include "commandgate.h"
 #include "complist.h"
+#include "comparewindow.h"
 #include "finddialog.h"
 #include "images.h"
 #include "keyedtree.h"
@@ -159,6 +160,7 @@ private:
     TracePane tracePane_;
     DetailsPane details_;
     std::unique_ptr<FindDialog> find_;
+    CompareWindow compare_;
     int dpi_ = 96;
     PaneLayout layout_;
     double splitterLeft_ = 5330;  // twips
@@ -209,8 +211,11 @@ private:
     void mnuEditFinal_Click();
     // tracefiles.cpp
     std::string AskTraceFilePath(bool save);
+    std::string AskExportPath();
     void mnuTraceFileOpen_Click();
     void mnuTraceFileSave_Click();
+    void mnuTraceFileExport_Click();
+    void mnuTraceFileCompare_Click();
     void ShowTraceFile();
 
     TraceView traceView_;

@@ -23,6 +23,8 @@ const CommandRow kCommandRows[] = {
     {mnuTracingStop, {Off, Off, L, L}},
     {mnuTraceFileOpen, {On, On, L, L}},
     {mnuTraceFileSave, {Off, Off, L, L}},
+    {mnuTraceFileExport, {Off, Off, L, L}},  // both follow Save: they need a trace shown
+    {mnuTraceFileCompare, {Off, Off, L, L}},
     {mnuEditFind, {Off, Off, On, On}},
     {mnuEditFindNext, {Off, Off, On, On}},
     {mnuEditCopy, {Off, On, On, On}},

@@ -1,7 +1,9 @@
-// Save Trace and Open TraceFile: the file dialogs, the copy of the distilled
-// trace, and the reading of a saved trace into the trace tree.
+// Save Trace, Open TraceFile, Export and Compare With: the file dialogs, the
+// copy of the distilled trace, the reading of a saved trace into the trace
+// tree, and the trace shown as data.
 #include "commands.h"
 #include "mainwindow.h"
+#include "resultnames.h"
 #include "textconv.h"
 
 #include <commdlg.h>
@@ -11,16 +13,10 @@ namespace {
 
 constexpr long kTracerModeStatic = 1;
 constexpr char kTraceFilter[] = "Trace files (*.trc)\0*.trc\0All files (*.*)\0*.*\0";
+constexpr char kExportFilter[] = "JSON Lines (*.jsonl)\0*.jsonl\0CSV, one row a call (*.csv)\0*.csv\0";
 
-std::string ErrorText(unsigned long error) {
-    char* text = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = n ? std::string(text, n) : "error " + std::to_string(error);
-    if (text) ::LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
-    return result;
-}
+// The file's name without its folder.
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
 }  // namespace
 
@@ -50,6 +46,57 @@ std::string MainWindow::AskTraceFilePath(bool save) {
     return chosen ? std::string(file) : std::string();
 }
 
+// The export's path, its format by its extension; a handed path is taken
+// as for the trace files.
+std::string MainWindow::AskExportPath() {
+    if (!nextTraceFilePath_.empty()) return AskTraceFilePath(true);
+    char file[MAX_PATH] = {};
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = kExportFilter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrInitialDir = TraceStoragePath.c_str();
+    dialog.lpstrDefExt = "jsonl";
+    dialog.lpstrTitle = "Export the events shown";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES | OFN_EXPLORER | OFN_OVERWRITEPROMPT;
+    if (!::GetSaveFileNameA(&dialog)) return {};
+    std::string path = file;
+    // The type chosen in the dialog decides when the name has no extension of its own.
+    if (dialog.nFilterIndex == 2 && ExportFormatOf(path) != vx::ExportFormat::Csv) path += ".csv";
+    return path;
+}
+
+void MainWindow::mnuTraceFileExport_Click() {
+    if (!readerTexts_) return;
+    std::string path = AskExportPath();
+    if (path.empty()) return;
+    ExportOutcome exported = ExportShownRecords(traceView_.Records(), *readerTexts_, path);
+    if (!exported.error.empty()) {
+        ::MessageBoxA(hwnd_, ("The events could not be exported to " + path + ":\r\n" + exported.error).c_str(),
+                      kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    status_.SetText("Status", std::to_string(exported.records) + " records exported to " + path);
+}
+
+void MainWindow::mnuTraceFileCompare_Click() {
+    if (!readerTexts_) return;
+    std::string path = AskTraceFilePath(false);
+    if (path.empty()) return;
+    std::unique_ptr<ViewComparison> c = CompareViewWith(traceView_.Records(), *readerTexts_, path);
+    if (!c->error.empty()) {
+        ::MessageBoxA(hwnd_, ("Nothing was compared: " + c->error).c_str(), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    std::string name = NameOf(path);
+    compare_.Show(instance_, hwnd_, reinterpret_cast<HFONT>(::SendMessageA(tracePane_.hwnd(), WM_GETFONT, 0, 0)),
+                  name, CompareSummary(c->result, name), CompareRows(c->result),
+                  [this](int32_t num) { tracePane_.Tree().Select(NodeKey(num)); });
+}
+
 void MainWindow::mnuTraceFileSave_Click() {
     std::string path = AskTraceFilePath(true);
     if (path.empty()) return;
@@ -59,7 +106,7 @@ void MainWindow::mnuTraceFileSave_Click() {
     const std::string& source = settings_.Tree1Mode == kTraceFileMode ? settings_.OpenedTraceFile : DistilledTracePath;
     SaveResult saved = SaveTrace(source, path);
     if (!saved.ok)
-        ::MessageBoxA(hwnd_, ("The trace could not be saved to " + path + ":\r\n" + ErrorText(saved.error)).c_str(),
+        ::MessageBoxA(hwnd_, ("The trace could not be saved to " + path + ":\r\n" + vx::ErrorText(saved.error)).c_str(),
                       kAppTitle, MB_OK | MB_ICONEXCLAMATION);
 }
 

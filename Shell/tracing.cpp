@@ -63,6 +63,11 @@ TreeViewOptions MainWindow::ViewOptions() const {
 void MainWindow::ApplyCommandChanges(const CommandChanges& c) {
     for (size_t i = 0; i < kTraceCommandCount; ++i)
         if (c.enabled[i]) bar_.Enable(kTraceCommands[i], *c.enabled[i]);
+    // Export and Compare With work on the trace Save would save.
+    if (const auto& save = c.enabled[static_cast<size_t>(TraceCommand::Save)]) {
+        bar_.Enable(mnuTraceFileExport, *save);
+        bar_.Enable(mnuTraceFileCompare, *save);
+    }
     if (c.runPressed) bar_.Press(Button::Run, *c.runPressed);
     if (c.runImage) bar_.ShowRunLamp(*c.runImage == "Lamp");
     if (c.runTooltip) bar_.SetRunTooltip(*c.runTooltip);

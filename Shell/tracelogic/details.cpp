@@ -2,6 +2,9 @@
 #include "details.h"
 
 #include <cstdio>
+#include <iterator>
+
+#include "traceexchange.h"
 
 namespace shell {
 
@@ -21,21 +24,13 @@ std::string ProcessThreadLine(uint32_t pid, uint32_t tid) {
 
 namespace {
 
-// A reader whose source has gone answers " " to every read; a record has no
-// more lines than this, so a broken source cannot keep the pane filling.
-constexpr size_t kMostLinesOfRecord = 100000;
-
 // The record's lines after its header line, which the pane shows in its own
 // form (`header`, when given).
 void AddRecordLines(uint32_t pointer, TraceReaderTexts& reader, const std::string* header,
                     std::vector<std::string>* lines) {
-    reader.GetFirstRecordString(pointer);
+    std::vector<std::string> text = RecordTextLines(pointer, reader);
     if (header) lines->push_back(*header);
-    for (size_t i = 0; i < kMostLinesOfRecord; ++i) {
-        std::string line = reader.GetNextRecordString();
-        if (line.empty()) break;
-        lines->push_back(std::move(line));
-    }
+    lines->insert(lines->end(), std::make_move_iterator(text.begin() + 1), std::make_move_iterator(text.end()));
 }
 
 }  // namespace

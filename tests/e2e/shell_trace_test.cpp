@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "e2e.h"
 #include "shellwindow.h"
@@ -473,6 +474,84 @@ TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsA
     EXPECT_TRUE(WaitFor([&] { return !::IsWindowVisible(ui.Child(kHelp)); }, 10000)) << "Quick Help stays over the details";
     EXPECT_EQ("Selected Event's Details", ui.Text(kDetails));
     EXPECT_EQ(details, Pane(kTree2));
+}
+
+// The window's trace as data: Export of an opened trace with the IUnknown
+// calls hidden holds exactly the events shown, each call with its exit;
+// Compare With a copy that differs in one parameter lists that call on both
+// sides, and with the trace itself finds nothing.
+TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    ASSERT_EQ(0u, client.exitCode) << client.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStop));
+    const std::string saved = inst.folder + "TraceStorage\\basic.trc";
+    ASSERT_NO_FATAL_FAILURE(Save(saved));
+    FileCommand(kOpen, saved);
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
+    const std::string bytes = ReadFileText(saved);
+    std::vector<Node> shown = ExpectedTree(ReadRecords(bytes), false, true);
+    Command(kShowIUnknown);
+    ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == shown; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
+
+    const std::string exported = inst.folder + "TraceStorage\\shown.jsonl";
+    ::DeleteFileA(exported.c_str());
+    FileCommand(kExport, exported);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).find(" records exported to ") != std::string::npos; }, 30000))
+        << ui.StatusText(0);
+    std::vector<std::string> texts;  // each exported event as its node reads
+    int enters = 0, exits = 0;
+    std::string text = ReadFileText(exported);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find("\r\n", at), text.size());
+        nlohmann::json r = nlohmann::json::parse(text.substr(at, end - at));
+        ++end;
+        std::string kind = r["kind"], object = "<" + r.value("class", "") + "(" + std::to_string(r.value("instance", 0)) + ")>";
+        if (kind == "enter") texts.push_back(r.value("method", "") + " " + object), ++enters;
+        if (kind == "exit") ++exits;
+        if (kind == "create") texts.push_back("CREATING " + object);
+        if (kind == "destroy") texts.push_back("DESTROYING " + object);
+        if (kind == "load" || kind == "unload") texts.push_back((kind == "load" ? "LOAD DLL: " : "UNLOAD DLL: ") + r.value("dll", ""));
+    }
+    std::vector<std::string> nodes;
+    for (const Node& n : shown)
+        if (n.text != "FINAL REPORT") nodes.push_back(n.text);
+    EXPECT_EQ(nodes, texts);
+    EXPECT_EQ(enters, exits);
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("QueryInterface", 0) == 0; }), 0);
+
+    // A copy with the first Add's second operand changed.
+    std::string changed = bytes;
+    size_t operand = changed.find("[in]  b=3 (3h)");
+    ASSERT_NE(operand, std::string::npos);
+    changed.replace(operand, 14, "[in]  b=4 (4h)");
+    const std::string other = inst.folder + "TraceStorage\\other.trc";
+    WriteFileText(other, changed);
+    FileCommand(kCompare, other);
+    HWND compare = FindProcessWindow(program.processId(), "VexiloCompare", nullptr, 20000);
+    ASSERT_TRUE(compare) << "no comparison window";
+    std::vector<std::vector<std::string>> rows = ui.ListRows(::GetDlgItem(compare, 102), 5);
+    ASSERT_EQ(rows.size(), 2u) << ::testing::PrintToString(rows);
+    EXPECT_EQ(rows[0][0], "-");
+    EXPECT_NE(rows[0][2].find("ICalc::Add(a=2 (2h), b=3 (3h)) -> total=5 (5h), S_OK"), std::string::npos) << rows[0][2];
+    EXPECT_EQ(rows[1][0], "+");
+    EXPECT_NE(rows[1][4].find("ICalc::Add(a=2 (2h), b=4 (4h))"), std::string::npos) << rows[1][4];
+    char summary[512] = {};
+    ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof summary, reinterpret_cast<LPARAM>(summary));
+    EXPECT_EQ(std::string(summary).rfind("2 differences: 1 only in this trace, 1 only in other.trc, 0 with other results", 0), 0u)
+        << summary;
+    EXPECT_TRUE(Screenshot(compare, "shell-compare.png"));
+
+    FileCommand(kCompare, saved);
+    EXPECT_TRUE(WaitFor([&] {
+        char now[512] = {};
+        ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof now, reinterpret_cast<LPARAM>(now));
+        return std::string(now).rfind("The calls match: ", 0) == 0;
+    }, 20000));
+    EXPECT_TRUE(ui.ListRows(::GetDlgItem(compare, 102), 5).empty());
 }
 
 }  // namespace

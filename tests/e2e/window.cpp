@@ -71,6 +71,26 @@ std::string RemoteWindow::StatusText(int part) {
     return text;
 }
 
+std::vector<std::vector<std::string>> RemoteWindow::ListRows(HWND list, int columns) {
+    std::vector<std::vector<std::string>> rows;
+    int count = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        std::vector<std::string>& texts = rows.emplace_back();
+        for (int column = 0; column < columns; ++column) {
+            LVITEMA item = {};
+            item.iSubItem = column;
+            item.pszText = remote_ + kTextOffset;
+            item.cchTextMax = 1024;
+            ::WriteProcessMemory(process_, remote_, &item, sizeof item, nullptr);
+            ::SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote_));
+            char text[1025] = {};
+            ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
+            texts.push_back(text);
+        }
+    }
+    return rows;
+}
+
 std::string RemoteWindow::Text(int id) {
     char text[1024] = {};
     // WM_GETTEXT is carried across processes by the system (GetWindowText is not).

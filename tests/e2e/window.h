@@ -31,6 +31,8 @@ public:
     std::vector<TreeNode> Tree(int id);
     std::string StatusText(int part);
     std::string Text(int id);
+    // The texts of a report list view of that process, row by row.
+    std::vector<std::vector<std::string>> ListRows(HWND list, int columns);
     bool ButtonEnabled(int index);
     bool ButtonChecked(int index);
     UINT MenuState(int command);
