@@ -8,7 +8,8 @@
 # client's output and the decoded trace as it arrives. Then the main window:
 # with a display it opens Vexilo.exe on the installation (the demo ends when
 # the window is closed); with none it drives the window under Xvfb (hooked
-# list, the client traced live, the component list, Quick Help) and saves
+# list, the client traced live, that trace compared with a changed copy, the
+# component list, Quick Help) and saves
 # each view as a PNG file in $VX_SHOTS (default demo-screenshots/).
 #   tools/demo.sh [SCENARIO]      (default: basic; see vxclient's usage)
 # The prefix stays in $WINEPREFIX (default ~/.vexilo-demo) for a look around.

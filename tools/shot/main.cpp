@@ -1,6 +1,7 @@
 // vxshot: opens Vexilo.exe on an installation, drives it as a user would
-// (the hooked list, a client traced live when one is given, the component
-// list with a DLL selected, Quick Help) and saves each view as a PNG file.
+// (the hooked list, a client traced live when one is given, that trace
+// compared with a copy differing in one call, the component list with a DLL
+// selected, Quick Help) and saves each view as a PNG file.
 // The demo runs it where no display is open.
 //   vxshot FOLDER OUTDIR DLL [CLIENT COMMAND LINE...]
 #include <windows.h>
@@ -16,10 +17,11 @@ namespace {
 
 // Command ids and control ids of the main window.
 enum : int {
-    kComponentList = 1001, kTracingStart = 1011, kTracingStop = 1012, kHelp = 1051,
+    kComponentList = 1001, kTracingStart = 1011, kTracingStop = 1012, kSave = 1022, kCompare = 1024, kHelp = 1051,
     kTree1 = 101, kTree2 = 102,
 };
 constexpr char kClass[] = "VexiloMainWindow";
+constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file dialog answers
 constexpr char kListedStatus[] =
     "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
 
@@ -64,6 +66,46 @@ struct Shots {
         }
     }
 };
+
+void FileCommand(HWND window, int command, const std::string& path) {
+    COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
+    ::SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ::PostMessageA(window, WM_COMMAND, command, 0);
+}
+
+std::string ReadAll(const std::string& path) {
+    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text(file ? ::GetFileSize(file.get(), nullptr) : 0, '\0');
+    DWORD got = 0;
+    if (file) ::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    text.resize(got);
+    return text;
+}
+
+// The trace shown saved, then compared with a copy whose first Add has
+// another second operand: the comparison window.
+void CompareShot(Shots& shots, const std::string& folder) {
+    std::string saved = folder + "demo-window.trc", other = folder + "demo-window-other.trc";
+    ::DeleteFileA(saved.c_str());
+    FileCommand(shots.ui.hwnd(), kSave, saved);
+    if (!WaitFor([&] { return !ReadAll(saved).empty(); }, 20000)) return;
+    std::string text = ReadAll(saved);
+    size_t operand = text.find("[in]  b=3 (3h)");
+    if (operand != std::string::npos) text.replace(operand, 14, "[in]  b=4 (4h)");
+    vx::unique_file file(::CreateFileA(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    file.reset();
+    FileCommand(shots.ui.hwnd(), kCompare, other);
+    if (HWND compare = e2e::FindProcessWindow(shots.processId, "VexiloCompare", nullptr, 20000)) {
+        ::Sleep(400);
+        if (e2e::SavePng(compare, shots.outDir + "\\6-compare.png")) {
+            ++shots.saved;
+            std::printf("  6-compare.png\n");
+        }
+        ::PostMessageA(compare, WM_CLOSE, 0, 0);
+    }
+}
 
 // Runs a client to its end; false when it cannot start.
 bool RunClient(const std::string& commandLine) {
@@ -129,6 +171,7 @@ int main(int argc, char** argv) {
         }
         ::PostMessageA(ui.hwnd(), WM_COMMAND, kTracingStop, 0);
         WaitFor([&] { return ui.Text(106) == "Events"; }, 10000);
+        CompareShot(shots, folder);
     }
 
     ::PostMessageA(ui.hwnd(), WM_COMMAND, kComponentList, 0);
