@@ -2,8 +2,10 @@
 #include "details.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
+#include "resultnames.h"
 #include "traceexchange.h"
 
 namespace shell {
@@ -30,10 +32,34 @@ void AddRecordLines(uint32_t pointer, TraceReaderTexts& reader, const std::strin
                     std::vector<std::string>* lines) {
     std::vector<std::string> text = RecordTextLines(pointer, reader);
     if (header) lines->push_back(*header);
-    lines->insert(lines->end(), std::make_move_iterator(text.begin() + 1), std::make_move_iterator(text.end()));
+    for (size_t i = 1; i < text.size(); ++i) {
+        lines->push_back(std::move(text[i]));
+        const std::string& line = lines->back();
+        size_t at = line.find("HRESULT = ");
+        if (at == std::string::npos || line.find_first_not_of(' ') != at) continue;
+        int32_t hr = static_cast<int32_t>(std::strtol(line.c_str() + at + 10, nullptr, 10));
+        if (hr == 0) continue;
+        std::vector<std::string> named = ResultLines(hr);
+        lines->insert(lines->end(), named.begin(), named.end());
+    }
 }
 
 }  // namespace
+
+std::vector<std::string> ResultLines(int32_t hr) {
+    const std::string indent(15, ' ');
+    std::vector<std::string> lines;
+    std::string name = vx::ResultName(hr);
+    if (!name.empty()) lines.push_back(indent + "Name: " + name);
+    unsigned facility = vx::ResultFacility(hr), code = vx::ResultCode(hr);
+    lines.push_back(indent + "Facility: " + vx::FacilityName(facility) + " (" + std::to_string(facility) + "), code: " +
+                    std::to_string(code) + " (" + Hex(code) + "h)");
+    if (!name.empty()) {
+        std::string message = vx::SystemMessage(hr);
+        if (!message.empty()) lines.push_back(indent + "Message: " + message);
+    }
+    return lines;
+}
 
 std::vector<std::string> EventDetailsLines(const TraceRecords& records, int32_t num, TraceReaderTexts& reader) {
     std::vector<std::string> lines;

@@ -38,7 +38,7 @@ constexpr size_t kDescriptorSize = sizeof(vx::RecordDescriptor);
 struct RecInfo {
     std::string MethodName;  // ENTER: method; LOAD: host process's command line
     std::string ClassName;   // ENTER, CREATE, DESTROY: class; LOAD, UNLOAD: DLL short name
-    int32_t Parent = 0;      // Num of the newest pending ENTER when this arrived
+    int32_t Parent = 0;      // Num of the pending call of its thread (or, nested by arrival, of any) when it came
     uint32_t Pointer = 0;    // RecPtr of the record's text
     uint32_t MethodNum = 0;  // slot of the method in its interface
     int32_t Patch = 0;       // first serial number of a call or exit
@@ -50,6 +50,13 @@ struct RecInfo {
     bool Visible = false;      // has a node in the trace tree
     uint32_t TID = 0;          // low 24 bits
     uint32_t PID = 0;          // low 24 bits
+    // ENTER: its EXIT's HRESULT, once that has come with one.
+    int32_t Result = 0;
+    bool HasResult = false;
+    bool FilteredOut = false;        // the filter hides it
+    bool InsideFilteredOut = false;  // it ran inside a call the filter hides
+    bool InterfaceKnown = false;     // InterfaceName read (when a filter rule needs it)
+    std::string InterfaceName;
 };
 
 // Fills RecType, Patch, MethodNum, Pointer, TID and PID from one descriptor.

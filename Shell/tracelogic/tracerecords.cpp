@@ -2,6 +2,8 @@
 #include "tracerecords.h"
 
 #include <cstring>
+#include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 #include "recorddescriptor.h"
@@ -22,11 +24,17 @@ void DecodeDescriptor(const uint8_t* descriptor, RecInfo* record) {
 void TraceRecords::Reset() {
     all_.clear();
     pending_.clear();
+    arrival_.clear();
+    threads_.clear();
     instances_.clear();
     finalReportAt_ = SIZE_MAX;
 }
 
 namespace {
+
+// A reader whose source has gone answers " " to every read: an EXIT has no
+// more lines than this.
+constexpr int kMostLinesOfExit = 100000;
 
 const char* DiagnosticName(uint32_t type) {
     switch (type) {
@@ -40,14 +48,28 @@ const char* DiagnosticName(uint32_t type) {
     }
 }
 
+// The HRESULT line of an EXIT ("HRESULT = -2147352558 (80020012h)"), the
+// last of its lines, for its ENTER; AddRef and Release return counts instead.
+void ReadResult(const RecInfo& exit, RecInfo& enter, TraceReaderTexts& reader) {
+    reader.GetFirstRecordString(exit.Pointer);
+    for (int i = 0; i < kMostLinesOfExit; ++i) {
+        std::string line = reader.GetNextRecordString();
+        if (line.empty()) return;
+        size_t at = line.find("HRESULT = ");
+        if (at != std::string::npos && line.find_first_not_of(' ') == at) {
+            enter.Result = static_cast<int32_t>(std::strtol(line.c_str() + at + 10, nullptr, 10));
+            enter.HasResult = true;
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 RecInfo& TraceRecords::Take(const uint8_t* descriptor, TraceReaderTexts& reader) {
     RecInfo& r = all_.emplace_back();
     r.Num = static_cast<int32_t>(all_.size());
     DecodeDescriptor(descriptor, &r);
-    // Nesting follows arrival order alone, across threads and processes.
-    r.Parent = pending_.empty() ? 0 : pending_.back();
 
     switch (r.RecType) {
     case kRecordEnter:
@@ -65,6 +87,7 @@ RecInfo& TraceRecords::Take(const uint8_t* descriptor, TraceReaderTexts& reader)
                 r.EnterForExit = enter.Num;
                 enter.ExitForEnter = r.Num;
                 pending_.erase(std::next(it).base());
+                ReadResult(r, enter, reader);
                 break;
             }
         }
@@ -85,7 +108,31 @@ RecInfo& TraceRecords::Take(const uint8_t* descriptor, TraceReaderTexts& reader)
         break;
     }
     if (const char* name = DiagnosticName(r.RecType)) reader.Diagn(std::to_string(r.Num) + name);
+    Nest(r);
     return r;
+}
+
+void TraceRecords::Nest(RecInfo& r) {
+    std::vector<int32_t>& pending = byArrival_ ? arrival_ : threads_[(uint64_t{r.PID} << 32) | r.TID];
+    r.Parent = pending.empty() ? 0 : pending.back();
+    if (r.RecType == kRecordEnter) {
+        pending.push_back(r.Num);
+    } else if (r.RecType == kRecordExit && r.EnterForExit) {
+        auto it = std::find(pending.rbegin(), pending.rend(), r.EnterForExit);
+        if (it == pending.rend()) return;
+        // In its own thread the calls still pending above it were unwound
+        // (an exception passed through them): they end with it.
+        auto from = std::next(it).base();
+        pending.erase(from, byArrival_ ? from + 1 : pending.end());
+    }
+}
+
+void TraceRecords::SetNestByArrival(bool byArrival) {
+    byArrival_ = byArrival;
+    arrival_.clear();
+    threads_.clear();
+    for (RecInfo& r : all_)
+        if (r.Num != FinalReportNum) Nest(r);
 }
 
 RecInfo* TraceRecords::AddFinalReportRecord() {

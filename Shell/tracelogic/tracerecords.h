@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "recinfo.h"
@@ -17,8 +18,16 @@ public:
     void Reset();
 
     // Takes one 20-byte descriptor as the next record of the view and returns
-    // it (valid until the next record is taken).
+    // it (valid until the next record is taken). An EXIT's HRESULT goes to
+    // its ENTER.
     RecInfo& Take(const uint8_t* descriptor, TraceReaderTexts& reader);
+
+    // Nesting: under the pending call of the record's own thread and process
+    // (a call whose EXIT never came ends when an enclosing call returns), or
+    // under the newest pending call of any thread, in arrival order.
+    bool NestsByArrival() const { return byArrival_; }
+    // Every record's Parent worked out again the chosen way.
+    void SetNestByArrival(bool byArrival);
 
     // The final-report record (RecType 200, Num FinalReportNum, Parent 0);
     // null when the view already has one, whose key would then be taken twice.
@@ -39,7 +48,13 @@ public:
     int32_t RecordCount() const { return static_cast<int32_t>(all_.size()); }
 
 private:
+    // Parent of a record by the nesting chosen; an EXIT closes its call.
+    void Nest(RecInfo& r);
+
     std::vector<RecInfo> all_;
+    bool byArrival_ = false;
+    std::vector<int32_t> arrival_;                             // pending calls, any thread
+    std::unordered_map<uint64_t, std::vector<int32_t>> threads_;  // pending calls by process and thread
     std::vector<int32_t> pending_;
     std::vector<int32_t> instances_;
     size_t finalReportAt_ = SIZE_MAX;

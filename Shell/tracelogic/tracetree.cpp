@@ -1,7 +1,10 @@
 // Trace tree model: visibility, node texts and the nearest visible ancestor.
 #include "tracetree.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "resultnames.h"
 
 namespace shell {
 
@@ -13,6 +16,7 @@ const char* ImageKey(NodeImage image) {
     case NodeImage::Load: return "Load";
     case NodeImage::Unload: return "Unload";
     case NodeImage::Final: return "Final";
+    case NodeImage::Failed: return "Failed";
     }
     return "";
 }
@@ -65,9 +69,21 @@ bool IsShown(const RecInfo& r, const TreeViewOptions& options) {
     }
 }
 
+bool Failed(const RecInfo& r) { return r.RecType == kRecordEnter && r.HasResult && r.Result < 0; }
+
 std::string NodeText(const RecInfo& r) {
     switch (r.RecType) {
-    case kRecordEnter: return r.MethodName + " " + Instance(r);
+    case kRecordEnter:
+        if (Failed(r)) {
+            std::string name = vx::ResultName(r.Result);
+            if (name.empty()) {
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(r.Result));
+                name = hex;
+            }
+            return r.MethodName + " " + Instance(r) + "  -> " + name;
+        }
+        return r.MethodName + " " + Instance(r);
     case kRecordCreate: return "CREATING " + Instance(r);
     case kRecordDestroy: return "DESTROYING " + Instance(r);
     case kRecordLoad: return "LOAD DLL: " + r.ClassName;
@@ -77,10 +93,33 @@ std::string NodeText(const RecInfo& r) {
     }
 }
 
+TreeNode NodeOf(const RecInfo& r, const TreeViewOptions& options) {
+    TreeNode node;
+    node.Num = r.Num;
+    node.Text = NodeText(r);
+    node.Image = Failed(r) ? NodeImage::Failed : ImageOf(r.RecType);
+    if (Failed(r)) node.Tint = NodeTint::Failed;
+    else if (options.Highlight && options.Highlight->Active() && options.Highlight->Passes(r, options.InterfaceOf))
+        node.Tint = NodeTint::Highlighted;
+    node.Expanded = options.TreeIsExpanded;
+    return node;
+}
+
+void ApplyFilter(RecInfo& r, const TraceRecords& records, const TreeViewOptions& options) {
+    const RecInfo* parent = r.RecType == kRecordFinalReport ? nullptr : records.Record(r.Parent);
+    r.InsideFilteredOut = parent && (parent->FilteredOut || parent->InsideFilteredOut);
+    r.FilteredOut = false;
+    const TraceFilter* filter = options.Filter;
+    if (!filter || !filter->Active() || r.RecType == kRecordFinalReport) return;
+    if (!filter->Passes(r, options.InterfaceOf)) r.FilteredOut = true;
+    else if (r.InsideFilteredOut && !filter->ShowRuleMatches(r, options.InterfaceOf)) r.FilteredOut = true;
+}
+
 void TraceTree::Clear() {
     nodes_.clear();
     indexOfNum_.clear();
     lastRoot_ = 0;
+    events_ = 0;
 }
 
 std::optional<TreeNode> TraceTree::AddItemToTreeView(RecInfo& r, const TraceRecords& records,
@@ -88,7 +127,10 @@ std::optional<TreeNode> TraceTree::AddItemToTreeView(RecInfo& r, const TraceReco
     const std::string name = r.MethodName + "_" + std::to_string(r.Num);
     if (diag && r.RecType == kRecordEnter) diag->Diagn("*** AddItemToTreeView ***  " + name);
     r.Visible = false;
+    ApplyFilter(r, records, options);
     if (!IsShown(r, options)) return std::nullopt;
+    ++events_;
+    if (r.FilteredOut) return std::nullopt;
     r.Visible = true;
     if (diag) diag->Diagn(name + " is VISIBLE");
 
@@ -121,13 +163,9 @@ std::optional<TreeNode> TraceTree::AddItemToTreeView(RecInfo& r, const TraceReco
         indexOfNum_[r.Num] = index;
     }
 
-    TreeNode node;
-    node.Num = r.Num;
+    TreeNode node = NodeOf(r, options);
     node.ParentNum = p;
     node.Index = index;
-    node.Text = NodeText(r);
-    node.Image = ImageOf(r.RecType);
-    node.Expanded = options.TreeIsExpanded;
     return node;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recinfo.h"
+#include "tracefilter.h"
 #include "tracerecords.h"
 
 namespace shell {
@@ -21,11 +22,19 @@ struct TreeViewOptions {
     bool ShowUserMethods = true;
     bool ShowBeyondCalls = false;
     bool TreeIsExpanded = true;
+    // The rules that hide and that highlight (none when null or empty), and
+    // an ENTER's interface for the rules that name one.
+    const TraceFilter* Filter = nullptr;
+    const TraceFilter* Highlight = nullptr;
+    InterfaceLookup InterfaceOf;
 };
 
-enum class NodeImage { Call, Create, Destroy, Load, Unload, Final };
-// The image list key: "Call", "Create", "Destroy", "Load", "Unload", "Final".
+enum class NodeImage { Call, Create, Destroy, Load, Unload, Final, Failed };
+// The image list key: "Call", "Create", "Destroy", "Load", "Unload", "Final", "Failed".
 const char* ImageKey(NodeImage image);
+
+// How a node's text is drawn: failed calls and highlighted ones stand out.
+enum class NodeTint { Plain, Failed, Highlighted };
 
 // "N_" followed by the record number.
 std::string NodeKey(int32_t num);
@@ -40,6 +49,7 @@ struct TreeNode {
     int32_t Index = 0;  // tree index: order of addition, from 1
     std::string Text;
     NodeImage Image = NodeImage::Call;
+    NodeTint Tint = NodeTint::Plain;
     bool Expanded = true;  // for the node and for its parent
 
     std::string Key() const { return NodeKey(Num); }
@@ -48,8 +58,15 @@ struct TreeNode {
 
 // Whether the record gets a node under these options.
 bool IsShown(const RecInfo& record, const TreeViewOptions& options);
-// The node text of a record that can have a node ("" for the others).
+// The node text of a record that can have a node ("" for the others); a
+// failed call's ends with its result's name: "Divide <Calc(1)>  -> DISP_E_DIVBYZERO".
 std::string NodeText(const RecInfo& record);
+// A record's node as the options draw it (text, image, tint), under no parent.
+TreeNode NodeOf(const RecInfo& record, const TreeViewOptions& options);
+// Whether the filter of the options hides the record (and so, what ran
+// inside it): settles FilteredOut and InsideFilteredOut; the parent's must be
+// settled already.
+void ApplyFilter(RecInfo& record, const TraceRecords& records, const TreeViewOptions& options);
 
 class TraceTree {
 public:
@@ -66,6 +83,8 @@ public:
                                            DiagnosticSink* diag);
 
     int32_t NodeCount() const { return static_cast<int32_t>(nodes_.size()); }
+    // Records the view options show, whether the filter hides them or not.
+    int32_t EventCount() const { return events_; }
     int32_t LastRootNodeIndex() const { return lastRoot_; }
     int32_t LastNodeIndex() const { return nodes_.empty() ? 0 : NodeCount(); }
     // Record number of the node at a tree index (1-based); 0 for none.
@@ -87,6 +106,7 @@ private:
     std::vector<Entry> nodes_;
     std::vector<int32_t> indexOfNum_;  // by Num (records of the view), 0 for none
     int32_t lastRoot_ = 0;
+    int32_t events_ = 0;
 };
 
 }  // namespace shell

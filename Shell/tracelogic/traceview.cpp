@@ -7,6 +7,8 @@ namespace shell {
 
 void TraceView::ResetTraceView() {
     records_.Reset();
+    changed_.clear();
+    rebuildDue_ = false;
     tree_.Clear();
     offsetLimit_ = UINT64_MAX;
     leftOut_ = 0;
@@ -28,9 +30,38 @@ std::vector<TreeNode> TraceView::RegNewRecords(const uint8_t* bytes, size_t leng
             continue;
         }
         RecInfo& r = records_.Take(descriptor, reader);
+        if (r.RecType == kRecordExit) Returned(r, options);
         if (auto node = tree_.AddItemToTreeView(r, records_, options, &reader)) nodes.push_back(std::move(*node));
     }
     return nodes;
+}
+
+// Its call's result is known now: what shows the call may change with it.
+void TraceView::Returned(const RecInfo& exit, const TreeViewOptions& options) {
+    RecInfo* enter = records_.Record(exit.EnterForExit);
+    if (!enter || !enter->HasResult) return;
+    bool resultRules = (options.Filter && options.Filter->UsesResult()) ||
+                       (options.Highlight && options.Highlight->UsesResult());
+    if (enter->Visible && (enter->Result < 0 || resultRules)) changed_.push_back(enter->Num);
+    if (options.Filter && options.Filter->UsesResult()) {
+        bool hidden = enter->FilteredOut;
+        ApplyFilter(*enter, records_, options);
+        rebuildDue_ |= hidden != enter->FilteredOut;
+    }
+}
+
+std::vector<TreeNode> TraceView::TakeChangedNodes(const TreeViewOptions& options) {
+    std::vector<TreeNode> nodes;
+    for (int32_t num : changed_)
+        if (const RecInfo* r = records_.Record(num); r && r->Visible) nodes.push_back(NodeOf(*r, options));
+    changed_.clear();
+    return nodes;
+}
+
+bool TraceView::TakeRebuildDue() {
+    bool due = rebuildDue_;
+    rebuildDue_ = false;
+    return due;
 }
 
 std::optional<TreeNode> TraceView::AddFinalReport(const TreeViewOptions& options) {

@@ -33,6 +33,13 @@ public:
     // Expand All, Collapse All).
     std::vector<TreeNode> RebuildTraceTree(const TreeViewOptions& options, DiagnosticSink* diag = nullptr);
 
+    // Nodes whose call has returned since the last call (a failed call's
+    // node gets its result and image), as the options draw them now.
+    std::vector<TreeNode> TakeChangedNodes(const TreeViewOptions& options);
+    // Whether a call's result, come with its EXIT, changed what a filter on
+    // results shows: the tree is then rebuilt once.
+    bool TakeRebuildDue();
+
     // A saved trace cut inside a record: records whose text starts at or past
     // this offset are not taken (see InspectTraceFile).
     void LimitToOffset(uint64_t end) { offsetLimit_ = end; }
@@ -61,12 +68,16 @@ public:
     const TraceTree& Tree() const { return tree_; }
 
 private:
+    void Returned(const RecInfo& exit, const TreeViewOptions& options);
+
     TraceRecords records_;
     TraceTree tree_;
     long realLastRecord_ = 0;
     uint64_t offsetLimit_ = UINT64_MAX;
     size_t recordLimit_ = SIZE_MAX;
     size_t leftOut_ = 0;
+    std::vector<int32_t> changed_;
+    bool rebuildDue_ = false;
 };
 
 }  // namespace shell

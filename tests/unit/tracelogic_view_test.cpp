@@ -15,6 +15,14 @@ using namespace shell;
 using tl_test::Desc;
 using tl_test::FakeReader;
 
+// Every call option at `shown`, the tree expanded or not.
+TreeViewOptions Options(bool shown, bool expanded) {
+    TreeViewOptions options;
+    options.ShowIUnknown = options.ShowIDispatch = options.ShowUserMethods = options.ShowBeyondCalls = shown;
+    options.TreeIsExpanded = expanded;
+    return options;
+}
+
 class ViewTest : public ::testing::Test {
 protected:
     std::vector<TreeNode> Feed(const std::string& batch) {
@@ -83,7 +91,7 @@ TEST_F(ViewTest, NamesAreFetchedOnlyWhereTheTreeNeedsThem) {
     EXPECT_EQ(reader.calls["GetClassName"], 3);
     EXPECT_EQ(reader.calls["GetDllShortName"], 2);
     EXPECT_EQ(reader.calls["GetProcessCommandLine"], 1);
-    EXPECT_EQ(reader.calls["GetFirstRecordString"], 0) << "record text is fetched only when shown";
+    EXPECT_EQ(reader.calls["GetFirstRecordString"], 1) << "record text is read for an EXIT's result alone";
     EXPECT_EQ(view.Records().InstanceRecords(), (std::vector<int32_t>{4, 5}));
     EXPECT_EQ(view.Records().RecordCount(), 9) << "types 7, 8 and unknown ones are kept";
 }
@@ -101,12 +109,17 @@ TEST_F(ViewTest, ExitsPairWithTheNewestMatchingCallOfTheirThreadAndProcess) {
     EXPECT_EQ(all[6].EnterForExit, 0) << "slot 8 was never entered";
     EXPECT_EQ(view.Records().PendingCalls(), (std::vector<int32_t>{1, 3, 4}));
 
-    // Parent is the newest pending call whatever the thread.
-    EXPECT_EQ(all[4].Parent, 4);
+    // Parent is the pending call of the record's own thread and process.
+    EXPECT_EQ(all[4].Parent, 2);
     Feed(Instance(kRecordCreate, 8, "Calc", 4, 2) + Exit(9, 7, 2));
-    EXPECT_EQ(all[7].Parent, 4) << "a creation in thread 2 hangs under the call of process 200";
+    EXPECT_EQ(all[7].Parent, 3) << "a creation in thread 2 hangs under thread 2's call";
     EXPECT_EQ(all[8].EnterForExit, 3) << "thread 2's call returns although it is not the newest";
     EXPECT_EQ(view.Records().PendingCalls(), (std::vector<int32_t>{1, 4}));
+
+    // Nested by arrival order: the newest pending call whatever the thread.
+    view.Records().SetNestByArrival(true);
+    EXPECT_EQ(all[4].Parent, 4);
+    EXPECT_EQ(all[7].Parent, 4) << "a creation in thread 2 hangs under the call of process 200";
 }
 
 // Each row of the visibility table: the option that governs it, tested by
@@ -140,7 +153,7 @@ TEST_F(ViewTest, EachRowOfTheVisibilityTableFollowsItsOwnOption) {
         r.MethodNum = row.slot;
         r.MethodName = row.name;
         for (auto option : all) {
-            TreeViewOptions only{false, false, false, false, true};
+            TreeViewOptions only = Options(false, true);
             only.*option = true;
             EXPECT_EQ(IsShown(r, only), option == row.option) << row.slot << " " << row.name;
         }
@@ -156,8 +169,8 @@ TEST_F(ViewTest, EachRowOfTheVisibilityTableFollowsItsOwnOption) {
     for (const auto& e : events) {
         RecInfo r;
         r.RecType = e.type;
-        EXPECT_EQ(IsShown(r, TreeViewOptions{false, false, false, false, false}), e.shown) << e.type;
-        EXPECT_EQ(IsShown(r, TreeViewOptions{true, true, true, true, true}), e.shown) << e.type;
+        EXPECT_EQ(IsShown(r, Options(false, false)), e.shown) << e.type;
+        EXPECT_EQ(IsShown(r, Options(true, true)), e.shown) << e.type;
     }
 }
 
