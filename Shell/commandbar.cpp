@@ -43,17 +43,25 @@ void CommandBar::Create(HWND owner, HINSTANCE instance) {
            {mnuTraceFileExport, "&Export..."}, {mnuTraceFileCompare, "&Compare With..."}});
     Popup(menu_, "&Edit",
           {{mnuEditFont, "F&ont"}, {0, nullptr}, {mnuEditFind, "&Find"}, {mnuEditFindNext, "Find &Next\tF3"},
-           {mnuEditCopy, "&Copy"}, {0, nullptr}, {mnuEditFinal, "Final &Report"}});
+           {mnuEditCopy, "&Copy"}, {0, nullptr}, {mnuEditFinal, "Final &Report"}, {0, nullptr},
+           {mnuEditFilter, "Fi&lter...\tCtrl+L"}, {mnuEditResetFilter, "Reset Fil&ter"},
+           {mnuEditHighlight, "&Highlight..."}, {mnuEditStatistics, "&Statistics"}});
     Popup(menu_, "&Options",
           {{mnuOptionsAlwaysOnTop, "&Always On Top"}, {mnuOptionsAutoscroll, "A&utoscroll"}, {0, nullptr},
            {mnuOptionsExpandAll, "&Expand All"}, {mnuOptionsCollapseAll, "&Collapse All"}, {0, nullptr},
-           {mnuOptionsShowIUnknown, "Show I&Unknown"}, {mnuOptionsShowIDispatch, "Show I&Dispatch"}, {0, nullptr},
-           {mnuOptionsSettings, "&Settings"}});
+           {mnuOptionsShowIUnknown, "Show I&Unknown"}, {mnuOptionsShowIDispatch, "Show I&Dispatch"},
+           {mnuOptionsNestByArrival, "&Nest by Arrival Order"}, {0, nullptr}, {mnuOptionsSettings, "&Settings"}});
     Popup(menu_, "&Help", {{mnuHelpHelp, "Quick &Help"}, {0, nullptr}, {mnuHelpAbout, "&About"}});
     ::SetMenu(owner, menu_);
     // The hidden "ComponentPopup", shown as a context menu.
     popup_.reset(::CreatePopupMenu());
     AddItems(popup_.get(), {{mnuHookUnhook, "Hook/Unhook"}, {mnuViewTypeLib, "View TypeLib"}});
+    tracePopup_.reset(::CreatePopupMenu());
+    AddItems(tracePopup_.get(), {{mnuShowOnlyClass, "Show only this class"}, {mnuShowOnlyMethod, "Show only this method"},
+                                 {mnuShowOnlyThread, "Show only this thread"}, {mnuShowOnlyProcess, "Show only this process"},
+                                 {0, nullptr}, {mnuHideClass, "Hide this class"}, {mnuHideMethod, "Hide this method"},
+                                 {0, nullptr}, {mnuShowFailedOnly, "Show failed calls only"},
+                                 {mnuEditResetFilter, "Reset filter"}});
 
     toolbar_ = ::CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr,
                                  WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, owner,
@@ -126,6 +134,14 @@ void CommandBar::ShowPopup(HWND owner) const {
     POINT at;
     ::GetCursorPos(&at);
     ::TrackPopupMenu(popup_.get(), TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
+}
+
+void CommandBar::ShowTracePopup(HWND owner, bool call) const {
+    for (int command : {mnuShowOnlyMethod, mnuHideMethod})
+        ::EnableMenuItem(tracePopup_.get(), static_cast<UINT>(command), MF_BYCOMMAND | (call ? MF_ENABLED : MF_GRAYED));
+    POINT at;
+    ::GetCursorPos(&at);
+    ::TrackPopupMenu(tracePopup_.get(), TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
 }
 
 bool CommandBar::Allows(int command, bool fromToolbar) const {

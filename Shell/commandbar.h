@@ -34,6 +34,8 @@ public:
     // Hook/Unhook and View TypeLib, in the menu, the popup and the toolbar.
     void EnableComponentCommands(bool on);
     void ShowPopup(HWND owner) const;
+    // The trace node's menu of filter rules; the method items only for a call.
+    void ShowTracePopup(HWND owner, bool call) const;
 
     // A command arrives only while its control is enabled, whatever sent
     // it: the button for a toolbar click, else the menu item.
@@ -49,6 +51,7 @@ private:
     HWND toolbar_ = nullptr;
     HMENU menu_ = nullptr;  // the window's bar: destroyed with the window
     vx::unique_menu popup_;
+    vx::unique_menu tracePopup_;
     vx::unique_image_list images_;  // outlives the toolbar, which this object does
     std::string runTooltip_ = "Start Tracing";
 };

@@ -22,6 +22,10 @@ enum Command : int {
     mnuEditFindNext = 1033,
     mnuEditCopy = 1034,
     mnuEditFinal = 1035,
+    mnuEditFilter = 1036,
+    mnuEditHighlight = 1037,
+    mnuEditStatistics = 1038,
+    mnuEditResetFilter = 1039,
     mnuOptionsAlwaysOnTop = 1041,
     mnuOptionsAutoscroll = 1042,
     mnuOptionsExpandAll = 1043,
@@ -29,15 +33,24 @@ enum Command : int {
     mnuOptionsShowIUnknown = 1045,
     mnuOptionsShowIDispatch = 1046,
     mnuOptionsSettings = 1047,
+    mnuOptionsNestByArrival = 1048,
     mnuHelpHelp = 1051,
     mnuHelpAbout = 1052,
     mnuHookUnhook = 1061,   // context menu
     mnuViewTypeLib = 1062,  // context menu
+    // The trace node's context menu: filter rules from the node's own values.
+    mnuShowOnlyClass = 1071,
+    mnuShowOnlyMethod = 1072,
+    mnuShowOnlyThread = 1073,
+    mnuShowOnlyProcess = 1074,
+    mnuHideClass = 1075,
+    mnuHideMethod = 1076,
+    mnuShowFailedOnly = 1077,
 };
 
 // Toolbar buttons, left to right; each is the button of one menu command.
 enum class Button : int { Com, HookUnhook, TLib, Run, Stop, Open, Save, Find, Copy, Final, OnTop, Last, Extend,
-                          Collapse, IUnk, IDisp, Sett, Help };
+                          Collapse, IUnk, IDisp, Sett, Help, Filter, Stats };
 // A button's control id is kToolbarBase plus its position.
 constexpr int kToolbarBase = 2000;
 struct ToolbarButton {
@@ -47,7 +60,7 @@ struct ToolbarButton {
     bool twoState;
     bool startsGroup = false;  // a separator stands before it
 };
-// Groups: components, tracing, trace files, edit, options, help.
+// Groups: components, tracing, trace files, edit, options, help, reading a big trace.
 inline constexpr ToolbarButton kToolbarButtons[] = {
     {Button::Com, "Component DLL List", mnuComponentList, false},
     {Button::HookUnhook, "Hook/Unhook", mnuComponentHookUnhook, false},
@@ -67,6 +80,8 @@ inline constexpr ToolbarButton kToolbarButtons[] = {
     {Button::IDisp, "View IDispatch Methods", mnuOptionsShowIDispatch, true},
     {Button::Sett, "Settings", mnuOptionsSettings, false},
     {Button::Help, "Quick Help", mnuHelpHelp, false, true},
+    {Button::Filter, "Filter (Ctrl+L)", mnuEditFilter, false, true},
+    {Button::Stats, "Statistics", mnuEditStatistics, false},
 };
 constexpr size_t kToolbarButtonCount = sizeof kToolbarButtons / sizeof kToolbarButtons[0];
 constexpr bool ButtonsInTheirOrder() {

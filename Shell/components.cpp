@@ -88,6 +88,11 @@ void MainWindow::TreeView1_NodeClick(const std::string& key, bool rightButton) {
         bar_.EnableMenu(mnuComponentViewTypeLib, true);
     } else {
         ShowEventDetails(key);
+        if (rightButton) {
+            contextNum_ = NumFromKey(key);
+            const RecInfo* r = traceView_.Records().Record(contextNum_);
+            bar_.ShowTracePopup(hwnd_, r && r->RecType == kRecordEnter);
+        }
         return;
     }
     if (rightButton) bar_.ShowPopup(hwnd_);

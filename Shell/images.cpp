@@ -157,6 +157,15 @@ void DrawButton(Painter& p, Button button) {
         p.Box(2, 9, 7, 12, kLightBlue, kBlue);
         p.Box(6, 3, 11, 6, kLightBlue, kBlue);
         p.Box(10, 7, 15, 10, kLightBlue, kBlue);
+    } else if (is(Button::Filter)) {  // a funnel
+        POINT funnel[] = {{1, 2}, {15, 2}, {10, 8}, {10, 14}, {6, 12}, {6, 8}};
+        p.Poly(funnel, 6, kLightBlue, kBlue);
+    } else if (is(Button::Stats)) {  // a bar chart with its axes
+        p.Line(2, 1, 2, 14, kInk);
+        p.Line(2, 14, 15, 14, kInk);
+        p.Box(4, 8, 7, 13, kBlue, kBlue);
+        p.Box(8, 3, 11, 13, kGreen, kGreen);
+        p.Box(12, 10, 15, 13, kRed, kRed);
     } else if (is(Button::Help)) {
         p.Disc(1, 1, 15, 15, kBlue, RGB(20, 40, 100));
         p.Text("?", kPaper, 12, true);
@@ -198,6 +207,15 @@ void DrawTraceImage(Painter& p, int image) {
         POINT down[] = {{4, 4}, {12, 4}, {8, 8}};
         POINT up[] = {{4, 4}, {12, 4}, {8, 0}};
         p.Poly(in ? down : up, 3, in ? kGreen : kRed, in ? kGreen : kRed);
+        break;
+    }
+    case kFailedImage: {  // a call that failed: the call's arrow, struck by a red cross
+        p.Box(9, 2, 15, 14, kLightBlue, kBlue);
+        p.Line(1, 8, 8, 8, kBlue, 2);
+        POINT head[] = {{6, 4}, {10, 8}, {6, 12}};
+        p.Poly(head, 3, kBlue, kBlue);
+        p.Line(3, 3, 13, 13, kRed, 3);
+        p.Line(13, 3, 3, 13, kRed, 3);
         break;
     }
     case kFinalImage:  // the report: a page with a bar chart

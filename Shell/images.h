@@ -21,6 +21,7 @@ enum TreeImage : int {
     kLoadImage,
     kUnloadImage,
     kFinalImage,
+    kFailedImage,
     kTreeImageCount
 };
 

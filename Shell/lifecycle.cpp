@@ -65,6 +65,7 @@ void MainWindow::Form_Load() {
     SetPaths();
     details_.LoadHelp(settings_.InstPath + "Help.rtf");
     ReadWindowSettings();
+    LoadViewRules();
     CreateServers();
     InitTraceSide();
     settings_.Init();

@@ -57,8 +57,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         if (window.Create(instance, commandLine)) {
             window.Form_Load();
             HACCEL accelerators = nullptr;
-            ACCEL findNext = {FVIRTKEY, VK_F3, shell::mnuEditFindNext};
-            accelerators = ::CreateAcceleratorTableA(&findNext, 1);
+            ACCEL keys[] = {{FVIRTKEY, VK_F3, shell::mnuEditFindNext},
+                            {FVIRTKEY | FCONTROL, 'L', shell::mnuEditFilter}};
+            accelerators = ::CreateAcceleratorTableA(keys, 2);
             MSG msg;
             while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
                 if (accelerators && ::TranslateAcceleratorA(window.hwnd(), accelerators, &msg)) continue;

@@ -19,7 +19,7 @@
 #include "commandbar.h"
 #include "commandgate.h"
 #include "complist.h"
-#include "comparewindow.h"
+#include "listwindow.h"
 #include "finddialog.h"
 #include "images.h"
 #include "keyedtree.h"
@@ -160,7 +160,17 @@ private:
     TracePane tracePane_;
     DetailsPane details_;
     std::unique_ptr<FindDialog> find_;
-    CompareWindow compare_;
+    // Compare With's differences; the statistics.
+    ListWindow compare_{"VexiloCompare", {{"", 300}, {"#", 700}, {"This trace", 6000}, {"#", 700}, {"", 6000}}};
+    ListWindow statistics_{"VexiloStatistics", {{"Class", 3200},
+                                                 {"Method", 2600},
+                                                 {"Calls", 900, true},
+                                                 {"Failed", 900, true},
+                                                 {"Created", 900, true},
+                                                 {"Left", 900, true}}};
+    TraceFilter filter_, highlight_;
+    int32_t contextNum_ = 0;  // the trace node right-clicked last
+    bool rebuildAfterFile_ = false;
     int dpi_ = 96;
     PaneLayout layout_;
     double splitterLeft_ = 5330;  // twips
@@ -201,10 +211,24 @@ private:
     void AddFinalReportNode();
     void RunDeferredOption();
     void RebuildTraceTree();
+    // Filters, highlight, statistics, nesting (filtering.cpp).
+    HFONT TreeFont() const;
+    std::string InterfaceOf(int32_t num);
+    void LoadViewRules();
+    void SetRules(TraceFilter* rules, std::string* kept, TraceFilter changed);
+    void Refilter();
+    void ContextRule(int command);
+    template <int command>
+    void ContextRuleOf() { ContextRule(command); }
+    void mnuEditFilter_Click();
+    void mnuEditHighlight_Click();
+    void mnuEditResetFilter_Click();
+    void mnuEditStatistics_Click();
+    void mnuOptionsNestByArrival_Click();
     void SetTreeExpansion(bool expanded);
     void mnuOptionsExpandAll_Click();
     void mnuOptionsCollapseAll_Click();
-    TreeViewOptions ViewOptions() const;
+    TreeViewOptions ViewOptions();
     // tracedetails.cpp
     void ShowEventDetails(const std::string& key);
     void BuildFinalReportView();

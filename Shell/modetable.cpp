@@ -29,11 +29,16 @@ const CommandRow kCommandRows[] = {
     {mnuEditFindNext, {Off, Off, On, On}},
     {mnuEditCopy, {Off, On, On, On}},
     {mnuEditFinal, {Off, Off, Off, Off}},
+    {mnuEditFilter, {Off, Off, On, On}},
+    {mnuEditResetFilter, {Off, Off, On, On}},
+    {mnuEditHighlight, {Off, Off, On, On}},
+    {mnuEditStatistics, {Off, Off, On, On}},
     {mnuOptionsAlwaysOnTop, {On, On, On, On}},
     {mnuOptionsAutoscroll, {On, On, On, On}},
     {mnuOptionsExpandAll, {Off, Off, On, On}},
     {mnuOptionsCollapseAll, {Off, Off, On, On}},
     {mnuOptionsSettings, {On, On, L, L}},
+    {mnuOptionsNestByArrival, {On, On, On, On}},
 };
 
 // Where a button differs from its menu item: the pressed Run button stays

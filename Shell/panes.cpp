@@ -51,12 +51,37 @@ void TracePane::Insert(const std::vector<TreeNode>& nodes) {
     changed_ = true;
 }
 
+namespace {
+
+// Failed calls in red, highlighted ones in blue.
+COLORREF TintColour(NodeTint tint) {
+    switch (tint) {
+    case NodeTint::Failed: return RGB(190, 0, 0);
+    case NodeTint::Highlighted: return RGB(0, 70, 210);
+    case NodeTint::Plain: break;
+    }
+    return KeyedTree::kDefaultColour;
+}
+
+}  // namespace
+
 void TracePane::Add(const std::vector<TreeNode>& nodes) {
     for (const TreeNode& node : nodes) {
         std::string parent = node.ParentKey();
         tree_.Add(parent, node.Key(), node.Text, kCallImage + static_cast<int>(node.Image), node.Expanded);
+        if (node.Tint != NodeTint::Plain) tree_.SetColour(node.Key(), TintColour(node.Tint));
         if (!parent.empty() && tree_.IsExpanded(parent) != node.Expanded) tree_.Expand(parent, node.Expanded);
     }
+}
+
+void TracePane::Update(const std::vector<TreeNode>& nodes) {
+    for (const TreeNode& node : nodes) {
+        std::string key = node.Key();
+        tree_.SetText(key, node.Text);
+        tree_.SetImage(key, kCallImage + static_cast<int>(node.Image));
+        tree_.SetColour(key, TintColour(node.Tint));
+    }
+    if (!nodes.empty()) changed_ = true;
 }
 
 bool TracePane::Paint() {

@@ -34,6 +34,8 @@ public:
     bool Paint();
     // Every node anew (an option changed), painted once.
     void Rebuild(const std::vector<TreeNode>& nodes);
+    // Nodes already in the tree drawn anew: text, image and tint.
+    void Update(const std::vector<TreeNode>& nodes);
     // Empty, painting on.
     void Clear();
 

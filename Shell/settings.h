@@ -31,6 +31,8 @@ struct Settings {
     bool TreeIsExpanded = false;
     bool EnsureVisibleLastItem = false;
     bool AlwaysOnTop = false;
+    bool NestByArrivalOrder = false;          // else each record under its own thread's call
+    std::string FilterRules, HighlightRules;  // TraceFilter::ToText
     long Tree1Mode = 0;
     bool ExitWithLeftHooks = false;
 

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "resultnames.h"
 #include "textconv.h"
+#include "traceexchange.h"
 
 #include <commdlg.h>
 
@@ -92,9 +93,16 @@ void MainWindow::mnuTraceFileCompare_Click() {
         return;
     }
     std::string name = NameOf(path);
-    compare_.Show(instance_, hwnd_, reinterpret_cast<HFONT>(::SendMessageA(tracePane_.hwnd(), WM_GETFONT, 0, 0)),
-                  name, CompareSummary(c->result, name), CompareRows(c->result),
-                  [this](int32_t num) { tracePane_.Tree().Select(NodeKey(num)); });
+    std::vector<CompareRow> rows = CompareRows(c->result);
+    std::vector<std::vector<std::string>> texts;
+    for (const CompareRow& row : rows)
+        texts.push_back({row.mark, row.viewNum ? std::to_string(row.viewNum) : "", row.viewText,
+                         row.fileRecord ? std::to_string(row.fileRecord) : "", row.fileText});
+    compare_.Show(instance_, hwnd_, TreeFont(), "Compare With " + name, CompareSummary(c->result, name),
+                  std::move(texts), [this, rows](size_t row) {
+                      if (rows[row].viewNum) tracePane_.Tree().Select(NodeKey(rows[row].viewNum));
+                  });
+    compare_.SetColumnTitle(4, name);
 }
 
 void MainWindow::mnuTraceFileSave_Click() {
@@ -147,6 +155,8 @@ void MainWindow::ShowTraceFile() {
         RunDeferredOption();
     }
     batch_.array.reset();
+    if (rebuildAfterFile_ && !gate_.CloseRequested()) RebuildTraceTree();
+    rebuildAfterFile_ = false;
     ShowTraceProgress(true);
     ApplyRunStep(tracingRun_.EndTraceFile(reading.AddsFinalReport() && !gate_.CloseRequested()));
     status_.EndProgress();

@@ -50,13 +50,16 @@ void MainWindow::SetTimer1(bool on) {
     timer1On_ = on;
 }
 
-TreeViewOptions MainWindow::ViewOptions() const {
+TreeViewOptions MainWindow::ViewOptions() {
     TreeViewOptions options;
     options.ShowIUnknown = settings_.ShowIUnknown;
     options.ShowIDispatch = settings_.ShowIDispatch;
     options.ShowUserMethods = settings_.ShowUserMethods;
     options.ShowBeyondCalls = settings_.ShowBeyondCalls;
     options.TreeIsExpanded = settings_.TreeIsExpanded;
+    options.Filter = &filter_;
+    options.Highlight = &highlight_;
+    options.InterfaceOf = [this](const RecInfo& r) { return InterfaceOf(r.Num); };
     return options;
 }
 
@@ -177,11 +180,18 @@ void MainWindow::Timer1_Timer() {
 // inserted; the tree is shown at most every kShowMs while batches follow.
 void MainWindow::TakeBatch() {
     tracingRun_.BeginBatch();
-    std::vector<TreeNode> nodes =
-        traceView_.RegNewRecords(batch_.Bytes(), batch_.Length(), *readerTexts_, ViewOptions());
+    TreeViewOptions options = ViewOptions();
+    std::vector<TreeNode> nodes = traceView_.RegNewRecords(batch_.Bytes(), batch_.Length(), *readerTexts_, options);
     batch_.array.reset();
     tracePane_.Insert(nodes);
+    tracePane_.Update(traceView_.TakeChangedNodes(options));
     tracingRun_.EndBatch();
+    // Results that change what a filter on results shows: the tree anew,
+    // once the file is read, or now.
+    if (traceView_.TakeRebuildDue()) {
+        if (readingTraceFile_) rebuildAfterFile_ = true;
+        else RebuildTraceTree();
+    }
     ShowTraceProgress(false);
     PumpMessages();
 }
@@ -196,7 +206,7 @@ void MainWindow::ShowTraceProgress(bool now) {
         int32_t last = traceView_.Tree().AutoscrollNum(settings_.EnsureVisibleLastItem, settings_.TreeIsExpanded);
         if (last) tracePane_.Tree().EnsureVisible(NodeKey(last));
     }
-    status_.SetText("Processed", traceView_.ProcessedText());
+    status_.SetText("Processed", traceView_.ProcessedText(filter_.Active()));
     if (settings_.Tree1Mode != kTraceFileMode) status_.SetText("Queued", traceView_.QueuedText());
     if (traceView_.LimitReached()) status_.SetText("Status", traceView_.LimitText());
     if (readingTraceFile_) status_.Progress(traceView_.Records().RecordCount());
@@ -220,6 +230,8 @@ void MainWindow::RunDeferredOption() {
     case OptionCommand::CollapseAll: mnuOptionsCollapseAll_Click(); break;
     case OptionCommand::ShowIUnknown: mnuOptionsShowIUnknown_Click(); break;
     case OptionCommand::ShowIDispatch: mnuOptionsShowIDispatch_Click(); break;
+    case OptionCommand::Refilter: Refilter(); break;
+    case OptionCommand::Renest: mnuOptionsNestByArrival_Click(); break;
     }
     if (dispatch) ToolbarDispatch = false;
 }

@@ -89,6 +89,9 @@ WindowSettings WindowSettings::FromTexts(const std::map<std::string, std::string
     ReadBool(texts, "ShowIDispatch", &s.ShowIDispatch);
     ReadBool(texts, "EnsureVisibleLastItem", &s.EnsureVisibleLastItem);
     ReadBool(texts, "AlwaysOnTop", &s.AlwaysOnTop);
+    ReadBool(texts, "NestByArrivalOrder", &s.NestByArrivalOrder);
+    if (auto it = texts.find("FilterRules"); it != texts.end()) s.FilterRules = it->second;
+    if (auto it = texts.find("HighlightRules"); it != texts.end()) s.HighlightRules = it->second;
     ReadNumber(texts, "MainLeft", &s.MainLeft);
     ReadNumber(texts, "MainTop", &s.MainTop);
     ReadNumber(texts, "MainWidth", &s.MainWidth);
@@ -118,6 +121,9 @@ std::map<std::string, std::string> WindowSettings::ToTexts(bool normal) const {
         {"ShowIDispatch", BoolText(ShowIDispatch)},
         {"EnsureVisibleLastItem", BoolText(EnsureVisibleLastItem)},
         {"AlwaysOnTop", BoolText(AlwaysOnTop)},
+        {"NestByArrivalOrder", BoolText(NestByArrivalOrder)},
+        {"FilterRules", FilterRules},
+        {"HighlightRules", HighlightRules},
         // A minimized window is remembered as normal.
         {"WindowState", WindowState == 2 ? "2" : "0"},
     };
@@ -136,7 +142,8 @@ std::map<std::string, std::string> ReadSettingTexts(HKEY root) {
     vx::unique_hkey key;
     if (::RegOpenKeyExA(root, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return texts;
     for (DWORD i = 0;; ++i) {
-        char name[300], data[300];
+        // Filter rules run longer than the other values.
+        char name[300], data[16384];
         DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
         LONG rc = ::RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize);
         if (rc == ERROR_NO_MORE_ITEMS) break;

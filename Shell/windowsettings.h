@@ -1,4 +1,4 @@
-// The twelve per-user values of the main window, kept as strings under
+// The per-user values of the main window, kept as strings under
 // HKEY_CURRENT_USER\Software\Vexilo\Settings: their defaults, their text forms
 // and the fallback to the default for a text that does not parse.
 #pragma once
@@ -21,6 +21,8 @@ struct WindowSettings {
     bool ShowIDispatch = true;
     bool EnsureVisibleLastItem = true;
     bool AlwaysOnTop = false;
+    bool NestByArrivalOrder = false;
+    std::string FilterRules, HighlightRules;  // TraceFilter::ToText
     float MainLeft = 2000;  // twips
     float MainTop = 2000;
     float MainWidth = 12000;
@@ -45,7 +47,7 @@ struct WindowSettings {
     std::map<std::string, std::string> ToTexts(bool normal) const;
 };
 
-// The six options the window keeps per user, from the stored values to the
+// The options the window keeps per user, from the stored values to the
 // running ones at start and back at the exit.
 template <typename From, typename To>
 void CopyViewOptions(const From& from, To& to) {
@@ -55,6 +57,9 @@ void CopyViewOptions(const From& from, To& to) {
     to.ShowIDispatch = from.ShowIDispatch;
     to.EnsureVisibleLastItem = from.EnsureVisibleLastItem;
     to.AlwaysOnTop = from.AlwaysOnTop;
+    to.NestByArrivalOrder = from.NestByArrivalOrder;
+    to.FilterRules = from.FilterRules;
+    to.HighlightRules = from.HighlightRules;
 }
 
 // "True"/"False" (any letter case on reading).

@@ -74,7 +74,11 @@ std::vector<TreeNode> TraceView::RebuildTraceTree(const TreeViewOptions& options
     return tree_.RebuildTraceTree(records_, options, diag);
 }
 
-std::string TraceView::ProcessedText() const { return "Processed Items: " + std::to_string(tree_.NodeCount()) + " "; }
+std::string TraceView::ProcessedText(bool filtered) const {
+    if (filtered)
+        return "Showing " + std::to_string(tree_.NodeCount()) + " of " + std::to_string(tree_.EventCount()) + " events ";
+    return "Processed Items: " + std::to_string(tree_.NodeCount()) + " ";
+}
 
 std::string TraceView::LimitText() const {
     return "View full at " + std::to_string(recordLimit_) + " records; " + std::to_string(leftOut_) +

@@ -56,8 +56,9 @@ public:
     void SetRealLastRecord(long value) { realLastRecord_ = value; }
     long RealLastRecord() const { return realLastRecord_; }
 
-    // Status panel "Processed": "Processed Items: " + nodes + " ".
-    std::string ProcessedText() const;
+    // Status panel "Processed": "Processed Items: " + nodes + " "; with a
+    // filter on, "Showing " + nodes + " of " + events + " events ".
+    std::string ProcessedText(bool filtered = false) const;
     // Status panel "Queued": "Queued Events: " + records not yet taken + " "
     // (never below 0: the writer's counter can lag behind the view's count).
     std::string QueuedText() const;

@@ -61,8 +61,9 @@ struct RunStep {
 
 // The option commands that rebuild or scroll the tree, in the order the poll
 // runs them after a batch.
-enum class OptionCommand { Autoscroll, ExpandAll, CollapseAll, ShowIUnknown, ShowIDispatch };
-constexpr size_t kOptionCommandCount = 5;
+// Refilter: the filter or highlight rules changed; Renest: Nest by Arrival Order.
+enum class OptionCommand { Autoscroll, ExpandAll, CollapseAll, ShowIUnknown, ShowIDispatch, Refilter, Renest };
+constexpr size_t kOptionCommandCount = 7;
 
 enum class PollAction {
     Return,      // nothing new: clear nothing more, wait for the next tick

@@ -92,7 +92,7 @@ protected:
     std::vector<std::string> classes;  // of the sample
 };
 
-TEST_F(ShellTest, FirstStartSecondCopyAndTheTwelveValues) {
+TEST_F(ShellTest, FirstStartSecondCopyAndTheStoredValues) {
     ASSERT_NO_FATAL_FAILURE(Start());
     HDC screen = ::GetDC(nullptr);
     int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
@@ -137,6 +137,7 @@ TEST_F(ShellTest, FirstStartSecondCopyAndTheTwelveValues) {
     std::map<std::string, std::string> expected = {
         {"TreeIsExpanded", "True"}, {"ShowUserMethods", "True"}, {"ShowIUnknown", "True"}, {"ShowIDispatch", "True"},
         {"EnsureVisibleLastItem", "True"}, {"AlwaysOnTop", "True"}, {"WindowState", "0"}, {"Splitter", "5330"},
+        {"NestByArrivalOrder", "False"}, {"FilterRules", ""}, {"HighlightRules", ""},
         {"MainLeft", std::to_string(MulDiv(200, 1440, dpi))}, {"MainTop", std::to_string(MulDiv(150, 1440, dpi))},
         {"MainWidth", std::to_string(MulDiv(900, 1440, dpi))}, {"MainHeight", std::to_string(MulDiv(600, 1440, dpi))}};
     EXPECT_EQ(expected, values);

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e.h"
+#include "resultnames.h"
 #include "shellwindow.h"
 
 namespace e2e {
@@ -111,6 +112,7 @@ std::vector<Node> ExpectedTree(const std::vector<FileRecord>& records, bool show
         std::string serial;
         unsigned long pid, tid;
         bool shown;
+        int node;  // its node, -1 for none
     };
     std::vector<Pending> pending;
     std::vector<Node> nodes;
@@ -132,10 +134,15 @@ std::vector<Node> ExpectedTree(const std::vector<FileRecord>& records, bool show
                 at = static_cast<int>(nodes.size());
                 nodes.push_back({depth(), name + " <" + ClassOf(r.text) + ">"});
             }
-            pending.push_back({r.serial, r.pid, r.tid, shown});
+            pending.push_back({r.serial, r.pid, r.tid, shown, at});
         } else if (kind == "EXIT") {
             for (size_t i = pending.size(); i-- > 0;)
                 if (pending[i].serial == r.serial && pending[i].pid == r.pid && pending[i].tid == r.tid) {
+                    // A failed call's node ends with its result's name.
+                    size_t hr = r.text.find("HRESULT = -");
+                    if (pending[i].node >= 0 && hr != std::string::npos)
+                        nodes[static_cast<size_t>(pending[i].node)].text +=
+                            "  -> " + vx::ResultName(static_cast<int32_t>(std::strtol(r.text.c_str() + hr + 10, nullptr, 10)));
                     pending.erase(pending.begin() + static_cast<long>(i));
                     break;
                 }
@@ -503,6 +510,7 @@ TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
     ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).find(" records exported to ") != std::string::npos; }, 30000))
         << ui.StatusText(0);
     std::vector<std::string> texts;  // each exported event as its node reads
+    std::map<long, size_t> callAt;   // an ENTER's record → its text
     int enters = 0, exits = 0;
     std::string text = ReadFileText(exported);
     for (size_t at = 0, end; at < text.size(); at = end + 1) {
@@ -510,7 +518,8 @@ TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
         nlohmann::json r = nlohmann::json::parse(text.substr(at, end - at));
         ++end;
         std::string kind = r["kind"], object = "<" + r.value("class", "") + "(" + std::to_string(r.value("instance", 0)) + ")>";
-        if (kind == "enter") texts.push_back(r.value("method", "") + " " + object), ++enters;
+        if (kind == "enter") callAt[r["record"]] = texts.size(), texts.push_back(r.value("method", "") + " " + object), ++enters;
+        if (kind == "exit" && r.value("failed", false)) texts[callAt[r["enter"]]] += "  -> " + r.value("result", std::string());
         if (kind == "exit") ++exits;
         if (kind == "create") texts.push_back("CREATING " + object);
         if (kind == "destroy") texts.push_back("DESTROYING " + object);
