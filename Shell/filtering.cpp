@@ -28,8 +28,6 @@ void MainWindow::LoadViewRules() {
     highlight_ = TraceFilter::FromText(settings_.HighlightRules);
     traceView_.Records().SetNestByArrival(settings_.NestByArrivalOrder);
     bar_.Check(mnuOptionsNestByArrival, settings_.NestByArrivalOrder);
-    // A filter kept from an earlier run hides events: say so from the start.
-    if (filter_.Active()) status_.SetText("Status", "Filter on: " + filter_.Describe() + " (Edit > Filter)");
 }
 
 void MainWindow::SetRules(TraceFilter* rules, std::string* kept, TraceFilter changed) {
@@ -99,11 +97,13 @@ void MainWindow::mnuEditStatistics_Click() {
     long calls = 0, failed = 0, classes = 0;
     for (const StatisticsRow& r : rows) {
         auto count = [](long n) { return n < 0 ? std::string() : std::to_string(n); };
-        texts.push_back({r.className, r.method, count(r.calls), count(r.failed), count(r.created), count(r.left)});
+        std::string method = r.method.empty() ? "(all methods)" : r.method;
+        texts.push_back({r.className, method, count(r.calls), count(r.failed), count(r.created), count(r.left)});
         if (r.method.empty()) calls += r.calls, failed += r.failed, ++classes;
     }
     std::string summary = std::to_string(calls) + " calls, " + std::to_string(failed) + " failed, in " +
-                          std::to_string(classes) + " classes. A double click shows only that class or method.";
+                          std::to_string(classes) + (classes == 1 ? " class" : " classes") +
+                          ". A double click shows only that class or method.";
     statistics_.Show(instance_, hwnd_, TreeFont(), "Statistics", summary, std::move(texts), [this, rows](size_t i) {
         TraceFilter only({{FilterField::Class, rows[i].className, true}});
         if (!rows[i].method.empty()) only.Add({FilterField::Method, rows[i].method, true});

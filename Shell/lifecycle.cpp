@@ -80,6 +80,8 @@ void MainWindow::Form_Load() {
     ApplyTree1Mode();
     CloseSplash(splash);
     ::SetForegroundWindow(hwnd_);
+    // A filter kept from an earlier run hides events: said from the start.
+    if (filter_.Active()) status_.SetText("Status", "Filter on: " + filter_.Describe() + " (Edit > Filter)");
     TellHooksNotApplied();
     // The records those processes have written so far are shown at once.
     if (inUse) mnuTracingStart_Click();

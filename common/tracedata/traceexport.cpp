@@ -50,9 +50,9 @@ public:
     explicit JsonLinesExporter(Out out) : out_(std::move(out)) {}
     void Take(const TraceRecord& record) override {
         const TraceRecord* call = record.kind == RecordKind::Exit ? pairing_.PendingFor(record) : nullptr;
-        TraceRecord enter = call ? *call : TraceRecord();
-        long number = pairing_.Take(record);
-        out_(RecordJson(record, number, call ? &enter : nullptr) + "\n");
+        std::string line = RecordJson(record, call ? call->number : 0, call);
+        pairing_.Take(record);
+        out_(line + "\n");
     }
     void Finish() override {}
 

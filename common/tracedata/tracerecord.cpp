@@ -283,7 +283,17 @@ TraceRecord ParseRecord(std::vector<std::string> lines) {
 
 long CallPairing::Take(const TraceRecord& record) {
     if (record.kind == RecordKind::Enter) {
-        pending_.push_back(record);
+        // Its names and numbers are what an EXIT needs; not its text.
+        TraceRecord& kept = pending_.emplace_back();
+        kept.kind = record.kind;
+        kept.number = record.number;
+        kept.process = record.process;
+        kept.thread = record.thread;
+        kept.serial = record.serial;
+        kept.className = record.className;
+        kept.instance = record.instance;
+        kept.interfaceName = record.interfaceName;
+        kept.method = record.method;
         return 0;
     }
     if (record.kind != RecordKind::Exit) return 0;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -111,13 +112,22 @@ std::vector<Node> ExpectedTree(const std::vector<FileRecord>& records, bool show
     struct Pending {
         std::string serial;
         unsigned long pid, tid;
-        bool shown;
-        int node;  // its node, -1 for none
+        int node;  // its node, -1 when it has none
     };
     std::vector<Pending> pending;
-    std::vector<Node> nodes;
-    auto depth = [&] {
-        return static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const Pending& p) { return p.shown; }));
+    struct Built {
+        std::string text;
+        int parent;
+    };
+    std::vector<Built> built;
+    std::vector<int> nodeOf;  // per record
+    // Under the nearest call of its own thread that has a node.
+    auto add = [&](const FileRecord& r, const std::string& text) {
+        int parent = -1;
+        for (size_t i = pending.size(); i-- > 0 && parent < 0;)
+            if (pending[i].pid == r.pid && pending[i].tid == r.tid) parent = pending[i].node;
+        built.push_back({text, parent});
+        return static_cast<int>(built.size()) - 1;
     };
     for (const FileRecord& r : records) {
         int at = -1;
@@ -130,33 +140,45 @@ std::vector<Node> ExpectedTree(const std::vector<FileRecord>& records, bool show
             bool dispatchName = name == "Invoke" || name == "GetIDsOfNames" || name == "GetTypeInfo" || name == "GetTypeInfoCount";
             bool shown = name != "Call beyond Vtable" &&
                          (slot <= 2 ? showIUnknown : slot <= 6 && dispatchName ? showIDispatch : true);
-            if (shown) {
-                at = static_cast<int>(nodes.size());
-                nodes.push_back({depth(), name + " <" + ClassOf(r.text) + ">"});
-            }
-            pending.push_back({r.serial, r.pid, r.tid, shown, at});
+            if (shown) at = add(r, name + " <" + ClassOf(r.text) + ">");
+            pending.push_back({r.serial, r.pid, r.tid, at});
         } else if (kind == "EXIT") {
-            for (size_t i = pending.size(); i-- > 0;)
-                if (pending[i].serial == r.serial && pending[i].pid == r.pid && pending[i].tid == r.tid) {
-                    // A failed call's node ends with its result's name.
-                    size_t hr = r.text.find("HRESULT = -");
-                    if (pending[i].node >= 0 && hr != std::string::npos)
-                        nodes[static_cast<size_t>(pending[i].node)].text +=
-                            "  -> " + vx::ResultName(static_cast<int32_t>(std::strtol(r.text.c_str() + hr + 10, nullptr, 10)));
-                    pending.erase(pending.begin() + static_cast<long>(i));
-                    break;
-                }
+            for (size_t i = pending.size(); i-- > 0;) {
+                if (pending[i].serial != r.serial || pending[i].pid != r.pid || pending[i].tid != r.tid) continue;
+                // A failed call's node ends with its result's name.
+                size_t hr = r.text.find("HRESULT = -");
+                if (pending[i].node >= 0 && hr != std::string::npos)
+                    built[static_cast<size_t>(pending[i].node)].text +=
+                        "  -> " + vx::ResultName(static_cast<int32_t>(std::strtol(r.text.c_str() + hr + 10, nullptr, 10)));
+                // Calls of its thread still pending above it were unwound with it.
+                for (size_t j = pending.size(); j-- > i;)
+                    if (j == i || (pending[j].pid == r.pid && pending[j].tid == r.tid)) pending.erase(pending.begin() + static_cast<long>(j));
+                break;
+            }
         } else if (kind == "CREATE" || kind == "DESTROY") {
-            at = static_cast<int>(nodes.size());
-            nodes.push_back({depth(), (kind == "CREATE" ? "CREATING <" : "DESTROYING <") + ClassOf(r.text) + ">"});
+            at = add(r, (kind == "CREATE" ? "CREATING <" : "DESTROYING <") + ClassOf(r.text) + ">");
         } else if (kind == "LOAD" || kind == "UNLOAD") {
             std::string header = r.text.substr(2, r.text.find("\r\n", 2) - 2);  // "========= LOAD DLL: X ========= TID"
             size_t colon = header.find(": ") + 2;
-            at = static_cast<int>(nodes.size());
-            nodes.push_back({depth(), kind + " DLL: " + header.substr(colon, header.find(" =", colon) - colon)});
+            at = add(r, kind + " DLL: " + header.substr(colon, header.find(" =", colon) - colon));
         }
-        if (index) index->push_back(at);
+        nodeOf.push_back(at);
     }
+    // Depth first, children in order of addition, as the tree shows them.
+    std::vector<std::vector<int>> children(built.size() + 1);
+    for (size_t i = 0; i < built.size(); ++i) children[static_cast<size_t>(built[i].parent + 1)].push_back(static_cast<int>(i));
+    std::vector<Node> nodes;
+    std::vector<int> position(built.size(), -1);
+    std::function<void(int, int)> visit = [&](int parent, int depth) {
+        for (int child : children[static_cast<size_t>(parent + 1)]) {
+            position[static_cast<size_t>(child)] = static_cast<int>(nodes.size());
+            nodes.push_back({depth, built[static_cast<size_t>(child)].text});
+            visit(child, depth + 1);
+        }
+    };
+    visit(-1, 0);
+    if (index)
+        for (int node : nodeOf) index->push_back(node < 0 ? -1 : position[static_cast<size_t>(node)]);
     nodes.push_back({0, "FINAL REPORT"});
     return nodes;
 }
@@ -561,6 +583,95 @@ TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
         return std::string(now).rfind("The calls match: ", 0) == 0;
     }, 20000));
     EXPECT_TRUE(ui.ListRows(::GetDlgItem(compare, 102), 5).empty());
+}
+
+// Reading a trace in the window: the sample's failing calls marked and named
+// in the tree and the details, a filter to failed calls only that leaves
+// exactly them (live and on the saved file, the files untouched, the filter
+// kept for the next start), a class filter from a node's menu, statistics as
+// the trace counts them, and a two-thread client nested per thread.
+TEST_F(ShellTraceTest, FailedCallsAreMarkedFilteredAndCountedAndThreadsNestApart) {
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
+    ASSERT_EQ(0u, client.exitCode) << client.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    const std::string distilled = ReadFileText(inst.folder + "TraceDistilled.txt");
+    std::vector<FileRecord> records = ReadRecords(distilled, client.processId);
+    std::vector<Node> all = ExpectedTree(records, true, true);
+    ASSERT_EQ(all, Pane(kTree1));
+    std::vector<Node> failed;  // and the window's own report
+    for (const Node& n : all)
+        if (n.text.find("  -> ") != std::string::npos || n.text == "FINAL REPORT") failed.push_back({0, n.text});
+    ASSERT_EQ(failed, (std::vector<Node>{{0, "Divide <VxSample Calc Class(1)>  -> DISP_E_DIVBYZERO"},
+                                         {0, "QueryInterface <VxSample Calc Class(1)>  -> E_NOINTERFACE"},
+                                         {0, "FINAL REPORT"}}))
+        << "the client's Divide by zero and QueryInterface of IClassFactory";
+    // The failed image, and the result named in the details.
+    const int kFailedImage = 8;
+    std::vector<TreeNode> nodes = ui.Tree(kTree1);
+    std::vector<std::string> details;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_EQ(nodes[i].image == kFailedImage, nodes[i].text.find("  -> ") != std::string::npos) << nodes[i].text;
+        if (nodes[i].text == failed[0].text) details = Details(i);
+    }
+    auto has = [&](const std::string& line) { return std::find(details.begin(), details.end(), line) != details.end(); };
+    EXPECT_TRUE(has("               HRESULT = -2147352558 (80020012h)")) << ::testing::PrintToString(details);
+    EXPECT_TRUE(has("               Name: DISP_E_DIVBYZERO"));
+    EXPECT_TRUE(has("               Facility: FACILITY_DISPATCH (2), code: 18 (12h)"));
+    Shot("shell-failed-calls.png");
+
+    // Failed calls only, from a node's menu: exactly them, at the top; the files untouched.
+    Command(kFailedOnly);
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree1) == failed; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
+    EXPECT_EQ(ui.StatusText(1), "Showing 3 of " + std::to_string(all.size()) + " events ");
+    EXPECT_EQ(distilled, ReadFileText(inst.folder + "TraceDistilled.txt"));
+    Shot("shell-filter-failed.png");
+
+    // The statistics: the class's calls, failures and instances as the trace counts them.
+    Command(kStatistics);
+    HWND statistics = FindProcessWindow(program.processId(), "VexiloStatistics", nullptr, 20000);
+    ASSERT_TRUE(statistics);
+    long calls = 0, creates = 0, destroys = 0;
+    for (const FileRecord& r : records) {
+        calls += r.kind.rfind("ENTER", 0) == 0;
+        creates += r.kind == "CREATE";
+        destroys += r.kind == "DESTROY";
+    }
+    auto rows = ui.ListRows(::GetDlgItem(statistics, 102), 6);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"VxSample Calc Class", "(all methods)", std::to_string(calls), "2",
+                                                 std::to_string(creates), std::to_string(creates - destroys)}));
+    EXPECT_NE(std::find(rows.begin(), rows.end(),
+                        std::vector<std::string>{"VxSample Calc Class", "Divide", "2", "1", "", ""}), rows.end());
+    EXPECT_TRUE(Screenshot(statistics, "shell-statistics.png"));
+
+    // A class from a node's menu: the class's events and nothing else.
+    Command(kResetFilter);
+    ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == all; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(Trace(kStop));
+    const std::string saved = inst.folder + "TraceStorage\\failing.trc";
+    ASSERT_NO_FATAL_FAILURE(Save(saved));
+    Command(kFailedOnly);
+    FileCommand(kOpen, saved);
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree1) == failed; }, 30000)) << "the opened file, filtered: "
+                                                                          << ::testing::PrintToString(Pane(kTree1));
+    ASSERT_EQ(0u, Close().exitCode);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(ui.StatusText(0).rfind("Filter on: Result is failed", 0), 0u) << ui.StatusText(0);
+
+    // Two threads at once: each one's calls nest under its own.
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
+    Command(kResetFilter);
+    ProcessResult threads = RunProgram(Quoted(ClientPath()) + " threads 2", 60000);
+    ASSERT_EQ(0u, threads.exitCode) << threads.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    std::vector<FileRecord> twoThreads = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), threads.processId);
+    EXPECT_EQ(ExpectedTree(twoThreads, true, true), Pane(kTree1));
+    size_t deepest = 0;
+    for (const Node& n : Pane(kTree1)) deepest = std::max(deepest, static_cast<size_t>(n.depth));
+    EXPECT_GE(deepest, 2u) << "the threads' Recurse calls nest";
 }
 
 }  // namespace
