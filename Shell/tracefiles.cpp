@@ -141,6 +141,9 @@ void MainWindow::ShowTraceFile() {
     settings_.Tree1Mode = kTraceFileMode;
     ApplyTree1Mode();
 
+    FileResults results(path);
+    traceView_.Records().SetResultFile(&results);
+    vx::scope_exit fromReader([&] { traceView_.Records().SetResultFile(nullptr); });
     long amount = 0;
     if (reading.ShouldRead()) reader_->GetRecordAmountInTraceFile(&amount);
     status_.BeginProgress(amount);

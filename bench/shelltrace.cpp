@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kStart = 1011, kOpen = 1021;
+constexpr int kStart = 1011, kOpen = 1021, kStatistics = 1038, kResetFilter = 1039, kFailedOnly = 1077;
 constexpr int kTree1 = 101, kToolbar = 103;
 constexpr int kButtonRun = 3, kButtonFinal = 9;
 constexpr unsigned long kNextTraceFilePath = 0x56585452;
@@ -91,7 +91,49 @@ void OpenSaved(const std::string& folder, int records) {
     ::DeleteFileA(path.c_str());
 }
 
-void Live(const std::string& folder, int calls) {
+// Time until `done`, polled; -1 when it never comes within a minute.
+template <typename F>
+double Until(F done) {
+    double start = Now();
+    while (!done()) {
+        if (Now() - start > 60) return -1;
+        ::Sleep(2);
+    }
+    return Now() - start;
+}
+
+// A saved trace opened, then a filter put on and taken off and the
+// statistics opened, each timed to its last node or row.
+void Filtering(const std::string& folder, int records) {
+    std::string path = folder + "bench-filter-" + std::to_string(records) + ".trc";
+    MakeTrace(path, records);
+    Window w;
+    if (!w.Start(folder)) {
+        std::printf("the window did not start\n");
+        return;
+    }
+    COPYDATASTRUCT data = {kNextTraceFilePath, static_cast<DWORD>(path.size() + 1), path.data()};
+    ::SendMessageA(w.hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    ::PostMessageA(w.hwnd, WM_COMMAND, kOpen, 0);
+    Until([&] { return !w.ButtonEnabled(kButtonRun); });
+    Until([&] { return w.ButtonEnabled(kButtonFinal); });
+    long all = w.Nodes();
+    ::PostMessageA(w.hwnd, WM_COMMAND, kFailedOnly, 0);
+    double on = Until([&] { return w.Nodes() == 1; });  // no call failed: the report alone
+    ::PostMessageA(w.hwnd, WM_COMMAND, kResetFilter, 0);
+    double off = Until([&] { return w.Nodes() == all; });
+    ::PostMessageA(w.hwnd, WM_COMMAND, kStatistics, 0);
+    double statistics = Until([&] {
+        HWND list = ::GetDlgItem(::FindWindowA("VexiloStatistics", nullptr), 102);
+        return list && ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) > 0;
+    });
+    std::printf("%s %d records, %ld nodes: filter on %.2f s, off %.2f s, statistics %.2f s; window memory %.1f MB\n",
+                Arch().c_str(), records, all, on, off, statistics, w.MemoryMB());
+    w.Close();
+    ::DeleteFileA(path.c_str());
+}
+
+void Live(const std::string& folder, int calls, bool filtered = false) {
     Window w;
     if (!w.Start(folder)) {
         std::printf("the window did not start\n");
@@ -101,6 +143,7 @@ void Live(const std::string& folder, int calls) {
     double before = w.MemoryMB();
     ::PostMessageA(w.hwnd, WM_COMMAND, kStart, 0);
     ::Sleep(500);
+    if (filtered) ::PostMessageA(w.hwnd, WM_COMMAND, kFailedOnly, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     vx::started_process client;
@@ -118,9 +161,10 @@ void Live(const std::string& folder, int calls) {
     nodesAtEnd = w.Nodes();
     while (!w.ButtonEnabled(kButtonFinal) && Now() - start < 600) ::Sleep(5);
     double done = Now();
-    std::printf("%s live %d calls: client ran %.2f s, %ld nodes shown at its end; FINAL REPORT %.2f s later, "
+    std::printf("%s live %d calls%s: client ran %.2f s, %ld nodes shown at its end; FINAL REPORT %.2f s later, "
                 "%ld nodes; window memory +%.1f MB\n",
-                Arch().c_str(), calls, clientEnd - start, nodesAtEnd, done - clientEnd, w.Nodes(),
+                Arch().c_str(), calls, filtered ? " (failed calls only)" : "", clientEnd - start, nodesAtEnd,
+                done - clientEnd, w.Nodes(),
                 w.MemoryMB() - before);
     w.Close();
 }
@@ -147,6 +191,7 @@ int main() {
     }
     ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vexilo");
     for (int records : {10000, 100000}) OpenSaved(folder, records);
+    Filtering(folder, 100000);
 
     inst.main.modules = {sample};
     vxinstall::ClearTraceFiles(folder);
@@ -155,6 +200,7 @@ int main() {
         return 1;
     }
     Live(folder, 10000);
+    Live(folder, 10000, true);
     vxinstall::RegisterComponent(sample, false, &error);
     return 0;
 }

@@ -37,6 +37,8 @@ void Open(ITraceReader* reader, const std::string& path, int records) {
     size_t before = PrivateBytes();
     double start = Now();
     shell::TraceView view;
+    shell::FileResults results(path);  // results read as the window reads them from a file
+    view.Records().SetResultFile(&results);
     shell::TreeViewOptions options;
     options.TreeIsExpanded = false;
     vx::unique_bstr bpath(vx::NewBstr(path));

@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "raii.h"
 #include "recorddescriptor.h"
+#include "textconv.h"
+#include "tracerecord.h"
 
 namespace shell {
 
@@ -87,7 +90,12 @@ RecInfo& TraceRecords::Take(const uint8_t* descriptor, TraceReaderTexts& reader)
                 r.EnterForExit = enter.Num;
                 enter.ExitForEnter = r.Num;
                 pending_.erase(std::next(it).base());
-                ReadResult(r, enter, reader);
+                if (!results_) {
+                    ReadResult(r, enter, reader);
+                } else if (std::optional<int32_t> hr = results_->At(r.Pointer)) {
+                    enter.Result = *hr;
+                    enter.HasResult = true;
+                }
                 break;
             }
         }
@@ -110,6 +118,40 @@ RecInfo& TraceRecords::Take(const uint8_t* descriptor, TraceReaderTexts& reader)
     if (const char* name = DiagnosticName(r.RecType)) reader.Diagn(std::to_string(r.Num) + name);
     Nest(r);
     return r;
+}
+
+FileResults::FileResults(const std::string& path) : path_(path) {}
+
+std::optional<int32_t> FileResults::At(uint32_t offset) {
+    constexpr size_t kRead = 1 << 20, kMostRecord = 64 * 1024;
+    bool wholeRecordHere = offset >= bufferStart_ &&
+                           (atEnd_ ? offset < bufferStart_ + buffer_.size() : offset + kMostRecord <= bufferStart_ + buffer_.size());
+    if (!wholeRecordHere) {
+        vx::unique_file file(vx::OpenFile(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+        LARGE_INTEGER at;
+        at.QuadPart = offset;
+        DWORD got = 0;
+        buffer_.resize(kRead);
+        if (!file || !::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+            !::ReadFile(file.get(), buffer_.data(), static_cast<DWORD>(kRead), &got, nullptr))
+            got = 0;
+        buffer_.resize(got);
+        bufferStart_ = offset;
+        atEnd_ = got < kRead;
+    }
+    // The record's lines, up to the next record's "\r\n" and mark or its end mark.
+    size_t at = offset - bufferStart_;
+    for (size_t line = buffer_.find("\r\n", at); line != std::string::npos && line < at + kMostRecord;
+         line = buffer_.find("\r\n", line + 2)) {
+        size_t text = line + 2;
+        if (text >= buffer_.size() || buffer_[text] == '\x01') break;
+        size_t first = buffer_.find_first_not_of(' ', text);
+        if (first == std::string::npos) break;
+        if (first == text && vx::IsRecordStart(buffer_.substr(text, 16))) break;
+        if (buffer_.compare(first, 10, "HRESULT = ") == 0)
+            return static_cast<int32_t>(std::strtol(buffer_.c_str() + first + 10, nullptr, 10));
+    }
+    return std::nullopt;
 }
 
 void TraceRecords::Nest(RecInfo& r) {

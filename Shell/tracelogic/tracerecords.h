@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,21 @@
 #include "recinfo.h"
 
 namespace shell {
+
+// EXIT results read straight from a saved trace file, in large sequential
+// reads: a line at a time through the reader costs several times more.
+class FileResults {
+public:
+    explicit FileResults(const std::string& path);
+    // The HRESULT of the EXIT record at `offset`, if it has one.
+    std::optional<int32_t> At(uint32_t offset);
+
+private:
+    std::string path_;
+    std::string buffer_;
+    uint64_t bufferStart_ = 0;
+    bool atEnd_ = false;  // the buffer reaches the end of the file
+};
 
 class TraceRecords {
 public:
@@ -28,6 +44,8 @@ public:
     bool NestsByArrival() const { return byArrival_; }
     // Every record's Parent worked out again the chosen way.
     void SetNestByArrival(bool byArrival);
+    // Where EXIT results come from while a saved file is read (null: the reader).
+    void SetResultFile(FileResults* results) { results_ = results; }
 
     // The final-report record (RecType 200, Num FinalReportNum, Parent 0);
     // null when the view already has one, whose key would then be taken twice.
@@ -53,6 +71,7 @@ private:
 
     std::vector<RecInfo> all_;
     bool byArrival_ = false;
+    FileResults* results_ = nullptr;
     std::vector<int32_t> arrival_;                             // pending calls, any thread
     std::unordered_map<uint64_t, std::vector<int32_t>> threads_;  // pending calls by process and thread
     std::vector<int32_t> pending_;

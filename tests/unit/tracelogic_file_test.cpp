@@ -299,4 +299,27 @@ TEST_F(ReaderTest, ACutTraceShowsItsWholeRecordsAndSaysSo) {
     EXPECT_NE(reading.Message(dir / "cut.trc").find("ends inside a record"), std::string::npos);
 }
 
+
+// Results read from the file itself: each EXIT's own HRESULT line, none for a
+// Release (its count) nor from the record after it, across a reload of the
+// buffer and at the file's end.
+TEST(FileResultsTest, EachExitGivesItsOwnResult) {
+    TempDir dir;
+    std::string text = TraceRecord("*** Serial# of call: 5.7 *** ", 1, 2, 1, {"Class: C (instance# 1)"});
+    std::vector<std::pair<size_t, std::optional<int32_t>>> expected;
+    auto exit = [&](const std::vector<std::string>& lines, std::optional<int32_t> hr) {
+        expected.push_back({text.size() + 2, hr});  // the record starts after its line break
+        text += TraceRecord("   *** Serial# of exit: 5.7 ***", 1, 2, 2, lines);
+    };
+    exit({"               HRESULT = -2147352558 (80020012h)"}, static_cast<int32_t>(0x80020012));
+    exit({"               Return value = 0 (0h)  (VT_UI4)"}, std::nullopt);
+    text += std::string(2 << 20, ' ');  // past the first read
+    text += TraceRecord("*** Serial# of call: 5.8 *** ", 1, 2, 3, {"               HRESULT = 5 (5h)"});
+    exit({"               [out]  x=1 (1h)  (VT_POINTER VT_I4)", "               HRESULT = 1 (1h)"}, 1);
+    exit({"               Return value = 2 (2h)  (VT_UI4)"}, std::nullopt);
+    WriteWhole(dir / "results.trc", text + "\x01");
+    FileResults results(dir / "results.trc");
+    for (const auto& [offset, hr] : expected) EXPECT_EQ(results.At(static_cast<uint32_t>(offset)), hr) << offset;
+}
+
 }  // namespace

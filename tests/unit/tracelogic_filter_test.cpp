@@ -65,7 +65,15 @@ TEST_F(FilterTest, AFailedCallGetsItsResultNameImageAndTintWhenItReturns) {
     EXPECT_EQ(changed[0].Tint, NodeTint::Failed);
     EXPECT_EQ(changed[1].Text, "Odd <Calc(1)>  -> 0x80041234");
     EXPECT_TRUE(view.TakeChangedNodes(options).empty());
-    EXPECT_EQ(view.RebuildTraceTree(options)[0].Text, "Divide <Calc(1)>  -> DISP_E_DIVBYZERO") << "rebuilt alike";
+    // Highlighted by a rule, unless failed: the failure's tint wins.
+    TraceFilter highlight({{FilterField::Method, "Add", true}, {FilterField::Method, "Divide", true}});
+    options.Highlight = &highlight;
+    std::vector<TreeNode> rebuilt = view.RebuildTraceTree(options);
+    ASSERT_EQ(rebuilt.size(), 3u);
+    EXPECT_EQ(rebuilt[0].Text, "Divide <Calc(1)>  -> DISP_E_DIVBYZERO") << "rebuilt alike";
+    EXPECT_EQ(rebuilt[0].Tint, NodeTint::Failed);
+    EXPECT_EQ(rebuilt[1].Tint, NodeTint::Highlighted);
+    EXPECT_EQ(rebuilt[2].Tint, NodeTint::Failed);
 }
 
 TEST_F(FilterTest, RulesCombineAsProcessMonitorsDo) {

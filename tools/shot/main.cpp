@@ -1,7 +1,8 @@
 // vxshot: opens Vexilo.exe on an installation, drives it as a user would
-// (the hooked list, a client traced live when one is given, that trace
-// compared with a copy differing in one call, the component list with a DLL
-// selected, Quick Help) and saves each view as a PNG file.
+// (the hooked list, a client traced live when one is given, its failed calls
+// alone, its statistics, that trace compared with a copy differing in one
+// call, the component list with a DLL selected, Quick Help) and saves each
+// view as a PNG file.
 // The demo runs it where no display is open.
 //   vxshot FOLDER OUTDIR DLL [CLIENT COMMAND LINE...]
 #include <windows.h>
@@ -18,6 +19,7 @@ namespace {
 // Command ids and control ids of the main window.
 enum : int {
     kComponentList = 1001, kTracingStart = 1011, kTracingStop = 1012, kSave = 1022, kCompare = 1024, kHelp = 1051,
+    kStatistics = 1038, kResetFilter = 1039, kFailedOnly = 1077,
     kTree1 = 101, kTree2 = 102,
 };
 constexpr char kClass[] = "VexiloMainWindow";
@@ -82,6 +84,18 @@ std::string ReadAll(const std::string& path) {
     return text;
 }
 
+// A window of the program as a PNG file, closed afterwards.
+void SaveOwned(Shots& shots, const char* className, const char* name) {
+    if (HWND window = e2e::FindProcessWindow(shots.processId, className, nullptr, 20000)) {
+        ::Sleep(400);
+        if (e2e::SavePng(window, shots.outDir + "\\" + name)) {
+            ++shots.saved;
+            std::printf("  %s\n", name);
+        }
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+    }
+}
+
 // The trace shown saved, then compared with a copy whose first Add has
 // another second operand: the comparison window.
 void CompareShot(Shots& shots, const std::string& folder) {
@@ -97,14 +111,18 @@ void CompareShot(Shots& shots, const std::string& folder) {
     ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     file.reset();
     FileCommand(shots.ui.hwnd(), kCompare, other);
-    if (HWND compare = e2e::FindProcessWindow(shots.processId, "VexiloCompare", nullptr, 20000)) {
-        ::Sleep(400);
-        if (e2e::SavePng(compare, shots.outDir + "\\6-compare.png")) {
-            ++shots.saved;
-            std::printf("  6-compare.png\n");
-        }
-        ::PostMessageA(compare, WM_CLOSE, 0, 0);
-    }
+    SaveOwned(shots, "VexiloCompare", "6-compare.png");
+}
+
+// The trace's failed calls alone, then its statistics.
+void ReadingShots(Shots& shots) {
+    ::PostMessageA(shots.ui.hwnd(), WM_COMMAND, kFailedOnly, 0);
+    WaitFor([&] { return shots.ui.StatusText(1).rfind("Showing ", 0) == 0; }, 10000);
+    shots.Save("7-failed-only.png");
+    ::PostMessageA(shots.ui.hwnd(), WM_COMMAND, kResetFilter, 0);
+    WaitFor([&] { return shots.ui.StatusText(1).rfind("Processed Items", 0) == 0; }, 10000);
+    ::PostMessageA(shots.ui.hwnd(), WM_COMMAND, kStatistics, 0);
+    SaveOwned(shots, "VexiloStatistics", "8-statistics.png");
 }
 
 // Runs a client to its end; false when it cannot start.
@@ -165,6 +183,7 @@ int main(int argc, char** argv) {
             }, 10000);
             shots.Save("2-live-trace.png");
             if (ui.SelectNode(kTree1, shots.Node(kTree1, finalReport))) shots.Save("3-final-report.png");
+            ReadingShots(shots);
         } else {
             std::printf("  the traced run did not end in a final report within 30 s\n");
             shots.Save("2-live-trace.png");
