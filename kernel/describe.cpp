@@ -417,10 +417,17 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
         if (!out.name[0]) std::snprintf(out.name, sizeof out.name, "UndefinedInterfaceName");
     } else {
         ITypeInfo* found = nullptr;
-        if (!RegistryInterface(iid, out.name, sizeof out.name, &found) &&
-            !StructureInterface(iid, out.name, sizeof out.name, line, sizeof line, &found))
-            return false;
+        const bool named = RegistryInterface(iid, out.name, sizeof out.name, &found) ||
+                           StructureInterface(iid, out.name, sizeof out.name, line, sizeof line, &found);
         info.attach(found);
+        // Last, the standard interfaces' library: only for what no other source describes.
+        if (!info) info.attach(FromLibrary(g_kernel.known, iid));
+        if (!named && !info) return false;
+        if (!out.name[0] && info) {
+            vx::unique_bstr name;
+            if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
+                NarrowText(name.get(), -1, out.name, sizeof out.name);
+        }
     }
     // The structure file's line stands; otherwise the type description gives one.
     if (!line[0] && info) vx::BuildDescriptorLine(info.get(), InterfaceRegistered(iid), line, sizeof line);

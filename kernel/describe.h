@@ -1,6 +1,7 @@
 // What the kernel knows of an interface: its name and its methods in
 // method-table order, from the standard OLE library, the hooked DLLs' own
-// type libraries or the registry; and the type names shown in records.
+// type libraries, the registry, the structure file or, last, the library of
+// standard interfaces; and the type names shown in records.
 #pragma once
 
 #include <windows.h>

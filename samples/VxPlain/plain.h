@@ -22,5 +22,12 @@ struct IPlain : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Counter(LONG* calls) = 0;
 };
 
+// Widget: standard interfaces only (IPersistStreamInit, IObjectWithSite,
+// IProvideClassInfo, IConnectionPointContainer), none of them described by
+// a type library of the server.
+// {5E0B2F4C-8A61-4F0D-9C3B-2D7A41E6B905}
+inline constexpr CLSID CLSID_Widget = {
+    0x5e0b2f4c, 0x8a61, 0x4f0d, {0x9c, 0x3b, 0x2d, 0x7a, 0x41, 0xe6, 0xb9, 0x05}};
+
 // IUnknown's three and IPlain's four: the registry's NumMethods.
 inline constexpr unsigned kPlainMethodCount = 7;

@@ -6,5 +6,6 @@
 namespace vxplain {
 
 HRESULT Plain_CreateInstance(REFIID riid, void** ppv);
+HRESULT Widget_CreateInstance(REFIID riid, void** ppv);
 
 }  // namespace vxplain
