@@ -13,9 +13,9 @@ namespace korbin {
 
 constexpr char kKnownLibraryName[] = "VxKnown.tlb";
 
-// Whether the file looks like a type library (present, its format's
-// signature, a plausible size): checked at kernel load, where no library may
-// be loaded yet, so that the start banner can say what is missing.
+// Whether the file is the library built with this kernel (its size and
+// digest): checked at kernel load, where no library may be loaded yet, so
+// that the start banner can say what is missing, and again before loading.
 bool KnownLibraryLooksWhole(const char* path);
 
 // The banner's line about it: "" when it looks whole.

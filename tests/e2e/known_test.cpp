@@ -117,3 +117,43 @@ TEST_F(KnownTest, ScriptEngineCallsOfTheScriptHostAreDecoded) {
                    kDone);
     checker.Expect(kScript + Method("Close") + " );\r\n", kDone);
 }
+
+// A library of standard interfaces that is missing or damaged: the Widget's
+// interfaces are named (the registry knows them) but not traced, the client
+// runs as before, and the full trace's banner says why, once per process.
+TEST_F(KnownTest, MissingOrDamagedLibraryLeavesTheClientAlone) {
+    Use(PlainPath());
+    const std::string library = inst.folder + "VxKnown.tlb";
+    const std::string whole = ReadFileText(library);
+    ASSERT_GT(whole.size(), 4096u);
+    const std::string notice = "Library of standard interfaces " + library + " is missing or damaged";
+    const struct {
+        const char* name;
+        const char* bytes;  // nullptr: no file
+        size_t size;
+    } cases[] = {
+        {"missing", nullptr, 0},
+        {"not a type library", "this is not a type library, only text in its place", 51},
+        // Its offsets point past its end: the platform's loader would fault on it.
+        {"cut after its header", whole.data(), 4096},
+    };
+    const ProcessResult unhooked = RunProgram(ClientCommand("known"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vxinstall::ClearTraceFiles(inst.folder);
+        ::DeleteFileA(library.c_str());
+        if (c.bytes) WriteFileText(library, std::string(c.bytes, c.size));
+        ProcessResult hooked = RunHooked(ClientCommand("known"));
+        ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
+        EXPECT_EQ(hooked.output, unhooked.output);
+        const std::string text = Distilled();
+        EXPECT_EQ(CheckCallPairing(SplitRecords(text)), "");
+        EXPECT_EQ(text.find("Method: VT_HRESULT InitNew"), std::string::npos) << text;
+        EXPECT_NE(text.find("          IPersistStreamInit  (Type library for interface was NOT found, it was NOT intercepted)"),
+                  std::string::npos) << text;
+        const std::string full = Full();
+        const size_t at = full.find(notice);
+        ASSERT_NE(at, std::string::npos) << full.substr(0, 600);
+        EXPECT_EQ(full.find(notice, at + 1), std::string::npos) << "said twice";
+    }
+}
