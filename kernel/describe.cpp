@@ -283,6 +283,11 @@ TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
         if (FAILED(owner->GetRefTypeInfo(t->hreftype, user.put()))) return nullptr;
         auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
         if (!d) return nullptr;
+        vx::unique_typeattr a(user.get());
+        if (a && a->typekind == TKIND_ALIAS) {
+            d->aliased = EncodeType(a->tdescAlias);
+            d->aliasedDetails = BuildDetails(user.get(), a->tdescAlias);
+        }
         d->user = user.detach();  // kept: descriptions live as long as the kernel
         return d;
     }
@@ -333,7 +338,7 @@ uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
         vx::unique_typeattr a(details->user);
         if (!a) return 0;
         switch (a->typekind) {
-        case TKIND_ALIAS: return ValueSize(EncodeType(a->tdescAlias), BuildDetails(details->user, a->tdescAlias));
+        case TKIND_ALIAS: return ValueSize(details->aliased, details->aliasedDetails);
         case TKIND_ENUM: return 4;
         case TKIND_RECORD:
         case TKIND_UNION: return a->cbSizeInstance;

@@ -33,6 +33,8 @@ constexpr VARTYPE EncodedType(VARTYPE base, unsigned pointerLevels) {
 // What the type information says beyond the type code.
 struct TypeDetails {
     ITypeInfo* user;           // VT_USERDEFINED: the referenced type, held for the kernel's life
+    VARTYPE aliased;           // an alias (REFIID, HWND...): its type, resolved once, not per call
+    TypeDetails* aliasedDetails;
     VARTYPE element;           // VT_CARRAY, VT_SAFEARRAY: the element's type code
     TypeDetails* elementDetails;
     uint32_t elementSize;

@@ -227,8 +227,7 @@ bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, con
     }
     if (a->typekind == TKIND_ALIAS) {
         if (*label) Piece(sink, "\b%s", label);
-        TypeDetails* aliased = BuildDetails(info, a->tdescAlias);
-        bool ok = FormatValue(sink, EncodeType(a->tdescAlias), aliased, address);
+        bool ok = FormatValue(sink, details->aliased, details->aliasedDetails, address);
         UserTypeMark(sink, info, levels);
         return ok;
     }
