@@ -232,6 +232,14 @@ bool StructureInterface(REFIID iid, char* name, size_t nameSize, char* line, siz
 
 }  // namespace
 
+bool RegisteredClassName(REFCLSID clsid, char* out, size_t outSize) {
+    char key[64];
+    GuidKey(clsid, "CLSID\\", key, sizeof key);
+    vx::unique_hkey hkey;
+    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) == ERROR_SUCCESS &&
+           StringValue(hkey.get(), nullptr, out, outSize);
+}
+
 void GuidString(REFGUID guid, char* out, size_t outSize) {
     wchar_t wide[40];
     if (::StringFromGUID2(guid, wide, 40) == 0 || NarrowText(wide, -1, out, outSize) == 0)

@@ -69,6 +69,9 @@ void ForgetDescriptions();
 // Methods of an interface type description over its bases; false when it has none.
 bool CollectMethods(ITypeInfo* info, InterfaceDescription& out);
 
+// The default value of HKEY_CLASSES_ROOT\CLSID\{clsid} when it is a string.
+bool RegisteredClassName(REFCLSID clsid, char* out, size_t outSize);
+
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", the registry form of a GUID.
 void GuidString(REFGUID guid, char* out, size_t outSize);
 

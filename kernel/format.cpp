@@ -547,6 +547,12 @@ void InterfaceIdText(REFIID iid, char* out, size_t outSize) {
         std::snprintf(out, outSize, "{%s}", d.name);
         return;
     }
+    // A class id (IPersist::GetClassID, IProvideClassInfo2's GUIDs): its registered name.
+    char name[MAX_PATH];
+    if (RegisteredClassName(iid, name, sizeof name)) {
+        std::snprintf(out, outSize, "{%s}", name);
+        return;
+    }
     GuidString(iid, out, outSize);
 }
 

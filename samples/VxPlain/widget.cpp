@@ -1,59 +1,21 @@
 // The Widget object: a value it keeps through IPersistStreamInit, a site,
 // class information made at run time and one connection point, whose sinks
-// (IPropertyNotifySink) hear of every change of the value.
+// hear of every change of the value (DIID_WidgetEvents, DISPID 1).
 #include "plain_server.h"
 
 #include <ocidl.h>
-#include <olectl.h>
 
+#include "connectionpoint.h"
 #include "raii.h"
 #include "server.h"
 
 namespace vxplain {
 namespace {
 
-constexpr DISPID kValueId = 1;
+constexpr DISPID kValueChanged = 1;  // DIID_WidgetEvents
+constexpr DISPID kValueProperty = 1;  // the class information's one member
 // What InitNew sets: a stream then holds a value a fresh object does not have.
 constexpr LONG kInitialValue = 42;
-
-class Widget;
-
-// The one connection point: it lives inside its widget and keeps it alive.
-class ValuePoint final : public IConnectionPoint {
-public:
-    explicit ValuePoint(Widget& owner) : owner_(owner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
-        if (!iid) return E_POINTER;
-        *iid = IID_IPropertyNotifySink;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override;
-    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
-        if (!sink || !cookie) return E_POINTER;
-        if (sink_) return CONNECT_E_ADVISELIMIT;
-        HRESULT hr = sink->QueryInterface(IID_IPropertyNotifySink, sink_.put_void());
-        if (FAILED(hr)) return CONNECT_E_CANNOTCONNECT;
-        *cookie = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-        if (cookie != 1 || !sink_) return CONNECT_E_NOCONNECTION;
-        sink_.reset();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
-
-    void Changed() {
-        if (sink_) sink_->OnChanged(kValueId);
-    }
-
-private:
-    Widget& owner_;
-    vx::com_ptr<IPropertyNotifySink> sink_;
-};
 
 class Widget final : public IPersistStreamInit,
                      public IObjectWithSite,
@@ -137,54 +99,31 @@ public:
         if (!info) return E_POINTER;
         *info = nullptr;
         static PARAMDATA noParams[1] = {};
-        static METHODDATA method = {const_cast<OLECHAR*>(L"Value"), noParams, kValueId, 0, CC_STDCALL, 0,
+        static METHODDATA method = {const_cast<OLECHAR*>(L"Value"), noParams, kValueProperty, 0, CC_STDCALL, 0,
                                     DISPATCH_PROPERTYGET, VT_I4};
         INTERFACEDATA data = {&method, 1};
         return CreateDispTypeInfo(&data, LOCALE_USER_DEFAULT, info);
     }
 
-    // IConnectionPointContainer: property changes only.
+    // IConnectionPointContainer: the value's changes only.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
-        if (!point) return E_POINTER;
-        *point = nullptr;
-        if (!IsEqualIID(riid, IID_IPropertyNotifySink)) return CONNECT_E_NOCONNECTION;
-        *point = &point_;
-        point_.AddRef();
-        return S_OK;
+        return events_.Find(riid, point);
     }
 
 private:
     void Set(LONG value, bool dirty) {
         value_ = value;
         dirty_ = dirty;
-        point_.Changed();
+        events_.Fire(kValueChanged);
     }
 
     vxs::RefCount refs_;
     LONG value_ = 0;
     bool dirty_ = false;
     vx::com_ptr<IUnknown> site_;
-    ValuePoint point_{*this};
+    vxs::EventSource events_{this, DIID_WidgetEvents};
 };
-
-HRESULT ValuePoint::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-    *ppv = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-}
-ULONG ValuePoint::AddRef() { return owner_.AddRef(); }
-ULONG ValuePoint::Release() { return owner_.Release(); }
-
-HRESULT ValuePoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
-    if (!container) return E_POINTER;
-    *container = &owner_;
-    owner_.AddRef();
-    return S_OK;
-}
 
 }  // namespace
 

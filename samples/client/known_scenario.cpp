@@ -1,6 +1,6 @@
 // The Widget's standard interfaces, which no library of its server describes:
 // persistence through a stream, a site handed in and asked back, class
-// information, and a property sink connected through the connection point.
+// information, and a sink of its events connected through the connection point.
 #include <ocidl.h>
 
 #include "VxSample.h"
@@ -14,24 +14,30 @@ const SampleClass kWidget = {&CLSID_Widget, "VxPlain.Widget", L"VxPlain.dll"};
 namespace {
 
 // The client's own object: the site, and the sink that counts the changes it hears of.
-class Listener final : public IPropertyNotifySink {
+class Listener final : public IDispatch {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyNotifySink)) return E_NOINTERFACE;
-        *ppv = static_cast<IPropertyNotifySink*>(this);
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, DIID_WidgetEvents))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
         AddRef();
         return S_OK;
     }
     // Lives on the scenario's stack: counts are not lifetimes here.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         if (id == 1) ++changes;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
 
     int changes = 0;
 };
@@ -70,8 +76,8 @@ HRESULT scenario_known(Run& run, long) {
     vx::com_ptr<IConnectionPointContainer> container;
     RETURN_IF_FAILED(require(widget.get(), IID_IConnectionPointContainer, "IConnectionPointContainer", container.put_void()));
     vx::com_ptr<IConnectionPoint> point;
-    HRESULT hr = container->FindConnectionPoint(IID_IPropertyNotifySink, point.put());
-    print(call_line("Widget.FindConnectionPoint(IPropertyNotifySink)", hr));
+    HRESULT hr = container->FindConnectionPoint(DIID_WidgetEvents, point.put());
+    print(call_line("Widget.FindConnectionPoint(WidgetEvents)", hr));
     vx::com_ptr<IConnectionPoint> none;
     print(call_line("Widget.FindConnectionPoint(IDispatch)", container->FindConnectionPoint(IID_IDispatch, none.put())));
     DWORD cookie = 0;
@@ -86,9 +92,9 @@ HRESULT scenario_known(Run& run, long) {
     vx::com_ptr<IObjectWithSite> sited;
     RETURN_IF_FAILED(require(widget.get(), IID_IObjectWithSite, "IObjectWithSite", sited.put_void()));
     print(call_line("Widget.SetSite(listener)", sited->SetSite(&listener)));
-    vx::com_ptr<IPropertyNotifySink> back;
-    hr = sited->GetSite(IID_IPropertyNotifySink, back.put_void());
-    print(call_line("Widget.GetSite(IPropertyNotifySink)", hr, result_or_empty(hr, back.get() == &listener ? "the listener" : "another object")));
+    vx::com_ptr<IDispatch> back;
+    hr = sited->GetSite(IID_IDispatch, back.put_void());
+    print(call_line("Widget.GetSite(IDispatch)", hr, result_or_empty(hr, back.get() == &listener ? "the listener" : "another object")));
     print(call_line("Widget.SetSite(NULL)", sited->SetSite(nullptr)));
 
     vx::com_ptr<IProvideClassInfo> provider;
