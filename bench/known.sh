@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cost of a decoded call on a standard interface described by the kernel's own
-# library (VxPlain's Widget) against a call of the same shape on an interface
+# library (VxSample's Widget) against a call of the same shape on an interface
 # that the component's registered type library describes (VxSample's ITypes):
 # no parameter (Ping, IsDirty), and an interface id in with a result out
-# (IsCalcIid, GetSite). Both components hooked, both trace streams on; each
-# figure is the traced call's time less the untraced one, per call.
+# (IsCalcIid, GetSite). The sample hooked, both trace streams on; each figure
+# is the traced call's time less the untraced one, per call.
 #   bench/known.sh [i686|x86_64] [N]      (after a build; WINEPREFIX may be set)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +16,6 @@ vx_start_wine
 wine=$(vx_wine_for "$arch")
 build="$root/build/$arch"
 sample=$(vx_winpath "$build/samples/bin/VxSample.dll")
-plain=$(vx_winpath "$build/samples/bin/VxPlain.dll")
 folder='C:\VexiloBench'
 timing=$(mktemp /tmp/vx-known-XXXXXX)
 export VXCLIENT_TIMING=$("$wine" winepath -w "$timing" 2>/dev/null | tr -d '\r')
@@ -25,14 +24,12 @@ run() {  # the client's own times, "label microseconds" per line
     "$wine" "$build/samples/bin/vxclient.exe" knownloop "$calls" >/dev/null
     tr -d '\r' <"$timing"
 }
-register() { for dll in "$sample" "$plain"; do "$wine" "$build/tools/vxinstall.exe" register "$dll"; done; }
+register() { "$wine" "$build/tools/vxinstall.exe" register "$sample"; }
 
 register
 untraced=$(run)
-"$wine" "$build/tools/vxinstall.exe" install "$(vx_winpath "$build/stage")" "$folder" --full \
-    --module "$sample" --module "$plain"
+"$wine" "$build/tools/vxinstall.exe" install "$(vx_winpath "$build/stage")" "$folder" --full --module "$sample"
 "$wine" "$build/tools/vxinstall.exe" hook "$folder" 1 "$sample"
-"$wine" "$build/tools/vxinstall.exe" hook "$folder" 2 "$plain"
 traced=$(run)
 register
 rm -f "$timing"

@@ -6,6 +6,5 @@
 namespace vxplain {
 
 HRESULT Plain_CreateInstance(REFIID riid, void** ppv);
-HRESULT Widget_CreateInstance(REFIID riid, void** ppv);
 
 }  // namespace vxplain

@@ -1,6 +1,5 @@
 // The four server entry points over VxPlain's tables. No type library: the
-// registration names IPlain under HKCR\Interface itself; Widget's interfaces
-// are the platform's own.
+// registration names IPlain under HKCR\Interface itself.
 #include <olectl.h>
 
 #include "plain_server.h"
@@ -10,12 +9,10 @@ namespace {
 
 const vxs::ClassObjectEntry kClassObjects[] = {
     {&CLSID_Plain, vxplain::Plain_CreateInstance, vxs::plain_factory},
-    {&CLSID_Widget, vxplain::Widget_CreateInstance, vxs::plain_factory},
 };
 
 const vxs::ClassRegistration kClasses[] = {
     {&CLSID_Plain, L"VxPlain.Plain", L"VxPlain Plain Class"},
-    {&CLSID_Widget, L"VxPlain.Widget", L"VxPlain Widget Class"},
 };
 
 const vxs::InterfaceRegistration kInterfaces[] = {

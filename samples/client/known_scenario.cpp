@@ -4,12 +4,12 @@
 #include <ocidl.h>
 
 #include "VxSample.h"
-#include "plain.h"
 #include "scenarios.h"
+#include "widget.h"
 
 namespace vxc {
 
-const SampleClass kWidget = {&CLSID_Widget, "VxPlain.Widget", L"VxPlain.dll"};
+const SampleClass kWidget = {&CLSID_Widget, "VxSample.Widget", L"VxSample.dll"};
 
 namespace {
 

@@ -63,7 +63,7 @@ HRESULT scenario_licensed(Run& run, long n);
 HRESULT scenario_disp(Run& run, long n);
 HRESULT scenario_broken(Run& run, long n);
 HRESULT scenario_plain(Run& run, long n);
-// VxPlain's Widget through its standard interfaces.
+// VxSample's Widget through its standard interfaces.
 HRESULT scenario_known(Run& run, long n);
 // Timed pairs of calls, one on a registered interface, one on a known one.
 HRESULT scenario_knownloop(Run& run, long n);

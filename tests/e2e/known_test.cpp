@@ -1,7 +1,7 @@
 // Standard interfaces that no library of the component describes, decoded
 // from the kernel's own library of them: the sample's Widget and the
 // platform's script engine.
-#include "e2e.h"
+#include "readertest.h"
 
 using namespace e2e;
 
@@ -9,7 +9,7 @@ namespace {
 
 const std::string T = "               ";  // a parameter line's indentation
 const std::string kDone = T + "HRESULT = 0 (0h)\r\n";
-const std::string kWidget = "Class: VxPlain Widget Class (instance# 1)\r\n";
+const std::string kWidget = "Class: VxSample Widget Class (instance# 1)\r\n";
 const std::string kPersist = kWidget + "Interface: IPersistStreamInit (custom)\r\n";
 const std::string kSited = kWidget + "Interface: IObjectWithSite (custom)\r\n";
 const std::string kEvents = kWidget + "Interface: IConnectionPointContainer (custom)\r\n";
@@ -17,23 +17,19 @@ const std::string kScript = "Class: VB Script Language (instance# 1)\r\nInterfac
 
 std::string Method(const std::string& name) { return "Method: VT_HRESULT " + name + " ("; }
 
-// A second component hooked as number 2 beside the sample for one run,
-// registered as its own again after it.
+// The sample hooked (as number 1) for the Widget; the script engine hooked
+// as number 2 beside it for one run, registered as its own again after it.
 class KnownTest : public TraceTest {
 protected:
-    void Use(const std::string& path) {
-        component = path;
-        inst.main.modules = {sample, component};
+    ProcessResult RunEngineHooked(const std::string& engine, const std::string& command) {
+        inst.main.modules = {sample, engine};
         Rewrite();
-    }
-    ProcessResult RunHooked(const std::string& command) {
         std::string error;
-        EXPECT_TRUE(vxinstall::HookComponent(inst.folder, 2, component, &error)) << error;
+        EXPECT_TRUE(vxinstall::HookComponent(inst.folder, 2, engine, &error)) << error;
         ProcessResult run = RunProgram(command);
-        EXPECT_TRUE(vxinstall::RegisterComponent(component, false, &error)) << error;
+        EXPECT_TRUE(vxinstall::RegisterComponent(engine, false, &error)) << error;
         return run;
     }
-    std::string component;
 };
 
 }  // namespace
@@ -41,10 +37,10 @@ protected:
 TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifference) {
     // IUnknown's calls (the connection point's AddRef inside FindConnectionPoint) stay out.
     inst.main.collectIUnknown = false;
-    Use(PlainPath());
-    ProcessResult unhooked = RunProgram(ClientCommand("known"));
+    Rewrite();
+    ProcessResult unhooked = RunUnhooked(ClientCommand("known"));
     ASSERT_EQ(unhooked.exitCode, 0u) << unhooked.output;
-    ProcessResult hooked = RunHooked(ClientCommand("known"));
+    ProcessResult hooked = RunProgram(ClientCommand("known"));
     ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
     EXPECT_EQ(hooked.output, unhooked.output);
     std::vector<std::string> records = SplitRecords(Distilled());
@@ -66,7 +62,7 @@ TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifference) {
              pointPlace,
          T + "[out]  ppCP=[undefined]  (VT_POINTER* VT_USERDEFINED)\r\n" + T + "HRESULT = -2147220992 (80040200h)\r\n"},
         {kPersist + Method("GetClassID") + "\r\n" + T + "[out]  pClassID  (VT_POINTER VT_USERDEFINED) );\r\n",
-         T + "[out]  pClassID  ptr=#h  *ptr = {VxPlain Widget Class}  <guid*>  (VT_POINTER VT_USERDEFINED)\r\n" +
+         T + "[out]  pClassID  ptr=#h  *ptr = {VxSample Widget Class}  <guid*>  (VT_POINTER VT_USERDEFINED)\r\n" +
              kDone},
         {kPersist + Method("IsDirty") + " );\r\n", T + "HRESULT = 1 (1h)\r\n"},
         {kPersist + Method("InitNew") + " );\r\n", kDone},
@@ -93,10 +89,9 @@ TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifference) {
 // The platform's VBScript engine, hooked while the platform's script host runs
 // a script: the host's calls that run it are decoded from the known library.
 TEST_F(KnownTest, ScriptEngineCallsOfTheScriptHostAreDecoded) {
-    Use("C:\\windows\\system32\\vbscript.dll");
     ProcessResult unhooked = RunProgram(ScriptCommand("known.vbs"));
     ASSERT_EQ(unhooked.exitCode, 0u) << unhooked.output;
-    ProcessResult hooked = RunHooked(ScriptCommand("known.vbs"));
+    ProcessResult hooked = RunEngineHooked("C:\\windows\\system32\\vbscript.dll", ScriptCommand("known.vbs"));
     ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
     EXPECT_EQ(hooked.output, unhooked.output);
     EXPECT_NE(hooked.output.find("Hello from VBScript"), std::string::npos) << hooked.output;
@@ -125,7 +120,6 @@ TEST_F(KnownTest, ScriptEngineCallsOfTheScriptHostAreDecoded) {
 // interfaces are named (the registry knows them) but not traced, the client
 // runs as before, and the full trace's banner says why, once per process.
 TEST_F(KnownTest, MissingOrDamagedLibraryLeavesTheClientAlone) {
-    Use(PlainPath());
     const std::string library = inst.folder + "VxKnown.tlb";
     const std::string whole = ReadFileText(library);
     ASSERT_GT(whole.size(), 4096u);
@@ -140,13 +134,13 @@ TEST_F(KnownTest, MissingOrDamagedLibraryLeavesTheClientAlone) {
         // Its offsets point past its end: the platform's loader would fault on it.
         {"cut after its header", whole.data(), 4096},
     };
-    const ProcessResult unhooked = RunProgram(ClientCommand("known"));
+    const ProcessResult unhooked = RunUnhooked(ClientCommand("known"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         vxinstall::ClearTraceFiles(inst.folder);
         ::DeleteFileA(library.c_str());
         if (c.bytes) WriteFileText(library, std::string(c.bytes, c.size));
-        ProcessResult hooked = RunHooked(ClientCommand("known"));
+        ProcessResult hooked = RunProgram(ClientCommand("known"));
         ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
         EXPECT_EQ(hooked.output, unhooked.output);
         const std::string text = Distilled();
@@ -159,4 +153,23 @@ TEST_F(KnownTest, MissingOrDamagedLibraryLeavesTheClientAlone) {
         ASSERT_NE(at, std::string::npos) << full.substr(0, 600);
         EXPECT_EQ(full.find(notice, at + 1), std::string::npos) << "said twice";
     }
+}
+
+// As a user sees them: vxtrace hooks the sample and prints the Widget's calls
+// decoded, each exit after its entry.
+TEST_F(ReaderTest, VxtraceShowsTheWidgetsStandardInterfacesDecoded) {
+    ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
+    ProcessResult run = Vxtrace("run -- " + ClientCommand("known"));
+    Vxtrace("unhook " + Quoted(sample));
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    for (const char* expected : {
+             "Interface: IPersistStreamInit (custom)\nMethod: VT_HRESULT GetSizeMax (\n",
+             "               [out]  pcbSize  ptr=",
+             "                        QuadPart=4 (4h)  (VT_UI8)\n",
+             "Interface: IObjectWithSite (custom)\nMethod: VT_HRESULT SetSite (\n",
+             "Interface: IProvideClassInfo (custom)\nMethod: VT_HRESULT GetClassInfo (\n",
+             "<ITypeInfo**>  (VT_POINTER* VT_USERDEFINED)\n               HRESULT = 0 (0h)\n",
+         })
+        EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
+    EXPECT_EQ(run.output.find("NOT intercepted"), std::string::npos) << run.output;
 }

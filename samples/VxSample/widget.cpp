@@ -1,15 +1,15 @@
 // The Widget object: a value it keeps through IPersistStreamInit, a site,
 // class information made at run time and one connection point, whose sinks
 // hear of every change of the value (DIID_WidgetEvents, DISPID 1).
-#include "plain_server.h"
+#include "widget.h"
 
 #include <ocidl.h>
 
+#include "classes.h"
 #include "connectionpoint.h"
 #include "raii.h"
-#include "server.h"
 
-namespace vxplain {
+namespace vxsample {
 namespace {
 
 constexpr DISPID kValueChanged = 1;  // DIID_WidgetEvents
@@ -129,4 +129,4 @@ private:
 
 HRESULT Widget_CreateInstance(REFIID riid, void** ppv) { return vxs::create_object<Widget>(riid, ppv); }
 
-}  // namespace vxplain
+}  // namespace vxsample
