@@ -53,13 +53,33 @@ char ShownByte(char c) {
     return u < 0x20 || u == 0x7F ? '.' : c;
 }
 
+// A client's string, at most capacity - 1 characters: *length of them read;
+// false when its memory stopped being readable first.
+template <typename Char>
+bool ReadText(const Char* text, Char* buffer, size_t capacity, size_t* length) {
+    *length = 0;
+    while (*length + 1 < capacity) {
+        if (!ReadClient(text + *length, &buffer[*length], sizeof(Char))) return false;
+        if (buffer[*length] == 0) return true;
+        ++*length;
+    }
+    return true;
+}
+
+// The string pointer at `address`; false when unreadable. A null one is
+// written as "=NULL" and leaves *text null.
+template <typename Char>
+bool StringPointer(Sink& sink, const void* address, const Char** text) {
+    *text = nullptr;
+    if (!ReadClient(address, text, sizeof *text)) return false;
+    if (!*text) sink.Piece("\b=NULL");
+    return true;
+}
+
 bool FormatBstr(Sink& sink, const void* address) {
     const wchar_t* text = nullptr;
-    if (!ReadClient(address, &text, sizeof text)) return false;
-    if (!text) {
-        sink.Piece("\b=NULL");
-        return true;
-    }
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
     uint32_t bytes = 0;
     if (!ReadClient(reinterpret_cast<const char*>(text) - 4, &bytes, 4)) return false;
     size_t length = bytes / 2;
@@ -77,18 +97,11 @@ bool FormatBstr(Sink& sink, const void* address) {
 // An ANSI string: as VT_LPWSTR, in the same 60-byte buffer.
 bool FormatLpstr(Sink& sink, const void* address) {
     const char* text = nullptr;
-    if (!ReadClient(address, &text, sizeof text)) return false;
-    if (!text) {
-        sink.Piece("\b=NULL");
-        return true;
-    }
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
     char narrow[kCut];
     size_t length = 0;
-    while (length + 1 < kCut) {
-        if (!ReadClient(text + length, &narrow[length], 1)) return false;
-        if (narrow[length] == '\0') break;
-        ++length;
-    }
+    if (!ReadText(text, narrow, kCut, &length)) return false;
     narrow[length] = '\0';
     ReplaceBreaks(narrow);
     Piece(sink, length >= kCut - 1 ? "\b=\"%s.....\"" : "\b=\"%s\"", narrow);
@@ -97,11 +110,8 @@ bool FormatLpstr(Sink& sink, const void* address) {
 
 bool FormatLpwstr(Sink& sink, const void* address) {
     const wchar_t* text = nullptr;
-    if (!ReadClient(address, &text, sizeof text)) return false;
-    if (!text) {
-        sink.Piece("\b=NULL");
-        return true;
-    }
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
     wchar_t wide[kCut];
     size_t length = 0;
     if (!ReadWideText(text, wide, kCut, &length)) return false;
@@ -557,13 +567,7 @@ void InterfaceIdText(REFIID iid, char* out, size_t outSize) {
 }
 
 bool ReadWideText(const wchar_t* text, wchar_t* buffer, size_t capacity, size_t* length) {
-    *length = 0;
-    while (*length + 1 < capacity) {
-        if (!ReadClient(text + *length, &buffer[*length], sizeof(wchar_t))) return false;
-        if (buffer[*length] == 0) return true;
-        ++*length;
-    }
-    return true;
+    return ReadText(text, buffer, capacity, length);
 }
 
 }  // namespace korbin
