@@ -12,7 +12,7 @@ namespace vxsetup {
 const char* const kDeliverables[] = {"Vexilo.exe", "Vexilo.dll",     "Korbin.dll",   "Ledra.dll", "vxtrace.exe",
                                      "Pollux.dll", "PolluxTest.exe", "Uninstall.exe"};
 const size_t kDeliverableCount = sizeof kDeliverables / sizeof kDeliverables[0];
-const char* const kDataFiles[] = {"Help.rtf"};
+const char* const kDataFiles[] = {"Help.rtf", "VxKnown.tlb"};
 const size_t kDataFileCount = sizeof kDataFiles / sizeof kDataFiles[0];
 const char* const kServers[] = {"Ledra.dll", "Pollux.dll"};
 const size_t kServerCount = sizeof kServers / sizeof kServers[0];

@@ -232,6 +232,14 @@ bool StructureInterface(REFIID iid, char* name, size_t nameSize, char* line, siz
 
 }  // namespace
 
+bool RegisteredClassName(REFCLSID clsid, char* out, size_t outSize) {
+    char key[64];
+    GuidKey(clsid, "CLSID\\", key, sizeof key);
+    vx::unique_hkey hkey;
+    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) == ERROR_SUCCESS &&
+           StringValue(hkey.get(), nullptr, out, outSize);
+}
+
 void GuidString(REFGUID guid, char* out, size_t outSize) {
     wchar_t wide[40];
     if (::StringFromGUID2(guid, wide, 40) == 0 || NarrowText(wide, -1, out, outSize) == 0)
@@ -283,6 +291,11 @@ TypeDetails* BuildDetails(ITypeInfo* owner, const TYPEDESC& type) {
         if (FAILED(owner->GetRefTypeInfo(t->hreftype, user.put()))) return nullptr;
         auto* d = static_cast<TypeDetails*>(PoolAlloc(sizeof(TypeDetails)));
         if (!d) return nullptr;
+        vx::unique_typeattr a(user.get());
+        if (a && a->typekind == TKIND_ALIAS) {
+            d->aliased = EncodeType(a->tdescAlias);
+            d->aliasedDetails = BuildDetails(user.get(), a->tdescAlias);
+        }
         d->user = user.detach();  // kept: descriptions live as long as the kernel
         return d;
     }
@@ -333,7 +346,7 @@ uint32_t ValueSize(VARTYPE code, const TypeDetails* details) {
         vx::unique_typeattr a(details->user);
         if (!a) return 0;
         switch (a->typekind) {
-        case TKIND_ALIAS: return ValueSize(EncodeType(a->tdescAlias), BuildDetails(details->user, a->tdescAlias));
+        case TKIND_ALIAS: return ValueSize(details->aliased, details->aliasedDetails);
         case TKIND_ENUM: return 4;
         case TKIND_RECORD:
         case TKIND_UNION: return a->cbSizeInstance;
@@ -417,10 +430,17 @@ bool DescribeUncached(REFIID iid, HookedDll* dll, InterfaceDescription& out) {
         if (!out.name[0]) std::snprintf(out.name, sizeof out.name, "UndefinedInterfaceName");
     } else {
         ITypeInfo* found = nullptr;
-        if (!RegistryInterface(iid, out.name, sizeof out.name, &found) &&
-            !StructureInterface(iid, out.name, sizeof out.name, line, sizeof line, &found))
-            return false;
+        const bool named = RegistryInterface(iid, out.name, sizeof out.name, &found) ||
+                           StructureInterface(iid, out.name, sizeof out.name, line, sizeof line, &found);
         info.attach(found);
+        // Last, the standard interfaces' library: only for what no other source describes.
+        if (!info) info.attach(FromLibrary(g_kernel.known, iid));
+        if (!named && !info) return false;
+        if (!out.name[0] && info) {
+            vx::unique_bstr name;
+            if (SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)))
+                NarrowText(name.get(), -1, out.name, sizeof out.name);
+        }
     }
     // The structure file's line stands; otherwise the type description gives one.
     if (!line[0] && info) vx::BuildDescriptorLine(info.get(), InterfaceRegistered(iid), line, sizeof line);

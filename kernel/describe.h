@@ -1,6 +1,7 @@
 // What the kernel knows of an interface: its name and its methods in
 // method-table order, from the standard OLE library, the hooked DLLs' own
-// type libraries or the registry; and the type names shown in records.
+// type libraries, the registry, the structure file or, last, the library of
+// standard interfaces; and the type names shown in records.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,8 @@ constexpr VARTYPE EncodedType(VARTYPE base, unsigned pointerLevels) {
 // What the type information says beyond the type code.
 struct TypeDetails {
     ITypeInfo* user;           // VT_USERDEFINED: the referenced type, held for the kernel's life
+    VARTYPE aliased;           // an alias (REFIID, HWND...): its type, resolved once, not per call
+    TypeDetails* aliasedDetails;
     VARTYPE element;           // VT_CARRAY, VT_SAFEARRAY: the element's type code
     TypeDetails* elementDetails;
     uint32_t elementSize;
@@ -65,6 +68,9 @@ void ForgetDescriptions();
 
 // Methods of an interface type description over its bases; false when it has none.
 bool CollectMethods(ITypeInfo* info, InterfaceDescription& out);
+
+// The default value of HKEY_CLASSES_ROOT\CLSID\{clsid} when it is a string.
+bool RegisteredClassName(REFCLSID clsid, char* out, size_t outSize);
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", the registry form of a GUID.
 void GuidString(REFGUID guid, char* out, size_t outSize);

@@ -53,13 +53,33 @@ char ShownByte(char c) {
     return u < 0x20 || u == 0x7F ? '.' : c;
 }
 
+// A client's string, at most capacity - 1 characters: *length of them read;
+// false when its memory stopped being readable first.
+template <typename Char>
+bool ReadText(const Char* text, Char* buffer, size_t capacity, size_t* length) {
+    *length = 0;
+    while (*length + 1 < capacity) {
+        if (!ReadClient(text + *length, &buffer[*length], sizeof(Char))) return false;
+        if (buffer[*length] == 0) return true;
+        ++*length;
+    }
+    return true;
+}
+
+// The string pointer at `address`; false when unreadable. A null one is
+// written as "=NULL" and leaves *text null.
+template <typename Char>
+bool StringPointer(Sink& sink, const void* address, const Char** text) {
+    *text = nullptr;
+    if (!ReadClient(address, text, sizeof *text)) return false;
+    if (!*text) sink.Piece("\b=NULL");
+    return true;
+}
+
 bool FormatBstr(Sink& sink, const void* address) {
     const wchar_t* text = nullptr;
-    if (!ReadClient(address, &text, sizeof text)) return false;
-    if (!text) {
-        sink.Piece("\b=NULL");
-        return true;
-    }
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
     uint32_t bytes = 0;
     if (!ReadClient(reinterpret_cast<const char*>(text) - 4, &bytes, 4)) return false;
     size_t length = bytes / 2;
@@ -74,13 +94,24 @@ bool FormatBstr(Sink& sink, const void* address) {
     return true;
 }
 
+// An ANSI string: as VT_LPWSTR, in the same 60-byte buffer.
+bool FormatLpstr(Sink& sink, const void* address) {
+    const char* text = nullptr;
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
+    char narrow[kCut];
+    size_t length = 0;
+    if (!ReadText(text, narrow, kCut, &length)) return false;
+    narrow[length] = '\0';
+    ReplaceBreaks(narrow);
+    Piece(sink, length >= kCut - 1 ? "\b=\"%s.....\"" : "\b=\"%s\"", narrow);
+    return true;
+}
+
 bool FormatLpwstr(Sink& sink, const void* address) {
     const wchar_t* text = nullptr;
-    if (!ReadClient(address, &text, sizeof text)) return false;
-    if (!text) {
-        sink.Piece("\b=NULL");
-        return true;
-    }
+    if (!StringPointer(sink, address, &text)) return false;
+    if (!text) return true;
     wchar_t wide[kCut];
     size_t length = 0;
     if (!ReadWideText(text, wide, kCut, &length)) return false;
@@ -206,8 +237,7 @@ bool FormatUser(Sink& sink, const TypeDetails* details, const char* address, con
     }
     if (a->typekind == TKIND_ALIAS) {
         if (*label) Piece(sink, "\b%s", label);
-        TypeDetails* aliased = BuildDetails(info, a->tdescAlias);
-        bool ok = FormatValue(sink, EncodeType(a->tdescAlias), aliased, address);
+        bool ok = FormatValue(sink, details->aliased, details->aliasedDetails, address);
         UserTypeMark(sink, info, levels);
         return ok;
     }
@@ -344,6 +374,15 @@ bool Integer64(const Value& v) {
     return true;
 }
 
+// VT_UI8: what 64-bit processes pass as DWORD_PTR and ULONG_PTR (cookies, sizes).
+bool Unsigned64(const Value& v) {
+    uint64_t value;
+    if (!Read(v.address, &value)) return false;
+    WithLabel(v);
+    Piece(v.sink, "\b=%llu (%llxh)", static_cast<unsigned long long>(value), static_cast<unsigned long long>(value));
+    return true;
+}
+
 bool Bool(const Value& v) {
     int16_t value;
     if (!Read(v.address, &value)) return false;
@@ -374,6 +413,11 @@ bool Bstr(const Value& v) {
 bool Lpwstr(const Value& v) {
     WithLabel(v);
     return FormatLpwstr(v.sink, v.address);
+}
+
+bool Lpstr(const Value& v) {
+    WithLabel(v);
+    return FormatLpstr(v.sink, v.address);
 }
 
 bool Date(const Value& v) {
@@ -426,9 +470,10 @@ constexpr struct {
     {VT_UINT, Integer<int32_t>},  {VT_UI4, Integer<int32_t>},  {VT_ERROR, Integer<int32_t>},
     {VT_UI1, Integer<uint8_t>},   {VT_UI2, Integer<uint16_t>}, {VT_I1, Char},
     {VT_R4, Real<float>},         {VT_R8, Real<double>},       {VT_CY, Integer64},
-    {VT_I8, Integer64},           {VT_BOOL, Bool},             {VT_DISPATCH, PointerWord},
-    {VT_UNKNOWN, PointerWord},    {VT_VOID, PointerWord},      {VT_BSTR, Bstr},
-    {VT_LPWSTR, Lpwstr},          {VT_DATE, Date},             {VT_VARIANT, Variant},
+    {VT_I8, Integer64},           {VT_UI8, Unsigned64},        {VT_BOOL, Bool},
+    {VT_DISPATCH, PointerWord},   {VT_UNKNOWN, PointerWord},   {VT_VOID, PointerWord},
+    {VT_BSTR, Bstr},              {VT_LPWSTR, Lpwstr},         {VT_LPSTR, Lpstr},
+    {VT_DATE, Date},              {VT_VARIANT, Variant},
     {VT_SAFEARRAY, SafeArray},    {VT_CARRAY, CArray},         {VT_USERDEFINED, User},
 };
 
@@ -448,7 +493,11 @@ bool FormatValue(Sink& sink, VARTYPE code, const TypeDetails* details, const voi
     const bool byref = code & VT_BYREF;
     const bool user = (code & 0xFF) == VT_USERDEFINED;
     if (levels > 2) return true;
-    const unsigned follow = levels ? levels : (byref ? 1 : 0);
+    unsigned follow = levels ? levels : (byref ? 1 : 0);
+    // A pointer to nothing in particular (a handle, a buffer, an object the
+    // callee casts) is shown as it is: what it points to has no type, and a
+    // handle points to no memory at all.
+    if ((code & 0xFF) == VT_VOID && follow > 0) --follow;
     // Each level: "ptr=" then "*ptr=" with the pointer read there; a null one
     // ends the value ("=NULL" outside, "*ptr=NULL" inside).
     static const char* const kPointerText[] = {"\b  ptr=%" PRIxPTR "h", "\b  *ptr=%" PRIxPTR "h"};
@@ -508,17 +557,17 @@ void InterfaceIdText(REFIID iid, char* out, size_t outSize) {
         std::snprintf(out, outSize, "{%s}", d.name);
         return;
     }
+    // A class id (IPersist::GetClassID, IProvideClassInfo2's GUIDs): its registered name.
+    char name[MAX_PATH];
+    if (RegisteredClassName(iid, name, sizeof name)) {
+        std::snprintf(out, outSize, "{%s}", name);
+        return;
+    }
     GuidString(iid, out, outSize);
 }
 
 bool ReadWideText(const wchar_t* text, wchar_t* buffer, size_t capacity, size_t* length) {
-    *length = 0;
-    while (*length + 1 < capacity) {
-        if (!ReadClient(text + *length, &buffer[*length], sizeof(wchar_t))) return false;
-        if (buffer[*length] == 0) return true;
-        ++*length;
-    }
-    return true;
+    return ReadText(text, buffer, capacity, length);
 }
 
 }  // namespace korbin

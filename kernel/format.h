@@ -35,7 +35,8 @@ void DateText(double date, char* out, size_t outSize);
 // read; false when its memory stopped being readable first.
 bool ReadWideText(const wchar_t* text, wchar_t* buffer, size_t capacity, size_t* length);
 
-// Text for an interface id: "{IID_NULL}", "{<name>}" when a name is known, else the id string.
+// Text for a GUID: "{IID_NULL}", "{<name>}" when an interface or a class of
+// that id has a name, else the id string.
 void InterfaceIdText(REFIID iid, char* out, size_t outSize);
 
 }  // namespace korbin

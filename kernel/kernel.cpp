@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "filepolicy.h"
+#include "knownlibrary.h"
 #include "korbin.h"
 #include "objects.h"
 #include "pool.h"
@@ -59,6 +60,7 @@ bool KernelStart() {
     k.generation = NextLoadGeneration();
     if (!k.store.SetUpMaps()) return false;
     if (FAILED(::LoadTypeLibEx(L"STDOLE2.TLB", REGKIND_NONE, &k.stdole))) k.stdole = nullptr;
+    k.known = LoadKnownLibrary(k.knownLibrary);
     k.started = true;
     return true;
 }
@@ -342,7 +344,10 @@ void ModuleLoad() {
     length = ReadSettingsFile(s.files.mainSettings, text, sizeof text);
     view = std::string_view(text, length > 0 ? length : 0);
     SettingsRead main = ApplyMainSettings(length >= 0 ? &view : nullptr, s.switches);
-    s.WriteStartBanner({{s.files.advancedSettings, advanced}, {s.files.mainSettings, main}});
+    std::snprintf(k.knownLibrary, sizeof k.knownLibrary, "%s%s", s.files.folder, kKnownLibraryName);
+    char notice[MAX_PATH + 160];
+    KnownLibraryNotice(k.knownLibrary, notice, sizeof notice);
+    s.WriteStartBanner({{s.files.advancedSettings, advanced}, {s.files.mainSettings, main}}, notice);
 }
 
 void ModuleUnload(bool processTerminating) {
@@ -350,6 +355,8 @@ void ModuleUnload(bool processTerminating) {
     // At process exit other DLLs may already be gone: leave their objects alone.
     if (k.stdole && !processTerminating) k.stdole->Release();  // no owner: at exit it must stay untouched
     k.stdole = nullptr;
+    if (k.known && !processTerminating) k.known->Release();
+    k.known = nullptr;
     if (ProcessBlock* block = k.store.block()) {
         // A thread ended inside the kernel by the process exit may have left
         // lists and files half written: then nothing more is touched.

@@ -32,6 +32,10 @@ struct Kernel {
     bool started = false;
     int generation = 0;
     ITypeLib* stdole = nullptr;
+    // The standard interfaces' library beside the kernel, the last source of
+    // descriptions; nullptr when it is missing or damaged.
+    ITypeLib* known = nullptr;
+    char knownLibrary[MAX_PATH] = {};
     char structureFile[MAX_PATH] = {};
     CRITICAL_SECTION initLock;
 };

@@ -498,7 +498,7 @@ void TraceStore::Indent(int delta) {
     if (indent_ > kMaxIndent) indent_ = kMaxIndent;
 }
 
-void TraceStore::WriteStartBanner(std::initializer_list<SettingsFileState> files) {
+void TraceStore::WriteStartBanner(std::initializer_list<SettingsFileState> files, const char* notice) {
     if (!switches.fullTrace) return;
     char time[vx::kTimeTextLength + 1];
     vx::CurrentTimeText(time);
@@ -516,6 +516,7 @@ void TraceStore::WriteStartBanner(std::initializer_list<SettingsFileState> files
                       file.path);
         Dgn(line_);
     }
+    if (notice && notice[0]) Dgn(notice);
 }
 
 }  // namespace korbin

@@ -107,7 +107,8 @@ public:
         const char* path;
         SettingsRead read;
     };
-    void WriteStartBanner(std::initializer_list<SettingsFileState> files);
+    // `notice`: one more line when not empty (a source of descriptions missing).
+    void WriteStartBanner(std::initializer_list<SettingsFileState> files, const char* notice = "");
 
 private:
     // SetUpMaps' steps for a map it made or found.

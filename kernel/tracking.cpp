@@ -26,19 +26,8 @@ constexpr uint32_t kSlotCreateInstanceLic = 7;
 TraceStore& Store() { return g_kernel.store; }
 
 char* ClassName(REFCLSID clsid) {
-    char key[64] = "CLSID\\";
-    GuidString(clsid, key + 6, sizeof key - 6);
-    char value[512];
-    DWORD size = sizeof value - 1, type = 0;
-    vx::unique_hkey hkey;
-    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, hkey.put()) == ERROR_SUCCESS &&
-        ::RegQueryValueExA(hkey.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-            ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        value[size < sizeof value ? size : sizeof value - 1] = '\0';
-        return PoolCopy(value);
-    }
-    return PoolCopy("No name");
+    char value[MAX_PATH];
+    return PoolCopy(RegisteredClassName(clsid, value, sizeof value) ? value : "No name");
 }
 
 ClassRecord* FindClass(REFCLSID clsid) {

@@ -167,7 +167,7 @@ out=$("$run" 'C:\Vexilo Media\setup.exe' /quiet /dir "$folder" 2>&1); rc=$?
 echo "$out"
 check "setup /quiet succeeds" test "$rc" = 0
 check "the snapshot sees the installation's files" grep -qxF './Program Files/Vexilo Test/Ledra.dll' <(drive)
-for f in Vexilo.exe Help.rtf Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
+for f in Vexilo.exe Help.rtf VxKnown.tlb Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"
 done
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vexilo.lnk"

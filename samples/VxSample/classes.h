@@ -16,5 +16,7 @@ HRESULT Licensed_Factory(vxs::CreateFn create, REFIID riid, void** ppv);
 HRESULT DispOnly_CreateInstance(REFIID riid, void** ppv);
 // broken.cpp
 HRESULT Broken_CreateInstance(REFIID riid, void** ppv);
+// widget.cpp
+HRESULT Widget_CreateInstance(REFIID riid, void** ppv);
 
 }  // namespace vxsample

@@ -4,6 +4,7 @@
 #include "VxSample.h"
 #include "classes.h"
 #include "server.h"
+#include "widget.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ const vxs::ClassObjectEntry kClassObjects[] = {
     {&CLSID_Licensed, Licensed_CreateInstance, Licensed_Factory},
     {&CLSID_DispOnly, DispOnly_CreateInstance, vxs::plain_factory},
     {&CLSID_Broken, Broken_CreateInstance, vxs::plain_factory},
+    {&CLSID_Widget, Widget_CreateInstance, vxs::plain_factory},
 };
 
 const vxs::ClassRegistration kClasses[] = {
@@ -21,9 +23,11 @@ const vxs::ClassRegistration kClasses[] = {
     {&CLSID_Licensed, L"VxSample.Licensed", L"VxSample Licensed Class"},
     {&CLSID_DispOnly, L"VxSample.DispOnly", L"VxSample DispOnly Class"},
     {&CLSID_Broken, L"VxSample.Broken", L"VxSample Broken Class"},
+    {&CLSID_Widget, L"VxSample.Widget", L"VxSample Widget Class"},
 };
 
-// The type library registers ICalc, ITypes and DDispOnly under HKCR\Interface.
+// The type library registers ICalc, ITypes and DDispOnly under HKCR\Interface;
+// the Widget's interfaces are the platform's own, which it does not describe.
 const vxs::ServerRegistration kServer = {kClasses, {}, true};
 
 }  // namespace

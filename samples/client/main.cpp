@@ -59,6 +59,8 @@ const Scenario kScenarios[] = {
     {"hammer", scenario_hammer, 8},         {"torture", scenario_torture, 0},
     {"keep", scenario_keep, 0},            {"leak", scenario_leak, 0},
     {"raise", scenario_raise, 1000},      {"turns", scenario_turns, 3},
+    // Not in "all" either: its records are checked on their own.
+    {"known", scenario_known, 0},           {"knownloop", scenario_knownloop, 1000},
 };
 
 // The scenarios marked for it, in this order.
@@ -74,8 +76,10 @@ HRESULT scenario_all(Run& run, long n) {
 
 void usage() {
     std::fputs("usage: vxclient SCENARIO [N]\n"
-               "scenarios: create [N] basic types values licensed disp broken plain threads [N] loop [N] wait\n"
-               "           hammer [N] torture keep leak raise [N] turns [N] all\n",
+               "scenarios: create [N] basic types values licensed disp broken plain threads [N] loop [N] wait
+"
+               "           hammer [N] torture keep leak raise [N] turns [N] known knownloop [N] all
+",
                stderr);
 }
 

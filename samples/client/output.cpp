@@ -93,4 +93,14 @@ std::string guid_string(REFGUID guid) {
     return utf8(std::wstring(text));
 }
 
+void write_timing(const char* label, double microseconds) {
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("VXCLIENT_TIMING", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    if (FILE* timing = std::fopen(path, "a")) {
+        std::fprintf(timing, *label ? "%s %.3f\n" : "%s%.3f\n", label, microseconds);
+        std::fclose(timing);
+    }
+}
+
 }  // namespace vxc

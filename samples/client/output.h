@@ -29,6 +29,10 @@ std::string real(double value);
 std::string boolean(VARIANT_BOOL value);
 // "<type>:<value>", e.g. I4:5, R8:2.5, BSTR:"x", BOOL:true, EMPTY.
 std::string variant_text(const VARIANT& value);
+// For the benchmarks, which time the calls alone (without the process's
+// start and end): "<label> <microseconds>" appended to the file that the
+// environment variable VXCLIENT_TIMING names, "<microseconds>" without a label.
+void write_timing(const char* label, double microseconds);
 // Registry form with braces, upper case.
 std::string guid_string(REFGUID guid);
 

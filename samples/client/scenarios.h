@@ -63,6 +63,10 @@ HRESULT scenario_licensed(Run& run, long n);
 HRESULT scenario_disp(Run& run, long n);
 HRESULT scenario_broken(Run& run, long n);
 HRESULT scenario_plain(Run& run, long n);
+// VxSample's Widget through its standard interfaces.
+HRESULT scenario_known(Run& run, long n);
+// Timed pairs of calls, one on a registered interface, one on a known one.
+HRESULT scenario_knownloop(Run& run, long n);
 HRESULT scenario_threads(Run& run, long n);
 HRESULT scenario_turns(Run& run, long n);
 HRESULT scenario_loop(Run& run, long n);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <cstdio>
 #include <cstring>
 
@@ -45,6 +46,35 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<Call> Calls(const std::vector<std::string>& records) {
+    static const std::regex pointer("ptr=[0-9a-f]+h");
+    std::vector<Call> calls;
+    for (const std::string& r : records) {
+        std::string kind = RecordKind(r);
+        if (kind.rfind("ENTER ", 0) != 0 && kind.rfind("EXIT ", 0) != 0) continue;
+        size_t header = r.find("\r\n", 2);
+        calls.push_back({kind, std::regex_replace(r.substr(header + 2), pointer, "ptr=#h")});
+    }
+    return calls;
+}
+
+std::string CallChecker::Enter(const std::string& enter, bool prefixOnly) {
+    size_t i = next_;
+    for (; i < calls_.size(); ++i) {
+        const std::string& body = calls_[i].body;
+        if (calls_[i].kind.rfind("ENTER ", 0) == 0 &&
+            (prefixOnly ? body.compare(0, enter.size(), enter) == 0 : body == enter))
+            break;
+    }
+    if (i + 1 >= calls_.size()) {
+        ADD_FAILURE() << "no entry record and exit after call " << next_ << " reads\n" << enter;
+        return "<none>";
+    }
+    EXPECT_EQ(calls_[i + 1].kind, "EXIT " + calls_[i].kind.substr(6)) << enter;
+    next_ = i + 2;
+    return calls_[i + 1].body;
+}
 
 std::string Hex(unsigned long value) {
     char b[16];

@@ -100,6 +100,29 @@ std::string WithoutTime(const std::string& record);
 std::string DllRecord(const char* kind, const std::string& dllPath, DWORD threadId, DWORD processId, int number,
                       const std::string& commandLine, const char* unloadLine = nullptr);
 
+// An ENTER or EXIT record without its header line, pointer values as "#".
+struct Call {
+    std::string kind;
+    std::string body;
+};
+std::vector<Call> Calls(const std::vector<std::string>& records);
+
+// Finds, from the last match on, the entry whose text is exactly `enter` (or
+// starts with it when `prefixOnly`); its exit must follow at once.
+class CallChecker {
+public:
+    explicit CallChecker(std::vector<Call> calls) : calls_(std::move(calls)) {}
+    // The exit record's text, "<none>" (and a failure) when there is none.
+    std::string Enter(const std::string& enter, bool prefixOnly = false);
+    void Expect(const std::string& enter, const std::string& exit, bool prefixOnly = false) {
+        EXPECT_EQ(Enter(enter, prefixOnly), exit) << enter;
+    }
+
+private:
+    std::vector<Call> calls_;
+    size_t next_ = 0;
+};
+
 std::string Hex(unsigned long value);
 
 // How often a loop that hunts an intermittent fault runs: `normal` times in a

@@ -81,7 +81,7 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
     ProcessResult hook = Vxtrace("hook " + Quoted(sample));
     ASSERT_EQ(hook.exitCode, 0u) << hook.output;
     EXPECT_EQ(hook.output, "\"" + sample + "\" hooked as number 1 (Zor#_01.dll)\n");
-    EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 4u);
+    EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 5u);
     EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
     EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
     // The reader's class list: each class by its id and name, on the stub that stands for the DLL.
@@ -116,7 +116,7 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
 
     ProcessResult unhook = Vxtrace("unhook " + Quoted(sample));
     ASSERT_EQ(unhook.exitCode, 0u) << unhook.output;
-    EXPECT_EQ(vxinstall::ClassesOfServer(sample).size(), 4u) << "the component's own registration is back";
+    EXPECT_EQ(vxinstall::ClassesOfServer(sample).size(), 5u) << "the component's own registration is back";
     EXPECT_EQ(vx::ModulePathOfHook(Settings(), 1), sample);
     EXPECT_TRUE(vx::ReadModuleList(Settings()).empty());
     EXPECT_EQ(Vxtrace("list").output, "no hooked component DLLs\n");

@@ -249,7 +249,7 @@ TEST_F(ScanTest, ScansListWhatTheRegistryHoldsAndRescansOnlyWhatChanged) {
 
     // The samples: VxSample's type library loads, VxPlain has none.
     EXPECT_EQ(groups[SamplePath()].bar, '+') << compList.substr(0, 2000);
-    EXPECT_EQ(groups[SamplePath()].classes.size(), 4u);
+    EXPECT_EQ(groups[SamplePath()].classes.size(), 5u);
     EXPECT_EQ(groups[PlainPath()].bar, '-');
     const std::string calc = Text(CLSID_Calc);
     int samples = 0;

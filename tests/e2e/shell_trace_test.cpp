@@ -76,12 +76,12 @@ std::vector<FileRecord> ReadRecords(const std::string& fileText, unsigned long p
     return out;
 }
 
-// The positions of the first Divide call's entry and its exit (0, 0 without).
-std::pair<size_t, size_t> DivideCall(const std::vector<FileRecord>& records) {
+// The positions of the first call of `method`: its entry and its exit (0, 0 without).
+std::pair<size_t, size_t> FirstCall(const std::vector<FileRecord>& records, const std::string& method) {
     size_t enter = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         if (!enter && records[i].kind.rfind("ENTER", 0) == 0 &&
-            LineAfter(records[i].text, "Method: ").find(" Divide (") != std::string::npos)
+            LineAfter(records[i].text, "Method: ").find(" " + method + " (") != std::string::npos)
             enter = i;
         else if (enter && records[i].kind == "EXIT " + records[enter].serial)
             return {enter, i};
@@ -293,7 +293,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_TRUE(ui.ButtonEnabled(kButtonStop)) << "the process ended: tracing can stop";
 
     // A call's details: its lines, the separator, its exit's lines.
-    auto [enterAt, exitAt] = DivideCall(records);
+    auto [enterAt, exitAt] = FirstCall(records, "Divide");
     ASSERT_TRUE(exitAt) << "no Divide call in the trace";
     std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
     EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt])));
@@ -364,7 +364,7 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_EQ(static_cast<LRESULT>(all.size()), ::SendMessageA(progress, PBM_GETRANGE, FALSE, 0));
     EXPECT_FALSE(::IsWindowVisible(progress));
     // A call's details, read from the file.
-    auto [fileEnter, fileExit] = DivideCall(all);
+    auto [fileEnter, fileExit] = FirstCall(all, "Divide");
     ASSERT_TRUE(fileExit);
     EXPECT_EQ(CallDetails(all[fileEnter], all[fileExit]), Details(static_cast<size_t>(fileIndex[fileEnter])));
     Command(kExpandAll);
@@ -417,6 +417,27 @@ TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
     std::vector<Node> report = ExpectedReport(records, run.processId, commandLine);
     ASSERT_FALSE(report.empty());
     EXPECT_TRUE(WaitFor([&] { return Pane(kTree2) == report; }, 10000)) << ::testing::PrintToString(Pane(kTree2));
+}
+
+// Standard interfaces that the sample's library does not describe (its
+// Widget's), decoded from the kernel's own library: nodes and details as for
+// any call, a structure's members among them.
+TEST_F(ShellTraceTest, WidgetsStandardInterfacesShownLikeAnyCall) {
+    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
+    ProcessResult client = RunProgram(Quoted(ClientPath()) + " known", 60000);
+    ASSERT_EQ(0u, client.exitCode) << client.output;
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << ui.Tree(kTree1).size() << " nodes";
+    std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), client.processId);
+    std::vector<int> index;
+    EXPECT_EQ(ExpectedTree(records, true, true, &index), Pane(kTree1));
+    auto [enterAt, exitAt] = FirstCall(records, "GetSizeMax");
+    ASSERT_TRUE(exitAt) << "no GetSizeMax call in the trace";
+    std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
+    EXPECT_NE(std::find(callLines.begin(), callLines.end(), "                        QuadPart=4 (4h)  (VT_UI8)"),
+              callLines.end()) << ::testing::PrintToString(callLines);
+    EXPECT_EQ(callLines, Details(static_cast<size_t>(index[enterAt])));
 }
 
 // Another reader already follows the trace: Start says so and leaves the

@@ -2,7 +2,6 @@
 // of values after another: each expected text is written out from the record
 // rules, with only the caller's pointer values (which vary per run) masked.
 #include <memory>
-#include <regex>
 
 #include "e2e.h"
 
@@ -24,56 +23,6 @@ std::string Repeat(const std::string& piece, int times) {
     for (int i = 0; i < times; ++i) text += piece;
     return text;
 }
-
-// An ENTER or EXIT record without its header line, pointer values as "#".
-struct Call {
-    std::string kind;
-    std::string body;
-};
-
-std::vector<Call> Calls(const std::vector<std::string>& records) {
-    static const std::regex pointer("ptr=[0-9a-f]+h");
-    std::vector<Call> calls;
-    for (const std::string& r : records) {
-        std::string kind = RecordKind(r);
-        if (kind.rfind("ENTER ", 0) != 0 && kind.rfind("EXIT ", 0) != 0) continue;
-        size_t header = r.find("\r\n", 2);
-        calls.push_back({kind, std::regex_replace(r.substr(header + 2), pointer, "ptr=#h")});
-    }
-    return calls;
-}
-
-// Finds, from the last match on, the entry whose text is exactly `enter` (or
-// starts with it when `prefixOnly`); its exit must follow at once.
-class CallChecker {
-public:
-    explicit CallChecker(std::vector<Call> calls) : calls_(std::move(calls)) {}
-
-    // The exit record's text, "<none>" (and a failure) when there is none.
-    std::string Enter(const std::string& enter, bool prefixOnly = false) {
-        size_t i = next_;
-        for (; i < calls_.size(); ++i) {
-            const std::string& body = calls_[i].body;
-            if (calls_[i].kind.rfind("ENTER ", 0) == 0 &&
-                (prefixOnly ? body.compare(0, enter.size(), enter) == 0 : body == enter))
-                break;
-        }
-        if (i + 1 >= calls_.size()) {
-            ADD_FAILURE() << "no entry record and exit after call " << next_ << " reads\n" << enter;
-            return "<none>";
-        }
-        EXPECT_EQ(calls_[i + 1].kind, "EXIT " + calls_[i].kind.substr(6)) << enter;
-        next_ = i + 2;
-        return calls_[i + 1].body;
-    }
-    void Expect(const std::string& enter, const std::string& exit, bool prefixOnly = false) {
-        EXPECT_EQ(Enter(enter, prefixOnly), exit) << enter;
-    }
-
-private:
-    std::vector<Call> calls_;
-    size_t next_ = 0;
-};
 
 using Checker = std::unique_ptr<CallChecker>;
 using Records = std::vector<std::string>;

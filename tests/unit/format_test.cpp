@@ -75,6 +75,7 @@ TEST(FormatValueTest, ScalarsInDecimalAndHexadecimal) {
         {VT_I4, -2, "=-2 (fffffffeh)"}, {VT_I2, -300, "=-300 (fffffed4h)"}, {VT_UI2, 65535, "=65535 (ffffh)"},
         {VT_BOOL, -1, "=VARIANT_TRUE (ffffffffh)"}, {VT_BOOL, 0, "=VARIANT_FALSE (0h)"}, {VT_BOOL, 2, "=2 (2h)"},
         {VT_CY, 123456, "=123456 (1e240h)"}, {VT_R8, std::bit_cast<int64_t>(2.5), "=2.500000"}, {VT_DATE, 0, "=0"},
+        {VT_UI8, -1, "=18446744073709551615 (ffffffffffffffffh)"},
         // Control bytes must neither cut nor split the record: line breaks as
         // strings show them, the others as a dot; printable ones stay.
         {VT_I1, 'A', "=65 (41h='A')"}, {VT_I1, '\r', "=13 (dh='\x01')"}, {VT_I1, '\n', "=10 (ah='\x02')"},
@@ -103,6 +104,36 @@ TEST(FormatValueTest, StringsAreCutAndKeepTheRecordOnOneLine) {
     const wchar_t* longText = fiftyNine.c_str();
     EXPECT_EQ(Format(VT_LPWSTR, &shortText), "=\"" + std::string(58, 'w') + "\"");
     EXPECT_EQ(Format(VT_LPWSTR, &longText), "=\"" + std::string(59, 'z') + ".....\"");
+
+    // ANSI strings by the same rule, in bytes.
+    const std::string fiftyEightBytes(58, 'a'), fiftyNineBytes(59, 'b');
+    const char* const narrow[] = {fiftyEightBytes.c_str(), fiftyNineBytes.c_str(), "x\r\ny", nullptr};
+    EXPECT_EQ(Format(VT_LPSTR, &narrow[0]), "=\"" + fiftyEightBytes + "\"");
+    EXPECT_EQ(Format(VT_LPSTR, &narrow[1]), "=\"" + fiftyNineBytes + ".....\"");
+    EXPECT_EQ(Format(VT_LPSTR, &narrow[2]), "=\"x\x01\x02y\"");
+    EXPECT_EQ(Format(VT_LPSTR, &narrow[3]), "=NULL");
+}
+
+// A pointer to VT_VOID (a handle, a buffer, an object the callee casts) is
+// shown, never read through: a handle's value is no address at all.
+TEST(FormatValueTest, VoidPointersAreShownNotFollowed) {
+    void* reserved = ::VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+    void* handle = reserved;
+    void** toHandle = &handle;
+    void* null = nullptr;
+    void** toNull = &null;
+    const struct {
+        VARTYPE code;
+        const void* value;
+        std::string text;
+    } cases[] = {
+        {0x0100 | VT_VOID, &handle, "=" + Hex(reserved)},
+        {0x0200 | VT_VOID, &toHandle, "  ptr=" + Hex(toHandle) + "  *ptr=" + Hex(reserved)},
+        {0x0200 | VT_VOID, &toNull, "  ptr=" + Hex(toNull) + "  *ptr=0h"},
+        {VT_BYREF | VT_VOID, &handle, "=" + Hex(reserved)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Format(c.code, c.value), c.text) << c.code;
+    ::VirtualFree(reserved, 0, MEM_RELEASE);
 }
 
 TEST(FormatValueTest, PointersAreFollowedTwoLevelsAndNullsShown) {

@@ -63,7 +63,7 @@ std::string FileBytes(const std::string& path) {
 
 bool CopyStage(const std::string& stage, const std::string& folder, std::string* error) {
     ::CreateDirectoryA(folder.c_str(), nullptr);
-    for (const char* name : {"Vexilo.dll", "Korbin.dll", "Ledra.dll", "vxtrace.exe"}) {
+    for (const char* name : {"Vexilo.dll", "Korbin.dll", "VxKnown.tlb", "Ledra.dll", "vxtrace.exe"}) {
         std::string from = stage + "\\" + name, to = folder + name;
         if (::CopyFileA(from.c_str(), to.c_str(), FALSE)) continue;
         // A server this process still has loaded is in use; the same bytes need no copy.
