@@ -76,10 +76,8 @@ HRESULT scenario_all(Run& run, long n) {
 
 void usage() {
     std::fputs("usage: vxclient SCENARIO [N]\n"
-               "scenarios: create [N] basic types values licensed disp broken plain threads [N] loop [N] wait
-"
-               "           hammer [N] torture keep leak raise [N] turns [N] known knownloop [N] all
-",
+               "scenarios: create [N] basic types values licensed disp broken plain threads [N] loop [N] wait\n"
+               "           hammer [N] torture keep leak raise [N] turns [N] known knownloop [N] all\n",
                stderr);
 }
 
