@@ -189,4 +189,9 @@ std::string SystemMessage(int32_t hr) {
     return text;
 }
 
+std::string ErrorText(unsigned long error) {
+    std::string text = SystemMessage(static_cast<int32_t>(error));
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
+
 }  // namespace vx

@@ -23,5 +23,7 @@ std::string FacilityName(unsigned facility);
 // The system's text for the code (FormatMessage), on one line; empty when the
 // system has none.
 std::string SystemMessage(int32_t hr);
+// The same for a Win32 error code; "error <n>" when the system has no text.
+std::string ErrorText(unsigned long error);
 
 }  // namespace vx
