@@ -82,25 +82,26 @@ bool FindDialog::FindNext() {
 }
 
 void FindDialog::Next() {
+    // The tree's own model: collapsed branches may not be in the control yet.
     KeyedTree& tree = pane_.Tree();
-    std::vector<KeyedTree::OrderedItem> order = tree.InTreeOrder();
-    HTREEITEM selected = TreeView_GetSelection(pane_.hwnd());
+    std::vector<std::string> order = tree.KeysInTreeOrder();
+    std::string selected = tree.SelectedKey();
     int32_t current = 0;
-    for (size_t i = 0; i < order.size() && selected; ++i)
-        if (order[i].item == selected) current = static_cast<int32_t>(i + 1);
+    for (size_t i = 0; i < order.size() && !selected.empty(); ++i)
+        if (order[i] == selected) current = static_cast<int32_t>(i + 1);
     bool matchCase = ::IsDlgButtonChecked(dialog_, IDC_MATCHCASE) == BST_CHECKED;
     FindResult result = search_.FindNext(Text(), matchCase, static_cast<int32_t>(order.size()), current,
-                                         [&](int32_t i) { return tree.ItemText(order[static_cast<size_t>(i - 1)].item); });
+                                         [&](int32_t i) { return tree.Text(order[static_cast<size_t>(i - 1)]); });
     switch (result.outcome) {
     case FindOutcome::Nothing:
         return;
     case FindOutcome::Found: {
-        HTREEITEM item = order[static_cast<size_t>(result.index - 1)].item;
-        TreeView_EnsureVisible(pane_.hwnd(), item);
-        if (item == selected)
-            showSelected_(tree.KeyOf(item));
+        const std::string& key = order[static_cast<size_t>(result.index - 1)];
+        tree.EnsureVisible(key);
+        if (key == selected)
+            showSelected_(key);
         else
-            TreeView_SelectItem(pane_.hwnd(), item);
+            tree.Select(key);
         return;
     }
     case FindOutcome::WholeTraceSearched:

@@ -3,11 +3,16 @@
 // insertion order for index lookups. Each node can carry a picture from the
 // tree's image list and a text colour of its own. Both panes of the main
 // window and the trace tree use it.
+// A lazy tree keeps every node in its own model and hands the control only
+// the top level and the children of nodes that have been expanded: the
+// control's cost per item grows with its item count, and a saved trace opens
+// collapsed. Find works on the model, so nodes not yet in the control count.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,7 +28,8 @@ public:
     KeyedTree(const KeyedTree&) = delete;
     KeyedTree& operator=(const KeyedTree&) = delete;
 
-    void Attach(HWND tree);
+    // A lazy tree needs its owner to pass the tree's notices to OnNotify.
+    void Attach(HWND tree, bool lazy = false);
     HWND hwnd() const { return tree_; }
 
     // Pictures come from this list; kNoImage leaves a node without one.
@@ -36,6 +42,9 @@ public:
     bool Add(const std::string& parentKey, const std::string& key, const std::string& text, int image = kNoImage,
              bool expanded = false);
     bool IsExpanded(const std::string& key) const;
+    // TVN_GETDISPINFO (whether a node has children) and TVN_ITEMEXPANDING
+    // (its children into the control) of a lazy tree; true when handled.
+    bool OnNotify(NMHDR* header, LRESULT* result);
     // Removes the node and everything under it.
     bool Remove(const std::string& key);
     void Clear();
@@ -45,7 +54,11 @@ public:
     // The key of the node at position i (0 first) in insertion order of the nodes still there.
     std::string KeyAt(size_t i) const;
     std::string KeyOf(HTREEITEM item) const;
+    // Null for a node that is not in the control (yet).
     HTREEITEM ItemOf(const std::string& key) const;
+    // The keys of every node in the tree's order (each parent before its
+    // children), the branches not yet in the control included.
+    std::vector<std::string> KeysInTreeOrder() const;
 
     std::string Text(const std::string& key) const;
     void SetText(const std::string& key, const std::string& text);
@@ -54,6 +67,7 @@ public:
     COLORREF Colour(const std::string& key) const;
     void SetColour(const std::string& key, COLORREF colour);
 
+    // These three put the node into the control first when it is not there.
     void Expand(const std::string& key, bool expand = true);
     void EnsureVisible(const std::string& key);
     void Select(const std::string& key);
@@ -77,21 +91,39 @@ public:
     std::string ItemText(HTREEITEM item) const;
 
 private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    // Positions in nodes_ link the model: children in order of addition.
     struct Node {
         std::string key;
-        HTREEITEM item = nullptr;
+        std::string text;
+        HTREEITEM item = nullptr;  // null while the node is not in the control
         COLORREF colour = kDefaultColour;
         int image = kNoImage;
+        uint32_t parent = kNone, firstChild = kNone, lastChild = kNone, prev = kNone, next = kNone;
         bool alive = false;
+        bool expanded = false;  // as inserted; the control's state once filled
+        bool filled = false;    // its children are in the control
     };
-    void Forget(HTREEITEM item);
+    void Link(uint32_t at);
+    void Unlink(uint32_t at);
+    void Forget(uint32_t at);
+    // Into the control under its parent, which is there and filled; with
+    // the children of nodes inserted expanded. False when the control refused.
+    bool Insert(uint32_t at);
+    // The node's children into the control.
+    void Fill(uint32_t at);
+    // The node into the control, with the branches above it filled.
+    HTREEITEM Materialize(const std::string& key);
+    uint32_t PositionOf(const std::string& key) const;
     const Node* Find(const std::string& key) const;
     Node* Find(const std::string& key);
 
     HWND tree_ = nullptr;
+    bool lazy_ = false;
     // lParam of each item is its position here: a key, never a pointer.
     std::vector<Node> nodes_;
-    std::unordered_map<std::string, size_t> index_;
+    std::unordered_map<std::string, uint32_t> index_;
+    uint32_t firstRoot_ = kNone, lastRoot_ = kNone;
     bool hasImages_ = false;
 };
 

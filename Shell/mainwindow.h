@@ -253,6 +253,7 @@ private:
     std::string nextTraceFilePath_;  // kNextTraceFilePath
     bool timer1On_ = false;
     DWORD lastShown_ = 0;
+    DWORD showCost_ = 0;  // what the last ShowTraceProgress took
     bool readingTraceFile_ = false;
     CommandGate gate_;
     bool NodeClickBusy = false;

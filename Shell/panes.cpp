@@ -34,7 +34,8 @@ DWORD CALLBACK ReadRtf(DWORD_PTR cookie, BYTE* buffer, LONG size, LONG* got) {
 }  // namespace
 
 void TracePane::Create(HWND owner, HINSTANCE instance, HFONT font, HIMAGELIST images) {
-    tree_.Attach(MakeControl(owner, instance, font, WC_TREEVIEWA, kTreeStyle, kTree1Id));
+    // Lazy: a saved trace of a million records opens with its top level alone in the control.
+    tree_.Attach(MakeControl(owner, instance, font, WC_TREEVIEWA, kTreeStyle, kTree1Id), true);
     tree_.SetImageList(images);
 }
 
@@ -110,6 +111,7 @@ void TracePane::Clear() {
 
 PaneNotice TracePane::OnNotify(NMHDR* header, LRESULT* result) {
     *result = 0;
+    if (tree_.OnNotify(header, result)) return {};
     HWND tree = hwnd();
     switch (header->code) {
     case NM_CUSTOMDRAW:

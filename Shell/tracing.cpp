@@ -12,6 +12,10 @@ namespace {
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kPollMs = 100;
 constexpr DWORD kShowMs = 100;  // the view is never further behind than one poll
+// A showing of a big tree costs the control a pass over all its items: the
+// next one waits this many times as long as the last one took, so that
+// showing stays a fixed share of reading a saved trace of any size.
+constexpr DWORD kShowCostFactor = 4;
 constexpr long kTracerModeDynamic = 2;
 
 // The menu command of each TraceCommand, in its order (its button follows it).
@@ -200,16 +204,18 @@ void MainWindow::TakeBatch() {
 // and panels brought up to date; without `now` at most every kShowMs.
 void MainWindow::ShowTraceProgress(bool now) {
     DWORD tick = ::GetTickCount();
-    if (!now && tick - lastShown_ < kShowMs) return;
-    lastShown_ = tick;
+    if (!now && tick - lastShown_ < std::max(kShowMs, kShowCostFactor * showCost_)) return;
     if (tracePane_.Paint()) {
         int32_t last = traceView_.Tree().AutoscrollNum(settings_.EnsureVisibleLastItem, settings_.TreeIsExpanded);
         if (last) tracePane_.Tree().EnsureVisible(NodeKey(last));
+        ::UpdateWindow(tracePane_.hwnd());  // painted now, so that its cost is counted
     }
     status_.SetText("Processed", traceView_.ProcessedText(filter_.Active()));
     if (settings_.Tree1Mode != kTraceFileMode) status_.SetText("Queued", traceView_.QueuedText());
     if (traceView_.LimitReached()) status_.SetText("Status", traceView_.LimitText());
     if (readingTraceFile_) status_.Progress(traceView_.Records().RecordCount());
+    lastShown_ = ::GetTickCount();
+    showCost_ = lastShown_ - tick;
 }
 
 void MainWindow::AddFinalReportNode() {

@@ -43,10 +43,12 @@ std::vector<TreeNode> RemoteWindow::Tree(int id) {
     std::vector<TreeNode> nodes;
     HWND tree = Child(id);
     // In the tree's own order: each node, then its children (trees are a few levels deep).
+    // A node whose children are not in the control yet is expanded to read them, as a
+    // user would, and collapsed again.
     auto walk = [&](auto& self, HTREEITEM first, int depth) -> void {
         for (HTREEITEM at = first; at; at = TreeView_GetNextSibling(tree, at)) {
             TVITEMA item = {};
-            item.mask = TVIF_TEXT | TVIF_IMAGE;
+            item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_CHILDREN;
             item.hItem = at;
             item.pszText = remote_ + kTextOffset;
             item.cchTextMax = 1024;
@@ -56,7 +58,10 @@ std::vector<TreeNode> RemoteWindow::Tree(int id) {
             ::ReadProcessMemory(process_, remote_, &item, sizeof item, nullptr);
             ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
             nodes.push_back({at, depth, text, item.iImage});
+            bool unfold = item.cChildren > 0 && !TreeView_GetChild(tree, at);
+            if (unfold) TreeView_Expand(tree, at, TVE_EXPAND);
             self(self, TreeView_GetChild(tree, at), depth + 1);
+            if (unfold) TreeView_Expand(tree, at, TVE_COLLAPSE);
         }
     };
     walk(walk, TreeView_GetRoot(tree), 0);

@@ -270,6 +270,61 @@ TEST(ShellKeyedTree, KeysOrderSubtreesAndPictures) {
     ::DestroyWindow(tree);
 }
 
+// A lazy tree's owner hands it the tree's notices, as the trace pane does.
+LRESULT CALLBACK LazyOwner(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* tree = reinterpret_cast<KeyedTree*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (message == WM_NOTIFY && tree && tree->OnNotify(reinterpret_cast<NMHDR*>(lParam), &result)) return result;
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+// What a user sees of a lazy tree: a button where the model has children,
+// the children in order once the node is expanded, a node selected from deep
+// inside collapsed branches; Find's order holds the nodes not in the control.
+TEST(ShellKeyedTree, LazyTreeShowsChildrenWhenExpanded) {
+    ::InitCommonControls();
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = LazyOwner;
+    cls.lpszClassName = "VxLazyOwner";
+    ::RegisterClassA(&cls);
+    HWND owner = ::CreateWindowExA(0, cls.lpszClassName, "", WS_POPUP, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND tree = ::CreateWindowExA(0, WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE | TVS_HASBUTTONS, 0, 0, 300, 300, owner,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_TRUE(owner && tree);
+    KeyedTree t;
+    ::SetWindowLongPtrA(owner, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&t));
+    t.Attach(tree, true);
+    const char* adds[][3] = {{"", "A", "alpha"}, {"A", "A1", "one"},  {"A1", "A11", "deep"},
+                             {"A", "A2", "two"}, {"", "B", "beta"},   {"A2", "A21", "deeper"}};
+    for (const auto& add : adds) EXPECT_TRUE(t.Add(add[0], add[1], add[2])) << add[1];
+    EXPECT_EQ(2, TreeView_GetCount(tree)) << "the top level alone is in the control";
+    EXPECT_EQ((std::vector<std::string>{"A", "A1", "A11", "A2", "A21", "B"}), t.KeysInTreeOrder());
+    EXPECT_EQ("deeper", t.Text("A21"));
+    auto children = [&](const char* key) {
+        TVITEMA item = {};
+        item.mask = TVIF_CHILDREN;
+        item.hItem = t.ItemOf(key);
+        return TreeView_GetItem(tree, &item) ? item.cChildren : -1;
+    };
+    EXPECT_EQ(1, children("A"));
+    EXPECT_EQ(0, children("B"));
+
+    TreeView_Expand(tree, t.ItemOf("A"), TVE_EXPAND);
+    std::vector<std::string> shown;
+    for (HTREEITEM at = TreeView_GetChild(tree, t.ItemOf("A")); at; at = TreeView_GetNextSibling(tree, at))
+        shown.push_back(t.ItemText(at));
+    EXPECT_EQ((std::vector<std::string>{"one", "two"}), shown);
+    EXPECT_TRUE(t.IsExpanded("A"));
+    EXPECT_EQ(nullptr, t.ItemOf("A11")) << "A1 is still collapsed";
+    EXPECT_TRUE(t.Add("A", "A3", "three")) << "below an expanded node";
+    EXPECT_NE(nullptr, t.ItemOf("A3"));
+
+    t.Select("A21");
+    EXPECT_EQ("A21", t.SelectedKey());
+    EXPECT_TRUE(t.IsExpanded("A2"));
+    ::DestroyWindow(owner);
+}
+
 // A hook in progress (it pumps messages): List DLLs and a second hook wait
 // and come back in their order when it ends, commands that need not wait run
 // at once, a close waits for every running command to end.
