@@ -19,6 +19,27 @@ constexpr char kExportFilter[] = "JSON Lines (*.jsonl)\0*.jsonl\0CSV, one row a 
 // The file's name without its folder.
 std::string NameOf(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
+// A file dialog's answer, "" when cancelled; the type chosen in `type`.
+std::string AskFile(HWND owner, const std::string& folder, const char* filter, const char* extension, const char* title,
+                    bool save, DWORD* type = nullptr) {
+    char file[MAX_PATH] = {};
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrInitialDir = folder.c_str();
+    dialog.lpstrDefExt = extension;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES | OFN_EXPLORER |
+                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    BOOL chosen = save ? ::GetSaveFileNameA(&dialog) : ::GetOpenFileNameA(&dialog);
+    if (type) *type = dialog.nFilterIndex;
+    return chosen ? std::string(file) : std::string();
+}
+
 }  // namespace
 
 // The path chosen in the file dialog, "" when cancelled. A path handed over
@@ -30,43 +51,18 @@ std::string MainWindow::AskTraceFilePath(bool save) {
         return path;
     }
     ::CreateDirectoryA(TraceStoragePath.c_str(), nullptr);
-    char file[MAX_PATH] = {};
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kTraceFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = sizeof file;
-    dialog.lpstrInitialDir = TraceStoragePath.c_str();
-    dialog.lpstrDefExt = "trc";
-    dialog.lpstrTitle = save ? "Save the trace" : "Select a TraceFile to open";
-    dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES | OFN_EXPLORER |
-                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
-    BOOL chosen = save ? ::GetSaveFileNameA(&dialog) : ::GetOpenFileNameA(&dialog);
-    return chosen ? std::string(file) : std::string();
+    return AskFile(hwnd_, TraceStoragePath, kTraceFilter, "trc", save ? "Save the trace" : "Select a TraceFile to open",
+                   save);
 }
 
 // The export's path, its format by its extension; a handed path is taken
 // as for the trace files.
 std::string MainWindow::AskExportPath() {
     if (!nextTraceFilePath_.empty()) return AskTraceFilePath(true);
-    char file[MAX_PATH] = {};
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = kExportFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = sizeof file;
-    dialog.lpstrInitialDir = TraceStoragePath.c_str();
-    dialog.lpstrDefExt = "jsonl";
-    dialog.lpstrTitle = "Export the events shown";
-    dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES | OFN_EXPLORER | OFN_OVERWRITEPROMPT;
-    if (!::GetSaveFileNameA(&dialog)) return {};
-    std::string path = file;
+    DWORD type = 1;
+    std::string path = AskFile(hwnd_, TraceStoragePath, kExportFilter, "jsonl", "Export the events shown", true, &type);
     // The type chosen in the dialog decides when the name has no extension of its own.
-    if (dialog.nFilterIndex == 2 && ExportFormatOf(path) != vx::ExportFormat::Csv) path += ".csv";
+    if (!path.empty() && type == 2 && ExportFormatOf(path) != vx::ExportFormat::Csv) path += ".csv";
     return path;
 }
 

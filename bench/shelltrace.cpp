@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "benchclock.h"
 #include "raii.h"
 #include "maketrace.h"
 #include "testinstall.h"
@@ -23,13 +24,6 @@ constexpr int kStart = 1011, kOpen = 1021, kStatistics = 1038, kResetFilter = 10
 constexpr int kTree1 = 101, kToolbar = 103;
 constexpr int kButtonRun = 3, kButtonFinal = 9;
 constexpr unsigned long kNextTraceFilePath = 0x56585452;
-
-double Now() {
-    LARGE_INTEGER t, f;
-    ::QueryPerformanceCounter(&t);
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 std::string Arch() { return sizeof(void*) == 8 ? "x86_64" : "i686"; }
 

@@ -8,19 +8,13 @@
 #include <cstdio>
 #include <string>
 
+#include "benchclock.h"
 #include "maketrace.h"
 #include "traceexport.h"
 #include "tracediff.h"
 #include "tracetext.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER t, f;
-    ::QueryPerformanceCounter(&t);
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 size_t PeakBytes() {
     PROCESS_MEMORY_COUNTERS counters{};

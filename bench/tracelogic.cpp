@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "benchclock.h"
 #include "maketrace.h"
 #include "raii.h"
 #include "textconv.h"
@@ -21,13 +22,6 @@
 #include "tracereader.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER t, f;
-    ::QueryPerformanceCounter(&t);
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 size_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "benchclock.h"
 #include "raii.h"
 #include "window.h"
 
@@ -16,13 +17,6 @@ namespace {
 constexpr int kComponentList = 1001, kTree1 = 101;
 constexpr char kListedStatus[] =
     "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
-
-double Now() {
-    LARGE_INTEGER f, t;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 size_t WorkingSetKb(HANDLE process) {
     PROCESS_MEMORY_COUNTERS counters = {};

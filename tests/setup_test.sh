@@ -49,11 +49,13 @@ hive() {  # hive file, root, subtree: its keys as reg export writes them, withou
         }
         inside && !/^#/ && NF' "$WINEPREFIX/$1"
 }
-key_names() {  # key: its names in a text (HKEY_CLASSES_ROOT is the machine's classes and the user's)
+key_names() {  # key: its names in a text (HKEY_CLASSES_ROOT is the machine's classes and the user's;
+               # a 32-bit program's classes are kept under Wow6432Node in the hive)
     local path=${1#*\\}
     case $1 in
         HKCR\\*) printf '%s\n' "HKEY_CLASSES_ROOT\\$path" "HKEY_LOCAL_MACHINE\\Software\\Classes\\$path" \
-            "HKEY_CURRENT_USER\\Software\\Classes\\$path" ;;
+            "HKEY_CURRENT_USER\\Software\\Classes\\$path"
+            if [ "$arch" = i686 ]; then printf '%s\n' "HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node\\$path"; fi ;;
         HKLM\\*) echo "HKEY_LOCAL_MACHINE\\$path" ;;
         HKCU\\*) echo "HKEY_CURRENT_USER\\$path" ;;
     esac

@@ -16,17 +16,8 @@
 namespace e2e {
 namespace {
 
-class NewUserTest : public ReaderTest {
+class NewUserTest : public HookedReaderTest {
 protected:
-    void SetUp() override {
-        ReaderTest::SetUp();
-        ProcessResult hook = Vxtrace("hook " + Quoted(sample));
-        ASSERT_EQ(hook.exitCode, 0u) << hook.output;
-    }
-    void TearDown() override {
-        Vxtrace("unhook " + Quoted(sample));
-        ReaderTest::TearDown();
-    }
     // The component's own registration, as regsvr32 would write it.
     bool RegisterComponent() {
         std::string error;

@@ -114,4 +114,18 @@ protected:
     std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
 };
 
+// The same with the sample hooked through vxtrace, as a user hooks it.
+class HookedReaderTest : public ReaderTest {
+protected:
+    void SetUp() override {
+        ReaderTest::SetUp();
+        ProcessResult hook = Vxtrace("hook " + Quoted(sample));
+        ASSERT_EQ(hook.exitCode, 0u) << hook.output;
+    }
+    void TearDown() override {
+        Vxtrace("unhook " + Quoted(sample));
+        ReaderTest::TearDown();
+    }
+};
+
 }  // namespace e2e

@@ -224,6 +224,16 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Install(folder, {folder + "Ledra.dll", folder + "Pollux.dll", SamplePath()}));
         ::CreateDirectoryA((folder + "TraceStorage").c_str(), nullptr);
     }
+    // The sample hooked, the window started and tracing, the client's
+    // `scenario` run to its end and its FINAL REPORT shown.
+    void TraceClient(const std::string& scenario, ProcessResult* client) {
+        ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
+        ASSERT_NO_FATAL_FAILURE(Start());
+        ASSERT_NO_FATAL_FAILURE(Trace(kStart));
+        *client = RunProgram(Quoted(ClientPath()) + " " + scenario, 60000);
+        ASSERT_EQ(0u, client->exitCode) << client->output;
+        ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << ui.Tree(kTree1).size() << " nodes";
+    }
     // Saves the trace shown as `path` and waits for the file.
     void Save(const std::string& path) {
         ::DeleteFileA(path.c_str());
@@ -423,12 +433,8 @@ TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
 // Widget's), decoded from the kernel's own library: nodes and details as for
 // any call, a structure's members among them.
 TEST_F(ShellTraceTest, WidgetsStandardInterfacesShownLikeAnyCall) {
-    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
-    ProcessResult client = RunProgram(Quoted(ClientPath()) + " known", 60000);
-    ASSERT_EQ(0u, client.exitCode) << client.output;
-    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000)) << ui.Tree(kTree1).size() << " nodes";
+    ProcessResult client;
+    ASSERT_NO_FATAL_FAILURE(TraceClient("known", &client));
     std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), client.processId);
     std::vector<int> index;
     EXPECT_EQ(ExpectedTree(records, true, true, &index), Pane(kTree1));
@@ -531,12 +537,8 @@ TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsA
 // Compare With a copy that differs in one parameter lists that call on both
 // sides, and with the trace itself finds nothing.
 TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
-    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
-    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
-    ASSERT_EQ(0u, client.exitCode) << client.output;
-    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    ProcessResult client;
+    ASSERT_NO_FATAL_FAILURE(TraceClient("basic", &client));
     ASSERT_NO_FATAL_FAILURE(Trace(kStop));
     const std::string saved = inst.folder + "TraceStorage\\basic.trc";
     ASSERT_NO_FATAL_FAILURE(Save(saved));
@@ -612,12 +614,8 @@ TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
 // kept for the next start), a class filter from a node's menu, statistics as
 // the trace counts them, and a two-thread client nested per thread.
 TEST_F(ShellTraceTest, FailedCallsAreMarkedFilteredAndCountedAndThreadsNestApart) {
-    ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_NO_FATAL_FAILURE(Trace(kStart));
-    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
-    ASSERT_EQ(0u, client.exitCode) << client.output;
-    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT"); }, 30000));
+    ProcessResult client;
+    ASSERT_NO_FATAL_FAILURE(TraceClient("basic", &client));
     const std::string distilled = ReadFileText(inst.folder + "TraceDistilled.txt");
     std::vector<FileRecord> records = ReadRecords(distilled, client.processId);
     std::vector<Node> all = ExpectedTree(records, true, true);

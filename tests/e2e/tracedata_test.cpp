@@ -13,17 +13,8 @@
 namespace e2e {
 namespace {
 
-class TraceDataTest : public ReaderTest {
+class TraceDataTest : public HookedReaderTest {
 protected:
-    void SetUp() override {
-        ReaderTest::SetUp();
-        ProcessResult hook = Vxtrace("hook " + Quoted(sample));
-        ASSERT_EQ(hook.exitCode, 0u) << hook.output;
-    }
-    void TearDown() override {
-        Vxtrace("unhook " + Quoted(sample));
-        ReaderTest::TearDown();
-    }
     std::string File(const char* name) const { return inst.folder + name; }
     // A traced run of the client saved to `name`; the run's own exit code.
     DWORD Saved(const char* name, const std::string& scenario) {
