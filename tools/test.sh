@@ -23,6 +23,17 @@ trap cleanup EXIT
 # The desktop process, started by the first test that makes a window, would
 # hold that test's output open until the last window of the run is gone.
 "$VX_WINE64" "$root/build/x86_64/tools/vxprobe.exe" desktop </dev/null >/dev/null 2>&1 &
+# Wait for it: a window test that starts first (ctest runs the slowest
+# first once it has timings) would make the desktop itself, and hang on it.
+desktop_up() {
+    local pid
+    for pid in $(pgrep -f 'explorer.exe /desktop'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
+for _ in $(seq 300); do desktop_up && break; sleep 0.1; done
+desktop_up || echo "the prefix's desktop did not come up: window tests may hold their output"
 
 i686_runs=$VX_I686_RUNS
 [ "$i686_runs" = 1 ] || echo "$VX_NO_I686_LINE: i686 gets its build and binary checks only !!!!!"
