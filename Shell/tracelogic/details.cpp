@@ -2,11 +2,11 @@
 #include "details.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 
 #include "resultnames.h"
 #include "traceexchange.h"
+#include "tracerecord.h"
 
 namespace shell {
 
@@ -34,12 +34,9 @@ void AddRecordLines(uint32_t pointer, TraceReaderTexts& reader, const std::strin
     if (header) lines->push_back(*header);
     for (size_t i = 1; i < text.size(); ++i) {
         lines->push_back(std::move(text[i]));
-        const std::string& line = lines->back();
-        size_t at = line.find("HRESULT = ");
-        if (at == std::string::npos || line.find_first_not_of(' ') != at) continue;
-        int32_t hr = static_cast<int32_t>(std::strtol(line.c_str() + at + 10, nullptr, 10));
-        if (hr == 0) continue;
-        std::vector<std::string> named = ResultLines(hr);
+        std::optional<int32_t> hr = vx::ResultOfLine(lines->back());
+        if (!hr || *hr == 0) continue;
+        std::vector<std::string> named = ResultLines(*hr);
         lines->insert(lines->end(), named.begin(), named.end());
     }
 }

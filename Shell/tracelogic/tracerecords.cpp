@@ -3,12 +3,12 @@
 
 #include <cstring>
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 
 #include "raii.h"
 #include "recorddescriptor.h"
 #include "textconv.h"
+#include "traceexchange.h"
 #include "tracerecord.h"
 
 namespace shell {
@@ -35,10 +35,6 @@ void TraceRecords::Reset() {
 
 namespace {
 
-// A reader whose source has gone answers " " to every read: an EXIT has no
-// more lines than this.
-constexpr int kMostLinesOfExit = 100000;
-
 const char* DiagnosticName(uint32_t type) {
     switch (type) {
     case kRecordEnter: return " RECORD_TYPE_ENTER";
@@ -51,16 +47,12 @@ const char* DiagnosticName(uint32_t type) {
     }
 }
 
-// The HRESULT line of an EXIT ("HRESULT = -2147352558 (80020012h)"), the
-// last of its lines, for its ENTER; AddRef and Release return counts instead.
+// The HRESULT line of an EXIT, for its ENTER; AddRef and Release return
+// counts instead.
 void ReadResult(const RecInfo& exit, RecInfo& enter, TraceReaderTexts& reader) {
-    reader.GetFirstRecordString(exit.Pointer);
-    for (int i = 0; i < kMostLinesOfExit; ++i) {
-        std::string line = reader.GetNextRecordString();
-        if (line.empty()) return;
-        size_t at = line.find("HRESULT = ");
-        if (at != std::string::npos && line.find_first_not_of(' ') == at) {
-            enter.Result = static_cast<int32_t>(std::strtol(line.c_str() + at + 10, nullptr, 10));
+    for (const std::string& line : RecordTextLines(exit.Pointer, reader)) {
+        if (std::optional<int32_t> hr = vx::ResultOfLine(line)) {
+            enter.Result = *hr;
             enter.HasResult = true;
             return;
         }
@@ -145,11 +137,9 @@ std::optional<int32_t> FileResults::At(uint32_t offset) {
          line = buffer_.find("\r\n", line + 2)) {
         size_t text = line + 2;
         if (text >= buffer_.size() || buffer_[text] == '\x01') break;
-        size_t first = buffer_.find_first_not_of(' ', text);
-        if (first == std::string::npos) break;
-        if (first == text && vx::IsRecordStart(buffer_.substr(text, 16))) break;
-        if (buffer_.compare(first, 10, "HRESULT = ") == 0)
-            return static_cast<int32_t>(std::strtol(buffer_.c_str() + first + 10, nullptr, 10));
+        if (buffer_[text] != ' ' && vx::IsRecordStart(buffer_.substr(text, 16))) break;
+        size_t end = std::min(buffer_.find("\r\n", text), buffer_.size());
+        if (std::optional<int32_t> hr = vx::ResultOfLine(std::string_view(buffer_).substr(text, end - text))) return hr;
     }
     return std::nullopt;
 }

@@ -255,8 +255,7 @@ void ComparableTrace::Take(const TraceRecord& record) {
     }
     case RecordKind::Exit:
         for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
-            if (it->enter.serial == record.serial && it->enter.thread == record.thread &&
-                it->enter.process == record.process) {
+            if (Closes(record, it->enter)) {
                 CloseCall(*it, &record);
                 open_.erase(std::next(it).base());
                 return;

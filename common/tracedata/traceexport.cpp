@@ -121,8 +121,7 @@ private:
     void Close(const TraceRecord& exit) {
         for (auto it = rows_.rbegin(); it != rows_.rend(); ++it) {
             const TraceRecord& enter = it->record;
-            if (!it->done && enter.kind == RecordKind::Enter && enter.serial == exit.serial &&
-                enter.thread == exit.thread && enter.process == exit.process) {
+            if (!it->done && enter.kind == RecordKind::Enter && Closes(exit, enter)) {
                 it->exit = exit;
                 it->done = true;
                 return;

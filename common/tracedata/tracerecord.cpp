@@ -129,9 +129,9 @@ void ReadCall(const std::vector<std::string>& lines, size_t from, TraceRecord* r
     for (size_t i = from; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         std::string text = line.substr(Indent(line));
-        if (StartsWith(text, "HRESULT = ")) {
+        if (std::optional<int32_t> hr = ResultOfLine(line)) {
             flush();
-            record->result = static_cast<int32_t>(std::strtol(text.c_str() + 10, nullptr, 10));
+            record->result = hr;
         } else if (StartsWith(text, "Return value = ")) {
             flush();
             std::string value = After(text, "Return value = ");
@@ -256,6 +256,14 @@ bool IsRecordStart(const std::string& line) {
     return KindOf(text) != RecordKind::Other;
 }
 
+std::optional<int32_t> ResultOfLine(std::string_view line) {
+    constexpr std::string_view kResult = "HRESULT = ";
+    size_t first = line.find_first_not_of(' ');
+    if (first == std::string_view::npos || line.substr(first, kResult.size()) != kResult) return std::nullopt;
+    // The number ends at the blank before "(<hex>h)": strtol needs no terminator then.
+    return static_cast<int32_t>(std::strtol(line.data() + first + kResult.size(), nullptr, 10));
+}
+
 TraceRecord ParseRecord(std::vector<std::string> lines) {
     TraceRecord record;
     for (std::string& line : lines) line = WithoutThreadPrefix(line);
@@ -306,7 +314,7 @@ long CallPairing::Take(const TraceRecord& record) {
 
 const TraceRecord* CallPairing::PendingFor(const TraceRecord& exit) const {
     for (auto it = pending_.rbegin(); it != pending_.rend(); ++it)
-        if (it->serial == exit.serial && it->thread == exit.thread && it->process == exit.process) return &*it;
+        if (Closes(exit, *it)) return &*it;
     return nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx {
@@ -59,6 +60,16 @@ TraceRecord ParseRecord(std::vector<std::string> lines);
 
 // Whether a line opens a record.
 bool IsRecordStart(const std::string& line);
+
+// The result of an EXIT's "HRESULT = <decimal> (<hex>h)" line, after its
+// indentation; nothing for any other line.
+std::optional<int32_t> ResultOfLine(std::string_view line);
+
+// Whether the EXIT can close the ENTER: the same method table slot, thread
+// and process.
+inline bool Closes(const TraceRecord& exit, const TraceRecord& enter) {
+    return enter.serial == exit.serial && enter.thread == exit.thread && enter.process == exit.process;
+}
 
 // Pairs each EXIT with its ENTER: the newest pending call of the same method
 // table slot, thread and process (a nested re-entry returns first).
