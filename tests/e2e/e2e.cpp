@@ -3,8 +3,6 @@
 #include "textconv.h"
 #include "window.h"
 
-#include "raii.h"
-
 #include <algorithm>
 #include <map>
 #include <regex>
@@ -21,7 +19,6 @@ std::string ArchName() {
 #endif
 }
 
-std::string InstallFolder() { return "C:\\vxe2e-" + ArchName() + "\\"; }
 std::string SamplePath() { return vxinstall::WinePath(VX_SAMPLE_DLL); }
 std::string PlainPath() { return vxinstall::WinePath(VX_PLAIN_DLL); }
 std::string ClientPath() { return vxinstall::WinePath(VX_CLIENT_EXE); }
@@ -82,19 +79,14 @@ std::string Hex(unsigned long value) {
     return b;
 }
 
-HeldMap::HeldMap(const char* name) {
-    handle_ = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, korbin::kTraceMapSize, name);
-    if (handle_) map_ = static_cast<korbin::TraceMap*>(::MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-}
-
-HeldMap::~HeldMap() {
-    if (map_) ::UnmapViewOfFile(map_);
-    if (handle_) ::CloseHandle(handle_);
+HeldMap::HeldMap(const char* name)
+    : handle_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, korbin::kTraceMapSize, name)) {
+    if (handle_) view_.reset(::MapViewOfFile(handle_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
 }
 
 std::string HeldMap::Ring() const {
-    uint32_t total = map_->ringTotal;
-    if (total <= korbin::kRingCapacity) return std::string(reinterpret_cast<const char*>(map_->ring), total);
+    uint32_t total = get()->ringTotal;
+    if (total <= korbin::kRingCapacity) return std::string(reinterpret_cast<const char*>(get()->ring), total);
     return "<ring wrapped>";
 }
 
@@ -118,7 +110,6 @@ LRESULT CALLBACK TextWindow::Proc(HWND window, UINT message, WPARAM w, LPARAM l)
     auto* self = reinterpret_cast<TextWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_SETTEXT && self) {
         self->texts.emplace_back(reinterpret_cast<const char*>(l));
-        self->ticks.push_back(::GetTickCount());
         if (self->onText_) self->onText_(self->texts.back());
     }
     return ::DefWindowProcA(window, message, w, l);
@@ -193,18 +184,12 @@ std::string CheckCallPairing(const std::vector<std::string>& records) {
     return {};
 }
 
-std::vector<int> RecordNumbers(const std::vector<std::string>& records) {
-    std::vector<int> numbers;
-    for (const std::string& r : records) {
-        size_t at = r.find("h [");
-        numbers.push_back(at == std::string::npos ? -1 : std::atoi(r.c_str() + at + 3));
-    }
-    return numbers;
-}
-
 void ExpectNumberedOneByOne(const std::vector<std::string>& records) {
-    std::vector<int> numbers = RecordNumbers(records);
-    for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i + 1)) << records[i];
+    for (size_t i = 0; i < records.size(); ++i) {
+        const size_t at = records[i].find("h [");
+        const int number = at == std::string::npos ? -1 : std::atoi(records[i].c_str() + at + 3);
+        ASSERT_EQ(number, static_cast<int>(i + 1)) << records[i];
+    }
 }
 
 int Count(const std::vector<std::string>& kinds, const std::string& kind) {
@@ -223,14 +208,6 @@ std::string DllKinds(const std::vector<std::string>& records, const std::string&
     for (const std::string& r : DllRecords(records))
         if (r.find(process) != std::string::npos) kinds += RecordKind(r) + " ";
     return kinds;
-}
-
-bool LoadsPaired(const std::string& kinds) {
-    const std::string pair = "LOAD UNLOAD ";
-    if (kinds.empty() || kinds.size() % pair.size() != 0) return false;
-    for (size_t at = 0; at < kinds.size(); at += pair.size())
-        if (kinds.compare(at, pair.size(), pair) != 0) return false;
-    return true;
 }
 
 std::string LastKinds(const std::vector<std::string>& kinds, size_t count) {
@@ -269,19 +246,15 @@ int Repeats(int normal, int soak) {
     return ::GetEnvironmentVariableA("VX_SOAK", value, sizeof value) > 0 ? soak : normal;
 }
 
-std::string ArtifactPath(const std::string& name) {
-    return vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name;
-}
-
 bool Screenshot(HWND window, const std::string& name) {
     if (!std::getenv("VX_TEST_SHOTS")) return true;
     ::Sleep(300);
-    return SavePng(window, ArtifactPath(name));
+    return SavePng(window, vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name);
 }
 
 void TraceTest::SetUp() {
     sample = SamplePath();
-    inst.folder = InstallFolder();
+    inst.folder = "C:\\vxe2e-" + ArchName() + "\\";
     inst.main.modules = {sample};
     inst.advanced.fullTrace = true;
     std::string error;

@@ -12,12 +12,12 @@
 
 #include "layout.h"
 #include "process.h"
+#include "raii.h"
 #include "testinstall.h"
 
 namespace e2e {
 
 std::string ArchName();
-std::string InstallFolder();  // "C:\vxe2e-<arch>\"
 std::string SamplePath();     // the sample component, as a Windows path
 std::string PlainPath();      // the component without a type library
 std::string ClientPath();
@@ -38,18 +38,17 @@ bool FileExists(const std::string& path);
 class HeldMap {
 public:
     explicit HeldMap(const char* name = korbin::kTraceMapName);
-    ~HeldMap();
-    korbin::TraceMap* operator->() const { return map_; }
-    korbin::TraceMap* get() const { return map_; }
+    korbin::TraceMap* operator->() const { return get(); }
+    korbin::TraceMap* get() const { return static_cast<korbin::TraceMap*>(view_.get()); }
     std::string Ring() const;
 
 private:
-    HANDLE handle_ = nullptr;
-    korbin::TraceMap* map_ = nullptr;
+    vx::unique_handle handle_;
+    vx::unique_view view_;
 };
 
-// A window of the test's own that keeps every text set on it, with the tick
-// it came at: the kernel tells the reader's window the latest record number so.
+// A window of the test's own that keeps every text set on it: the kernel
+// tells the reader's window the latest record number so.
 class TextWindow {
 public:
     // `onText` runs as each text arrives, inside the sender's call.
@@ -59,7 +58,6 @@ public:
     uint32_t Handle32() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
 
     std::vector<std::string> texts;
-    std::vector<DWORD> ticks;
 
 private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -79,17 +77,14 @@ int Count(const std::vector<std::string>& kinds, const std::string& kind);
 // "" when, per thread, every exit closes the innermost open entry of the
 // same serial and no entry stays open; else what went wrong.
 std::string CheckCallPairing(const std::vector<std::string>& records);
-// The number in brackets of each record's header.
-std::vector<int> RecordNumbers(const std::vector<std::string>& records);
-// Every record numbered on from the one before, from 1.
+// Every record numbered on from the one before, from 1 (the number in
+// brackets of its header).
 void ExpectNumberedOneByOne(const std::vector<std::string>& records);
 // Only the LOAD DLL and UNLOAD DLL records.
 std::vector<std::string> DllRecords(const std::vector<std::string>& records);
 // The kinds of the DLL records that contain `process` (a "PID=...h" text, or
 // "" for all), each followed by a blank: "LOAD UNLOAD LOAD UNLOAD ".
 std::string DllKinds(const std::vector<std::string>& records, const std::string& process = "");
-// True when every load of the kinds above is followed by its unload.
-bool LoadsPaired(const std::string& kinds);
 // The last `count` kinds, each followed by a blank: "UNLOAD REPORT END ".
 std::string LastKinds(const std::vector<std::string>& kinds, size_t count);
 
@@ -129,14 +124,12 @@ std::string Hex(unsigned long value);
 // test run, `soak` times in a soak run (the environment variable VX_SOAK set).
 int Repeats(int normal, int soak);
 
-// Where artifacts of this architecture's run are kept: its build folder.
-std::string ArtifactPath(const std::string& name);
-// Saves a window's picture as the artifact `name` when the run asks for
-// screenshots (the environment variable VX_TEST_SHOTS set), after a moment
-// to let it paint; true when none was asked for or it was saved.
+// Saves a window's picture as `name` in this architecture's build folder when
+// the run asks for screenshots (the environment variable VX_TEST_SHOTS set),
+// after a moment to let it paint; true when none was asked for or it was saved.
 bool Screenshot(HWND window, const std::string& name);
 
-// Installs into InstallFolder() with the sample component hooked as number 1.
+// Installs into "C:\vxe2e-<arch>\" with the sample component hooked as number 1.
 class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override;

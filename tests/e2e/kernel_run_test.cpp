@@ -36,6 +36,8 @@ bool AllWhole(const std::vector<std::string>& records) {
 
 }  // namespace
 
+// The client's run is also the one whose object never handed out runs
+// untraced on a patched table.
 TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
     inst.advanced.fullTrace = false;
     Rewrite();
@@ -83,6 +85,15 @@ TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
     EXPECT_EQ(Count(RecordKinds(fresh), "LOAD"), 1);
     EXPECT_EQ(Count(RecordKinds(fresh), "REPORT"), 1);
     EXPECT_EQ(CheckCallPairing(fresh), "");
+    // The client's own calls: Calc.Add twice, never the child's Add (made inside
+    // the component, on the same method table); Recurse(3) nesting three calls
+    // in the first, then Recurse(0).
+    auto calls = [&](const std::string& method) {
+        return std::count_if(fresh.begin(), fresh.end(), [&](const std::string& r) { return r.find(method) != r.npos; });
+    };
+    EXPECT_EQ(calls("Method: VT_HRESULT Add ("), 2);
+    EXPECT_EQ(calls("Method: VT_HRESULT Recurse ("), 5);
+    EXPECT_NE(after.find("Queried interfaces:\r\n          ICalc\r\n          ITypes\r\n"), std::string::npos);
     std::vector<int> keptBefore = KeepNumbers(old), keptAfter = KeepNumbers(fresh);
     ASSERT_EQ(keptBefore.size() + keptAfter.size(), static_cast<size_t>(written.load())) << "a record was lost";
     ASSERT_FALSE(keptAfter.empty()) << "the writer never wrote into the new file";
@@ -99,9 +110,14 @@ TEST_F(TraceTest, MapFilledWithFFIsReportedAndTheClientRunsAsUntraced) {
     ProcessResult run = RunProgram(ClientCommand("basic"));
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(run.output, untraced.output);
-    // The refusal and where the records go are the trace store's unit tests'
-    // matter: here the client's whole run, its calls still in the full trace.
-    EXPECT_NE(Full().find("Method: VT_HRESULT Add ("), std::string::npos) << Full().substr(0, 600);
+    // The refusal said in the full trace, which keeps the calls; nothing in the
+    // distilled trace or the extra file.
+    const std::string full = Full();
+    EXPECT_NE(full.find("Trace map " + std::string(korbin::kTraceMapName) + " not used: its ring offset"),
+              std::string::npos) << full.substr(0, 600);
+    EXPECT_NE(full.find("Method: VT_HRESULT Add ("), std::string::npos) << full.substr(0, 600);
+    EXPECT_EQ(Distilled().find("LOAD DLL"), std::string::npos);
+    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
     const auto* bytes = reinterpret_cast<const unsigned char*>(map.get());
     size_t changed = 0;
     for (size_t i = 0; i < korbin::kTraceMapSize; ++i) changed += bytes[i] != 0xFF;

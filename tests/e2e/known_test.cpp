@@ -1,7 +1,7 @@
 // Standard interfaces that no library of the component describes, decoded
 // from the kernel's own library of them: the sample's Widget and the
 // platform's script engine.
-#include "readertest.h"
+#include "e2e.h"
 
 using namespace e2e;
 
@@ -34,11 +34,14 @@ protected:
 
 }  // namespace
 
-TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifference) {
+// Then, with a library of standard interfaces that is missing or damaged, the
+// Widget's interfaces are named (the registry knows them) but not traced, the
+// client runs as before, and the full trace's banner says why, once per process.
+TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifferenceWithTheLibraryOrWithout) {
     // IUnknown's calls (the connection point's AddRef inside FindConnectionPoint) stay out.
     inst.main.collectIUnknown = false;
     Rewrite();
-    ProcessResult unhooked = RunUnhooked(ClientCommand("known"));
+    const ProcessResult unhooked = RunUnhooked(ClientCommand("known"));
     ASSERT_EQ(unhooked.exitCode, 0u) << unhooked.output;
     ProcessResult hooked = RunProgram(ClientCommand("known"));
     ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
@@ -84,6 +87,39 @@ TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifference) {
     };
     CallChecker checker(Calls(records));
     for (const auto& c : calls) checker.Expect(c.enter, c.exit);
+
+    const std::string library = inst.folder + "VxKnown.tlb";
+    const std::string whole = ReadFileText(library);
+    ASSERT_GT(whole.size(), 4096u);
+    const std::string notice = "Library of standard interfaces " + library + " is missing or damaged";
+    const struct {
+        const char* name;
+        const char* bytes;  // nullptr: no file
+        size_t size;
+    } cases[] = {
+        {"missing", nullptr, 0},
+        {"not a type library", "this is not a type library, only text in its place", 51},
+        // Its offsets point past its end: the platform's loader would fault on it.
+        {"cut after its header", whole.data(), 4096},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vxinstall::ClearTraceFiles(inst.folder);
+        ::DeleteFileA(library.c_str());
+        if (c.bytes) WriteFileText(library, std::string(c.bytes, c.size));
+        ProcessResult hooked = RunProgram(ClientCommand("known"));
+        ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
+        EXPECT_EQ(hooked.output, unhooked.output);
+        const std::string text = Distilled();
+        EXPECT_EQ(CheckCallPairing(SplitRecords(text)), "");
+        EXPECT_EQ(text.find("Method: VT_HRESULT InitNew"), std::string::npos) << text;
+        EXPECT_NE(text.find("          IPersistStreamInit  (Type library for interface was NOT found, it was NOT intercepted)"),
+                  std::string::npos) << text;
+        const std::string full = Full();
+        const size_t at = full.find(notice);
+        ASSERT_NE(at, std::string::npos) << full.substr(0, 600);
+        EXPECT_EQ(full.find(notice, at + 1), std::string::npos) << "said twice";
+    }
 }
 
 // The platform's VBScript engine, hooked while the platform's script host runs
@@ -114,62 +150,4 @@ TEST_F(KnownTest, ScriptEngineCallsOfTheScriptHostAreDecoded) {
                        "[in]  ss=SCRIPTSTATE_STARTED=1 (1h)  (Enumeration <tagSCRIPTSTATE> of VT_I4)  (VT_USERDEFINED) );\r\n",
                    kDone);
     checker.Expect(kScript + Method("Close") + " );\r\n", kDone);
-}
-
-// A library of standard interfaces that is missing or damaged: the Widget's
-// interfaces are named (the registry knows them) but not traced, the client
-// runs as before, and the full trace's banner says why, once per process.
-TEST_F(KnownTest, MissingOrDamagedLibraryLeavesTheClientAlone) {
-    const std::string library = inst.folder + "VxKnown.tlb";
-    const std::string whole = ReadFileText(library);
-    ASSERT_GT(whole.size(), 4096u);
-    const std::string notice = "Library of standard interfaces " + library + " is missing or damaged";
-    const struct {
-        const char* name;
-        const char* bytes;  // nullptr: no file
-        size_t size;
-    } cases[] = {
-        {"missing", nullptr, 0},
-        {"not a type library", "this is not a type library, only text in its place", 51},
-        // Its offsets point past its end: the platform's loader would fault on it.
-        {"cut after its header", whole.data(), 4096},
-    };
-    const ProcessResult unhooked = RunUnhooked(ClientCommand("known"));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        vxinstall::ClearTraceFiles(inst.folder);
-        ::DeleteFileA(library.c_str());
-        if (c.bytes) WriteFileText(library, std::string(c.bytes, c.size));
-        ProcessResult hooked = RunProgram(ClientCommand("known"));
-        ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
-        EXPECT_EQ(hooked.output, unhooked.output);
-        const std::string text = Distilled();
-        EXPECT_EQ(CheckCallPairing(SplitRecords(text)), "");
-        EXPECT_EQ(text.find("Method: VT_HRESULT InitNew"), std::string::npos) << text;
-        EXPECT_NE(text.find("          IPersistStreamInit  (Type library for interface was NOT found, it was NOT intercepted)"),
-                  std::string::npos) << text;
-        const std::string full = Full();
-        const size_t at = full.find(notice);
-        ASSERT_NE(at, std::string::npos) << full.substr(0, 600);
-        EXPECT_EQ(full.find(notice, at + 1), std::string::npos) << "said twice";
-    }
-}
-
-// As a user sees them: vxtrace hooks the sample and prints the Widget's calls
-// decoded, each exit after its entry.
-TEST_F(ReaderTest, VxtraceShowsTheWidgetsStandardInterfacesDecoded) {
-    ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
-    ProcessResult run = Vxtrace("run -- " + ClientCommand("known"));
-    Vxtrace("unhook " + Quoted(sample));
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    for (const char* expected : {
-             "Interface: IPersistStreamInit (custom)\nMethod: VT_HRESULT GetSizeMax (\n",
-             "               [out]  pcbSize  ptr=",
-             "                        QuadPart=4 (4h)  (VT_UI8)\n",
-             "Interface: IObjectWithSite (custom)\nMethod: VT_HRESULT SetSite (\n",
-             "Interface: IProvideClassInfo (custom)\nMethod: VT_HRESULT GetClassInfo (\n",
-             "<ITypeInfo**>  (VT_POINTER* VT_USERDEFINED)\n               HRESULT = 0 (0h)\n",
-         })
-        EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
-    EXPECT_EQ(run.output.find("NOT intercepted"), std::string::npos) << run.output;
 }

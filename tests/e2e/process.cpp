@@ -7,28 +7,27 @@ ChildProcess::~ChildProcess() {
         Kill();
         Finish(5000);
     }
-    if (lockReady_) ::DeleteCriticalSection(&lock_);
+    ::DeleteCriticalSection(&lock_);
 }
 
 bool ChildProcess::Start(const std::string& commandLine, const std::string& workingFolder) {
-    ::InitializeCriticalSection(&lock_);
-    lockReady_ = true;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outWrite = nullptr, inRead = nullptr;
-    if (!::CreatePipe(&outRead_, &outWrite, &inherit, 0) || !::CreatePipe(&inRead, &inWrite_, &inherit, 0)) {
+    vx::unique_handle outWrite, inRead;  // the child's ends, closed here once it has them
+    if (!::CreatePipe(outRead_.put(), outWrite.put(), &inherit, 0) ||
+        !::CreatePipe(inRead.put(), inWrite_.put(), &inherit, 0)) {
         DWORD error = ::GetLastError();
         std::fprintf(stderr, "cannot make the pipes of a child (error %lu)\n", error);
         ::SetLastError(error);
         return false;
     }
-    ::SetHandleInformation(outRead_, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(inWrite_, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outRead_.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(inWrite_.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = outWrite;
-    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite.get();
+    startup.hStdError = outWrite.get();
+    startup.hStdInput = inRead.get();
     // Under a loaded machine Wine now and then fails to bring a new process
     // up (it once failed a start in a full run); a missing or foreign
     // program fails the same way every time and is not tried again.
@@ -43,13 +42,11 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& work
         if (!ok) std::fprintf(stderr, "CreateProcess failed (error %lu): %s\n", error, commandLine.c_str());
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_EXE_FORMAT) break;
     }
-    ::CloseHandle(outWrite);
-    ::CloseHandle(inRead);
     if (!ok) {
         ::SetLastError(error);  // for the caller's message
         return false;
     }
-    reader_ = ::CreateThread(nullptr, 0, ReadOutput, this, 0, nullptr);
+    reader_.reset(::CreateThread(nullptr, 0, ReadOutput, this, 0, nullptr));
     return true;
 }
 
@@ -57,35 +54,31 @@ DWORD WINAPI ChildProcess::ReadOutput(void* self) {
     auto* child = static_cast<ChildProcess*>(self);
     char buf[4096];
     DWORD got = 0;
-    while (::ReadFile(child->outRead_, buf, sizeof buf, &got, nullptr) && got > 0) {
-        ::EnterCriticalSection(&child->lock_);
+    while (::ReadFile(child->outRead_.get(), buf, sizeof buf, &got, nullptr) && got > 0) {
+        vx::critical_section_lock hold(&child->lock_);
         child->output_.append(buf, got);
-        ::LeaveCriticalSection(&child->lock_);
     }
     return 0;
 }
 
 bool ChildProcess::WaitForOutput(const std::string& text, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    for (;;) {
-        ::EnterCriticalSection(&lock_);
-        bool found = output_.find(text) != std::string::npos;
-        ::LeaveCriticalSection(&lock_);
-        if (found) return true;
+    auto found = [&] {
+        vx::critical_section_lock hold(&lock_);
+        return output_.find(text) != std::string::npos;
+    };
+    for (const DWORD start = ::GetTickCount(); !found();) {
         if (::GetTickCount() - start > timeoutMs) return false;
         if (::WaitForSingleObject(info_.hProcess, 10) == WAIT_OBJECT_0) {
-            ::WaitForSingleObject(reader_, 2000);
-            ::EnterCriticalSection(&lock_);
-            found = output_.find(text) != std::string::npos;
-            ::LeaveCriticalSection(&lock_);
-            return found;
+            ::WaitForSingleObject(reader_.get(), 2000);  // for its last output
+            return found();
         }
     }
+    return true;
 }
 
 void ChildProcess::Write(const std::string& input) {
     DWORD written = 0;
-    ::WriteFile(inWrite_, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    ::WriteFile(inWrite_.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
 }
 
 void ChildProcess::Kill() {
@@ -95,10 +88,7 @@ void ChildProcess::Kill() {
 ProcessResult ChildProcess::Finish(DWORD timeoutMs, bool pumpMessages) {
     ProcessResult result;
     if (!info_.hProcess) return result;
-    if (inWrite_) {
-        ::CloseHandle(inWrite_);
-        inWrite_ = nullptr;
-    }
+    inWrite_.reset();  // the child's input ends
     DWORD start = ::GetTickCount();
     for (;;) {
         DWORD elapsed = ::GetTickCount() - start;
@@ -115,17 +105,16 @@ ProcessResult ChildProcess::Finish(DWORD timeoutMs, bool pumpMessages) {
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
     }
-    ::WaitForSingleObject(reader_, 5000);
+    ::WaitForSingleObject(reader_.get(), 5000);
     ::GetExitCodeProcess(info_.hProcess, &result.exitCode);
     result.output = output_;
     result.processId = info_.dwProcessId;
     result.threadId = info_.dwThreadId;
-    ::CloseHandle(reader_);
-    ::CloseHandle(outRead_);
+    reader_.reset();
+    outRead_.reset();
     ::CloseHandle(info_.hThread);
     ::CloseHandle(info_.hProcess);
     info_ = {};
-    reader_ = outRead_ = nullptr;
     return result;
 }
 

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <string>
 
+#include "raii.h"
+
 struct ProcessResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::string output;  // standard output and standard error
@@ -15,6 +17,7 @@ struct ProcessResult {
 // A started program whose output is collected until it ends.
 class ChildProcess {
 public:
+    ChildProcess() { ::InitializeCriticalSection(&lock_); }
     // commandLine is passed to CreateProcess as it is.
     bool Start(const std::string& commandLine, const std::string& workingFolder = {});
     ~ChildProcess();
@@ -25,14 +28,12 @@ public:
     ProcessResult Finish(DWORD timeoutMs = 120000, bool pumpMessages = false);
     void Kill();
     DWORD processId() const { return info_.dwProcessId; }
-    DWORD threadId() const { return info_.dwThreadId; }
 
 private:
     static DWORD WINAPI ReadOutput(void* self);
     PROCESS_INFORMATION info_ = {};
-    HANDLE outRead_ = nullptr, inWrite_ = nullptr, reader_ = nullptr;
-    CRITICAL_SECTION lock_;
-    bool lockReady_ = false;
+    vx::unique_handle outRead_, inWrite_, reader_;
+    CRITICAL_SECTION lock_;  // over output_
     std::string output_;
 };
 

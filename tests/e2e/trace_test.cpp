@@ -1,6 +1,7 @@
 // A real client under Wine creating the sample class through the hook.
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "e2e.h"
@@ -13,9 +14,17 @@ const char kReleased[] = "All interface pointers were released";
 
 }  // namespace
 
+// The run begins with the map's lock left by a killed holder: the client's
+// kernel takes it over and writes every record as usual.
 TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
     HeldMap map;
     ASSERT_TRUE(map.get());
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start(Quoted(StressPath()) + " hold SPDiagMappingObject"));
+    ASSERT_TRUE(holder.WaitForOutput("held", 30000));
+    ASSERT_NE(map->lockWord, 0);
+    holder.Kill();
+    holder.Finish(10000);
     std::string command = ClientCommand("create");
     ProcessResult run = RunProgram(command);
     ASSERT_EQ(run.exitCode, 0u) << run.output;
@@ -43,12 +52,10 @@ TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
                               "               [in]  b=3 (3h)  (VT_I4),\r\n"
                               "               [out,retval]  total  (VT_POINTER VT_I4) );\r\n");
     // The out-value through the caller's pointer, whose address varies.
-    const std::string exitStart = "\r\n   *** Serial# of exit: " + add + " ***" + header +
-                                  "4]\r\n               [out,retval]  total  ptr=";
-    EXPECT_EQ(records[3].substr(0, exitStart.size()), exitStart);
-    const std::string exitEnd = "h  *ptr=5 (5h)  (VT_POINTER VT_I4)\r\n               HRESULT = 0 (0h)\r\n";
-    ASSERT_GT(records[3].size(), exitEnd.size());
-    EXPECT_EQ(records[3].substr(records[3].size() - exitEnd.size()), exitEnd) << records[3];
+    EXPECT_EQ(records[3].substr(0, records[3].find("\r\n", 2)),
+              "\r\n   *** Serial# of exit: " + add + " ***" + header + "4]");
+    EXPECT_EQ(Calls(records)[1].body, "               [out,retval]  total  ptr=#h  *ptr=5 (5h)  (VT_POINTER VT_I4)\r\n"
+                                      "               HRESULT = 0 (0h)\r\n");
     EXPECT_NE(records[5].find("               Return value = 0 (0h)  (VT_UI4)\r\n"), std::string::npos) << records[5];
     EXPECT_EQ(records[6], "\r\n--- DESTROYING OF THE INSTANCE ---" + header +
                               "7]\r\nClass: VxSample Calc Class (instance# 1)\r\nRemaining instances: 0\r\n"
@@ -69,6 +76,7 @@ TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
     EXPECT_EQ(map->processes[1], 0u);
     EXPECT_STREQ(map->distilledPath, (inst.folder + "TraceDistilled.txt").c_str());
     for (const korbin::HookEntry& e : map->hooks) EXPECT_EQ(e.processId, 0u) << "hook entry left after unload";
+    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
 
     // The full trace: the same lines, each new line with the thread id.
     const std::string full = Full(), tid = "\r\n[" + Hex(run.threadId) + "] ";
@@ -198,22 +206,6 @@ TEST_F(TraceTest, FilePoliciesKeepTheRightBackups) {
     EXPECT_NE(full.find("LOAD DLL: VxSample.dll", first + 1), std::string::npos);
 }
 
-TEST_F(TraceTest, StubWithoutHookNumberFailsWithNothingWritten) {
-    HeldMap map;
-    // Point the classes at a stub copy whose name carries no number.
-    std::string copy = inst.folder + "NoNumber.dll";
-    ASSERT_TRUE(::CopyFileA((inst.folder + "Vexilo.dll").c_str(), copy.c_str(), FALSE));
-    for (const std::string& cls : vxinstall::ClassesOfServer(inst.folder + vxinstall::StubCopyName(1))) {
-        std::string key = "CLSID\\" + cls + "\\InprocServer32";
-        ASSERT_EQ(::RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, copy.c_str(), 0), ERROR_SUCCESS);
-    }
-    ProcessResult run = RunProgram(ClientCommand("create"));
-    EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
-    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt"));
-    EXPECT_EQ(map->recordCounter, 0);
-    EXPECT_EQ(map->liveProcesses, 0u);
-}
-
 TEST_F(TraceTest, MissingOrFreedModuleLineFallsBackToTheRegistrationThenFails) {
     HeldMap map;
     // The hook keeps the real path beside the redirect: the component works
@@ -228,32 +220,25 @@ TEST_F(TraceTest, MissingOrFreedModuleLineFallsBackToTheRegistrationThenFails) {
         EXPECT_EQ(run.output.find("80004005"), std::string::npos) << run.output;
         EXPECT_NE(Distilled().find("DLL's path: " + sample + "\r\n"), std::string::npos) << Distilled();
     }
-    // Without that value either, the creation fails and nothing is written.
-    for (const std::string& clsid : vxinstall::ClassesOfServer(inst.folder + vxinstall::StubCopyName(1)))
-        ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\InprocServer32").c_str(), "TypeLib");
-    vxinstall::ClearTraceFiles(inst.folder);
-    LONG records = map->recordCounter;
-    ProcessResult run = RunProgram(ClientCommand("create"));
-    EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
-    EXPECT_EQ(map->recordCounter, records);
-    EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt")) << "nothing written";
-}
-
-TEST_F(TraceTest, KilledLockHolderDoesNotStopTheNextClient) {
-    HeldMap map;
-    ChildProcess holder;
-    ASSERT_TRUE(holder.Start(Quoted(StressPath()) + " hold SPDiagMappingObject"));
-    ASSERT_TRUE(holder.WaitForOutput("held", 30000));
-    ASSERT_NE(map->lockWord, 0);
-    holder.Kill();
-    holder.Finish(10000);
-
-    ProcessResult run = RunProgram(ClientCommand("create"));
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(SplitRecords(Distilled()).size(), 10u) << Distilled();
-    EXPECT_FALSE(FileExists(inst.folder + "ExtraFile.txt"));
-    EXPECT_EQ(map->lockWord, 0);
-    EXPECT_EQ(map->recordsInFile, 10u);
+    // Through a stub copy whose name carries no hook number, or without that
+    // value either, the creation fails and nothing is written.
+    const std::string stub = inst.folder + vxinstall::StubCopyName(1), noNumber = inst.folder + "NoNumber.dll";
+    const std::vector<std::string> classes = vxinstall::ClassesOfServer(stub);
+    ASSERT_TRUE(::CopyFileA((inst.folder + "Vexilo.dll").c_str(), noNumber.c_str(), FALSE));
+    for (const auto& [server, realPathKept] : {std::pair{noNumber, true}, std::pair{stub, false}}) {
+        SCOPED_TRACE(server);
+        for (const std::string& clsid : classes) {
+            const std::string key = "CLSID\\" + clsid + "\\InprocServer32";
+            ASSERT_EQ(::RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, server.c_str(), 0), ERROR_SUCCESS);
+            if (!realPathKept) ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), "TypeLib");
+        }
+        vxinstall::ClearTraceFiles(inst.folder);
+        const LONG records = map->recordCounter;
+        ProcessResult run = RunProgram(ClientCommand("create"));
+        EXPECT_NE(run.output.find("80004005"), std::string::npos) << run.output;
+        EXPECT_EQ(map->recordCounter, records);
+        EXPECT_FALSE(FileExists(inst.folder + "TraceDistilled.txt")) << "nothing written";
+    }
 }
 
 TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
@@ -275,7 +260,8 @@ TEST_F(TraceTest, TwoClientsWithThreadsAtOnce) {
     // a loads once; b at least once, and again each time its threads ran one
     // after another and the last one's apartment freed the component between.
     EXPECT_EQ(DllKinds(records, pa), "LOAD UNLOAD ");
-    EXPECT_TRUE(LoadsPaired(DllKinds(records, pb))) << DllKinds(records, pb) << Distilled();
+    const std::string loadsOfB = DllKinds(records, pb);
+    EXPECT_TRUE(std::regex_match(loadsOfB, std::regex("(LOAD UNLOAD )+"))) << loadsOfB << Distilled();
     // Every record whole and numbered on from the one before, whichever process wrote it.
     ExpectNumberedOneByOne(records);
     EXPECT_EQ(CheckCallPairing(records), "");
@@ -357,11 +343,10 @@ TEST_F(TraceTest, ExceptionsLeavingTracedCallsReachTheClientAsWithoutTheHook) {
     EXPECT_EQ(std::count(afterKinds.begin(), afterKinds.end(), "ENTER " + raise), 3);
     EXPECT_EQ(std::count(afterKinds.begin(), afterKinds.end(), "EXIT " + raise), 3);
     std::string adds;
-    for (const std::string& r : after) {
-        size_t at = r.find("[out,retval]  total  ptr=");
-        if (RecordKind(r).rfind("EXIT ", 0) == 0 && at != std::string::npos)
-            adds += r.substr(r.find("*ptr=", at), r.find(' ', r.find("*ptr=", at)) - r.find("*ptr=", at)) + " ";
-    }
+    static const std::regex total("\\[out,retval\\]  total  ptr=[0-9a-f]+h  (\\*ptr=-?[0-9]+) ");
+    std::smatch found;
+    for (const std::string& r : after)
+        if (RecordKind(r).rfind("EXIT ", 0) == 0 && std::regex_search(r, found, total)) adds += found[1].str() + " ";
     EXPECT_EQ(adds, "*ptr=1000 *ptr=10 *ptr=11 *ptr=12 *ptr=0 *ptr=1 *ptr=3 *ptr=6 ") << "Add's and Recurse's results";
     EXPECT_EQ(kinds.back(), "END") << "the process ended with its final report";
 

@@ -1,5 +1,6 @@
-// The checked reader: client memory read without faulting, on the calling
-// thread's stack, the heap, and pages that are gone or guarded.
+// The checked reader: client memory read without faulting on pages that are
+// gone or guarded (the end-to-end values records read arguments through it
+// from client stacks and heaps).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -25,31 +26,7 @@ bool HasGuard(const void* address) {
     return ::VirtualQuery(address, &info, sizeof info) && (info.Protect & PAGE_GUARD);
 }
 
-// A caller's local, read from a deeper frame, as the handlers read arguments.
-__attribute__((noinline)) bool ReadFromCallee(const void* address, void* out, size_t size) {
-    volatile char deeper[256];
-    deeper[0] = 1;
-    return ReadClient(address, out, size) && deeper[0] == 1;
-}
-
 }  // namespace
-
-TEST(ReadClientTest, StackAndHeapValuesAreCopied) {
-    const char local[24] = "on the caller's stack";
-    char copy[24] = {};
-    ASSERT_TRUE(ReadFromCallee(local, copy, sizeof local));
-    EXPECT_STREQ(copy, local);
-
-    auto* heap = static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, 4096));
-    ASSERT_NE(heap, nullptr);
-    std::memset(heap, 'h', 4096);
-    char part[16] = {};
-    EXPECT_TRUE(ReadClient(heap + 4080, part, 16));
-    EXPECT_EQ(std::memcmp(part, heap + 4080, 16), 0);
-    ::HeapFree(::GetProcessHeap(), 0, heap);
-    EXPECT_TRUE(ReadClient(heap, part, 0)) << "nothing to read";
-    EXPECT_FALSE(ReadClient(nullptr, part, 1));
-}
 
 TEST(ReadClientTest, MissingAndGuardedPagesFailInsteadOfFaulting) {
     const size_t page = PageSize();
@@ -62,8 +39,10 @@ TEST(ReadClientTest, MissingAndGuardedPagesFailInsteadOfFaulting) {
     EXPECT_TRUE(ReadClient(pages + page - 8, copy, 8));
     EXPECT_FALSE(ReadClient(pages + page - 4, copy, 8)) << "runs into a page without access";
     EXPECT_FALSE(ReadClient(pages + 2 * page, copy, 8)) << "a guard page";
+    EXPECT_FALSE(ReadClient(nullptr, copy, 1));
     ASSERT_TRUE(::VirtualFree(pages, 0, MEM_RELEASE));
     EXPECT_FALSE(ReadClient(pages, copy, 8)) << "released";
+    EXPECT_TRUE(ReadClient(pages, copy, 0)) << "nothing to read";
     // Wrapping round the end of the address space.
     EXPECT_FALSE(ReadClient(reinterpret_cast<const void*>(~static_cast<uintptr_t>(3)), copy, 8));
 }

@@ -52,17 +52,15 @@ TEST(TimeText, FixedWidthWithBlankPaddedDay) {
 }
 
 TEST(HookNumber, PrefixFormsAndTheirOrder) {
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_12.dll"), 12);
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\zor#_3.dll"), 3);
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\ZOR#_07.DLL"), 7);
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\ZoR#_3.dll"), 0);
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_.dll"), 0);
-    // The first form present wins, at its first occurrence.
-    EXPECT_EQ(vx::StubHookNumber("C:\\zor#_5\\Zor#_9x\\Zor#_4.dll"), 9);
-    EXPECT_EQ(vx::StubHookNumber("C:\\ZOR#_5\\zor#_6.dll"), 5);
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_ -2.dll"), -2);
-    // Every digit counts: hook 100 and up.
-    EXPECT_EQ(vx::StubHookNumber("C:\\v\\Zor#_123.dll"), 123);
+    const std::pair<const char*, int> kNames[] = {
+        {"C:\\v\\Zor#_12.dll", 12}, {"C:\\v\\zor#_3.dll", 3}, {"C:\\v\\ZOR#_07.DLL", 7}, {"C:\\v\\ZoR#_3.dll", 0},
+        {"C:\\v\\Zor#_.dll", 0}, {"C:\\v\\Zor#_ -2.dll", -2},
+        // The first form present wins, at its first occurrence.
+        {"C:\\zor#_5\\Zor#_9x\\Zor#_4.dll", 9}, {"C:\\ZOR#_5\\zor#_6.dll", 5},
+        // Every digit counts: hook 100 and up.
+        {"C:\\v\\Zor#_123.dll", 123},
+    };
+    for (const auto& [path, number] : kNames) EXPECT_EQ(vx::StubHookNumber(path), number) << path;
     char name[32];
     vx::FormatStubName(123, name, sizeof name);
     EXPECT_STREQ(name, "Zor#_123.dll");

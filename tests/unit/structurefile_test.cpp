@@ -47,24 +47,3 @@ TEST(StructureFileTest, IdsMatchExactlyAndMissingOnesAreNotFound) {
     EXPECT_FALSE(vx::FindStructureEntry("", "{11111111-2222-3333-4444-555555555555}", &e));
     EXPECT_EQ(vx::DescriptorLineAfter("{x}\r\n// only a comment\r\n", 0), "");
 }
-
-// Read back through the kernel's reader by the type-library list's tests.
-TEST(StructureFileTest, EntriesAreWrittenAsTheScannerLaysThemOut) {
-    std::string text;
-    vx::AppendSectionHeader(text, "C:\\Libs\\two.tlb");
-    vx::DescriptorNumbers n;
-    n.index = 0;
-    n.smallest = 28;
-    n.largest = 36;
-    n.registered = 1;
-    vx::AppendInterfaceEntry(text, "{44444444-2222-3333-4444-555555555555}",
-                             "IMyItf:IDispatch:IUnknown" + vx::DescriptorNumbersText(n));
-    vx::AppendSectionHeader(text, vx::kRegistryOnlySection);
-    vx::AppendInterfaceEntry(text, "{55555555-2222-3333-4444-555555555555}", "IPlainName");
-    EXPECT_EQ(text,
-              "\r\n\r\n[C:\\Libs\\two.tlb]\r\n{44444444-2222-3333-4444-555555555555}\r\n"
-              "IMyItf:IDispatch:IUnknown; 0; 0, 0; 28, 36; 1;"
-              "\r\n\r\n[Interfaces from Registry without TypeLibs]\r\n{55555555-2222-3333-4444-555555555555}\r\nIPlainName");
-    EXPECT_EQ(text.substr(vx::kSectionLead, 1), "[");
-    EXPECT_EQ(vx::DescriptorNumbersText(vx::DescriptorNumbers{}), "; 999999; 0, 0; 0, 0; 0;");
-}

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "raii.h"
+#include "textconv.h"
+
 class TempDir {
 public:
     TempDir() {
@@ -36,24 +39,14 @@ private:
 };
 
 inline std::string ReadWhole(const std::string& path) {
-    HANDLE f = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
     std::string text;
-    char buf[65536];
-    DWORD got = 0;
-    while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-    ::CloseHandle(f);
-    return text;
+    return vx::ReadWholeFile(path, &text) ? text : "<missing>";
 }
 
 inline void WriteWhole(const std::string& path, const std::string& text) {
-    HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    vx::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    if (f != INVALID_HANDLE_VALUE) {
-        ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        ::CloseHandle(f);
-    }
+    if (f) ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 inline bool FileExists(const std::string& path) {

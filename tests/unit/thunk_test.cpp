@@ -124,7 +124,6 @@ namespace {
 struct Object;
 using IntMethod = int64_t(STDMETHODCALLTYPE*)(Object*, int32_t, double, int64_t, float, int32_t, double, int32_t);
 using RealMethod = double(STDMETHODCALLTYPE*)(Object*, float, int32_t, double, double);
-using RecurseMethod = int32_t(STDMETHODCALLTYPE*)(Object*, int32_t);
 
 struct Object {
     void** table;
@@ -140,12 +139,7 @@ int64_t STDMETHODCALLTYPE Mix(Object* self, int32_t a, double b, int64_t c, floa
 
 double STDMETHODCALLTYPE Blend(Object*, float a, int32_t b, double c, double d) { return a * 2 + b + c / 4 + d * d; }
 
-int32_t STDMETHODCALLTYPE Recurse(Object* self, int32_t depth) {
-    if (depth <= 0) return 0;
-    return depth + reinterpret_cast<RecurseMethod>(self->table[2])(self, depth - 1);
-}
-
-constexpr size_t kSlots = 5;
+constexpr size_t kSlots = 4;
 
 class ThunkTest : public ::testing::Test {
 protected:
@@ -154,8 +148,8 @@ protected:
         g_exits.clear();
         g_pending.clear();
         g_trace = true;
-        original = {reinterpret_cast<void*>(Mix), reinterpret_cast<void*>(Blend), reinterpret_cast<void*>(Recurse),
-                    reinterpret_cast<void*>(vx_method_flags), reinterpret_cast<void*>(vx_method_stack)};
+        original = {reinterpret_cast<void*>(Mix), reinterpret_cast<void*>(Blend), reinterpret_cast<void*>(vx_method_flags),
+                    reinterpret_cast<void*>(vx_method_stack)};
         std::memcpy(table, original.data(), sizeof table);
         pairs = static_cast<unsigned char*>(
             ::VirtualAlloc(nullptr, ThunkPairSize() * kSlots, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
@@ -191,20 +185,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(ThunkTest, PairKeepsTheRealMethod) {
-    Patch();
-    for (size_t i = 0; i < kSlots; ++i) {
-        EXPECT_EQ(RealMethodOf(pairs + i * ThunkPairSize()), original[i]);
-        EXPECT_EQ(table[i], pairs + i * ThunkPairSize());
-    }
-    // A copied pair works where it lands.
-    std::vector<unsigned char> copy(pairs, pairs + ThunkPairSize());
-    std::memcpy(pairs + 4 * ThunkPairSize(), copy.data(), copy.size());
-    ::FlushInstructionCache(::GetCurrentProcess(), pairs, ThunkPairSize() * kSlots);
-    table[4] = pairs + 4 * ThunkPairSize();
-    EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(table[4])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
-}
 
 TEST_F(ThunkTest, ResultsArgumentsAndLastErrorPassThroughUnchanged) {
     ::SetLastError(4321);
@@ -247,30 +227,18 @@ TEST_F(ThunkTest, ResultsArgumentsAndLastErrorPassThroughUnchanged) {
 #endif
 }
 
-TEST_F(ThunkTest, RecursionPairsEveryExitWithItsOwnEntry) {
-    Patch();
-    EXPECT_EQ(reinterpret_cast<RecurseMethod>(table[2])(&object, 4), 10);
-    EXPECT_EQ(g_entries.size(), 5u);
-    EXPECT_EQ(g_exits.size(), 5u);
-    EXPECT_TRUE(g_pending.empty());
-    // Innermost first: results 0, 1, 3, 6, 10.
-    std::vector<int32_t> results;
-    for (const Seen& s : g_exits) results.push_back(static_cast<int32_t>(s.result));
-    EXPECT_EQ(results, (std::vector<int32_t>{0, 1, 3, 6, 10}));
-}
-
 TEST_F(ThunkTest, UntracedCallStillRunsAndFlagsAndStackArriveAsLeft) {
     // Carry, parity, adjust, zero, sign and overflow (direction stays clear).
     const uintptr_t arithmetic = 0x8D5;
-    const uintptr_t plainStack = reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(original[4])(&object);
+    const uintptr_t plainStack = reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(original[3])(&object);
     Patch();
     for (bool trace : {true, false}) {
         g_trace = trace;
         for (uintptr_t flags : {arithmetic, uintptr_t{0}, uintptr_t{0x41}}) {
-            EXPECT_EQ(vx_call_with_flags(&object, table[3], flags | 2) & arithmetic, flags)
+            EXPECT_EQ(vx_call_with_flags(&object, table[2], flags | 2) & arithmetic, flags)
                 << "trace " << trace << " flags " << flags;
         }
-        EXPECT_EQ(reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(table[4])(&object), plainStack);
+        EXPECT_EQ(reinterpret_cast<uintptr_t(STDMETHODCALLTYPE*)(Object*)>(table[3])(&object), plainStack);
         EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(original[0])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
     }
 #ifdef _WIN64
@@ -290,13 +258,13 @@ using ThrowMethod = int32_t(STDMETHODCALLTYPE*)(Object*, int32_t);
 // A C++ exception leaves a traced method through its thunk's frame to the
 // caller's catch, every time; calls after it work as before.
 TEST_F(ThunkTest, ExceptionLeavesATracedMethodThroughTheThunk) {
-    table[3] = reinterpret_cast<void*>(Throw);
-    original[3] = table[3];
+    table[2] = reinterpret_cast<void*>(Throw);
+    original[2] = table[2];
     Patch();
     long caught = 0;
     for (int32_t i = 1; i <= 100; ++i) {
         try {
-            reinterpret_cast<ThrowMethod>(table[3])(&object, i);
+            reinterpret_cast<ThrowMethod>(table[2])(&object, i);
         } catch (long code) {
             if (code == i) ++caught;
         }
@@ -304,7 +272,7 @@ TEST_F(ThunkTest, ExceptionLeavesATracedMethodThroughTheThunk) {
     EXPECT_EQ(caught, 100);
     EXPECT_EQ(g_exits.size(), 0u) << "an exit was seen for a call that never returned";
     g_pending.clear();  // the kernel drops them at the thread's next call
-    EXPECT_EQ(reinterpret_cast<ThrowMethod>(table[3])(&object, 0), 5);
+    EXPECT_EQ(reinterpret_cast<ThrowMethod>(table[2])(&object, 0), 5);
     EXPECT_EQ(CallMix(), reinterpret_cast<IntMethod>(original[0])(&object, -5, 2.5, 3000000000LL, 1.25f, 9, -0.5, 4));
     EXPECT_EQ(g_exits.size(), 2u);
 }
