@@ -40,12 +40,6 @@ std::string Format(VARTYPE code, const void* address) {
     return sink.out;
 }
 
-std::string Date(double value) {
-    char text[64];
-    DateText(value, text, sizeof text);
-    return text;
-}
-
 std::string Hex(const void* p) {
     char text[32];
     std::snprintf(text, sizeof text, "%llxh", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
@@ -54,23 +48,14 @@ std::string Hex(const void* p) {
 
 }  // namespace
 
-// Noon, a leap day of 2024 and a date through the pointer are in the values
-// scenario's records; here the edges of the calendar and the clock.
-TEST(DateTextTest, CalendarAndTwelveHourClock) {
-    EXPECT_EQ(Date(36526.75), "1/1/0 6:0:0 PM");     // 1 January 2000, 18:00
-    EXPECT_EQ(Date(45000.25), "3/15/23 6:0:0 AM");   // 15 March 2023, 06:00
-    EXPECT_EQ(Date(45000.0), "3/15/23 12:0:0 AM");   // midnight shows 12 AM
-    EXPECT_EQ(Date(36585.0), "2/29/0 12:0:0 AM");    // 29 February 2000
-    EXPECT_EQ(Date(1.0), "1/1/0 12:0:0 AM");         // day 1
-    EXPECT_EQ(Date(0.5), "");                          // below 1: empty
-}
-
 // The values the end-to-end records show (signed and unsigned words, money,
-// VARIANT_TRUE, BSTRs at their cut, wide strings at 59, VARIANTs, safe arrays,
-// NULL at each pointer level) are theirs; here the rest of each rule.
-TEST(FormatValueTest, ScalarsStringsAndPointersAsTheirRulesSay) {
+// VARIANT_TRUE, noon and leap days of 2024, BSTRs at their cut, wide strings
+// at 59, VARIANTs, safe arrays, NULL at each pointer level) are theirs; here
+// the rest of each rule.
+TEST(FormatValueTest, ScalarsDatesStringsAndPointersAsTheirRulesSay) {
     // Each scalar is read from the low bytes of a 64-bit word, as it lies in memory.
     const int64_t words[] = {-2, 0, 2, std::bit_cast<int64_t>(2.5), -1, '\n', '\0', '\x01', '\x1f', '\x7f', ' ', '~', '\xe9'};
+    const double dates[] = {36526.75, 45000.25, 45000.0, 36585.0, 1.0, 0.5};
     // A pointer to VT_VOID (a handle, a buffer, an object the callee casts) is
     // shown, never read through: a handle's value is no address at all.
     void* reserved = ::VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
@@ -99,6 +84,12 @@ TEST(FormatValueTest, ScalarsStringsAndPointersAsTheirRulesSay) {
         {VT_I1, &words[5], "=10 (ah='\x02')"}, {VT_I1, &words[6], "=0 (0h='.')"}, {VT_I1, &words[7], "=1 (1h='.')"},
         {VT_I1, &words[8], "=31 (1fh='.')"}, {VT_I1, &words[9], "=127 (7fh='.')"}, {VT_I1, &words[10], "=32 (20h=' ')"},
         {VT_I1, &words[11], "=126 (7eh='~')"}, {VT_I1, &words[12], "=-23 (ffffffe9h='\xe9')"},
+        // Dates on the calendar from day 1 (1/1/0) and the twelve-hour clock; below 1 none.
+        {VT_DATE, &dates[0], "=\"1/1/0 6:0:0 PM\""},     // 1 January 2000, 18:00
+        {VT_DATE, &dates[1], "=\"3/15/23 6:0:0 AM\""},   // 15 March 2023, 06:00
+        {VT_DATE, &dates[2], "=\"3/15/23 12:0:0 AM\""},  // midnight shows 12 AM
+        {VT_DATE, &dates[3], "=\"2/29/0 12:0:0 AM\""},   // 29 February 2000
+        {VT_DATE, &dates[4], "=\"1/1/0 12:0:0 AM\""}, {VT_DATE, &dates[5], "=\"\""},
         {VT_BSTR, &none, "=NULL"},
         {VT_LPWSTR, &shortText, "=\"" + std::string(58, 'w') + "\""},
         {VT_LPSTR, &narrow[0], "=\"" + fiftyEightBytes + "\""},
