@@ -149,10 +149,10 @@ Formatted BothWays(size_t size, const char* format, ...) {
 
 TEST(LineTextTest, EveryConversionComesOutAsTheRuntimeWritesIt) {
     const char* nothing = nullptr;
+    // The records' own lines (serials, thread and process ids, numbers, names)
+    // are the end-to-end golden records'; here the edges of each conversion.
     const Formatted cases[] = {
-        BothWays(256, "*** Serial# of call: %u.%u *** ", 3u, 4294967295u),
-        BothWays(256, "\b TID=%lxh PID=%lxh [%d]", 0x1a2bul, 0xfffffffful, -2147483647 - 1),
-        BothWays(256, "Class: %s (instance# %d)", "VxSample Calc Class", 0),
+        BothWays(256, "%u.%u %lxh [%d]", 4294967295u, 0xfffffffful, -2147483647 - 1),
         BothWays(256, "%ld %lu %x %c%%%s", -5l, 4000000000ul, 0xabcdefu, 'Z', nothing),
         BothWays(256, "no conversion at all"),
         // Left to the runtime, after the conversions before them were read.
