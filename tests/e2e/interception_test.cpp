@@ -1,9 +1,6 @@
 // Calls intercepted: a process ending in the middle of its calls, tables that
 // outlive the hook, the switches of one run, decoded values, and interfaces
 // named without a type library.
-#include <algorithm>
-#include <set>
-
 #include "describe.h"
 #include "e2e.h"
 

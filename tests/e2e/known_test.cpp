@@ -17,26 +17,15 @@ const std::string kScript = "Class: VB Script Language (instance# 1)\r\nInterfac
 
 std::string Method(const std::string& name) { return "Method: VT_HRESULT " + name + " ("; }
 
-// The sample hooked (as number 1) for the Widget; the script engine hooked
-// as number 2 beside it for one run, registered as its own again after it.
-class KnownTest : public TraceTest {
-protected:
-    ProcessResult RunEngineHooked(const std::string& engine, const std::string& command) {
-        inst.main.modules = {sample, engine};
-        Rewrite();
-        std::string error;
-        EXPECT_TRUE(vxinstall::HookComponent(inst.folder, 2, engine, &error)) << error;
-        ProcessResult run = RunProgram(command);
-        EXPECT_TRUE(vxinstall::RegisterComponent(engine, false, &error)) << error;
-        return run;
-    }
-};
+// The sample hooked (as number 1) for the Widget.
+class KnownTest : public TraceTest {};
 
 }  // namespace
 
-// Then, with a library of standard interfaces that is missing or damaged, the
-// Widget's interfaces are named (the registry knows them) but not traced, the
-// client runs as before, and the full trace's banner says why, once per process.
+// The Widget's calls decoded, the client's output as unhooked; then, with a
+// library of standard interfaces that is missing or damaged, the Widget's
+// interfaces are named (the registry knows them) but not traced, the client
+// runs as before, and the full trace's banner says why, once per process.
 TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifferenceWithTheLibraryOrWithout) {
     // IUnknown's calls (the connection point's AddRef inside FindConnectionPoint) stay out.
     inst.main.collectIUnknown = false;
@@ -127,7 +116,14 @@ TEST_F(KnownTest, WidgetCallsAreDecodedAndTheClientSeesNoDifferenceWithTheLibrar
 TEST_F(KnownTest, ScriptEngineCallsOfTheScriptHostAreDecoded) {
     ProcessResult unhooked = RunProgram(ScriptCommand("known.vbs"));
     ASSERT_EQ(unhooked.exitCode, 0u) << unhooked.output;
-    ProcessResult hooked = RunEngineHooked("C:\\windows\\system32\\vbscript.dll", ScriptCommand("known.vbs"));
+    // Hooked as number 2 beside the sample for one run, registered as its own again after it.
+    const std::string engine = "C:\\windows\\system32\\vbscript.dll";
+    inst.main.modules = {sample, engine};
+    Rewrite();
+    std::string error;
+    EXPECT_TRUE(vxinstall::HookComponent(inst.folder, 2, engine, &error)) << error;
+    ProcessResult hooked = RunProgram(ScriptCommand("known.vbs"));
+    EXPECT_TRUE(vxinstall::RegisterComponent(engine, false, &error)) << error;
     ASSERT_EQ(hooked.exitCode, 0u) << hooked.output;
     EXPECT_EQ(hooked.output, unhooked.output);
     EXPECT_NE(hooked.output.find("Hello from VBScript"), std::string::npos) << hooked.output;

@@ -8,12 +8,6 @@
 
 using namespace e2e;
 
-namespace {
-
-const char kReleased[] = "All interface pointers were released";
-
-}  // namespace
-
 // The run begins with the map's lock left by a killed holder: the client's
 // kernel takes it over and writes every record as usual.
 TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
@@ -40,7 +34,8 @@ TEST_F(TraceTest, ClientThroughTheHookWritesEveryRecordOfItsObject) {
     EXPECT_EQ(add.substr(add.find('.')), ".7");
     EXPECT_EQ(release.substr(release.find('.')), ".2");
     EXPECT_EQ(WithoutTime(records[0]), DllRecord("LOAD", sample, run.threadId, run.processId, 1, command));
-    EXPECT_EQ(WithoutTime(records[7]), DllRecord("UNLOAD", sample, run.threadId, run.processId, 8, command, kReleased));
+    EXPECT_EQ(WithoutTime(records[7]), DllRecord("UNLOAD", sample, run.threadId, run.processId, 8, command,
+                                                 "All interface pointers were released"));
 
     const std::string header = " TID=" + Hex(run.threadId) + "h PID=" + Hex(run.processId) + "h [";
     EXPECT_EQ(records[1], "\r\n--- CREATING THE INSTANCE ---" + header +
