@@ -65,10 +65,6 @@ protected:
         ASSERT_TRUE(Configure(other, dir.path(), store.mapName, "VxTestOtherBlock "));
         ASSERT_TRUE(other.SetUpMaps());
     }
-    std::string Ring() {
-        TraceMap* m = store.map();
-        return std::string(reinterpret_cast<char*>(m->ring), m->ringPosition);
-    }
 
     TempDir dir;
     TraceStore store;
@@ -106,7 +102,8 @@ TEST_F(TraceStoreTest, RecordDivertedWhileReaderHoldsTheMapIsMergedInOrder) {
     EXPECT_EQ(store.map()->recordsInFile, 3u);
     EXPECT_EQ(store.counters().currentExtraRun, 0u);
     // Diverted text enters the ring when written and again when merged.
-    EXPECT_EQ(Ring(), Expected("A", 1) + Expected("B", 2) + Expected("A", 1) + Expected("B", 2) + Expected("C", 3));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(store.map()->ring), store.map()->ringPosition),
+              Expected("A", 1) + Expected("B", 2) + Expected("A", 1) + Expected("B", 2) + Expected("C", 3));
 }
 
 // A writer looks for the extra file only when the generation word moved: a
