@@ -7,10 +7,7 @@
 #include <regex>
 #include <set>
 
-#include "Ledra.h"
 #include "readertest.h"
-#include "recorddescriptor.h"
-#include "textconv.h"
 #include "tracemap.h"
 
 namespace e2e {
@@ -202,94 +199,39 @@ TEST_F(NewUserTest, RunHooksAgainAComponentThatRegisteredItself) {
 }
 
 
-// The reader as the main window calls it: the hook pairs of live clients with
-// the map closed and while a writer keeps it locked, the fields of records,
-// and nothing left in the map once the reader is gone.
-TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
-    ChildProcess a, b;
-    ASSERT_TRUE(a.Start(ClientCommand("wait")));
-    ASSERT_TRUE(b.Start(ClientCommand("wait")));
-    ASSERT_TRUE(a.WaitForOutput("waiting", 30000));
-    ASSERT_TRUE(b.WaitForOutput("waiting", 30000));
+// The reader as the main window calls it: live intake with the window's
+// handle in the map, nothing more once the window's Stop disables it until a
+// new process comes, and nothing left in the map once the reader is gone.
+// (The hook pairs and the records' fields are the window tests' and the
+// reader's unit tests'.)
+TEST_F(NewUserTest, ReaderStoppedByTheWindowFetchesNothingMoreAndLeavesTheMap) {
+    ChildProcess client;
+    ASSERT_TRUE(client.Start(ClientCommand("wait")));
+    ASSERT_TRUE(client.WaitForOutput("waiting", 30000));
     HeldMap map;
     Apartment apartment;
     {
         vx::com_ptr<ITraceReader> reader = NewTraceReader();
         ASSERT_TRUE(reader);
-        auto pairs = [&](long* count) {
-            vx::unique_variant array;
-            EXPECT_EQ(reader->GetNumbersOfHookedAndLoadedDLLs(&array, count), S_OK);
-            std::set<std::pair<long, long>> found;
-            if (*count > 0 && array.vt == (VT_ARRAY | VT_I4)) {
-                LONG* data = nullptr;
-                ::SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&data));
-                for (long i = 0; i < *count; ++i) found.insert({data[2 * i], data[2 * i + 1]});
-                ::SafeArrayUnaccessData(array.parray);
-            }
-            return found;
-        };
-        long count = 0;
-        std::set<std::pair<long, long>> expected = {{static_cast<long>(a.processId()), 1},
-                                                    {static_cast<long>(b.processId()), 1}};
-        EXPECT_EQ(pairs(&count), expected);
-        EXPECT_EQ(count, 2);
-        EXPECT_EQ(map->readerWindow, 0u) << "the closed map was only looked at";
-
-        LONG live = static_cast<LONG>(::GetCurrentThreadId());
-        map->lockWord = live;
-        pairs(&count);
-        EXPECT_EQ(count, -4) << "TRACE_MAP_BUSY, not \"nothing loaded\"";
-        EXPECT_EQ(map->lockWord, live);
-        map->lockWord = 0;
-
-        // Live intake, then the fields the window fetches per record.
         ASSERT_EQ(reader->put_Mode(2), S_OK);
         ASSERT_EQ(reader->put_StatHWND(0x1234), S_OK);
-        std::vector<vx::RecordDescriptor> records;
-        for (int i = 0; i < 100 && records.size() < 4; ++i) {
-            for (const vx::RecordDescriptor& d : NewRecords(reader.get())) records.push_back(d);
+        size_t records = 0;
+        for (int i = 0; i < 100 && records < 3; ++i) {
+            records += NewRecords(reader.get()).size();
             ::Sleep(20);
         }
+        EXPECT_GE(records, 3u) << "the client's load, creation and call";
         EXPECT_EQ(map->readerWindow, 0x1234u);
-        bool load = false, create = false, enter = false;
-        for (const vx::RecordDescriptor& d : records) {
-            long recPtr = static_cast<long>(d.offset);
-            if (d.type == vx::kRecordLoad) {
-                vx::unique_bstr name, line;
-                reader->GetDllShortName(recPtr, name.put());
-                reader->GetProcessCommandLine(recPtr, line.put());
-                EXPECT_EQ(vx::Narrow(name.get()), "VxSample.dll");
-                EXPECT_NE(vx::Narrow(line.get()).find(" wait"), std::string::npos) << vx::Narrow(line.get());
-                load = true;
-            } else if (d.type == vx::kRecordCreate) {
-                vx::unique_bstr name;
-                long instance = 0;
-                reader->GetClassName(recPtr, &instance, name.put());
-                EXPECT_EQ(vx::Narrow(name.get()), "VxSample Calc Class");
-                EXPECT_GE(instance, 1);
-                create = true;
-            } else if (d.type == vx::kRecordEnter) {
-                vx::unique_bstr name;
-                reader->GetMethodName(recPtr, name.put());
-                EXPECT_FALSE(vx::Narrow(name.get()).empty());
-                enter = true;
-            }
-        }
-        EXPECT_TRUE(load && create && enter) << records.size() << " records";
 
-        // Stopped by the window: nothing more until a new process comes.
         EXPECT_EQ(reader->DisableGettingRecordsUntillNewProcess(), S_OK);
-        a.Write("go\n");
-        b.Write("go\n");
-        EXPECT_EQ(a.Finish(30000).exitCode, 0u);
-        EXPECT_EQ(b.Finish(30000).exitCode, 0u);
+        client.Write("go\n");
+        EXPECT_EQ(client.Finish(30000).exitCode, 0u);
         size_t delivered = 0;
         for (int i = 0; i < 20; ++i) {
             delivered += NewRecords(reader.get()).size();
             ::Sleep(20);
         }
         EXPECT_EQ(delivered, 0u) << "the rest of the trace is not fetched";
-        EXPECT_EQ(pairs(&count), (std::set<std::pair<long, long>>{}));
     }
     ::CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_EQ(map->readerWindow, 0u) << "the reader left the map";

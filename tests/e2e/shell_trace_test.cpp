@@ -377,6 +377,10 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     auto [fileEnter, fileExit] = FirstCall(all, "Divide");
     ASSERT_TRUE(fileExit);
     EXPECT_EQ(CallDetails(all[fileEnter], all[fileExit]), Details(static_cast<size_t>(fileIndex[fileEnter])));
+    // The final report, the process named by its LOAD record's command line in the file.
+    Command(kFinal);
+    std::vector<Node> fileReport = ExpectedReport(all, all.front().pid, LineAfter(all.front().text, "Host process's command line: "));
+    EXPECT_TRUE(WaitFor([&] { return Pane(kTree2) == fileReport; }, 10000)) << ::testing::PrintToString(Pane(kTree2));
     Command(kExpandAll);
     ASSERT_TRUE(WaitFor([&] {
         auto nodes = ui.Tree(kTree1);
@@ -402,11 +406,15 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     EXPECT_TRUE(WaitFor([&] { return ui.Tree(kTree1).empty(); }, 10000));
 }
 
-// A client nobody here wrote: the prefix's script host calling the sample
-// late-bound, traced from the window. Tracing waits a few polls before the
-// client starts, so that the reader ends its run of nothing first: that end
-// reports nothing, and the final report that follows is the client's.
-TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
+// Clients nobody here wrote, traced from the window one after the other:
+// the prefix's script host calling the sample late-bound, then the Widget's
+// standard interfaces that the sample's library does not describe, decoded
+// from the kernel's own library (nodes and details as for any call, a
+// structure's members among them). Tracing waits a few polls before the
+// first client starts, so that the reader ends its run of nothing first:
+// that end reports nothing, and the final report that follows is the
+// client's.
+TEST_F(ShellTraceTest, ScriptHostAndTheWidgetsStandardInterfacesTracedFromTheWindow) {
     ASSERT_NO_FATAL_FAILURE(HookSample({SamplePath()}));
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_NO_FATAL_FAILURE(Trace(kStart));
@@ -427,17 +435,15 @@ TEST_F(ShellTraceTest, ScriptHostTracedFromTheWindow) {
     std::vector<Node> report = ExpectedReport(records, run.processId, commandLine);
     ASSERT_FALSE(report.empty());
     EXPECT_TRUE(WaitFor([&] { return Pane(kTree2) == report; }, 10000)) << ::testing::PrintToString(Pane(kTree2));
-}
 
-// Standard interfaces that the sample's library does not describe (its
-// Widget's), decoded from the kernel's own library: nodes and details as for
-// any call, a structure's members among them.
-TEST_F(ShellTraceTest, WidgetsStandardInterfacesShownLikeAnyCall) {
-    ProcessResult client;
-    ASSERT_NO_FATAL_FAILURE(TraceClient("known", &client));
-    std::vector<FileRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), client.processId);
+    ProcessResult known = RunProgram(Quoted(ClientPath()) + " known", 60000);
+    ASSERT_EQ(0u, known.exitCode) << known.output;
     std::vector<int> index;
-    EXPECT_EQ(ExpectedTree(records, true, true, &index), Pane(kTree1));
+    ASSERT_TRUE(WaitFor([&] {
+        records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"), known.processId);
+        index.clear();
+        return !records.empty() && Pane(kTree1) == ExpectedTree(records, true, true, &index);
+    }, 30000)) << ::testing::PrintToString(Pane(kTree1));
     auto [enterAt, exitAt] = FirstCall(records, "GetSizeMax");
     ASSERT_TRUE(exitAt) << "no GetSizeMax call in the trace";
     std::vector<std::string> callLines = CallDetails(records[enterAt], records[exitAt]);
@@ -468,6 +474,28 @@ TEST_F(ShellTraceTest, StartRefusedWhileAnotherReaderFollowsTheTrace) {
     ProcessResult traced = other.Finish(60000);
     EXPECT_EQ(0u, traced.exitCode) << traced.output;
     EXPECT_NE(std::string::npos, traced.output.find("UNLOAD DLL")) << "the first reader kept the whole trace";
+}
+
+// The clipboard's text, as another program pasting it would get it.
+std::string ClipboardText() {
+    std::string text;
+    if (!::OpenClipboard(nullptr)) return "(clipboard busy)";
+    if (HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const char* chars = static_cast<const char*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+// Gives the keyboard focus to a control of another process, as a click would.
+void FocusControl(HWND control) {
+    DWORD theirs = ::GetWindowThreadProcessId(control, nullptr), ours = ::GetCurrentThreadId();
+    ::AttachThreadInput(ours, theirs, TRUE);
+    ::SetFocus(control);
+    ::AttachThreadInput(ours, theirs, FALSE);
 }
 
 // The most memory the process has held in use so far.
@@ -532,88 +560,15 @@ TEST_F(ShellTraceTest, LargeTracesAreSavedAsShownAndASecondClickShowsTheDetailsA
     EXPECT_EQ(details, Pane(kTree2));
 }
 
-// The window's trace as data: Export of an opened trace with the IUnknown
-// calls hidden holds exactly the events shown, each call with its exit;
-// Compare With a copy that differs in one parameter lists that call on both
-// sides, and with the trace itself finds nothing.
-TEST_F(ShellTraceTest, ExportHoldsTheEventsShownAndCompareListsTheChangedCall) {
-    ProcessResult client;
-    ASSERT_NO_FATAL_FAILURE(TraceClient("basic", &client));
-    ASSERT_NO_FATAL_FAILURE(Trace(kStop));
-    const std::string saved = inst.folder + "TraceStorage\\basic.trc";
-    ASSERT_NO_FATAL_FAILURE(Save(saved));
-    FileCommand(kOpen, saved);
-    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
-    const std::string bytes = ReadFileText(saved);
-    std::vector<Node> shown = ExpectedTree(ReadRecords(bytes), false, true);
-    Command(kShowIUnknown);
-    ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == shown; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
-
-    const std::string exported = inst.folder + "TraceStorage\\shown.jsonl";
-    ::DeleteFileA(exported.c_str());
-    FileCommand(kExport, exported);
-    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).find(" records exported to ") != std::string::npos; }, 30000))
-        << ui.StatusText(0);
-    std::vector<std::string> texts;  // each exported event as its node reads
-    std::map<long, size_t> callAt;   // an ENTER's record → its text
-    int enters = 0, exits = 0;
-    std::string text = ReadFileText(exported);
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = std::min(text.find("\r\n", at), text.size());
-        nlohmann::json r = nlohmann::json::parse(text.substr(at, end - at));
-        ++end;
-        std::string kind = r["kind"], object = "<" + r.value("class", "") + "(" + std::to_string(r.value("instance", 0)) + ")>";
-        if (kind == "enter") callAt[r["record"]] = texts.size(), texts.push_back(r.value("method", "") + " " + object), ++enters;
-        if (kind == "exit" && r.value("failed", false)) texts[callAt[r["enter"]]] += "  -> " + r.value("result", std::string());
-        if (kind == "exit") ++exits;
-        if (kind == "create") texts.push_back("CREATING " + object);
-        if (kind == "destroy") texts.push_back("DESTROYING " + object);
-        if (kind == "load" || kind == "unload") texts.push_back((kind == "load" ? "LOAD DLL: " : "UNLOAD DLL: ") + r.value("dll", ""));
-    }
-    std::vector<std::string> nodes;
-    for (const Node& n : shown)
-        if (n.text != "FINAL REPORT") nodes.push_back(n.text);
-    EXPECT_EQ(nodes, texts);
-    EXPECT_EQ(enters, exits);
-    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("QueryInterface", 0) == 0; }), 0);
-
-    // A copy with the first Add's second operand changed.
-    std::string changed = bytes;
-    size_t operand = changed.find("[in]  b=3 (3h)");
-    ASSERT_NE(operand, std::string::npos);
-    changed.replace(operand, 14, "[in]  b=4 (4h)");
-    const std::string other = inst.folder + "TraceStorage\\other.trc";
-    WriteFileText(other, changed);
-    FileCommand(kCompare, other);
-    HWND compare = FindProcessWindow(program.processId(), "VexiloCompare", nullptr, 20000);
-    ASSERT_TRUE(compare) << "no comparison window";
-    std::vector<std::vector<std::string>> rows = ui.ListRows(::GetDlgItem(compare, 102), 5);
-    ASSERT_EQ(rows.size(), 2u) << ::testing::PrintToString(rows);
-    EXPECT_EQ(rows[0][0], "-");
-    EXPECT_NE(rows[0][2].find("ICalc::Add(a=2 (2h), b=3 (3h)) -> total=5 (5h), S_OK"), std::string::npos) << rows[0][2];
-    EXPECT_EQ(rows[1][0], "+");
-    EXPECT_NE(rows[1][4].find("ICalc::Add(a=2 (2h), b=4 (4h))"), std::string::npos) << rows[1][4];
-    char summary[512] = {};
-    ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof summary, reinterpret_cast<LPARAM>(summary));
-    EXPECT_EQ(std::string(summary).rfind("2 differences: 1 only in this trace, 1 only in other.trc, 0 with other results", 0), 0u)
-        << summary;
-    EXPECT_TRUE(Screenshot(compare, "shell-compare.png"));
-
-    FileCommand(kCompare, saved);
-    EXPECT_TRUE(WaitFor([&] {
-        char now[512] = {};
-        ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof now, reinterpret_cast<LPARAM>(now));
-        return std::string(now).rfind("The calls match: ", 0) == 0;
-    }, 20000));
-    EXPECT_TRUE(ui.ListRows(::GetDlgItem(compare, 102), 5).empty());
-}
-
 // Reading a trace in the window: the sample's failing calls marked and named
 // in the tree and the details, a filter to failed calls only that leaves
 // exactly them (live and on the saved file, the files untouched, the filter
-// kept for the next start), a class filter from a node's menu, statistics as
-// the trace counts them, and a two-thread client nested per thread.
-TEST_F(ShellTraceTest, FailedCallsAreMarkedFilteredAndCountedAndThreadsNestApart) {
+// kept for the next start), statistics as the trace counts them; on the
+// opened file Find, Copy and Font, Export of the events shown (the IUnknown
+// calls hidden: each call with its exit), Compare With a copy that differs
+// in one parameter (that call on both sides) and with the trace itself
+// (nothing); then a two-thread client nested per thread.
+TEST_F(ShellTraceTest, ReadingATraceFailedCallsFindExportCompareAndThreadsNestApart) {
     ProcessResult client;
     ASSERT_NO_FATAL_FAILURE(TraceClient("basic", &client));
     const std::string distilled = ReadFileText(inst.folder + "TraceDistilled.txt");
@@ -666,12 +621,150 @@ TEST_F(ShellTraceTest, FailedCallsAreMarkedFilteredAndCountedAndThreadsNestApart
                         std::vector<std::string>{"VxSample Calc Class", "Divide", "2", "1", "", ""}), rows.end());
     EXPECT_TRUE(Screenshot(statistics, "shell-statistics.png"));
 
-    // A class from a node's menu: the class's events and nothing else.
     Command(kResetFilter);
     ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == all; }, 10000));
     ASSERT_NO_FATAL_FAILURE(Trace(kStop));
-    const std::string saved = inst.folder + "TraceStorage\\failing.trc";
+    const std::string saved = inst.folder + "TraceStorage\\basic.trc";
     ASSERT_NO_FATAL_FAILURE(Save(saved));
+    FileCommand(kOpen, saved);
+    ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
+    // Find over the opened file.
+    nodes = ui.Tree(kTree1);
+    ASSERT_GT(nodes.size(), 10u);
+    auto selectedText = [&] {
+        HTREEITEM item = TreeView_GetSelection(ui.Child(kTree1));
+        for (const TreeNode& n : ui.Tree(kTree1))
+            if (n.item == item) return n.text;
+        return std::string("(none)");
+    };
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[0].item));
+
+    // F3 before any search opens the dialog, empty, with Find Next off.
+    Command(kFindNext);
+    HWND find = FindProcessWindow(program.processId(), "#32770", "Find in Trace", 10000);
+    ASSERT_TRUE(find) << "no Find dialog";
+    HWND what = ::GetDlgItem(find, 121), matchCase = ::GetDlgItem(find, 122), next = ::GetDlgItem(find, IDOK);
+    EXPECT_FALSE(::IsWindowEnabled(next));
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("final report"));
+    ::SendMessageA(find, WM_COMMAND, MAKEWPARAM(121, EN_CHANGE), reinterpret_cast<LPARAM>(what));
+    EXPECT_TRUE(::IsWindowEnabled(next));
+    EXPECT_TRUE(Screenshot(find, "shell-find-dialog.png"));
+    // Without Match Case the lower-case text finds the upper-case node, with its view on the right.
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
+    EXPECT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
+    // From the last node the search wraps to where it began and ends there.
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    EXPECT_EQ("The whole trace has been searched.", MessageAndClose());
+    // With Match Case the same text is in no node.
+    ::SendMessageA(matchCase, BM_SETCHECK, BST_CHECKED, 0);
+    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
+    EXPECT_EQ("Search text is not found.", MessageAndClose());
+    // Cancel keeps the text and the box for F3, which then searches with the dialog hidden.
+    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("FINAL REP"));
+    ::PostMessageA(find, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(find, IDCANCEL)));
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(find); }, 5000));
+    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[1].item));
+    Command(kFindNext);
+    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
+    EXPECT_FALSE(FindProcessWindow(program.processId(), "#32770", "Find in Trace")) << "F3 searches with the dialog hidden";
+
+    // Copy: the left pane's selected node, then the right pane's lines indented by level.
+    ASSERT_TRUE(WaitFor([&] { return ui.Tree(kTree2).size() > 3; }, 5000));
+    FocusControl(ui.Child(kTree1));
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == "FINAL REPORT"; }, 5000)) << ClipboardText();
+    auto report = ui.Tree(kTree2);
+    const std::string reportStart = report[0].text + "\r\n    " + report[1].text + "\r\n        " + report[2].text + "\r\n";
+    FocusControl(ui.Child(kTree2));
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText().rfind(reportStart, 0) == 0; }, 5000)) << ClipboardText();
+    // The focus elsewhere (the window itself): an empty clipboard.
+    FocusControl(ui.hwnd());
+    Command(kCopy);
+    EXPECT_TRUE(WaitFor([&] { return ClipboardText().empty(); }, 5000)) << ClipboardText();
+
+    // Font: a larger size given to both panes (their rows grow alike).
+    int rowBefore = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
+    Command(kFont);
+    HWND font = FindProcessWindow(program.processId(), "#32770", "Font", 10000);
+    ASSERT_TRUE(font) << "no font dialog";
+    ::SetDlgItemTextA(font, 0x472, "24");  // the size box
+    ::PostMessageA(font, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(::GetDlgItem(font, IDOK)));
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(font); }, 5000));
+    int row1 = 0, row2 = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        row1 = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
+        row2 = static_cast<int>(::SendMessageA(ui.Child(kTree2), TVM_GETITEMHEIGHT, 0, 0));
+        return row1 > rowBefore && row1 == row2;
+    }, 5000)) << rowBefore << " " << row1 << " " << row2;
+
+    // Show IUnknown off, then Export: the events shown, each call with its exit.
+    const std::string bytes = ReadFileText(saved);
+    std::vector<Node> shown = ExpectedTree(ReadRecords(bytes), false, true);
+    Command(kShowIUnknown);
+    ASSERT_TRUE(WaitFor([&] { return Pane(kTree1) == shown; }, 10000)) << ::testing::PrintToString(Pane(kTree1));
+    const std::string exported = inst.folder + "TraceStorage\\shown.jsonl";
+    ::DeleteFileA(exported.c_str());
+    FileCommand(kExport, exported);
+    ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0).find(" records exported to ") != std::string::npos; }, 30000))
+        << ui.StatusText(0);
+    std::vector<std::string> texts;  // each exported event as its node reads
+    std::map<long, size_t> callAt;   // an ENTER's record → its text
+    int enters = 0, exits = 0;
+    std::string text = ReadFileText(exported);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find("\r\n", at), text.size());
+        nlohmann::json r = nlohmann::json::parse(text.substr(at, end - at));
+        ++end;
+        std::string kind = r["kind"], object = "<" + r.value("class", "") + "(" + std::to_string(r.value("instance", 0)) + ")>";
+        if (kind == "enter") callAt[r["record"]] = texts.size(), texts.push_back(r.value("method", "") + " " + object), ++enters;
+        if (kind == "exit" && r.value("failed", false)) texts[callAt[r["enter"]]] += "  -> " + r.value("result", std::string());
+        if (kind == "exit") ++exits;
+        if (kind == "create") texts.push_back("CREATING " + object);
+        if (kind == "destroy") texts.push_back("DESTROYING " + object);
+        if (kind == "load" || kind == "unload") texts.push_back((kind == "load" ? "LOAD DLL: " : "UNLOAD DLL: ") + r.value("dll", ""));
+    }
+    std::vector<std::string> shownTexts;
+    for (const Node& n : shown)
+        if (n.text != "FINAL REPORT") shownTexts.push_back(n.text);
+    EXPECT_EQ(shownTexts, texts);
+    EXPECT_EQ(enters, exits);
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("QueryInterface", 0) == 0; }), 0);
+
+    // A copy with the first Add's second operand changed.
+    std::string changed = bytes;
+    size_t operand = changed.find("[in]  b=3 (3h)");
+    ASSERT_NE(operand, std::string::npos);
+    changed.replace(operand, 14, "[in]  b=4 (4h)");
+    const std::string other = inst.folder + "TraceStorage\\other.trc";
+    WriteFileText(other, changed);
+    FileCommand(kCompare, other);
+    HWND compare = FindProcessWindow(program.processId(), "VexiloCompare", nullptr, 20000);
+    ASSERT_TRUE(compare) << "no comparison window";
+    rows = ui.ListRows(::GetDlgItem(compare, 102), 5);
+    ASSERT_EQ(rows.size(), 2u) << ::testing::PrintToString(rows);
+    EXPECT_EQ(rows[0][0], "-");
+    EXPECT_NE(rows[0][2].find("ICalc::Add(a=2 (2h), b=3 (3h)) -> total=5 (5h), S_OK"), std::string::npos) << rows[0][2];
+    EXPECT_EQ(rows[1][0], "+");
+    EXPECT_NE(rows[1][4].find("ICalc::Add(a=2 (2h), b=4 (4h))"), std::string::npos) << rows[1][4];
+    char summary[512] = {};
+    ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof summary, reinterpret_cast<LPARAM>(summary));
+    EXPECT_EQ(std::string(summary).rfind("2 differences: 1 only in this trace, 1 only in other.trc, 0 with other results", 0), 0u)
+        << summary;
+    EXPECT_TRUE(Screenshot(compare, "shell-compare.png"));
+
+    FileCommand(kCompare, saved);
+    EXPECT_TRUE(WaitFor([&] {
+        char now[512] = {};
+        ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof now, reinterpret_cast<LPARAM>(now));
+        return std::string(now).rfind("The calls match: ", 0) == 0;
+    }, 20000));
+    EXPECT_TRUE(ui.ListRows(::GetDlgItem(compare, 102), 5).empty());
+    ::PostMessageA(compare, WM_CLOSE, 0, 0);
+
+    // Failed calls only, put on before the saved file is opened.
+    Command(kShowIUnknown);
     Command(kFailedOnly);
     FileCommand(kOpen, saved);
     EXPECT_TRUE(WaitFor([&] { return Pane(kTree1) == failed; }, 30000)) << "the opened file, filtered: "

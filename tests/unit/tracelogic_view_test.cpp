@@ -1,6 +1,7 @@
 // The trace view without a window: record intake (decoding, numbering,
-// Parent, pairing, names per type), the tree model (visibility table, nearest
-// visible ancestor, rebuilds), event details and the final report.
+// Parent, pairing, names per type), the visibility table, the report node,
+// event details and the final report. Rebuilds under the nearest shown call
+// are the window tests' (Show IUnknown off and on over a real trace).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -172,76 +173,6 @@ TEST_F(ViewTest, EachRowOfTheVisibilityTableFollowsItsOwnOption) {
         EXPECT_EQ(IsShown(r, Options(false, false)), e.shown) << e.type;
         EXPECT_EQ(IsShown(r, Options(true, true)), e.shown) << e.type;
     }
-}
-
-TEST_F(ViewTest, NodesHangUnderTheNearestShownCall) {
-    reader.records[1].dll = "VxSample.dll";
-    std::string batch = Desc(kRecordLoad, 0, 0, 1, 1, 100) + Enter(2, "Compute", 7) +  // 1, 2
-                        Enter(3, "QueryInterface", 0) +                                // 3 hidden
-                        Instance(kRecordCreate, 4, "Calc", 3) +                        // 4 under 2
-                        Exit(5, 0) + Exit(6, 7) +                                      // 5, 6
-                        Enter(7, "AddRef", 1) + Instance(kRecordDestroy, 8, "Calc", 3) +  // 7 hidden, 8 top
-                        Exit(9, 1);
-    options.ShowIUnknown = false;
-    std::vector<TreeNode> nodes = Feed(batch);
-    EXPECT_EQ(Describe(nodes),
-              "N_1<>LOAD DLL: VxSample.dll[Load]\n"
-              "N_2<>Compute <Calc(3)>[Call]\n"
-              "N_4<N_2>CREATING <Calc(3)>[Create]\n"
-              "N_8<>DESTROYING <Calc(3)>[Destroy]\n");
-    EXPECT_EQ(nodes[2].Index, 3);
-    EXPECT_EQ(view.Tree().LastRootNodeIndex(), 4);
-    EXPECT_EQ(view.Tree().LastNodeIndex(), 4);
-    EXPECT_FALSE(view.Records().Record(3)->Visible);
-    EXPECT_TRUE(view.Records().Record(4)->Visible);
-
-    // Show IUnknown on: the same records give the hidden calls their nodes,
-    // and what ran inside them moves under them.
-    options.ShowIUnknown = true;
-    EXPECT_EQ(Describe(view.RebuildTraceTree(options)),
-              "N_1<>LOAD DLL: VxSample.dll[Load]\n"
-              "N_2<>Compute <Calc(3)>[Call]\n"
-              "N_3<N_2>QueryInterface <Calc(3)>[Call]\n"
-              "N_4<N_3>CREATING <Calc(3)>[Create]\n"
-              "N_7<>AddRef <Calc(3)>[Call]\n"
-              "N_8<N_7>DESTROYING <Calc(3)>[Destroy]\n");
-    EXPECT_EQ(view.ProcessedText(), "Processed Items: 6 ");
-}
-
-TEST_F(ViewTest, SwitchingAnOptionOffAndOnRestoresTheIdenticalTree) {
-    options.ShowIUnknown = true;
-    options.ShowIDispatch = true;
-    std::string batch;
-    uint32_t p = 1;
-    // Calls nested three deep across two threads, IDispatch calls around them.
-    for (int round = 0; round < 20; ++round) {
-        uint32_t tid = 1 + round % 2;
-        batch += Enter(p++, "Invoke", 6, tid);
-        batch += Enter(p++, "Add", 7, tid);
-        batch += Enter(p++, "QueryInterface", 0, tid);
-        batch += Instance(kRecordCreate, p++, "Calc", round, tid);
-        batch += Exit(p++, 0, tid);
-        batch += Exit(p++, 7, tid);
-        if (round % 3 == 0) batch += Exit(p++, 6, tid);
-    }
-    std::vector<TreeNode> live;
-    for (size_t at = 0; at < batch.size(); at += 7 * 20) {  // in polls of seven records
-        auto part = Feed(batch.substr(at, 7 * 20));
-        live.insert(live.end(), part.begin(), part.end());
-    }
-    const std::string original = Describe(live);
-    const std::vector<int32_t> order = view.Tree().TreeOrder();
-
-    options.ShowIDispatch = false;
-    std::string without = Describe(view.RebuildTraceTree(options));
-    EXPECT_NE(without, original);
-    EXPECT_EQ(without.find("Invoke"), std::string::npos);
-    options.ShowIUnknown = false;
-    view.RebuildTraceTree(options);
-    options.ShowIDispatch = true;
-    options.ShowIUnknown = true;
-    EXPECT_EQ(Describe(view.RebuildTraceTree(options)), original);
-    EXPECT_EQ(view.Tree().TreeOrder(), order);
 }
 
 TEST_F(ViewTest, ExitsAndKernelReportRecordsNeverBecomeParents) {
