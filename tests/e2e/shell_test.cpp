@@ -209,7 +209,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // Still "Quick Help" while help covers the pane.
     EXPECT_EQ("Quick Help", ui.Text(kDetails));
 
-    ASSERT_NO_FATAL_FAILURE(SelectListedSample(false));
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     EXPECT_EQ(sample, ui.Tree(kTree2)[0].text);
     EXPECT_EQ(1 + 2 * classes.size(), ui.Tree(kTree2).size());
     for (const std::string& cls : classes) EXPECT_TRUE(NodeWithText(kTree2, cls).item) << "no node for class " << cls;
@@ -236,7 +236,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     EXPECT_NE(std::string::npos, trace.find(sample)) << "no trace of the hooked component:\n" << trace;
 
     // Unhook: the line commented out, the DLL's own registration back, "Run" off.
-    ASSERT_NO_FATAL_FAILURE(SelectListedSample(false));
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == "//" + sample; }, 10000)) << Settings();
     EXPECT_TRUE(ServedBy(sample));

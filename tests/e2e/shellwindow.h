@@ -111,10 +111,8 @@ protected:
             if (n.text == text) return n;
         return {};
     }
-    // Lists the component DLLs (unless `list` is false) and selects the
-    // sample, whose classes then fill the right pane.
-    void SelectListedSample(bool list = true) {
-        if (list) Command(kList);
+    // Selects the sample in the component list, whose classes then fill the right pane.
+    void SelectListedSample() {
         ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
         HTREEITEM node = NodeWithText(kTree1, ListedName(SamplePath())).item;
         ASSERT_TRUE(node) << "the sample component is not listed";

@@ -72,14 +72,10 @@ TEST(ShellWindowSettings, TextFormsAndFallbacks) {
     EXPECT_EQ(d.MainWidth, bad.MainWidth);
     EXPECT_FLOAT_EQ(1234.5f, bad.Splitter);
 
-    // Maximized: the measures are not written, the state is "2"; minimized writes "0".
-    WindowSettings max = d;
-    max.WindowState = 2;
-    auto maxTexts = max.ToTexts(false);
-    EXPECT_EQ(0u, maxTexts.count("MainLeft") + maxTexts.count("Splitter"));
-    EXPECT_EQ("2", maxTexts["WindowState"]);
-    max.WindowState = 1;
-    EXPECT_EQ("0", max.ToTexts(false)["WindowState"]);
+    // Minimized writes "0" (a maximized exit, "2" and the measures kept, is the window test's).
+    WindowSettings minimized = d;
+    minimized.WindowState = 1;
+    EXPECT_EQ("0", minimized.ToTexts(false)["WindowState"]);
 }
 
 TEST(ShellLayout, SplitterAndNarrowWindow) {
@@ -193,35 +189,28 @@ TEST(ShellExit, TheWaitForTheReaderIsBounded) {
     EXPECT_EQ(3, pumps);
 }
 
-TEST(ShellKeyedTree, KeysOrderSubtreesAndPictures) {
+// What the window asks of a tree it fills whole: keys (a taken key or a
+// missing parent adds nothing), texts, pictures, the selection, emptying,
+// and an expansion set at the insert (painting off) that holds for children
+// added later.
+TEST(ShellKeyedTree, KeysPicturesSelectionAndExpansion) {
     ::InitCommonControls();
     HWND tree = ::CreateWindowExA(0, WC_TREEVIEWA, "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(tree);
     KeyedTree t;
     t.Attach(tree);
     EXPECT_TRUE(t.Add("", "A", "alpha"));
-    EXPECT_FALSE(t.Add("", "A", "again"));       // a taken key adds nothing
-    EXPECT_FALSE(t.Add("missing", "B", "beta"));  // no such parent
+    EXPECT_FALSE(t.Add("", "A", "again"));
+    EXPECT_FALSE(t.Add("missing", "B", "beta"));
     EXPECT_TRUE(t.Add("A", "A1", "child", 1));
-    EXPECT_TRUE(t.Add("A1", "A11", "grandchild"));
     EXPECT_TRUE(t.Add("", "C", "gamma"));
-    EXPECT_EQ(4u, t.Count());
-    EXPECT_EQ("A1", t.KeyAt(1));
-    EXPECT_EQ("C", t.KeyAt(3));
     EXPECT_EQ("child", t.Text("A1"));
     EXPECT_EQ(1, t.Image("A1"));
-    EXPECT_TRUE(t.Remove("A1"));  // with its subtree
-    EXPECT_FALSE(t.Exists("A11"));
-    EXPECT_EQ(2u, t.Count());
-    EXPECT_EQ("C", t.KeyAt(1));
-    EXPECT_TRUE(t.Add("A", "A1", "back"));  // a removed key can be used again
     t.Select("C");
     EXPECT_EQ("C", t.SelectedKey());
     t.Clear();
-    EXPECT_EQ(0u, t.Count());
     EXPECT_FALSE(t.Exists("A"));
 
-    // Expansion set at the insert holds for children added later, with painting off.
     t.SetRedraw(false);
     EXPECT_TRUE(t.Add("", "E", "expanded", KeyedTree::kNoImage, true));
     EXPECT_TRUE(t.Add("E", "E1", "child", KeyedTree::kNoImage, true));

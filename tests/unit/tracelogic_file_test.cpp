@@ -20,8 +20,8 @@ using namespace shell;
 using tl_test::TraceRecord;
 
 // A run of the sample client as the kernel writes it: load, creation,
-// `calls` calls of Add (each with its exit, every third one with a
-// QueryInterface inside it), destruction, unload. Record numbers from 1.
+// `calls` calls of Add, each with its exit, destruction, unload. Record
+// numbers from 1.
 std::string SampleTrace(int calls, int* records) {
     int n = 0;
     std::string t = TraceRecord("========= LOAD DLL: VxSample.dll =========", 0x1a4, 0x2f0, ++n,
@@ -34,13 +34,6 @@ std::string SampleTrace(int calls, int* records) {
                          {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)", "Method: VT_HRESULT Add (",
                           "               [in]  a=" + std::to_string(i) + " (" + std::to_string(i) + "h)  (VT_I4),",
                           "               [out,retval]  result  (VT_PTR to VT_I4) );"});
-        if (i % 3 == 0) {
-            t += TraceRecord("*** Serial# of call: 17.0 *** ", 0x1a4, 0x2f0, ++n,
-                             {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)",
-                              "Method: VT_HRESULT QueryInterface ("});
-            t += TraceRecord("   *** Serial# of exit: 17.0 ***", 0x1a4, 0x2f0, ++n,
-                             {"               HRESULT = 0 (0h)"});
-        }
         t += TraceRecord("   *** Serial# of exit: 17.7 ***", 0x1a4, 0x2f0, ++n,
                          {"               [out,retval]  result=" + std::to_string(2 * i) + "  (VT_PTR to VT_I4)",
                           "               HRESULT = 0 (0h)"});
