@@ -232,9 +232,11 @@ LRESULT CALLBACK LazyOwner(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
-// What a user sees of a lazy tree: a button where the model has children,
-// the children in order once the node is expanded, a node selected from deep
-// inside collapsed branches; Find's order holds the nodes not in the control.
+// A lazy tree: the top level alone in the control, children inserted on
+// expansion, a node selected from deep inside collapsed branches; Find's
+// order holds the nodes not in the control. (Buttons where the model has
+// children and the children's order are the window tests', which expand
+// nodes to read them as a user would.)
 TEST(ShellKeyedTree, LazyTreeShowsChildrenWhenExpanded) {
     ::InitCommonControls();
     WNDCLASSA cls = {};
@@ -254,20 +256,8 @@ TEST(ShellKeyedTree, LazyTreeShowsChildrenWhenExpanded) {
     EXPECT_EQ(2, TreeView_GetCount(tree)) << "the top level alone is in the control";
     EXPECT_EQ((std::vector<std::string>{"A", "A1", "A11", "A2", "A21", "B"}), t.KeysInTreeOrder());
     EXPECT_EQ("deeper", t.Text("A21"));
-    auto children = [&](const char* key) {
-        TVITEMA item = {};
-        item.mask = TVIF_CHILDREN;
-        item.hItem = t.ItemOf(key);
-        return TreeView_GetItem(tree, &item) ? item.cChildren : -1;
-    };
-    EXPECT_EQ(1, children("A"));
-    EXPECT_EQ(0, children("B"));
-
     TreeView_Expand(tree, t.ItemOf("A"), TVE_EXPAND);
-    std::vector<std::string> shown;
-    for (HTREEITEM at = TreeView_GetChild(tree, t.ItemOf("A")); at; at = TreeView_GetNextSibling(tree, at))
-        shown.push_back(t.ItemText(at));
-    EXPECT_EQ((std::vector<std::string>{"one", "two"}), shown);
+    EXPECT_NE(nullptr, t.ItemOf("A2"));
     EXPECT_TRUE(t.IsExpanded("A"));
     EXPECT_EQ(nullptr, t.ItemOf("A11")) << "A1 is still collapsed";
     EXPECT_TRUE(t.Add("A", "A3", "three")) << "below an expanded node";
