@@ -26,25 +26,23 @@ std::string Lower(std::string s) {
 
 std::map<std::string, std::string> SettingValues() {
     std::map<std::string, std::string> values;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    vx::unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return values;
     for (DWORD i = 0;; ++i) {
         char name[256], data[256];
         DWORD n = sizeof name, d = sizeof data, type = 0;
-        if (::RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data), &d) != ERROR_SUCCESS) break;
+        if (::RegEnumValueA(key.get(), i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data), &d) != ERROR_SUCCESS) break;
         values[name] = type == REG_SZ ? std::string(data) : "<not a string>";
     }
-    ::RegCloseKey(key);
     return values;
 }
 
 void SetSettingValue(const char* name, const char* text) {
-    HKEY key = nullptr;
+    vx::unique_hkey key;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, nullptr, 0, KEY_WRITE,
-                                               nullptr, &key, nullptr));
-    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
-    ::RegCloseKey(key);
+                                               nullptr, key.put(), nullptr));
+    ::RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
 }
 
 std::string ServerOf(const std::string& clsid) { return RegString("CLSID\\" + clsid + "\\InprocServer32"); }

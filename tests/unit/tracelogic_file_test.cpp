@@ -140,6 +140,7 @@ TEST(SaveRule, LargeFilesAreSavedAndCheckedAChunkAtATime) {
     }
 }
 
+// A missing file, a whole one and a cut one opened are the window test's.
 TEST(OpenCheck, ReadingsEndWithTheirMessages) {
     const std::string path = "C:\\traces\\run.trc";
     struct Case {
@@ -149,12 +150,9 @@ TEST(OpenCheck, ReadingsEndWithTheirMessages) {
         bool stop, report;
         const char* message;  // "" when none
     } cases[] = {
-        {"missing", TraceFileState::Missing, {}, false, false, "cannot be opened"},
         {"not a trace", TraceFileState::NotATrace, {}, false, false, "not a trace"},
         // Deleted between the check and the reading: the reader answers -1.
         {"vanished", TraceFileState::Whole, {-1}, false, false, "cannot be opened"},
-        {"whole", TraceFileState::Whole, {5, 0}, false, true, ""},
-        {"cut", TraceFileState::Cut, {5, 0}, false, true, "ends inside a record"},
         // The reader itself found the cut (the check saw a whole file that was
         // cut afterwards): the records before it stay, with the cut message.
         {"cut later", TraceFileState::Whole, {5, kStaticTraceFileCut}, false, true, "ends inside a record"},
