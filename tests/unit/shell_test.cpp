@@ -24,19 +24,17 @@ TEST(ShellSettings, ReadsTheAnswersAsTheKernelDoes) {
     vx::MainSettingsContent written;
     written.collectIDispatch = false;
     written.exitWithRemainingHooks = true;
-    // The kernel leaves the calls out only on an N (either case, either of
-    // the two places after the colon), wherever the question stands.
+    // The kernel leaves the calls out only on an N in either of the two
+    // places after the colon (the letters' case and the question's place are
+    // the shared answer reader's, which the kernel's settings tests read).
     struct Case {
         std::string text;
         bool iu, id, exit;
     } cases[] = {
         {vx::MainSettingsText(written), true, false, true},
-        {"Print IUnknown methods ? [Y/N]: y\r\nPrint IDispatch methods ? [Y/N]: n\r\n"
-         "Exit with remaining hooks ? [Y/N]: y\r\n", true, false, true},
         // A letter in the third place is no answer: IDispatch and the exit read as unanswered.
         {"Print IUnknown methods ? [Y/N]:N\r\nPrint IDispatch methods ? [Y/N]:  N\r\n"
          "Exit with remaining hooks ? [Y/N]:  Y\r\n", false, true, false},
-        {"\r\nPrint IUnknown methods ? [Y/N]: Y\r\nother\r\nPrint IDispatch methods ? [Y/N]: N\r\n", true, false, false},
         {"Print IUnknown methods ? [Y/N]: ?\r\nExit with remaining hooks ? [Y/N]: N", true, true, false},
         // No questions at all: everything collected, hooks removed at exit.
         {"[List of modules with components to investigate]\r\n", true, true, false},
