@@ -7,10 +7,7 @@
 #include <regex>
 #include <set>
 
-#include "Ledra.h"
 #include "readertest.h"
-#include "recorddescriptor.h"
-#include "textconv.h"
 #include "tracemap.h"
 
 namespace e2e {
@@ -60,10 +57,14 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
     ASSERT_TRUE(RegisterComponent());
     ProcessResult unhooked = RunProgram(ClientCommand("basic"));
     ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
-    const std::pair<const char*, std::string> damages[] = {
-        {"empty", ""}, {"garbage", "\x01\x02 no settings here \xff\r\n\r\n"}, {"no header", noHeader},
-        {"garbage module line", garbageLines}};
-    for (const auto& [what, text] : damages) {
+    // vxtrace list answers from the registry, 2 without a module list, 0 when only its line is garbage.
+    const struct {
+        const char* what;
+        std::string text;
+        DWORD listCode;
+    } damages[] = {{"empty", "", 2}, {"garbage", "\x01\x02 no settings here \xff\r\n\r\n", 2},
+                   {"no header", noHeader, 2}, {"garbage module line", garbageLines, 0}};
+    for (const auto& [what, text, listCode] : damages) {
         WriteFileText(inst.folder + "Vexilo.txt", text);
         vxinstall::ClearTraceFiles(inst.folder);
         ProcessResult hooked = RunProgram(ClientCommand("basic"));
@@ -72,18 +73,12 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
         EXPECT_NE(Distilled().find("========= LOAD DLL: VxSample.dll"), std::string::npos) << what << ": traced";
 
         ProcessResult list = Vxtrace("list");
+        EXPECT_EQ(list.exitCode, listCode) << what;
+        EXPECT_EQ(list.output.find("has no module list") != std::string::npos, listCode == 2) << what << "\n" << list.output;
         EXPECT_EQ(list.output.find("garbage"), std::string::npos) << what << "\n" << list.output;
-        EXPECT_NE(list.output.find("1\t" + sample), std::string::npos) << what << "\n" << list.output;
+        EXPECT_NE(list.output.find("1\t" + sample + "\t(hooked in the registry only, not in the module list)\n"),
+                  std::string::npos) << what << "\n" << list.output;
     }
-    ProcessResult list = Vxtrace("list");
-    EXPECT_EQ(list.exitCode, 0u) << "the module line is garbage, the list itself readable";
-    EXPECT_NE(list.output.find("1\t" + sample + "\t(hooked in the registry only, not in the module list)\n"),
-              std::string::npos)
-        << list.output;
-    WriteFileText(inst.folder + "Vexilo.txt", "");
-    list = Vxtrace("list");
-    EXPECT_EQ(list.exitCode, 2u);
-    EXPECT_NE(list.output.find("has no module list"), std::string::npos) << list.output;
 
     ProcessResult unhook = Vxtrace("unhook " + Quoted(sample));
     EXPECT_EQ(unhook.exitCode, 0u) << unhook.output;
@@ -202,94 +197,39 @@ TEST_F(NewUserTest, RunHooksAgainAComponentThatRegisteredItself) {
 }
 
 
-// The reader as the main window calls it: the hook pairs of live clients with
-// the map closed and while a writer keeps it locked, the fields of records,
-// and nothing left in the map once the reader is gone.
-TEST_F(NewUserTest, ReaderAnswersHookPairsAndFieldsThroughCom) {
-    ChildProcess a, b;
-    ASSERT_TRUE(a.Start(ClientCommand("wait")));
-    ASSERT_TRUE(b.Start(ClientCommand("wait")));
-    ASSERT_TRUE(a.WaitForOutput("waiting", 30000));
-    ASSERT_TRUE(b.WaitForOutput("waiting", 30000));
+// The reader as the main window calls it: live intake with the window's
+// handle in the map, nothing more once the window's Stop disables it until a
+// new process comes, and nothing left in the map once the reader is gone.
+// (The hook pairs and the records' fields are the window tests' and the
+// reader's unit tests'.)
+TEST_F(NewUserTest, ReaderStoppedByTheWindowFetchesNothingMoreAndLeavesTheMap) {
+    ChildProcess client;
+    ASSERT_TRUE(client.Start(ClientCommand("wait")));
+    ASSERT_TRUE(client.WaitForOutput("waiting", 30000));
     HeldMap map;
     Apartment apartment;
     {
         vx::com_ptr<ITraceReader> reader = NewTraceReader();
         ASSERT_TRUE(reader);
-        auto pairs = [&](long* count) {
-            vx::unique_variant array;
-            EXPECT_EQ(reader->GetNumbersOfHookedAndLoadedDLLs(&array, count), S_OK);
-            std::set<std::pair<long, long>> found;
-            if (*count > 0 && array.vt == (VT_ARRAY | VT_I4)) {
-                LONG* data = nullptr;
-                ::SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&data));
-                for (long i = 0; i < *count; ++i) found.insert({data[2 * i], data[2 * i + 1]});
-                ::SafeArrayUnaccessData(array.parray);
-            }
-            return found;
-        };
-        long count = 0;
-        std::set<std::pair<long, long>> expected = {{static_cast<long>(a.processId()), 1},
-                                                    {static_cast<long>(b.processId()), 1}};
-        EXPECT_EQ(pairs(&count), expected);
-        EXPECT_EQ(count, 2);
-        EXPECT_EQ(map->readerWindow, 0u) << "the closed map was only looked at";
-
-        LONG live = static_cast<LONG>(::GetCurrentThreadId());
-        map->lockWord = live;
-        pairs(&count);
-        EXPECT_EQ(count, -4) << "TRACE_MAP_BUSY, not \"nothing loaded\"";
-        EXPECT_EQ(map->lockWord, live);
-        map->lockWord = 0;
-
-        // Live intake, then the fields the window fetches per record.
         ASSERT_EQ(reader->put_Mode(2), S_OK);
         ASSERT_EQ(reader->put_StatHWND(0x1234), S_OK);
-        std::vector<vx::RecordDescriptor> records;
-        for (int i = 0; i < 100 && records.size() < 4; ++i) {
-            for (const vx::RecordDescriptor& d : NewRecords(reader.get())) records.push_back(d);
+        size_t records = 0;
+        for (int i = 0; i < 100 && records < 3; ++i) {
+            records += NewRecords(reader.get()).size();
             ::Sleep(20);
         }
+        EXPECT_GE(records, 3u) << "the client's load, creation and call";
         EXPECT_EQ(map->readerWindow, 0x1234u);
-        bool load = false, create = false, enter = false;
-        for (const vx::RecordDescriptor& d : records) {
-            long recPtr = static_cast<long>(d.offset);
-            if (d.type == vx::kRecordLoad) {
-                vx::unique_bstr name, line;
-                reader->GetDllShortName(recPtr, name.put());
-                reader->GetProcessCommandLine(recPtr, line.put());
-                EXPECT_EQ(vx::Narrow(name.get()), "VxSample.dll");
-                EXPECT_NE(vx::Narrow(line.get()).find(" wait"), std::string::npos) << vx::Narrow(line.get());
-                load = true;
-            } else if (d.type == vx::kRecordCreate) {
-                vx::unique_bstr name;
-                long instance = 0;
-                reader->GetClassName(recPtr, &instance, name.put());
-                EXPECT_EQ(vx::Narrow(name.get()), "VxSample Calc Class");
-                EXPECT_GE(instance, 1);
-                create = true;
-            } else if (d.type == vx::kRecordEnter) {
-                vx::unique_bstr name;
-                reader->GetMethodName(recPtr, name.put());
-                EXPECT_FALSE(vx::Narrow(name.get()).empty());
-                enter = true;
-            }
-        }
-        EXPECT_TRUE(load && create && enter) << records.size() << " records";
 
-        // Stopped by the window: nothing more until a new process comes.
         EXPECT_EQ(reader->DisableGettingRecordsUntillNewProcess(), S_OK);
-        a.Write("go\n");
-        b.Write("go\n");
-        EXPECT_EQ(a.Finish(30000).exitCode, 0u);
-        EXPECT_EQ(b.Finish(30000).exitCode, 0u);
+        client.Write("go\n");
+        EXPECT_EQ(client.Finish(30000).exitCode, 0u);
         size_t delivered = 0;
         for (int i = 0; i < 20; ++i) {
             delivered += NewRecords(reader.get()).size();
             ::Sleep(20);
         }
         EXPECT_EQ(delivered, 0u) << "the rest of the trace is not fetched";
-        EXPECT_EQ(pairs(&count), (std::set<std::pair<long, long>>{}));
     }
     ::CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_EQ(map->readerWindow, 0u) << "the reader left the map";

@@ -26,25 +26,23 @@ std::string Lower(std::string s) {
 
 std::map<std::string, std::string> SettingValues() {
     std::map<std::string, std::string> values;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    vx::unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return values;
     for (DWORD i = 0;; ++i) {
         char name[256], data[256];
         DWORD n = sizeof name, d = sizeof data, type = 0;
-        if (::RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data), &d) != ERROR_SUCCESS) break;
+        if (::RegEnumValueA(key.get(), i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data), &d) != ERROR_SUCCESS) break;
         values[name] = type == REG_SZ ? std::string(data) : "<not a string>";
     }
-    ::RegCloseKey(key);
     return values;
 }
 
 void SetSettingValue(const char* name, const char* text) {
-    HKEY key = nullptr;
+    vx::unique_hkey key;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vexilo\\Settings", 0, nullptr, 0, KEY_WRITE,
-                                               nullptr, &key, nullptr));
-    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
-    ::RegCloseKey(key);
+                                               nullptr, key.put(), nullptr));
+    ::RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
 }
 
 std::string ServerOf(const std::string& clsid) { return RegString("CLSID\\" + clsid + "\\InprocServer32"); }
@@ -92,7 +90,7 @@ protected:
     std::vector<std::string> classes;  // of the sample
 };
 
-TEST_F(ShellTest, FirstStartSecondCopyAndTheStoredValues) {
+TEST_F(ShellTest, FirstStartSecondCopyStoredValuesAndTheSettingsDialog) {
     ASSERT_NO_FATAL_FAILURE(Start());
     HDC screen = ::GetDC(nullptr);
     int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
@@ -163,12 +161,40 @@ TEST_F(ShellTest, FirstStartSecondCopyAndTheStoredValues) {
     // A place off every screen: the default place, whole.
     SetSettingValue("MainTop", "-90000");
     SetSettingValue("WindowState", "0");
+    const std::string before = Settings();
     ASSERT_NO_FATAL_FAILURE(Start());
     ::GetWindowRect(ui.hwnd(), &r);
     EXPECT_NEAR(px(2000), r.left, 1);
     EXPECT_NEAR(px(2000), r.top, 1);
+
+    // The Settings dialog rewrites its two answers and nothing else.
+    EXPECT_TRUE(ui.ButtonEnabled(kButtonIUnk));
+    EXPECT_TRUE(ui.ButtonChecked(kButtonIUnk));
+    Command(kSettings);
+    HWND dialog = FindProcessWindow(program.processId(), "#32770", "Settings", 10000);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(BST_CHECKED, ::SendMessageA(::GetDlgItem(dialog, 102), BM_GETCHECK, 0, 0));
+    EXPECT_TRUE(Screenshot(dialog, "shell-settings-dialog.png"));
+    ::SendMessageA(::GetDlgItem(dialog, 102), BM_CLICK, 0, 0);
+    ::SendMessageA(::GetDlgItem(dialog, 103), BM_CLICK, 0, 0);
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, 104))) << "the note goes with both boxes unchecked";
+    ::SendMessageA(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    std::string answered = before;  // both answers N, every other line as it was
+    for (const char* q : {"Print IUnknown methods ? [Y/N]: ", "Print IDispatch methods ? [Y/N]: "})
+        answered.replace(answered.find(q) + std::strlen(q), 1, "N");
+    ASSERT_TRUE(WaitFor([&] { return Settings() == answered; }, 10000)) << Settings();
+    EXPECT_FALSE(FileExists(inst.folder + "Vexilo.txt1")) << "the temporary copy is deleted";
+    ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonIUnk); }, 5000));
+    EXPECT_FALSE(ui.ButtonChecked(kButtonIUnk));
+    EXPECT_FALSE(ui.ButtonEnabled(kButtonIDisp));
+    EXPECT_TRUE(ui.MenuState(kShowIUnknown) & MF_GRAYED);
+    EXPECT_TRUE(ui.MenuState(kShowIDispatch) & MF_GRAYED);
 }
 
+// Listing, hooking and unhooking as a user clicks: List DLLs and a close
+// arrive while a hook or an unhook is in progress (its message pumps run
+// them); each waits its turn: the listing shows the hook, the close ends the
+// program once the unhook is done.
 TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     ASSERT_NO_FATAL_FAILURE(Start());
     Command(kList);
@@ -181,7 +207,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // Still "Quick Help" while help covers the pane.
     EXPECT_EQ("Quick Help", ui.Text(kDetails));
 
-    ASSERT_NO_FATAL_FAILURE(SelectListedSample(false));
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     EXPECT_EQ(sample, ui.Tree(kTree2)[0].text);
     EXPECT_EQ(1 + 2 * classes.size(), ui.Tree(kTree2).size());
     for (const std::string& cls : classes) EXPECT_TRUE(NodeWithText(kTree2, cls).item) << "no node for class " << cls;
@@ -189,14 +215,17 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     EXPECT_EQ("Selected Component DLL's CoClasses", ui.Text(kDetails));
     Shot("shell-component-list.png");
 
-    // Hook: module line 1, classes on the stub copy, the picture, "Run".
+    // Hook, with List DLLs clicked at once: module line 1, classes on the
+    // stub copy, then the listing with the Hook picture; "Run".
     Command(kHookUnhook);
-    ASSERT_TRUE(ServedBy(Stub()));
-    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == sample; }, 5000)) << Settings();
+    Command(kList);
+    ASSERT_TRUE(WaitFor([&] {
+        return ui.StatusText(0) == kListedStatus && NodeWithText(kTree1, ListedName(sample)).image == 1;
+    }, 90000)) << "the listing ran before the hook was recorded";
+    EXPECT_EQ(sample, LineOf(Settings(), 5));
     for (const std::string& cls : classes) EXPECT_EQ(Stub(), ServerOf(cls));
     ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
-    EXPECT_EQ(1, NodeWithText(kTree1, ListedName(sample)).image) << "the Hook picture";
 
     // A client created now loads the component through the stub copy.
     ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
@@ -205,45 +234,27 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     EXPECT_NE(std::string::npos, trace.find(sample)) << "no trace of the hooked component:\n" << trace;
 
     // Unhook: the line commented out, the DLL's own registration back, "Run" off.
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == "//" + sample; }, 10000)) << Settings();
     EXPECT_TRUE(ServedBy(sample));
     ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
 
-    // The freed number is used again; the exit removes the hook.
+    // The freed number is used again.
     ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
     Command(kHookUnhook);
     ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == sample; }, 10000)) << Settings();
     EXPECT_TRUE(ServedBy(Stub()));
-    EXPECT_EQ(0u, Close().exitCode);
-    EXPECT_TRUE(ServedBy(sample));
-}
 
-TEST_F(ShellTest, SettingsDialogRewritesTheTwoAnswers) {
-    const std::string before = Settings();
-    ASSERT_NO_FATAL_FAILURE(Start());
-    EXPECT_TRUE(ui.ButtonEnabled(kButtonIUnk));
-    EXPECT_TRUE(ui.ButtonChecked(kButtonIUnk));
-    Command(kSettings);
-    HWND dialog = FindProcessWindow(program.processId(), "#32770", "Settings", 10000);
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(BST_CHECKED, ::SendMessageA(::GetDlgItem(dialog, 102), BM_GETCHECK, 0, 0));
-    EXPECT_TRUE(Screenshot(dialog, "shell-settings-dialog.png"));
-    ::SendMessageA(::GetDlgItem(dialog, 102), BM_CLICK, 0, 0);
-    ::SendMessageA(::GetDlgItem(dialog, 103), BM_CLICK, 0, 0);
-    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, 104))) << "the note goes with both boxes unchecked";
-    ::SendMessageA(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-    std::string expected = before;  // both answers N, every other line as it was
-    for (const char* q : {"Print IUnknown methods ? [Y/N]: ", "Print IDispatch methods ? [Y/N]: "})
-        expected.replace(expected.find(q) + std::strlen(q), 1, "N");
-    ASSERT_TRUE(WaitFor([&] { return Settings() == expected; }, 10000)) << Settings();
-    EXPECT_FALSE(FileExists(inst.folder + "Vexilo.txt1")) << "the temporary copy is deleted";
-    ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonIUnk); }, 5000));
-    EXPECT_FALSE(ui.ButtonChecked(kButtonIUnk));
-    EXPECT_FALSE(ui.ButtonEnabled(kButtonIDisp));
-    EXPECT_TRUE(ui.MenuState(kShowIUnknown) & MF_GRAYED);
-    EXPECT_TRUE(ui.MenuState(kShowIDispatch) & MF_GRAYED);
+    // Unhook with List DLLs and a close behind it: the unhook completes, the
+    // listing runs, the window closes.
+    ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
+    Command(kHookUnhook);
+    Command(kList);
+    EXPECT_EQ(0u, Close(120000).exitCode) << "closed without a fault";
+    EXPECT_EQ("//" + sample, LineOf(Settings(), 5));
+    EXPECT_TRUE(ServedBy(sample));
 }
 
 TEST_F(ShellTest, StartWithTheSampleInUseNamesItAndTracesItAtOnce) {
@@ -307,136 +318,6 @@ TEST_F(ShellTest, ExitWhoseReaderNeverReportsTheEndClosesWithinTheBound) {
     EXPECT_NE(std::string::npos, text.find(sample)) << "the message names the hook:\n" << text;
     EXPECT_EQ(0u, Ended(20000).exitCode) << "the program closes anyway";
     // The hook itself was removed before the wait.
-    EXPECT_TRUE(ServedBy(sample));
-}
-
-// The clipboard's text, as another program pasting it would get it.
-std::string ClipboardText() {
-    std::string text;
-    if (!::OpenClipboard(nullptr)) return "(clipboard busy)";
-    if (HANDLE data = ::GetClipboardData(CF_TEXT)) {
-        if (const char* chars = static_cast<const char*>(::GlobalLock(data))) {
-            text = chars;
-            ::GlobalUnlock(data);
-        }
-    }
-    ::CloseClipboard();
-    return text;
-}
-
-// Gives the keyboard focus to a control of another process, as a click would.
-void FocusControl(HWND control) {
-    DWORD theirs = ::GetWindowThreadProcessId(control, nullptr), ours = ::GetCurrentThreadId();
-    ::AttachThreadInput(ours, theirs, TRUE);
-    ::SetFocus(control);
-    ::AttachThreadInput(ours, theirs, FALSE);
-}
-
-TEST_F(ShellTest, FindNextWrapsCopyTakesEitherPaneAndFontSetsBoth) {
-    // A trace of the sample client to open: written through the hook before the window starts.
-    ASSERT_NO_FATAL_FAILURE(HookSample({sample}));
-    ProcessResult client = RunProgram(Quoted(ClientPath()) + " basic", 60000);
-    ASSERT_EQ(0u, client.exitCode) << client.output;
-    const std::string saved = inst.folder + "find.trc";
-    ASSERT_TRUE(::CopyFileA((inst.folder + "TraceDistilled.txt").c_str(), saved.c_str(), FALSE));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_NO_FATAL_FAILURE(FileCommand(kOpen, saved));
-    std::vector<TreeNode> nodes;
-    ASSERT_TRUE(WaitFor([&] {
-        nodes = ui.Tree(kTree1);
-        return nodes.size() > 10 && nodes.back().text == "FINAL REPORT";
-    }, 30000)) << nodes.size() << " nodes";
-    auto selectedText = [&] {
-        HTREEITEM item = TreeView_GetSelection(ui.Child(kTree1));
-        for (const TreeNode& n : ui.Tree(kTree1))
-            if (n.item == item) return n.text;
-        return std::string("(none)");
-    };
-    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[0].item));
-
-    // F3 before any search opens the dialog, empty, with Find Next off.
-    Command(kFindNext);
-    HWND find = FindProcessWindow(program.processId(), "#32770", "Find in Trace", 10000);
-    ASSERT_TRUE(find) << "no Find dialog";
-    HWND what = ::GetDlgItem(find, 121), matchCase = ::GetDlgItem(find, 122), next = ::GetDlgItem(find, IDOK);
-    EXPECT_FALSE(::IsWindowEnabled(next));
-    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("final report"));
-    ::SendMessageA(find, WM_COMMAND, MAKEWPARAM(121, EN_CHANGE), reinterpret_cast<LPARAM>(what));
-    EXPECT_TRUE(::IsWindowEnabled(next));
-    EXPECT_TRUE(Screenshot(find, "shell-find-dialog.png"));
-    // Without Match Case the lower-case text finds the upper-case node, with its view on the right.
-    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
-    EXPECT_TRUE(WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000));
-    // From the last node the search wraps to where it began and ends there.
-    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    EXPECT_EQ("The whole trace has been searched.", MessageAndClose());
-    // With Match Case the same text is in no node.
-    ::SendMessageA(matchCase, BM_SETCHECK, BST_CHECKED, 0);
-    ::PostMessageA(find, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(next));
-    EXPECT_EQ("Search text is not found.", MessageAndClose());
-    // Cancel keeps the text and the box for F3, which then searches with the dialog hidden.
-    ::SendMessageA(what, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("FINAL REP"));
-    ::PostMessageA(find, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(find, IDCANCEL)));
-    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(find); }, 5000));
-    ASSERT_TRUE(ui.SelectNode(kTree1, nodes[1].item));
-    Command(kFindNext);
-    ASSERT_TRUE(WaitFor([&] { return selectedText() == "FINAL REPORT"; }, 10000)) << selectedText();
-    EXPECT_FALSE(FindProcessWindow(program.processId(), "#32770", "Find in Trace")) << "F3 searches with the dialog hidden";
-
-    // Copy: the left pane's selected node, then the right pane's lines indented by level.
-    ASSERT_TRUE(WaitFor([&] { return ui.Tree(kTree2).size() > 3; }, 5000));
-    FocusControl(ui.Child(kTree1));
-    Command(kCopy);
-    EXPECT_TRUE(WaitFor([&] { return ClipboardText() == "FINAL REPORT"; }, 5000)) << ClipboardText();
-    auto report = ui.Tree(kTree2);
-    const std::string reportStart = report[0].text + "\r\n    " + report[1].text + "\r\n        " + report[2].text + "\r\n";
-    FocusControl(ui.Child(kTree2));
-    Command(kCopy);
-    EXPECT_TRUE(WaitFor([&] { return ClipboardText().rfind(reportStart, 0) == 0; }, 5000)) << ClipboardText();
-    // The focus elsewhere (the window itself): an empty clipboard.
-    FocusControl(ui.hwnd());
-    Command(kCopy);
-    EXPECT_TRUE(WaitFor([&] { return ClipboardText().empty(); }, 5000)) << ClipboardText();
-
-    // Font: a larger size given to both panes (their rows grow alike).
-    int rowBefore = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
-    Command(kFont);
-    HWND font = FindProcessWindow(program.processId(), "#32770", "Font", 10000);
-    ASSERT_TRUE(font) << "no font dialog";
-    ::SetDlgItemTextA(font, 0x472, "24");  // the size box
-    ::PostMessageA(font, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(::GetDlgItem(font, IDOK)));
-    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(font); }, 5000));
-    int row1 = 0, row2 = 0;
-    EXPECT_TRUE(WaitFor([&] {
-        row1 = static_cast<int>(::SendMessageA(ui.Child(kTree1), TVM_GETITEMHEIGHT, 0, 0));
-        row2 = static_cast<int>(::SendMessageA(ui.Child(kTree2), TVM_GETITEMHEIGHT, 0, 0));
-        return row1 > rowBefore && row1 == row2;
-    }, 5000)) << rowBefore << " " << row1 << " " << row2;
-}
-
-// A user clicking quickly: List DLLs and a close arrive while a hook is in
-// progress (its message pumps run them). The hook completes, then the
-// listing runs (it shows the hook), then the window closes.
-TEST_F(ShellTest, CommandsAndACloseDuringAHookWaitTheirTurn) {
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
-    Command(kHookUnhook);
-    Command(kList);
-    auto listedHooked = [&] {
-        return ui.StatusText(0) == kListedStatus && NodeWithText(kTree1, ListedName(sample)).image == 1;  // the Hook picture
-    };
-    ASSERT_TRUE(WaitFor(listedHooked, 90000)) << "the listing ran before the hook was recorded";
-    EXPECT_EQ(sample, LineOf(Settings(), 5));
-    EXPECT_EQ(Stub(), ServerOf(classes[0]));
-
-    // The same with a close: the unhook completes, the listing runs, the window closes.
-    ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
-    ASSERT_NO_FATAL_FAILURE(SelectListedSample(false));
-    Command(kHookUnhook);
-    Command(kList);
-    EXPECT_EQ(0u, Close(120000).exitCode) << "closed without a fault";
-    EXPECT_EQ("//" + sample, LineOf(Settings(), 5));
     EXPECT_TRUE(ServedBy(sample));
 }
 

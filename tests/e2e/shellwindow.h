@@ -17,8 +17,7 @@ namespace e2e {
 // Command ids, control ids and toolbar positions of the main window.
 enum : int {
     kList = 1001, kHookUnhook = 1002, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022, kExport = 1023,
-    kCompare = 1024, kFont = 1031, kFilter = 1036, kStatistics = 1038, kResetFilter = 1039, kNestByArrival = 1048,
-    kShowOnlyClass = 1071, kFailedOnly = 1077,
+    kCompare = 1024, kFont = 1031, kStatistics = 1038, kResetFilter = 1039, kFailedOnly = 1077,
     kFindNext = 1033, kCopy = 1034, kFinal = 1035, kOnTop = 1041, kExpandAll = 1043, kShowIUnknown = 1045,
     kShowIDispatch = 1046, kSettings = 1047, kHelpHelp = 1051,
     kTree1 = 101, kTree2 = 102, kStatus = 104, kHelp = 105, kTreeTitle = 106, kDetails = 107, kProgress = 109,
@@ -111,10 +110,8 @@ protected:
             if (n.text == text) return n;
         return {};
     }
-    // Lists the component DLLs (unless `list` is false) and selects the
-    // sample, whose classes then fill the right pane.
-    void SelectListedSample(bool list = true) {
-        if (list) Command(kList);
+    // Selects the sample in the component list, whose classes then fill the right pane.
+    void SelectListedSample() {
         ASSERT_TRUE(WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 90000)) << ui.StatusText(0);
         HTREEITEM node = NodeWithText(kTree1, ListedName(SamplePath())).item;
         ASSERT_TRUE(node) << "the sample component is not listed";

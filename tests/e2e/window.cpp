@@ -156,42 +156,6 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
     return TRUE;
 }
 
-}  // namespace
-
-HWND FindProcessWindow(DWORD processId, const char* className, const char* title, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    for (;;) {
-        Search s = {processId, className, title, nullptr};
-        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
-        if (s.found || ::GetTickCount() - start >= timeoutMs) return s.found;
-        ::Sleep(50);
-    }
-}
-
-std::string MessageBoxText(HWND box) {
-    char text[2048] = {};
-    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    return text;
-}
-
-bool SavePng(HWND window, const std::string& path) {
-    RECT r;
-    if (!::GetWindowRect(window, &r)) return false;
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    ::SelectObject(memory, old);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    bool saved = SaveBitmapAsPng(bitmap, path);
-    ::DeleteObject(bitmap);
-    return saved;
-}
-
 // Compressed by the platform's imaging component, as any image program would.
 bool SaveBitmapAsPng(HBITMAP bitmap, const std::string& path) {
     HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -216,6 +180,39 @@ bool SaveBitmapAsPng(HBITMAP bitmap, const std::string& path) {
     }
     if (SUCCEEDED(init)) ::CoUninitialize();
     return saved;
+}
+
+}  // namespace
+
+HWND FindProcessWindow(DWORD processId, const char* className, const char* title, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        Search s = {processId, className, title, nullptr};
+        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
+        if (s.found || ::GetTickCount() - start >= timeoutMs) return s.found;
+        ::Sleep(50);
+    }
+}
+
+std::string MessageBoxText(HWND box) {
+    char text[2048] = {};
+    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    return text;
+}
+
+bool SavePng(HWND window, const std::string& path) {
+    RECT r;
+    if (!::GetWindowRect(window, &r)) return false;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    vx::window_dc screen;
+    vx::unique_memory_dc memory(::CreateCompatibleDC(screen.get()));
+    vx::unique_bitmap bitmap(::CreateCompatibleBitmap(screen.get(), w, h));
+    {
+        vx::select_object selected(memory.get(), bitmap.get());
+        ::BitBlt(memory.get(), 0, 0, w, h, screen.get(), r.left, r.top, SRCCOPY);
+    }
+    return SaveBitmapAsPng(bitmap.get(), path);
 }
 
 bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs) {

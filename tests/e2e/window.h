@@ -59,7 +59,5 @@ bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, Re
 
 // The window's screen area as a PNG file.
 bool SavePng(HWND window, const std::string& path);
-// A bitmap as a PNG file.
-bool SaveBitmapAsPng(HBITMAP bitmap, const std::string& path);
 
 }  // namespace e2e

@@ -1,5 +1,5 @@
-// Helpers of the trace-logic tests: descriptors written byte by byte as the
-// reader lays them out, and a trace reader that answers from a table.
+// Helpers of the trace-logic tests: descriptors as the reader hands them out,
+// and a trace reader that answers from a table.
 #pragma once
 
 #include <cstdint>
@@ -9,25 +9,15 @@
 #include <vector>
 
 #include "recinfo.h"
+#include "recorddescriptor.h"
 
 namespace tl_test {
 
-inline void Put(std::string* d, size_t at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) (*d)[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// One 20-byte descriptor: type, a byte the window ignores, first serial,
-// slot, text offset, thread id and process id, little-endian.
+// One descriptor as the reader hands it out, written by field from the one
+// definition of its layout (a nonzero byte where the window reads nothing).
 inline std::string Desc(uint8_t type, int32_t patch, uint16_t slot, uint32_t pointer, uint32_t tid, uint32_t pid) {
-    std::string d(20, '\0');
-    d[0] = static_cast<char>(type);
-    d[1] = '\x5A';
-    Put(&d, 2, static_cast<uint32_t>(patch), 4);
-    Put(&d, 6, slot, 2);
-    Put(&d, 8, pointer, 4);
-    Put(&d, 12, tid, 4);
-    Put(&d, 16, pid, 4);
-    return d;
+    const vx::RecordDescriptor d = {type, 0x5A, patch, slot, pointer, tid, pid};
+    return std::string(reinterpret_cast<const char*>(&d), sizeof d);
 }
 
 struct FakeRecord {

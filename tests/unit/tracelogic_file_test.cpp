@@ -1,6 +1,6 @@
 // Saved traces: the whole-record rule of Save Trace, the checks before a file
-// is opened, and a saved trace read as Open TraceFile reads it, through the
-// real trace reader in static mode, into the trace view.
+// is opened and the results read from the file. The reading itself is the
+// window's end-to-end tests' (a saved trace opened, whole, cut and large).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,12 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "raii.h"
 #include "tempdir.h"
-#include "textconv.h"
 #include "tracelogic.h"
 #include "tracelogic_fakes.h"
-#include "tracereader.h"
 
 namespace {
 
@@ -23,8 +20,8 @@ using namespace shell;
 using tl_test::TraceRecord;
 
 // A run of the sample client as the kernel writes it: load, creation,
-// `calls` calls of Add (each with its exit, every third one with a
-// QueryInterface inside it), destruction, unload. Record numbers from 1.
+// `calls` calls of Add, each with its exit, destruction, unload. Record
+// numbers from 1.
 std::string SampleTrace(int calls, int* records) {
     int n = 0;
     std::string t = TraceRecord("========= LOAD DLL: VxSample.dll =========", 0x1a4, 0x2f0, ++n,
@@ -37,13 +34,6 @@ std::string SampleTrace(int calls, int* records) {
                          {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)", "Method: VT_HRESULT Add (",
                           "               [in]  a=" + std::to_string(i) + " (" + std::to_string(i) + "h)  (VT_I4),",
                           "               [out,retval]  result  (VT_PTR to VT_I4) );"});
-        if (i % 3 == 0) {
-            t += TraceRecord("*** Serial# of call: 17.0 *** ", 0x1a4, 0x2f0, ++n,
-                             {"Class: VxSample.Calc (instance# 1)", "Interface: ICalc (dual)",
-                              "Method: VT_HRESULT QueryInterface ("});
-            t += TraceRecord("   *** Serial# of exit: 17.0 ***", 0x1a4, 0x2f0, ++n,
-                             {"               HRESULT = 0 (0h)"});
-        }
         t += TraceRecord("   *** Serial# of exit: 17.7 ***", 0x1a4, 0x2f0, ++n,
                          {"               [out,retval]  result=" + std::to_string(2 * i) + "  (VT_PTR to VT_I4)",
                           "               HRESULT = 0 (0h)"});
@@ -150,6 +140,7 @@ TEST(SaveRule, LargeFilesAreSavedAndCheckedAChunkAtATime) {
     }
 }
 
+// A missing file, a whole one and a cut one opened are the window test's.
 TEST(OpenCheck, ReadingsEndWithTheirMessages) {
     const std::string path = "C:\\traces\\run.trc";
     struct Case {
@@ -159,12 +150,9 @@ TEST(OpenCheck, ReadingsEndWithTheirMessages) {
         bool stop, report;
         const char* message;  // "" when none
     } cases[] = {
-        {"missing", TraceFileState::Missing, {}, false, false, "cannot be opened"},
         {"not a trace", TraceFileState::NotATrace, {}, false, false, "not a trace"},
         // Deleted between the check and the reading: the reader answers -1.
         {"vanished", TraceFileState::Whole, {-1}, false, false, "cannot be opened"},
-        {"whole", TraceFileState::Whole, {5, 0}, false, true, ""},
-        {"cut", TraceFileState::Cut, {5, 0}, false, true, "ends inside a record"},
         // The reader itself found the cut (the check saw a whole file that was
         // cut afterwards): the records before it stay, with the cut message.
         {"cut later", TraceFileState::Whole, {5, kStaticTraceFileCut}, false, true, "ends inside a record"},
@@ -188,117 +176,6 @@ TEST(OpenCheck, ReadingsEndWithTheirMessages) {
         }
     }
 }
-
-// The reading of ShowTraceFile, with the reader's own static intake and
-// record text: what the window does, without the window.
-class ReaderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(ledra::CreateTraceReader(IID_ITraceReader, reader.put_void()), S_OK);
-    }
-    void TearDown() override {
-        reader.reset();
-        ::CoUninitialize();
-    }
-
-    // Returns the nodes in insertion order; `polls` the GetNewRecords calls.
-    std::vector<TreeNode> Show(const std::string& path, TraceFileReading* reading, int* polls) {
-        vx::unique_bstr bpath(vx::NewBstr(path));
-        reader->put_StaticTraceFilePath(bpath.get());
-        reader->put_Mode(1);  // TRACER_MODE_STATIC
-        options.TreeIsExpanded = false;
-        view.ResetTraceView();
-        TraceFileCheck check = InspectTraceFile(path);
-        if (check.state == TraceFileState::Cut) view.LimitToOffset(check.wholeLength);
-        *reading = TraceFileReading(check);
-        std::vector<TreeNode> nodes;
-        ReaderTexts texts(reader.get());
-        NewRecordsBatch batch;
-        *polls = 0;
-        while (reading->ShouldRead() && *polls < 10000) {
-            EXPECT_EQ(batch.Poll(reader.get()), S_OK);
-            ++*polls;
-            if (!reading->TakeBatch(batch.RecAmNew, false)) break;
-            EXPECT_EQ(batch.Length(), static_cast<size_t>(batch.RecAmNew) * 20);
-            auto part = view.RegNewRecords(batch.Bytes(), batch.Length(), texts, options);
-            nodes.insert(nodes.end(), part.begin(), part.end());
-        }
-        if (reading->AddsFinalReport())
-            if (auto node = view.AddFinalReport(options)) nodes.push_back(*node);
-        return nodes;
-    }
-
-    vx::com_ptr<ITraceReader> reader;
-    TraceView view;
-    TreeViewOptions options;
-};
-
-TEST_F(ReaderTest, ASavedTraceGivesItsTreeDetailsAndReport) {
-    TempDir dir;
-    int n = 0;
-    // Long enough for several of the reader's chunks.
-    constexpr int kCalls = 1800;
-    const std::string trace = SampleTrace(kCalls, &n);
-    ASSERT_GT(trace.size(), 8u * 65536) << "several chunks";
-    WriteWhole(dir / "TraceDistilled.txt", trace + "\x01");
-    ASSERT_TRUE(SaveTrace(dir / "TraceDistilled.txt", dir / "run.trc").ok);
-
-    TraceFileReading reading{TraceFileCheck{}};
-    int polls = 0;
-    std::vector<TreeNode> nodes = Show(dir / "run.trc", &reading, &polls);
-    EXPECT_GT(polls, 8);
-    long amount = 0;
-    reader->GetRecordAmountInTraceFile(&amount);
-    EXPECT_EQ(amount, n) << "the progress bar's maximum";
-    EXPECT_EQ(reading.Message(dir / "run.trc"), "");
-    EXPECT_EQ(view.Records().RecordCount(), n + 1);
-
-    // Load, creation, the calls (QueryInterface hidden), destruction,
-    // unload, report: all collapsed, the calls at the top level.
-    ASSERT_EQ(nodes.size(), kCalls + 5u);
-    EXPECT_EQ(nodes[0].Text, "LOAD DLL: VxSample.dll");
-    EXPECT_EQ(nodes[1].Text, "CREATING <VxSample.Calc(1)>");
-    EXPECT_EQ(nodes[2].Text, "Add <VxSample.Calc(1)>");
-    EXPECT_EQ(nodes[kCalls + 2].Text, "DESTROYING <VxSample.Calc(1)>");
-    EXPECT_EQ(nodes[kCalls + 3].Text, "UNLOAD DLL: VxSample.dll");
-    EXPECT_EQ(nodes[kCalls + 4].Key(), "N_2147483647");
-    for (const TreeNode& node : nodes) {
-        EXPECT_EQ(node.ParentNum, 0);
-        EXPECT_FALSE(node.Expanded);
-    }
-    EXPECT_EQ(view.Records().PendingCalls().size(), 0u) << "every call paired";
-
-    // The details of the 100th call come from the file.
-    ReaderTexts texts(reader.get());
-    EXPECT_EQ(EventDetailsLines(view.Records(), nodes[2 + 99].Num, texts), (std::vector<std::string>{
-                         "ProcessID=752(2F0h)  ThreadID=420(1A4h)", "Class: VxSample.Calc (instance# 1)",
-                         "Interface: ICalc (dual)", "Method: VT_HRESULT Add (", "               [in]  a=99 (99h)  (VT_I4),",
-                         "               [out,retval]  result  (VT_PTR to VT_I4) );", "", kReturnValuesSeparator, "",
-                         "               [out,retval]  result=198  (VT_PTR to VT_I4)", "               HRESULT = 0 (0h)"}));
-
-    // The report names the process by the command line its LOAD record carries.
-    std::vector<ReportNode> report = BuildFinalReportView(view.Records());
-    ASSERT_EQ(report.size(), 5u);
-    EXPECT_EQ(report[0].Text, "ProcessID=752(2F0h) (C:\\vx\\vxclient.exe /calc)");
-    EXPECT_EQ(report[4].Text, "Number of undestroyed instances: 0");
-}
-
-TEST_F(ReaderTest, ACutTraceShowsItsWholeRecordsAndSaysSo) {
-    TempDir dir;
-    int n = 0;
-    const std::string trace = SampleTrace(20, &n);
-    // Cut inside the UNLOAD record's lines.
-    WriteWhole(dir / "cut.trc", trace.substr(0, trace.size() - 12));
-    TraceFileReading reading{TraceFileCheck{}};
-    int polls = 0;
-    std::vector<TreeNode> nodes = Show(dir / "cut.trc", &reading, &polls);
-    EXPECT_EQ(view.Records().RecordCount(), n - 1 + 1) << "every record but the cut one, and the report";
-    EXPECT_EQ(nodes.back().Text, "FINAL REPORT");
-    EXPECT_EQ(nodes[nodes.size() - 2].Text, "DESTROYING <VxSample.Calc(1)>");
-    EXPECT_NE(reading.Message(dir / "cut.trc").find("ends inside a record"), std::string::npos);
-}
-
 
 // Results read from the file itself: each EXIT's own HRESULT line, none for a
 // Release (its count) nor from the record after it, across a reload of the
