@@ -34,15 +34,18 @@ inline std::string RecordLines(const std::string& record, const char* lineEnd) {
     return text;
 }
 
-// Runs window messages until done() or the time is up: the reader's watcher
-// calls into this apartment through them.
+// Runs the window messages waiting: the reader's watcher calls into this
+// apartment through them.
+inline void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+// Pumps until done() or the time is up.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
+    for (DWORD start = ::GetTickCount(); !done(); ::Sleep(50)) {
         if (::GetTickCount() - start > ms) return false;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-        ::Sleep(50);
+        Pump();
     }
     return true;
 }
@@ -75,13 +78,11 @@ inline vx::com_ptr<ITraceReader> NewTraceReader(const std::string& folder = "") 
     return reader;
 }
 
-// The descriptors one GetNewRecords call hands out, sized as the count says;
-// `locked` receives its answer.
-inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader, long* locked = nullptr) {
+// The descriptors one GetNewRecords call hands out, sized as the count says.
+inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader) {
     vx::unique_variant array;
     long real = 0, lockedOut = 0, count = 0;
     EXPECT_EQ(reader->GetNewRecords(&array, &real, &lockedOut, &count), S_OK);
-    if (locked) *locked = lockedOut;
     std::vector<vx::RecordDescriptor> out;
     if (count <= 0) return out;
     EXPECT_EQ(array.vt, VT_ARRAY | VT_UI1);
