@@ -161,23 +161,24 @@ TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
     EXPECT_NE(ReadFileText(folder + "TLBlist.txt").find("[Interfaces from Registry without TypeLibs]"), std::string::npos);
 }
 
-TEST_F(ScannerAppTest, WithoutACommandLineOnlyTheListsAreWritten) {
+// Without a command line the program writes the engine's lists only; a
+// settings file without its headers stops it before the scan.
+TEST_F(ScannerAppTest, WithoutACommandLineOnlyTheListsAndWithUnfitSettingsNothing) {
     const std::set<std::string> before = FilesIn(folder);
     DWORD exitCode = 0;
     Run("", &exitCode);
     EXPECT_EQ(exitCode, 0u);
     EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "no event without a command line";
     std::set<std::string> expected = before;
-    for (const char* name : {"CompList.txt", "CompListInd.txt", "TLBlist.txt", "TLBlistInd.txt"}) expected.insert(name);
+    const char* const lists[] = {"CompList.txt", "CompListInd.txt", "TLBlist.txt", "TLBlistInd.txt"};
+    expected.insert(std::begin(lists), std::end(lists));
     EXPECT_EQ(FilesIn(folder), expected);
     EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), settings);
-}
 
-TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
+    for (const char* name : lists) ::DeleteFileA((folder + name).c_str());
+    WriteFileText(folder + "Vexilo.txt", "no headers here\r\n");
     const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
     EmptyFolder(sources);
-    WriteFileText(folder + "Vexilo.txt", "no headers here\r\n");
-    DWORD exitCode = 0;
     Run(" " + sources, &exitCode);
     EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
     EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
