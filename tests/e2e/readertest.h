@@ -17,11 +17,6 @@ namespace e2e {
 
 inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
 
-inline bool KeyExists(const std::string& key) {
-    vx::unique_hkey opened;
-    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
-}
-
 // A record's lines without the empty ones, each ended by `lineEnd`: as the
 // reader hands them out ("\r\n") and vxtrace prints them ("\n").
 inline std::string RecordLines(const std::string& record, const char* lineEnd) {
