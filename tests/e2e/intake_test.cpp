@@ -17,7 +17,7 @@ namespace e2e {
 namespace {
 
 // Collects the reader's events as letters: S start, E end, N no active process.
-// (How an event is called is the connection point's unit test's.)
+// (How an event is called is checked by the connection point's unit test.)
 class EventLetters final : public vxs::EventSinkOf<&DIID_ITraceReaderEvents> {
 public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {

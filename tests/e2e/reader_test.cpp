@@ -2,6 +2,7 @@
 // through COM, and driven by vxtrace, a real client of it.
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -87,28 +88,37 @@ TEST_F(ReaderTest, RegistrationLateBoundCallsAndTheLibraryView) {
         EXPECT_EQ(answer, VARIANT_TRUE) << "no watcher without hooks";
 
         // The view is modal: a second thread reads it and closes it.
-        std::string title;
-        std::vector<TreeNode> nodes;
+        std::wstring title;
+        LRESULT items = 0;
+        std::vector<std::wstring> texts;
         std::thread closer([&] {
             HWND window = nullptr;
-            for (int i = 0; i < 200 && !window; ++i, ::Sleep(50)) window = ::FindWindowA("VexiloTypeLibraryView", nullptr);
-            RemoteWindow view;
-            if (!window || !view.Attach(window)) return;
-            char text[512] = "";
-            ::GetWindowTextA(window, text, sizeof text);
+            for (int i = 0; i < 200 && !window; ++i, ::Sleep(50)) window = ::FindWindowW(L"VexiloTypeLibraryView", nullptr);
+            if (!window) return;
+            wchar_t text[512];
+            ::GetWindowTextW(window, text, 512);
             title = text;
+            HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
             Screenshot(window, "viewer-window.png");
-            nodes = view.Tree(0);  // the tree, the view's only child
+            items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
+            for (HTREEITEM item = TreeView_GetRoot(tree); item; item = TreeView_GetNextSibling(tree, item)) {
+                TVITEMW tv = {};
+                tv.mask = TVIF_TEXT;
+                tv.hItem = item;
+                tv.pszText = text;
+                tv.cchTextMax = 512;
+                ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+                texts.push_back(text);
+            }
             ::PostMessageW(window, WM_CLOSE, 0, 0);
         });
         ASSERT_EQ(typed->ViewComponent(path.get(), &answer), S_OK);
         closer.join();
         EXPECT_EQ(answer, VARIANT_TRUE);
-        EXPECT_EQ(title.rfind("Type library: library VxSampleLib", 0), 0u) << title;
-        EXPECT_GT(nodes.size(), 40u);
-        EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [](const TreeNode& n) {
-            return n.depth == 0 && n.text.rfind("interface ICalc  {", 0) == 0;
-        })) << "ICalc among the library's types";
+        EXPECT_EQ(title.rfind(L"Type library: library VxSampleLib", 0), 0u) << vx::Narrow(title.c_str());
+        EXPECT_GT(items, 40);
+        EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::wstring& t) { return t.rfind(L"interface ICalc  {", 0) == 0; }))
+            << "ICalc among the library's types";
     }
     EXPECT_EQ(ThreadCount(), threads);
 }

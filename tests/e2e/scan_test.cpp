@@ -1,7 +1,8 @@
 // The scan engine under Wine, through COM: registration by regsvr32, the
 // start banners at load, and scans of the prefix's registry checked against
 // an independent walk with their events through the connection point. The
-// kernel's reading of a scanned list is the lists' and interception tests'.
+// kernel's reading of a scanned list is checked by the lists' and the
+// interception tests.
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -199,7 +200,7 @@ TEST_F(ScanTest, Regsvr32RegistersWhatClientsFindAndRemovesItAgainAndLoadsWriteT
 
 // The sample hooked as the trace reader hooks it: its classes stay listed
 // under the real DLL, and their events name the hook's copy too. Rescans are
-// the engine's unit tests' (an unchanged one with a hooked class among them).
+// checked by the engine's unit tests (an unchanged one with a hooked class).
 TEST_F(ScanTest, ScansListWhatTheRegistryHolds) {
     std::string error;
     ASSERT_TRUE(vxinstall::CopyStage(vxinstall::WinePath(VX_STAGE_DIR), folder, &error)) << error;

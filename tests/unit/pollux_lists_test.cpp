@@ -214,7 +214,7 @@ TEST(TlbListTest, DeletingTheLastLibraryKeepsOneHeaderOutOfTheChanges) {
         << changes;
 }
 
-// An unchanged rescan is the engine's whole-scan test's.
+// An unchanged rescan is checked by the engine's whole-scan test.
 TEST(TlbListTest, AFileReachedTwiceStaysListedTwice) {
     TlbList list;
     list.AddLibrary(7, kLibOne);

@@ -7,7 +7,7 @@
 
 using polluxtest::StageImage;
 
-// The file setup writes, completed, is the scanner program's end-to-end test's.
+// A whole settings file completed is checked by the scanner program's end-to-end test.
 TEST(InstallSettingsTest, EachPathFollowsItsHeaderAndTheRestIsKeptOrAMisplacedHeaderIsRefused) {
     std::string out;
     ASSERT_TRUE(polluxtest::InsertInstallPaths(
