@@ -136,12 +136,6 @@ const std::string kNoChanges =
     "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
     "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 // Libraries one (loads), a broken one, two; interfaces one (in library one,
 // registered in lower case) and two (no library).
 TlbList FirstScan() {
@@ -204,11 +198,9 @@ TEST(TlbListTest, DeletingTheLastLibraryKeepsOneHeaderOutOfTheChanges) {
     TlbList third(second, next.Index());
     third.Keep(10);
     third.AddInterface(kIidTwo, "ITwo");
-    const std::string text3 = third.ListText();
-    EXPECT_EQ(Count(text3, "[Interfaces from Registry without TypeLibs]"), 1u);
-    EXPECT_EQ(text3, "\r\n\r\n" + libNew + kHeader + "\r\n" + kIidTwo + "\r\nITwo\r\n");
+    EXPECT_EQ(third.ListText(), "\r\n\r\n" + libNew + kHeader + "\r\n" + kIidTwo + "\r\nITwo\r\n") << "one header";
     const std::string changes = third.ChangesText();
-    EXPECT_EQ(Count(changes, "Interfaces from Registry without TypeLibs]"), 0u) << changes;
+    EXPECT_EQ(changes.find("Interfaces from Registry without TypeLibs]"), std::string::npos) << changes;
     EXPECT_NE(changes.find("--- Deleted TypeLibs ---\r\n\r\n" + kLibOne + "\r\n\r\n--- Deleted Interfaces without TypeLibs ---\r\n\r\n{AAAAAAAA-0000-0000-0000-000000000004}\r\nIFour"),
               std::string::npos)
         << changes;
