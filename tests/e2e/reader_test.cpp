@@ -127,8 +127,7 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
     ProcessResult hook = Vxtrace("hook " + Quoted(sample));
     ASSERT_EQ(hook.exitCode, 0u) << hook.output;
     EXPECT_EQ(hook.output, "\"" + sample + "\" hooked as number 1 (Zor#_01.dll)\n");
-    EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
-    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
+    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n") << "the module list as the file holds it";
     // The reader's class list: each class by its id and name, on the stub that stands for the DLL.
     ProcessResult classes = Vxtrace("classes " + Quoted(sample));
     EXPECT_NE(classes.output.find("{80441EE8-5922-4360-A028-72C8C848D8F3}\tVxSample Calc Class\t(hooked: " + inst.folder +
