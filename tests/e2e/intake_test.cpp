@@ -68,6 +68,14 @@ protected:
         return out;
     }
 
+    // A run's own end among the events from `from` on: an end after its start.
+    // A reader that polled twice before the client started ends that run of
+    // nothing first.
+    bool RunEnded(size_t from) const {
+        size_t started = sink.letters.find('S', from);
+        return started != std::string::npos && sink.letters.find('E', started) != std::string::npos;
+    }
+
     // Runs the client while polling; every record delivered until the run ends.
     std::vector<Delivered> TraceOneRun(const std::string& scenario, DWORD* processId) {
         std::vector<Delivered> all;
@@ -76,12 +84,6 @@ protected:
         *processId = child.processId();
         vx::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, child.processId()));
         const size_t before = sink.letters.size();
-        // The run's own end: an end after its start. A reader that polled
-        // twice before the client started ends that run of nothing first.
-        auto runEnded = [&] {
-            size_t started = sink.letters.find('S', before);
-            return started != std::string::npos && sink.letters.find('E', started) != std::string::npos;
-        };
         DWORD start = ::GetTickCount();
         bool finished = false;
         while (::GetTickCount() - start < 60000) {
@@ -89,7 +91,7 @@ protected:
             for (Delivered& d : Poll()) all.push_back(std::move(d));
             if (!finished && ::WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT)
                 finished = true;
-            if (finished && runEnded()) break;
+            if (finished && RunEnded(before)) break;
             // Woken by the kernel's notice at once: it waits only 10 ms for an answer.
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
@@ -153,8 +155,7 @@ TEST_F(LiveReader, AClientKilledWhileItsRecordsWaitForTheReaderLosesNoneOfThem) 
     while (::GetTickCount() - drain < 30000) {
         Pump();
         delivered += Poll().size();
-        size_t run = sink.letters.find('S');
-        if (run != std::string::npos && sink.letters.find('E', run) != std::string::npos) break;
+        if (RunEnded(0)) break;
         ::Sleep(10);
     }
     std::vector<std::string> records = SplitRecords(Distilled());
