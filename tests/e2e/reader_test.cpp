@@ -5,7 +5,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
-#include <functional>
+#include <algorithm>
 #include <thread>
 
 #include "Ledra.h"
@@ -21,12 +21,26 @@ namespace {
 // A record of the trace file as vxtrace prints it.
 std::string Printed(const std::string& record) { return RecordLines(record, "\n"); }
 
+// The threads of this process.
+int ThreadCount() {
+    vx::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+    return count;
+}
+
 // Late bound, as a script calls it: each member by the id its name gives,
-// the members added out of slot order among them.
-TEST_F(ReaderTest, RegistrationAndLateBoundCallsByName) {
+// the members added out of slot order among them. Then the type-library
+// view, and no thread left behind by a reader without hooks. (Setup's test
+// unregisters the reader, as its uninstall does, with regsvr32.)
+TEST_F(ReaderTest, RegistrationLateBoundCallsAndTheLibraryView) {
     EXPECT_EQ(RegString(kReaderClsid + std::string("\\InprocServer32")), inst.folder + "Ledra.dll");
 
-    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    Apartment apartment;
+    const int threads = ThreadCount();
     {
         vx::com_ptr<IDispatch> reader;
         CLSID clsid;
@@ -61,29 +75,59 @@ TEST_F(ReaderTest, RegistrationAndLateBoundCallsByName) {
         ASSERT_EQ(typed->GetHookedDllList(&hooked), S_OK);
         EXPECT_EQ(hooked.vt, VT_EMPTY) << "nothing hooked";
         vx::unique_bstr path(vx::NewBstr(sample)), plainPath(vx::NewBstr(PlainPath()));
-        VARIANT_BOOL loads = VARIANT_FALSE;
-        ASSERT_EQ(typed->CheckComponent(path.get(), &loads), S_OK);
-        EXPECT_EQ(loads, VARIANT_TRUE);
-        ASSERT_EQ(typed->CheckComponent(plainPath.get(), &loads), S_OK);
-        EXPECT_EQ(loads, VARIANT_FALSE) << "no type library";
+        VARIANT_BOOL answer = VARIANT_FALSE;
+        ASSERT_EQ(typed->CheckComponent(path.get(), &answer), S_OK);
+        EXPECT_EQ(answer, VARIANT_TRUE);
+        ASSERT_EQ(typed->CheckComponent(plainPath.get(), &answer), S_OK);
+        EXPECT_EQ(answer, VARIANT_FALSE) << "no type library";
+        typed->SetHook(missing.bstrVal, 1, &answer);
+        EXPECT_EQ(answer, VARIANT_FALSE);
+        typed->put_Mode(2);
+        NewRecords(typed.get());
+        typed->IsTerminationCompleted(&answer);
+        EXPECT_EQ(answer, VARIANT_TRUE) << "no watcher without hooks";
 
+        // The view is modal: a second thread reads it and closes it.
+        std::wstring title;
+        LRESULT items = 0;
+        std::vector<std::wstring> texts;
+        std::thread closer([&] {
+            HWND window = nullptr;
+            for (int i = 0; i < 200 && !window; ++i, ::Sleep(50)) window = ::FindWindowW(L"VexiloTypeLibraryView", nullptr);
+            if (!window) return;
+            wchar_t text[512];
+            ::GetWindowTextW(window, text, 512);
+            title = text;
+            HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            Screenshot(window, "viewer-window.png");
+            items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
+            for (HTREEITEM item = TreeView_GetRoot(tree); item; item = TreeView_GetNextSibling(tree, item)) {
+                TVITEMW tv = {};
+                tv.mask = TVIF_TEXT;
+                tv.hItem = item;
+                tv.pszText = text;
+                tv.cchTextMax = 512;
+                ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+                texts.push_back(text);
+            }
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+        });
+        ASSERT_EQ(typed->ViewComponent(path.get(), &answer), S_OK);
+        closer.join();
+        EXPECT_EQ(answer, VARIANT_TRUE);
+        EXPECT_EQ(title.rfind(L"Type library: library VxSampleLib", 0), 0u) << vx::Narrow(title.c_str());
+        EXPECT_GT(items, 40);
+        EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::wstring& t) { return t.rfind(L"interface ICalc  {", 0) == 0; }))
+            << "ICalc among the library's types";
     }
-    ::CoUninitialize();
-
-    std::string error;
-    ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", true, &error)) << error;
-    EXPECT_TRUE(KeyExists("CLSID"));
-    for (const char* key : {kReaderClsid, "Ledra.TraceReader", "Ledra.TraceReader.1"}) EXPECT_FALSE(KeyExists(key)) << key;
-    ASSERT_TRUE(vxinstall::RegisterComponent(inst.folder + "Ledra.dll", false, &error)) << error;
+    EXPECT_EQ(ThreadCount(), threads);
 }
 
 TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
     ProcessResult hook = Vxtrace("hook " + Quoted(sample));
     ASSERT_EQ(hook.exitCode, 0u) << hook.output;
     EXPECT_EQ(hook.output, "\"" + sample + "\" hooked as number 1 (Zor#_01.dll)\n");
-    EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 5u);
-    EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
-    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
+    EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n") << "the module list as the file holds it";
     // The reader's class list: each class by its id and name, on the stub that stands for the DLL.
     ProcessResult classes = Vxtrace("classes " + Quoted(sample));
     EXPECT_NE(classes.output.find("{80441EE8-5922-4360-A028-72C8C848D8F3}\tVxSample Calc Class\t(hooked: " + inst.folder +
@@ -116,7 +160,6 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
 
     ProcessResult unhook = Vxtrace("unhook " + Quoted(sample));
     ASSERT_EQ(unhook.exitCode, 0u) << unhook.output;
-    EXPECT_EQ(vxinstall::ClassesOfServer(sample).size(), 5u) << "the component's own registration is back";
     EXPECT_EQ(vx::ModulePathOfHook(Settings(), 1), sample);
     EXPECT_TRUE(vx::ReadModuleList(Settings()).empty());
     EXPECT_EQ(Vxtrace("list").output, "no hooked component DLLs\n");
@@ -124,80 +167,6 @@ TEST_F(ReaderTest, VxtraceHooksRunsDumpsAndUnhooks) {
     ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
     EXPECT_EQ(vx::ReadModuleList(Settings()), std::vector<std::string>{sample});
     EXPECT_EQ(Vxtrace("unhook " + Quoted(sample)).exitCode, 0u);
-}
-
-TEST_F(ReaderTest, ViewComponentShowsTheLibraryInAWindowOfItsOwn) {
-    Apartment apartment;
-    {
-        vx::com_ptr<ITraceReader> reader = NewTraceReader();
-        ASSERT_TRUE(reader);
-        // The view is modal: a second thread reads it and closes it.
-        std::wstring title;
-        LRESULT items = 0;
-        std::vector<std::wstring> texts;
-        std::thread closer([&] {
-            HWND window = nullptr;
-            for (int i = 0; i < 200 && !window; ++i, ::Sleep(50))
-                window = ::FindWindowW(L"VexiloTypeLibraryView", nullptr);
-            if (!window) return;
-            wchar_t text[512];
-            ::GetWindowTextW(window, text, 512);
-            title = text;
-            HWND tree = ::FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
-            Screenshot(window, "viewer-window.png");
-            items = ::SendMessageW(tree, TVM_GETCOUNT, 0, 0);
-            for (HTREEITEM item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
-                 item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-                wchar_t buffer[512];
-                TVITEMW tv = {};
-                tv.mask = TVIF_TEXT;
-                tv.hItem = item;
-                tv.pszText = buffer;
-                tv.cchTextMax = 512;
-                ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-                texts.push_back(buffer);
-            }
-            ::PostMessageW(window, WM_CLOSE, 0, 0);
-        });
-        vx::unique_bstr path(::SysAllocString(std::wstring(sample.begin(), sample.end()).c_str()));
-        VARIANT_BOOL shown = VARIANT_FALSE;
-        ASSERT_EQ(reader->ViewComponent(path.get(), &shown), S_OK);
-        closer.join();
-        EXPECT_EQ(shown, VARIANT_TRUE);
-        EXPECT_EQ(title.rfind(L"Type library: library VxSampleLib", 0), 0u) << std::string(title.begin(), title.end());
-        EXPECT_GT(items, 40);
-        bool calc = false;
-        for (const std::wstring& text : texts) calc = calc || text.rfind(L"interface ICalc  {", 0) == 0;
-        EXPECT_TRUE(calc) << "ICalc among the library's types";
-    }
-}
-
-TEST_F(ReaderTest, AReaderWithoutHooksLeavesNoThreadBehind) {
-    auto threads = [] {
-        vx::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-        THREADENTRY32 entry = {};
-        entry.dwSize = sizeof entry;
-        int count = 0;
-        for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
-            if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-        return count;
-    };
-    Apartment apartment;
-    int before = threads();
-    {
-        vx::com_ptr<ITraceReader> reader = NewTraceReader();
-        ASSERT_TRUE(reader);
-        vx::unique_bstr missing(::SysAllocString(L"C:\\no\\such.dll"));
-        VARIANT_BOOL ok = VARIANT_TRUE;
-        reader->SetHook(missing.get(), 1, &ok);
-        EXPECT_EQ(ok, VARIANT_FALSE);
-        reader->put_Mode(2);
-        NewRecords(reader.get());
-        VARIANT_BOOL ended = VARIANT_FALSE;
-        reader->IsTerminationCompleted(&ended);
-        EXPECT_EQ(ended, VARIANT_TRUE) << "no watcher without hooks";
-    }
-    EXPECT_EQ(threads(), before);
 }
 
 TEST_F(ReaderTest, VxtraceRefusesBadInputWithAMessage) {

@@ -17,11 +17,6 @@ namespace e2e {
 
 inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
 
-inline bool KeyExists(const std::string& key) {
-    vx::unique_hkey opened;
-    return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
-}
-
 // A record's lines without the empty ones, each ended by `lineEnd`: as the
 // reader hands them out ("\r\n") and vxtrace prints them ("\n").
 inline std::string RecordLines(const std::string& record, const char* lineEnd) {
@@ -34,15 +29,18 @@ inline std::string RecordLines(const std::string& record, const char* lineEnd) {
     return text;
 }
 
-// Runs window messages until done() or the time is up: the reader's watcher
-// calls into this apartment through them.
+// Runs the window messages waiting: the reader's watcher calls into this
+// apartment through them.
+inline void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+// Pumps until done() or the time is up.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
+    for (DWORD start = ::GetTickCount(); !done(); ::Sleep(50)) {
         if (::GetTickCount() - start > ms) return false;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-        ::Sleep(50);
+        Pump();
     }
     return true;
 }
@@ -75,13 +73,11 @@ inline vx::com_ptr<ITraceReader> NewTraceReader(const std::string& folder = "") 
     return reader;
 }
 
-// The descriptors one GetNewRecords call hands out, sized as the count says;
-// `locked` receives its answer.
-inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader, long* locked = nullptr) {
+// The descriptors one GetNewRecords call hands out, sized as the count says.
+inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader) {
     vx::unique_variant array;
     long real = 0, lockedOut = 0, count = 0;
     EXPECT_EQ(reader->GetNewRecords(&array, &real, &lockedOut, &count), S_OK);
-    if (locked) *locked = lockedOut;
     std::vector<vx::RecordDescriptor> out;
     if (count <= 0) return out;
     EXPECT_EQ(array.vt, VT_ARRAY | VT_UI1);

@@ -121,11 +121,35 @@ protected:
 
 }  // namespace
 
-TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
+// Without a command line the program writes the engine's lists only; a
+// settings file without its headers stops it before the scan; with the
+// sources' folder it completes the installation, its window moving through
+// the three stages.
+TEST_F(ScannerAppTest, ListsOnlyThenUnfitSettingsThenTheInstallationCompletedThroughTheThreeStages) {
+    const std::set<std::string> before = FilesIn(folder);
+    DWORD exitCode = 0;
+    Run("", &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "no event without a command line";
+    std::set<std::string> expected = before;
+    const char* const lists[] = {"CompList.txt", "CompListInd.txt", "TLBlist.txt", "TLBlistInd.txt"};
+    expected.insert(std::begin(lists), std::end(lists));
+    EXPECT_EQ(FilesIn(folder), expected);
+    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), settings);
+
+    for (const char* name : lists) ::DeleteFileA((folder + name).c_str());
+    WriteFileText(folder + "Vexilo.txt", "no headers here\r\n");
     const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
     EmptyFolder(sources);
+    Run(" " + sources, &exitCode);
+    EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
+    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), "no headers here\r\n");
+    EXPECT_FALSE(FileExists(folder + "Vexilo1.txt"));
+    EXPECT_FALSE(FileExists(folder + "CompList.txt")) << "no scan after a failed preparation";
+
+    WriteFileText(folder + "Vexilo.txt", settings);
     WriteFileText(sources + "Uninstall.exe", "the uninstaller");
-    DWORD exitCode = 0;
     std::vector<Snapshot> seen = Run(" " + sources, &exitCode, "scanner-window.png");
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "ScanningSucceeded signalled";
@@ -159,31 +183,6 @@ TEST_F(ScannerAppTest, CompletesTheInstallationAndMovesThroughTheThreeStages) {
     EXPECT_NE(ReadFileText(folder + "CompList.txt").find("\r\n" + std::string(80, '+') + "\r\n" + SamplePath() + "\r\n"),
               std::string::npos);
     EXPECT_NE(ReadFileText(folder + "TLBlist.txt").find("[Interfaces from Registry without TypeLibs]"), std::string::npos);
-}
-
-TEST_F(ScannerAppTest, WithoutACommandLineOnlyTheListsAreWritten) {
-    const std::set<std::string> before = FilesIn(folder);
-    DWORD exitCode = 0;
-    Run("", &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0) << "no event without a command line";
-    std::set<std::string> expected = before;
-    for (const char* name : {"CompList.txt", "CompListInd.txt", "TLBlist.txt", "TLBlistInd.txt"}) expected.insert(name);
-    EXPECT_EQ(FilesIn(folder), expected);
-    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), settings);
-}
-
-TEST_F(ScannerAppTest, ASettingsFileWithoutItsHeadersStopsTheRun) {
-    const std::string sources = "C:\\vxscansrc-" + ArchName() + "\\";
-    EmptyFolder(sources);
-    WriteFileText(folder + "Vexilo.txt", "no headers here\r\n");
-    DWORD exitCode = 0;
-    Run(" " + sources, &exitCode);
-    EXPECT_EQ(exitCode, static_cast<DWORD>(vx::kScannerSettingsUnfit)) << "the exit code says what stopped it";
-    EXPECT_NE(::WaitForSingleObject(done.get(), 0), WAIT_OBJECT_0);
-    EXPECT_EQ(ReadFileText(folder + "Vexilo.txt"), "no headers here\r\n");
-    EXPECT_FALSE(FileExists(folder + "Vexilo1.txt"));
-    EXPECT_FALSE(FileExists(folder + "CompList.txt")) << "no scan after a failed preparation";
 }
 
 }  // namespace e2e

@@ -43,10 +43,9 @@ HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DIS
         ClassEvent e;
         if (params->cArgs == 2) {
             e.loadable = params->rgvarg[0].vt == VT_BOOL && params->rgvarg[0].boolVal == VARIANT_TRUE;
-            e.type = params->rgvarg[1].vt;
             SAFEARRAY* a = params->rgvarg[1].parray;
             LONG low = 0, high = -1;
-            if (e.type == (VT_ARRAY | VT_BSTR) && a && SafeArrayGetDim(a) == 1) {
+            if (params->rgvarg[1].vt == (VT_ARRAY | VT_BSTR) && a && SafeArrayGetDim(a) == 1) {
                 SafeArrayGetLBound(a, 1, &low);
                 SafeArrayGetUBound(a, 1, &high);
                 for (LONG i = low; i <= high; ++i) {

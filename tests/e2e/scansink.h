@@ -24,9 +24,8 @@ ProcessResult Regsvr32(const std::string& options, const std::string& dll);
 }  // namespace e2e
 
 struct ClassEvent {
-    std::vector<std::string> info;  // the five elements
+    std::vector<std::string> info;  // the five elements; none unless a one-dimensional array of strings
     bool loadable = false;
-    VARTYPE type = VT_EMPTY;        // of the ClassInfo argument
 };
 
 class RecordingSink final : public vxs::EventSinkOf<&DIID__IScannerEvents> {

@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(TraceDataTest, JsonLinesOfTheSampleHoldOneObjectPerRecordWithEveryCallPaired) {
+TEST_F(TraceDataTest, JsonLinesOfTheSampleWithEveryCallPairedThenRunsCompared) {
     // Standard output redirected by the prefix's own shell: it must hold the
     // data alone, the program's lines going to the error stream.
     std::string jsonl = File("all.jsonl");
@@ -65,18 +65,17 @@ TEST_F(TraceDataTest, JsonLinesOfTheSampleHoldOneObjectPerRecordWithEveryCallPai
     vx::TraceReadResult read = vx::ReadTraceFile(File("all.vxt"), [&saved](vx::TraceRecord&&) { ++saved; });
     EXPECT_EQ(read.outcome, vx::ReadOutcome::Ok) << read.message;
     EXPECT_EQ(lines, saved);
-}
 
-TEST_F(TraceDataTest, RunsCompareEqualAndOneChangedParameterIsFoundByDiffAndByTheGoldenCheck) {
-    Saved("all1.vxt", "all");
+    // Another run of the same compares equal; a run with one changed
+    // parameter is found by diff and by the golden check.
     Saved("all2.vxt", "all");
-    ProcessResult same = Vxtrace("diff " + Quoted(File("all1.vxt")) + " " + Quoted(File("all2.vxt")));
+    ProcessResult same = Vxtrace("diff " + Quoted(File("all.vxt")) + " " + Quoted(File("all2.vxt")));
     EXPECT_EQ(same.exitCode, 0u) << same.output;
     EXPECT_NE(same.output.find("the traces match: "), std::string::npos) << same.output;
 
     ASSERT_EQ(Saved("golden.vxt", "create"), 0u);
     const std::string changed = "ICalc::Add(a=2 (2h), b=4 (4h))";
-    ProcessResult differs = Vxtrace("diff " + Quoted(File("golden.vxt")) + " " + Quoted(File("all1.vxt")));
+    ProcessResult differs = Vxtrace("diff " + Quoted(File("golden.vxt")) + " " + Quoted(File("all.vxt")));
     EXPECT_EQ(differs.exitCode, 1u) << differs.output;
 
     ProcessResult passes = Vxtrace("run --expect " + Quoted(File("golden.vxt")) + " -- " + ClientCommand("create"));

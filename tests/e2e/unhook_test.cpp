@@ -67,7 +67,7 @@ std::string ScrrunPath() {
     return ServerValue("{0D43FE01-F093-11CF-8940-00A0C9054228}", nullptr);  // Scripting.FileSystemObject
 }
 
-TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWere) {
+TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWereAndARehookKeepsTheRealPath) {
     const std::string scrrun = ScrrunPath();
     ASSERT_NE(scrrun, "<missing>");
     for (const std::string& dll : {sample, scrrun}) {
@@ -88,9 +88,8 @@ TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWere) {
         EXPECT_TRUE(PumpUntil([&] { return ClassKeys(classes) == before; }));
         EXPECT_EQ(ClassKeys(classes), before);
     }
-}
 
-TEST_F(UnhookTest, ARehookKeepsTheRealPathAndTheRemovalTakesIt) {
+    // Through the reader: a re-hook keeps the real path and the removal takes it.
     const std::string stub = inst.folder + "Zor#_03.dll";
     std::vector<std::string> classes = vxinstall::ClassesOfServer(sample);
     ASSERT_EQ(classes.size(), 5u);

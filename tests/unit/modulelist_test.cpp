@@ -27,7 +27,7 @@ std::string KernelPath(const std::string& text, long n) {
 }
 
 // The kernel reads its hook's line and the programs that edit the list read
-// it too: one table through both readers, so they cannot drift apart.
+// it too: one table through all the readers, so they cannot drift apart.
 TEST(ModuleList, TheKernelAndTheEditorsReadEveryLineAlike) {
     const std::string listed = "C:\\a\\one.dll\r\nC:\\b\\two.dll  ; // comment\r\n//C:\\old.dll\r\n";
     vx::MainSettingsContent content;  // as the setup writes the file
@@ -50,6 +50,7 @@ TEST(ModuleList, TheKernelAndTheEditorsReadEveryLineAlike) {
         {installed, 1, "C:\\comp\\one.dll", true},
         {installed, 2, "C:\\comp\\freed.dll", false},
         {installed, 3, "C:\\comp\\three.dll", true},
+        {Settings(""), 1, "", false},
         {"no header here\r\n", 1, "", false},
         {"[List of modules with components to investigate]", 1, "", false},
     };
@@ -57,7 +58,12 @@ TEST(ModuleList, TheKernelAndTheEditorsReadEveryLineAlike) {
         SCOPED_TRACE(c.text + " #" + std::to_string(c.n));
         EXPECT_EQ(KernelPath(c.text, c.n), c.active ? c.path : "");
         EXPECT_EQ(vx::ModulePathOfHook(c.text, c.n), c.path);
+        const std::vector<vx::ModuleLine> lines = vx::ModuleLines(c.text);
+        const vx::ModuleLine line = c.n >= 1 && static_cast<size_t>(c.n) <= lines.size() ? lines[c.n - 1] : vx::ModuleLine{};
+        EXPECT_EQ(line.path, c.path);
+        EXPECT_EQ(line.active, c.active);
         if (*c.path) {
+            EXPECT_EQ(line.number, c.n);
             EXPECT_EQ(vx::HookNumberOfModule(c.text, c.path), c.active ? c.n : 0);
         }
     }
@@ -98,27 +104,11 @@ TEST(ModuleList, CommentOutFreesTheNumberInPlace) {
     ASSERT_TRUE(vx::CommentOutModuleLine(Settings("C:\\a.dll\r\nC:\\b.dll\r\n"), 2, &out));
     EXPECT_EQ(out, Settings("C:\\a.dll\r\n//C:\\b.dll\r\n"));
     EXPECT_EQ(vx::ReadModuleList(out), std::vector<std::string>{"C:\\a.dll"});
-    EXPECT_EQ(vx::ModulePathOfHook(out, 2), "C:\\b.dll");
-    EXPECT_EQ(vx::ModulePathOfHook(out, 1), "C:\\a.dll");
-    EXPECT_EQ(vx::ModulePathOfHook(out, 3), "") << "the empty line ends the list";
-    EXPECT_EQ(vx::ModulePathOfHook(out, 0), "");
-    EXPECT_EQ(vx::HookNumberOfModule(out, "c:\\A.DLL"), 1);
-    EXPECT_EQ(vx::HookNumberOfModule(out, "C:\\b.dll"), 0) << "a freed line is no hook";
+    EXPECT_EQ(vx::HookNumberOfModule(out, "c:\\A.DLL"), 1) << "paths compare without regard to case";
     // A number past the list changes nothing.
     std::string same;
     ASSERT_TRUE(vx::CommentOutModuleLine(out, 7, &same));
     EXPECT_EQ(same, out);
-}
-
-TEST(ModuleList, LinesByPositionWithTheirState) {
-    std::vector<vx::ModuleLine> lines = vx::ModuleLines(Settings("C:\\a.dll\r\n//C:\\b.dll\r\nC:\\c.dll\r\n"));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1].number, 2);
-    EXPECT_EQ(lines[1].path, "C:\\b.dll");
-    EXPECT_FALSE(lines[1].active);
-    EXPECT_EQ(lines[2].number, 3);
-    EXPECT_TRUE(lines[2].active);
-    EXPECT_TRUE(vx::ModuleLines(Settings("")).empty());
 }
 
 TEST(ModuleList, ListRunningToTheEndOfTheFileGetsItsClosingLine) {

@@ -76,7 +76,6 @@ protected:
     void RegisterClasses() {
         root.SetString(std::string("CLSID\\") + kClassTyped, nullptr, "Typed Class");
         root.SetString(std::string("CLSID\\") + kClassTyped + "\\InprocServer32", nullptr, tlb);
-        root.Set(std::string("CLSID\\") + kClassPlain + "\\InprocServer32");
         root.SetString(std::string("CLSID\\") + kClassPlain + "\\InprocServer32", nullptr, plainDll);
         root.SetString(std::string("CLSID\\") + kClassHooked, nullptr, "Hooked Class");
         root.SetString(std::string("CLSID\\") + kClassHooked + "\\InprocServer32", nullptr, dir / "Zor#_01.dll");

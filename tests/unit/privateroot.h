@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "events.h"
+#include "raii.h"
 
 class PrivateClassesRoot {
 public:
@@ -19,13 +20,13 @@ public:
         std::snprintf(name, sizeof name, "Software\\VxScanTest\\%lu-%d", ::GetCurrentProcessId(), ++counter);
         name_ = name;
         ::RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str());
-        ok_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+        ok_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(),
                                 nullptr) == ERROR_SUCCESS &&
-              ::RegOverridePredefKey(HKEY_CLASSES_ROOT, key_) == ERROR_SUCCESS;
+              ::RegOverridePredefKey(HKEY_CLASSES_ROOT, key_.get()) == ERROR_SUCCESS;
     }
     ~PrivateClassesRoot() {
         ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-        if (key_) ::RegCloseKey(key_);
+        key_.reset();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str());
         // Gone only once no other test's root is left under it.
         ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VxScanTest");
@@ -34,27 +35,23 @@ public:
     PrivateClassesRoot& operator=(const PrivateClassesRoot&) = delete;
 
     bool ok() const { return ok_; }
-    // Creates subkey (and its parents); sets a value when valueName or data is given.
-    bool Set(const std::string& subkey, const char* valueName = nullptr, const std::string* data = nullptr,
-             DWORD type = REG_SZ) {
-        HKEY k = nullptr;
-        if (::RegCreateKeyExA(key_, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) != ERROR_SUCCESS)
-            return false;
-        LSTATUS s = ERROR_SUCCESS;
-        if (data)
-            s = ::RegSetValueExA(k, valueName, 0, type, reinterpret_cast<const BYTE*>(data->c_str()),
-                                 static_cast<DWORD>(data->size() + 1));
-        ::RegCloseKey(k);
-        return s == ERROR_SUCCESS;
-    }
+    // Creates subkey (and its parents).
+    bool Set(const std::string& subkey) { return static_cast<bool>(Create(subkey)); }
     bool SetString(const std::string& subkey, const char* valueName, const std::string& data, DWORD type = REG_SZ) {
-        return Set(subkey, valueName, &data, type);
+        vx::unique_hkey k = Create(subkey);
+        return k && ::RegSetValueExA(k.get(), valueName, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                                     static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
     }
-    bool Delete(const std::string& subkey) { return ::RegDeleteTreeA(key_, subkey.c_str()) == ERROR_SUCCESS; }
 
 private:
+    vx::unique_hkey Create(const std::string& subkey) {
+        vx::unique_hkey k;
+        ::RegCreateKeyExA(key_.get(), subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(), nullptr);
+        return k;
+    }
+
     std::string name_;
-    HKEY key_ = nullptr;
+    vx::unique_hkey key_;
     bool ok_ = false;
 };
 
