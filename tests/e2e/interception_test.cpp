@@ -128,22 +128,34 @@ TEST_F(TraceTest, DecodedValuesOfTheTypesScenario) {
 
 // The component without a type library: only IUnknown's three slots are
 // patched, its own methods run untraced, and its interface is named from the
-// registry (from the scanner's list once the registry lost it: the scan
-// engine's end-to-end tests).
-TEST_F(TraceTest, ComponentWithoutTypeLibraryIsNamedFromTheRegistry) {
+// registry, or, once the registry lost it, from the scanner's list.
+TEST_F(TraceTest, ComponentWithoutTypeLibraryIsNamedFromTheRegistryOrTheStructureFile) {
     std::string error;
     const std::string plain = PlainPath();
     inst.main.modules = {sample, plain};
     Rewrite();
-    ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 2, plain, &error)) << error;
-    ProcessResult run = RunProgram(ClientCommand("plain"));
-    EXPECT_TRUE(vxinstall::RegisterComponent(plain, false, &error)) << error;
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    const std::string text = Distilled();
-    EXPECT_NE(text.find("Interface: IPlain (custom)\r\nMethod: VT_UI4 Release ( );"), std::string::npos) << text;
-    EXPECT_EQ(text.find("Multiply"), std::string::npos) << text;
-    EXPECT_NE(text.find("\r\n          IPlain  (Type library for interface was NOT found, it was NOT intercepted)\r\n"),
-              std::string::npos) << text;
+    for (const char* name : {"IPlain", "IPlainFromList"}) {
+        SCOPED_TRACE(name);
+        vxinstall::ClearTraceFiles(inst.folder);
+        ASSERT_TRUE(vxinstall::HookComponent(inst.folder, 2, plain, &error)) << error;
+        if (std::string(name) == "IPlainFromList") {
+            ASSERT_EQ(::RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}"),
+                      ERROR_SUCCESS);
+            WriteFileText(inst.folder + "TLBlist.txt", "[Interfaces from Registry without TypeLibs]\r\n"
+                                                       "{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}\r\nIPlainFromList\r\n");
+        }
+        ProcessResult run = RunProgram(ClientCommand("plain"));
+        ::DeleteFileA((inst.folder + "TLBlist.txt").c_str());
+        EXPECT_TRUE(vxinstall::RegisterComponent(plain, false, &error)) << error;
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const std::string text = Distilled();
+        EXPECT_NE(text.find("Interface: " + std::string(name) + " (custom)\r\nMethod: VT_UI4 Release ( );"),
+                  std::string::npos) << text;
+        EXPECT_EQ(text.find("Multiply"), std::string::npos) << text;
+        EXPECT_NE(text.find("\r\n          " + std::string(name) +
+                            "  (Type library for interface was NOT found, it was NOT intercepted)\r\n"),
+                  std::string::npos) << text;
+    }
 }
 
 // An interface no loaded library describes: the registry names it and its
