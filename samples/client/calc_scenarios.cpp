@@ -361,18 +361,24 @@ HRESULT scenario_torture(Run& run, long) {
     });
     // ...while others create, query and release objects sharing its method table.
     std::vector<std::thread> churn;
+    volatile LONG churning = 0;
     for (int t = 0; t < 3; ++t) {
-        churn.emplace_back([&wrong] {
+        churn.emplace_back([&wrong, &churning] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            bool counted = false;
             for (;;) {
                 vx::com_ptr<ICalc> other;
                 if (FAILED(CoCreateInstance(CLSID_Calc, nullptr, CLSCTX_INPROC_SERVER, IID_ICalc, other.put_void())))
                     continue;
+                if (!counted) counted = InterlockedIncrement(&churning) > 0;
                 vx::com_ptr<ITypes> types;
                 if (FAILED(other->QueryInterface(IID_ITypes, types.put_void()))) InterlockedIncrement(&wrong);
             }
         });
     }
+    // Every churning thread has made an object before the end is timed: on
+    // a loaded machine their start alone can take longer than the run.
+    while (churning < 3) Sleep(1);
     // Long enough for tens of thousands of traced calls at full speed; a
     // reader then takes all of their records in after the end.
     Sleep(500);
