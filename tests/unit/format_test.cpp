@@ -108,11 +108,11 @@ TEST(FormatValueTest, ScalarsDatesStringsAndPointersAsTheirRulesSay) {
     ::VirtualFree(reserved, 0, MEM_RELEASE);
 }
 
-TEST(FormatValueTest, UnreadablePointerStopsTheValue) {
+// An unreadable pointer's value (its record ended there, what was written kept)
+// is the types scenario's end to end; a string's length prefix is read first.
+TEST(FormatValueTest, UnreadableStringStopsTheValue) {
     void* reserved = ::VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
     TextSink sink;
-    EXPECT_FALSE(FormatValue(sink, 0x0100 | VT_I4, nullptr, &reserved));
-    EXPECT_EQ(sink.out, "  ptr=" + Hex(reserved)) << "what was written stays";
     BSTR bad = reinterpret_cast<BSTR>(static_cast<char*>(reserved) + 16);  // its length prefix unreadable too
     EXPECT_FALSE(FormatValue(sink, VT_BSTR, nullptr, &bad));
     ::VirtualFree(reserved, 0, MEM_RELEASE);
