@@ -66,20 +66,11 @@ TEST(ParseChunk, RecordKindsSerialsAndIds) {
     }
     EXPECT_EQ(d[0].offset, 1002u);
     EXPECT_EQ(text.substr(d[4].offset - 1000 - 6, 6), "\r\n\r\n\r\n") << "runs of line breaks are skipped";
-}
-
-TEST(ParseChunk, TextBeforeTheFirstBreakAndUnfinishedTailsAreNoRecords) {
-    // The chunk starts inside a record line: not a line start.
-    EXPECT_TRUE(Parse("*** Serial# of call: 1.1 TID=1h PID=2h [1]").empty());
-    // A last line without its CR is an unfinished tail.
-    std::string text = Record("--- CREATING THE INSTANCE ---", 1, 2, 1) + "\r\n*** Serial# of call: 1.1 TID=1h";
-    std::vector<RecordDescriptor> out;
-    ledra::ParsedChunk parsed = ledra::ParseChunk(text.data(), text.size(), 0, &out, ledra::kDescriptorCapacity);
-    EXPECT_EQ(parsed.count, 1u);
-    EXPECT_EQ(parsed.restart, 0u);
-    // The descriptor buffer bounds the parse.
-    ledra::ParsedChunk bounded = ledra::ParseChunk(text.data(), text.size() - 10, 0, &out, 1);
-    EXPECT_TRUE(bounded.full);
+    // A first line without its CR is an unfinished tail; the descriptor buffer bounds the parse.
+    const std::string cut = text.substr(0, text.rfind(" TID="));
+    std::vector<RecordDescriptor> more;
+    EXPECT_EQ(ledra::ParseChunk(cut.data(), cut.size(), 1000, &more, ledra::kDescriptorCapacity).count, d.size() - 1);
+    EXPECT_TRUE(ledra::ParseChunk(text.data(), text.size(), 1000, &more, more.size() + 1).full);
 }
 
 class StaticIntake : public ::testing::Test, public ledra::IntakeEvents {
@@ -289,13 +280,16 @@ protected:
 TEST_F(RecordTextTest, LinesOfOneRecordEndAtTheNextRecordAndItsFieldsAreFound) {
     std::string first = std::string(98, 'x');
     std::string trace = first + Record("--- CREATING THE INSTANCE ---", 1, 2, 1, {"Class: CFoo (instance# 3)", "Host process's command line: a.exe /x"}) +
-                        Record("*** Serial# of call: 1.4 *** ", 1, 2, 2, {"Interface: ICalc (dual)", "Method: VT_HRESULT Add (", "Method is beyond Vtable"}) + "\x01";
+                        Record("*** Serial# of call: 1.4 *** ", 1, 2, 2, {"Interface: ICalc (dual)", "Method: VT_HRESULT Add (", "Method is beyond Vtable"}) +
+                        Record("========= LOAD DLL: VxSample.dll =========", 1, 2, 56) +
+                        Record("*** Serial# of call: 1.40 *** ", 1, 2, 57, {"Method is beyond Vtable"}) + "\x01";
     Load(trace);
     EXPECT_EQ(records.FirstLine(100), "--- CREATING THE INSTANCE --- TID=1h PID=2h [1]");
     EXPECT_EQ(records.NextLine(), "Class: CFoo (instance# 3)");
     EXPECT_EQ(records.NextLine(), "Host process's command line: a.exe /x");
     EXPECT_EQ(records.NextLine(), std::nullopt);
     uint32_t call = static_cast<uint32_t>(trace.find("*** Serial"));
+    uint32_t beyond = static_cast<uint32_t>(trace.rfind("*** Serial"));
 
     uint32_t consumed = static_cast<uint32_t>(trace.size() - 1);
     long instance = 0;
@@ -307,16 +301,9 @@ TEST_F(RecordTextTest, LinesOfOneRecordEndAtTheNextRecordAndItsFieldsAreFound) {
     EXPECT_EQ(records.ClassName(call, consumed, &instance), std::nullopt);
     EXPECT_EQ(instance, 0);
     EXPECT_EQ(records.MethodName(100, 100), std::nullopt) << "not consumed yet";
-}
-
-TEST_F(RecordTextTest, FieldsOfLoadRecordsCallsBeyondTheTableAndTheLastRecordNumber) {
-    std::string trace = Record("========= LOAD DLL: VxSample.dll =========", 1, 2, 56) +
-                        Record("*** Serial# of call: 1.40 *** ", 1, 2, 57, {"Method is beyond Vtable"}) + "\x01";
-    Load(trace);
-    EXPECT_EQ(records.DllShortName(2, 1000), "VxSample.dll");
-    uint32_t call = static_cast<uint32_t>(trace.find("*** Serial"));
-    EXPECT_EQ(records.MethodName(call, 1000), "Call beyond Vtable");
-    EXPECT_EQ(records.ProcessCommandLine(call, 1000), std::nullopt) << "no such line, even after a fresh read";
+    EXPECT_EQ(records.DllShortName(static_cast<uint32_t>(trace.find("=========")), consumed), "VxSample.dll");
+    EXPECT_EQ(records.MethodName(beyond, consumed), "Call beyond Vtable");
+    EXPECT_EQ(records.ProcessCommandLine(beyond, consumed), std::nullopt) << "no such line, even after a fresh read";
     EXPECT_EQ(ledra::RecordText::RecordAmount(dir / "t.txt"), 57);
     EXPECT_EQ(ledra::RecordText::RecordAmount(dir / "none.txt"), 0);
     records.SetSource({dir / "none.txt", false});
