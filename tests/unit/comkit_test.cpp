@@ -61,26 +61,6 @@ std::vector<vxs::ScriptRoot> Parsed(const wchar_t* text, const std::wstring& mod
     return roots;
 }
 
-TEST(RegistryScript, SyntaxErrorsNameTheirLine) {
-    struct Case {
-        const wchar_t* text;
-        const wchar_t* line;
-    } cases[] = {
-        {L"HKXX\n{\n}\n", L"line 1:"},
-        {L"HKCU\n{\n  A = s 'x'\n", L"line 4:"},
-        {L"HKCU\n{\n  A = s 'x\n}\n", L"line 5:"},
-        {L"HKCU\n{\n  A = s '%NOPE%'\n}\n", L"line 3:"},
-        {L"HKCU\n{\n  A = q 'x'\n}\n", L"line 3:"},
-        {L"HKCU\n{\n  val V = s 'x'\n}\n", L"line 3:"},
-    };
-    for (const Case& c : cases) {
-        std::vector<vxs::ScriptRoot> roots;
-        std::wstring error;
-        EXPECT_FALSE(vxs::ParseRegistryScript(c.text, {{L"MODULE", L"m"}}, &roots, &error)) << c.text;
-        EXPECT_EQ(error.rfind(c.line, 0), 0u) << std::string(error.begin(), error.end());
-    }
-}
-
 // Quoted text, replacements, value types and both modifiers, as they land in the registry.
 TEST(RegistryScript, InstallReplacesForcedKeysAndRemovalKeepsNoRemoveKeys) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
