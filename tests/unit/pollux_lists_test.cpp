@@ -116,14 +116,6 @@ TEST(CompListTest, RescansKeepUnchangedGroupsAndListChanges) {
                                          "\r\nThree\r\n" + kMinus + "\r\nC:\\plain.dll\r\n" + kClass2 + "\r\n<No class name>");
 }
 
-TEST(CompListTest, GroupsAreCountedByTheirBarLines) {
-    const std::string g = "\r\n" + kPlus + "\r\nC:\\a.dll\r\n" + kClass1 + "\r\nOne\r\n";
-    EXPECT_EQ(pollux::CountGroups(g + g + "\r\n" + kMinus + "\r\nC:\\b.dll\r\n"), 3);
-    EXPECT_EQ(pollux::CountGroups(""), 0);
-    EXPECT_EQ(pollux::CountGroups("\r\n++"), 0) << "shorter than five bytes";
-    EXPECT_EQ(pollux::CountGroups("x\r\n+-\r\n-+"), 0);
-}
-
 namespace {
 
 constexpr char kIidOne[] = "{AAAAAAAA-0000-0000-0000-000000000001}";
