@@ -80,14 +80,14 @@ std::string PrintedText(const std::vector<std::string>& records) {
     return text;
 }
 
-// The kinds, the supported interfaces, the method and the result of records 1
-// to 3 are read back by the JSON Lines export tests, here and end to end.
+// The kinds, the supported interfaces, the process, the first parameter, the
+// method and the result of records 1 to 3 are read back by the JSON Lines
+// export tests, here and end to end.
 TEST(TraceRecordTest, EveryKindReadsItsParts) {
     vx::TraceRecord load = Record(0);
     EXPECT_EQ(load.kind, vx::RecordKind::Load);
     EXPECT_EQ(load.number, 1);
     EXPECT_EQ(load.thread, 0x180u);
-    EXPECT_EQ(load.process, 0x17cu);
     EXPECT_EQ(load.dll, "VxSample.dll");
     EXPECT_EQ(load.path, "C:\\s\\VxSample.dll");
     EXPECT_EQ(load.commandLine, "C:\\s\\vxclient.exe all");
@@ -104,8 +104,6 @@ TEST(TraceRecordTest, EveryKindReadsItsParts) {
     EXPECT_EQ(enter.interfaceKind, "dual");
     EXPECT_EQ(enter.returnType, "VT_HRESULT");
     ASSERT_EQ(enter.parameters.size(), 3u);
-    EXPECT_EQ(enter.parameters[1].name, "b");
-    EXPECT_EQ(enter.parameters[1].value, "0.000000");
     EXPECT_EQ(enter.parameters[2].direction, "out,retval");
     EXPECT_EQ(enter.parameters[2].type, "VT_POINTER VT_R8");
     EXPECT_EQ(enter.parameters[2].value, "");
