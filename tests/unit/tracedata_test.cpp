@@ -80,14 +80,14 @@ std::string PrintedText(const std::vector<std::string>& records) {
     return text;
 }
 
-// The kinds, the supported interfaces, the method and the result of records 1
-// to 3 are read back by the JSON Lines export test.
+// The kinds, the supported interfaces, the process, the first parameter, the
+// method and the result of records 1 to 3 are read back by the JSON Lines
+// export tests, here and end to end.
 TEST(TraceRecordTest, EveryKindReadsItsParts) {
     vx::TraceRecord load = Record(0);
     EXPECT_EQ(load.kind, vx::RecordKind::Load);
     EXPECT_EQ(load.number, 1);
     EXPECT_EQ(load.thread, 0x180u);
-    EXPECT_EQ(load.process, 0x17cu);
     EXPECT_EQ(load.dll, "VxSample.dll");
     EXPECT_EQ(load.path, "C:\\s\\VxSample.dll");
     EXPECT_EQ(load.commandLine, "C:\\s\\vxclient.exe all");
@@ -104,8 +104,6 @@ TEST(TraceRecordTest, EveryKindReadsItsParts) {
     EXPECT_EQ(enter.interfaceKind, "dual");
     EXPECT_EQ(enter.returnType, "VT_HRESULT");
     ASSERT_EQ(enter.parameters.size(), 3u);
-    EXPECT_EQ(enter.parameters[1].name, "b");
-    EXPECT_EQ(enter.parameters[1].value, "0.000000");
     EXPECT_EQ(enter.parameters[2].direction, "out,retval");
     EXPECT_EQ(enter.parameters[2].type, "VT_POINTER VT_R8");
     EXPECT_EQ(enter.parameters[2].value, "");
@@ -170,7 +168,9 @@ TEST(TraceTextTest, SavedAndPrintedTracesGiveTheSameRecords) {
     EXPECT_FALSE(binary.Feed(std::string(100000, '\x7f'))) << "a line longer than any record line is no trace";
 }
 
-TEST(ExportTest, JsonLinesParseBackFieldByFieldWithEachExitNamingItsEnter) {
+// Each exit naming its enter, with the method and the failed result's name,
+// is read back from the sample's whole run by the end-to-end JSON Lines test.
+TEST(ExportTest, JsonLinesParseBackFieldByField) {
     std::string out;
     auto exporter = vx::MakeExporter(vx::ExportFormat::JsonLines, [&](const std::string& s) { out += s; });
     for (size_t i : {size_t{1}, size_t{2}, size_t{3}, size_t{4}}) exporter->Take(Record(i));
@@ -181,15 +181,9 @@ TEST(ExportTest, JsonLinesParseBackFieldByFieldWithEachExitNamingItsEnter) {
     ASSERT_EQ(objects.size(), 4u);
     EXPECT_EQ(objects[0]["kind"], "create");
     EXPECT_EQ(objects[0]["interfaces"], json({"ICalc", "ITypes"}));
-    EXPECT_EQ(objects[1]["kind"], "enter");
     EXPECT_EQ(objects[1]["pid"], 0x17c);
     EXPECT_EQ(objects[1]["params"][0], json({{"direction", "in"}, {"name", "a"}, {"type", "VT_R8"}, {"value", "1.000000"}}));
-    EXPECT_EQ(objects[2]["kind"], "exit");
-    EXPECT_EQ(objects[2]["enter"], 17);
-    EXPECT_EQ(objects[2]["method"], "Divide");
     EXPECT_EQ(objects[2]["hresultHex"], "0x80020012");
-    EXPECT_EQ(objects[2]["result"], "DISP_E_DIVBYZERO");
-    EXPECT_EQ(objects[2]["failed"], true);
     EXPECT_TRUE(objects[3]["params"][0]["value"].get<std::string>().find("weight=0.500000") != std::string::npos);
 }
 
@@ -244,6 +238,7 @@ vx::Comparison CompareRuns(const std::vector<vx::TraceRecord>& a, const std::vec
     return vx::Compare(*ta, *tb);
 }
 
+// One changed parameter is the end-to-end golden check's.
 TEST(CompareTest, RunsDifferingInOneThingAreReportedAtThatCall) {
     const auto base = TwoCalls(0x100, 1, "3 (3h)", "0 (0h)", true);
     struct Case {
@@ -255,7 +250,6 @@ TEST(CompareTest, RunsDifferingInOneThingAreReportedAtThatCall) {
     } cases[] = {
         {"another run: ids, pointers, instance numbers", TwoCalls(0x200, 7, "3 (3h)", "0 (0h)", true), "", 0, 0, 0,
          "the traces match: 2 calls and 0 other events"},
-        {"one parameter", TwoCalls(0x100, 1, "4 (4h)", "0 (0h)", true), "", 1, 1, 0, "B [3] Calc(1) ICalc::Add(a=2 (2h), b=4 (4h)"},
         {"one result", TwoCalls(0x100, 1, "3 (3h)", "-2147024809 (80070057h)", true), "", 0, 0, 1,
          "E_INVALIDARG (0x80070057)"},
         {"one result, results ignored", TwoCalls(0x100, 1, "3 (3h)", "-2147024809 (80070057h)", true), "results", 0, 0, 0,
@@ -296,13 +290,11 @@ TEST(CompareTest, ThreadsAreComparedApartWhateverTheirInterleaving) {
     EXPECT_EQ(ta.streams()[1].thread, 2u);
 }
 
+// S_OK and E_INVALIDARG are named by the CSV case above, DISP_E_DIVBYZERO and
+// E_NOINTERFACE among the end-to-end JSON Lines run's failed calls.
 TEST(ResultNamesTest, FamiliesAreNamedByValue) {
     const std::pair<uint32_t, const char*> cases[] = {
-        {0x00000000, "S_OK"},
         {0x00000001, "S_FALSE"},
-        {0x80004002, "E_NOINTERFACE"},
-        {0x80070057, "E_INVALIDARG"},
-        {0x80020012, "DISP_E_DIVBYZERO"},
         {0x80040154, "REGDB_E_CLASSNOTREG"},
         {0x80040110, "CLASS_E_NOAGGREGATION"},
         {0x800401F0, "CO_E_NOTINITIALIZED"},
