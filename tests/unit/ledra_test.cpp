@@ -234,7 +234,7 @@ TEST_F(LiveIntake, RecordsOfALiveProcessThenTheEndOfTracingRun) {
     EXPECT_EQ(map->lockWord, 0);
 }
 
-TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndTakesOverADeadWritersLock) {
+TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsWaitsForALiveWriterAndTakesOverADeadOnesLock) {
     DWORD me = ::GetCurrentProcessId();
     long self = static_cast<long>(me);
     map->hooks[1] = {me, 1};
@@ -244,6 +244,12 @@ TEST_F(LiveIntake, HookedAndLoadedListsTheUsedPairsAndTakesOverADeadWritersLock)
     ASSERT_TRUE(intake.HookedAndLoaded(&couples));
     EXPECT_EQ(couples, (std::vector<std::pair<long, long>>{{self, 1}, {self, 3}}));
     EXPECT_EQ(map->readerWindow, 0u) << "a look at the pairs attaches nothing";
+
+    // A live writer keeps the lock: "busy", never "nothing loaded".
+    LONG live = static_cast<LONG>(::GetCurrentThreadId());
+    map->lockWord = live;
+    EXPECT_FALSE(intake.HookedAndLoaded(&couples));
+    EXPECT_EQ(map->lockWord, live) << "a lock the reader did not take stays";
 
     // A writer thread that ended holding it: taken over and released.
     DWORD ended = 0;
