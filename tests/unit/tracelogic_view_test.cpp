@@ -14,7 +14,6 @@ namespace {
 
 using namespace shell;
 using tl_test::Desc;
-using tl_test::FakeReader;
 
 // Every call option at `shown`, the tree expanded or not.
 TreeViewOptions Options(bool shown, bool expanded) {
@@ -24,11 +23,8 @@ TreeViewOptions Options(bool shown, bool expanded) {
     return options;
 }
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public tl_test::ViewFixture {
 protected:
-    std::vector<TreeNode> Feed(const std::string& batch) {
-        return view.RegNewRecords(reinterpret_cast<const uint8_t*>(batch.data()), batch.size(), reader, options);
-    }
     // Records with names: ENTER of `method` at pointer p on class `cls`.
     std::string Enter(uint32_t p, const std::string& method, uint16_t slot, uint32_t tid = 1, int32_t patch = 5,
                       uint32_t pid = 100) {
@@ -52,10 +48,6 @@ protected:
             out += n.Key() + "<" + n.ParentKey() + ">" + n.Text + "[" + ImageKey(n.Image) + "]\n";
         return out;
     }
-
-    FakeReader reader;
-    TreeViewOptions options;
-    TraceView view;
 };
 
 TEST_F(ViewTest, DescriptorsAreDecodedByFieldAndNumberedInArrivalOrder) {
