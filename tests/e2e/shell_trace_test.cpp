@@ -17,8 +17,6 @@
 #include "e2e.h"
 #include "resultnames.h"
 #include "shellwindow.h"
-#include "tracerecord.h"
-#include "tracetext.h"
 
 namespace e2e {
 namespace {
@@ -29,19 +27,6 @@ std::string HexUpper(unsigned long v) {
     char text[16];
     std::snprintf(text, sizeof text, "%lX", v);
     return text;
-}
-
-// The records of a saved trace (of one process when `pid` is given), read
-// through the trace-record model that has its own unit tests.
-std::vector<vx::TraceRecord> ReadRecords(const std::string& fileText, unsigned long pid = 0) {
-    std::vector<vx::TraceRecord> out;
-    vx::RecordSplitter splitter([&](std::vector<std::string>&& lines) {
-        vx::TraceRecord r = vx::ParseRecord(std::move(lines));
-        if (!pid || r.process == pid) out.push_back(std::move(r));
-    });
-    splitter.Feed(fileText);
-    splitter.Finish();
-    return out;
 }
 
 // The positions of the first call of `method`: its entry and its exit (0, 0 without).
@@ -665,18 +650,14 @@ TEST_F(ShellTraceTest, ReadingATraceFailedCallsFindExportCompareAndThreadsNestAp
     EXPECT_NE(rows[0][2].find("ICalc::Add(a=2 (2h), b=3 (3h)) -> total=5 (5h), S_OK"), std::string::npos) << rows[0][2];
     EXPECT_EQ(rows[1][0], "+");
     EXPECT_NE(rows[1][4].find("ICalc::Add(a=2 (2h), b=4 (4h))"), std::string::npos) << rows[1][4];
-    char summary[512] = {};
-    ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof summary, reinterpret_cast<LPARAM>(summary));
-    EXPECT_EQ(std::string(summary).rfind("2 differences: 1 only in this trace, 1 only in other.trc, 0 with other results", 0), 0u)
-        << summary;
+    RemoteWindow comparison;
+    ASSERT_TRUE(comparison.Attach(compare));
+    EXPECT_EQ(comparison.Text(101).rfind("2 differences: 1 only in this trace, 1 only in other.trc, 0 with other results", 0), 0u)
+        << comparison.Text(101);
     EXPECT_TRUE(Screenshot(compare, "shell-compare.png"));
 
     FileCommand(kCompare, saved);
-    EXPECT_TRUE(WaitFor([&] {
-        char now[512] = {};
-        ::SendMessageA(::GetDlgItem(compare, 101), WM_GETTEXT, sizeof now, reinterpret_cast<LPARAM>(now));
-        return std::string(now).rfind("The calls match: ", 0) == 0;
-    }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return comparison.Text(101).rfind("The calls match: ", 0) == 0; }, 20000)) << comparison.Text(101);
     EXPECT_TRUE(ui.ListRows(::GetDlgItem(compare, 102), 5).empty());
     ::PostMessageA(compare, WM_CLOSE, 0, 0);
 
