@@ -92,9 +92,7 @@ protected:
 
 TEST_F(ShellTest, FirstStartSecondCopyStoredValuesAndTheSettingsDialog) {
     ASSERT_NO_FATAL_FAILURE(Start());
-    HDC screen = ::GetDC(nullptr);
-    int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
-    ::ReleaseDC(nullptr, screen);
+    int dpi = ::GetDeviceCaps(vx::window_dc().get(), LOGPIXELSX);
     auto px = [&](int twips) { return MulDiv(twips, dpi, 1440); };
     RECT r;
     ::GetWindowRect(ui.hwnd(), &r);

@@ -408,12 +408,10 @@ void FocusControl(HWND control) {
 
 // The most memory the process has held in use so far.
 SIZE_T PeakWorkingSet(DWORD processId) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    vx::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    BOOL ok = process && ::GetProcessMemoryInfo(process, &counters, sizeof counters);
-    if (process) ::CloseHandle(process);
-    return ok ? counters.PeakWorkingSetSize : 0;
+    return process && ::GetProcessMemoryInfo(process.get(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
 }
 
 // A live trace of 100,000 records saved, and a saved trace opened and saved
