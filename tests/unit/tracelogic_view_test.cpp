@@ -42,12 +42,6 @@ protected:
         reader.records[p].instance = instance;
         return Desc(type, 0, 0, p, tid, pid);
     }
-    static std::string Describe(const std::vector<TreeNode>& nodes) {
-        std::string out;
-        for (const TreeNode& n : nodes)
-            out += n.Key() + "<" + n.ParentKey() + ">" + n.Text + "[" + ImageKey(n.Image) + "]\n";
-        return out;
-    }
 };
 
 TEST_F(ViewTest, DescriptorsAreDecodedByFieldAndNumberedInArrivalOrder) {
@@ -170,7 +164,8 @@ TEST_F(ViewTest, FinalReportIsOneTopLevelNodeWhatEverIsPending) {
     Feed(Enter(1, "Run", 7) + Instance(kRecordCreate, 2, "Calc", 1));  // Run never returns
     auto node = view.AddFinalReport(options);
     ASSERT_TRUE(node);
-    EXPECT_EQ(Describe({*node}), "N_2147483647<>FINAL REPORT[Final]\n");
+    EXPECT_EQ(node->Key() + "<" + node->ParentKey() + ">" + node->Text + "[" + ImageKey(node->Image) + "]",
+              "N_2147483647<>FINAL REPORT[Final]");
     EXPECT_FALSE(node->Expanded);
     EXPECT_EQ(view.Records().RecordCount(), 3);
     EXPECT_FALSE(view.AddFinalReport(options)) << "its key exists already";
