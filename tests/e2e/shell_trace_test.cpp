@@ -508,16 +508,14 @@ TEST_F(ShellTraceTest, ReadingATraceFailedCallsFindExportCompareAndThreadsNestAp
     Command(kStatistics);
     HWND statistics = FindProcessWindow(program.processId(), "VexiloStatistics", nullptr, 20000);
     ASSERT_TRUE(statistics);
-    long calls = 0, creates = 0, destroys = 0;
-    for (const vx::TraceRecord& r : records) {
-        calls += r.kind == vx::RecordKind::Enter;
-        creates += r.kind == vx::RecordKind::Create;
-        destroys += r.kind == vx::RecordKind::Destroy;
-    }
+    auto count = [&](vx::RecordKind kind) {
+        return std::count_if(records.begin(), records.end(), [&](const vx::TraceRecord& r) { return r.kind == kind; });
+    };
+    const auto creates = count(vx::RecordKind::Create), left = creates - count(vx::RecordKind::Destroy);
     auto rows = ui.ListRows(::GetDlgItem(statistics, 102), 6);
     ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"VxSample Calc Class", "(all methods)", std::to_string(calls), "2",
-                                                 std::to_string(creates), std::to_string(creates - destroys)}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"VxSample Calc Class", "(all methods)", std::to_string(count(vx::RecordKind::Enter)),
+                                                 "2", std::to_string(creates), std::to_string(left)}));
     EXPECT_NE(std::find(rows.begin(), rows.end(),
                         std::vector<std::string>{"VxSample Calc Class", "Divide", "2", "1", "", ""}), rows.end());
     EXPECT_TRUE(Screenshot(statistics, "shell-statistics.png"));
