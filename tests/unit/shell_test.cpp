@@ -188,10 +188,11 @@ TEST(ShellExit, TheWaitForTheReaderIsBounded) {
 }
 
 // What the window asks of a tree it fills whole: keys (a taken key or a
-// missing parent adds nothing), texts, pictures, the selection, emptying,
-// and an expansion set at the insert (painting off) that holds for children
-// added later.
-TEST(ShellKeyedTree, KeysPicturesSelectionAndExpansion) {
+// missing parent adds nothing) and an expansion set at the insert (painting
+// off) that holds for children added later. Texts and the selection are the
+// lazy tree's case; pictures and emptying the window tests' (the failed
+// call's picture, the hooked DLL's, a new trace replacing the shown one).
+TEST(ShellKeyedTree, KeysAndExpansion) {
     ::InitCommonControls();
     HWND tree = ::CreateWindowExA(0, WC_TREEVIEWA, "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(tree);
@@ -201,13 +202,6 @@ TEST(ShellKeyedTree, KeysPicturesSelectionAndExpansion) {
     EXPECT_FALSE(t.Add("", "A", "again"));
     EXPECT_FALSE(t.Add("missing", "B", "beta"));
     EXPECT_TRUE(t.Add("A", "A1", "child", 1));
-    EXPECT_TRUE(t.Add("", "C", "gamma"));
-    EXPECT_EQ("child", t.Text("A1"));
-    EXPECT_EQ(1, t.Image("A1"));
-    t.Select("C");
-    EXPECT_EQ("C", t.SelectedKey());
-    t.Clear();
-    EXPECT_FALSE(t.Exists("A"));
 
     t.SetRedraw(false);
     EXPECT_TRUE(t.Add("", "E", "expanded", KeyedTree::kNoImage, true));

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "recinfo.h"
 #include "recorddescriptor.h"
+#include "tracelogic.h"
 
 namespace tl_test {
 
@@ -63,6 +66,18 @@ public:
 private:
     uint32_t current_ = 0;
     size_t line_ = 0;
+};
+
+// A trace view fed descriptor batches, its names answered by the fake reader.
+class ViewFixture : public ::testing::Test {
+protected:
+    std::vector<shell::TreeNode> Feed(const std::string& batch) {
+        return view.RegNewRecords(reinterpret_cast<const uint8_t*>(batch.data()), batch.size(), reader, options);
+    }
+
+    FakeReader reader;
+    shell::TreeViewOptions options;
+    shell::TraceView view;
 };
 
 // A record as the kernel writes it to the trace file: CR LF, the first line

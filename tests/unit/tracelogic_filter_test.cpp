@@ -12,13 +12,9 @@ namespace {
 
 using namespace shell;
 using tl_test::Desc;
-using tl_test::FakeReader;
 
-class FilterTest : public ::testing::Test {
+class FilterTest : public tl_test::ViewFixture {
 protected:
-    std::vector<TreeNode> Feed(const std::string& batch) {
-        return view.RegNewRecords(reinterpret_cast<const uint8_t*>(batch.data()), batch.size(), reader, options);
-    }
     std::string Enter(uint32_t p, const std::string& method, uint32_t tid, const std::string& cls = "Calc") {
         reader.records[p] = {method, cls, 1, "", "", {}};
         return Desc(kRecordEnter, 5, static_cast<uint16_t>(p + 10), p, tid, 100);  // past IUnknown and IDispatch
@@ -33,10 +29,6 @@ protected:
         for (const TreeNode& n : nodes) texts.push_back(n.Text + (n.ParentNum ? " in " + std::to_string(n.ParentNum) : ""));
         return texts;
     }
-
-    FakeReader reader;
-    TreeViewOptions options;
-    TraceView view;
 };
 
 TEST_F(FilterTest, CallsNestPerThreadAndProcessAndAnUnwoundCallEndsWhenItsCallerReturns) {

@@ -94,7 +94,7 @@ TEST(Copy, RightPaneLinesAreIndentedByLevelAndCollapsedBranchesLeftOut) {
 
 // The tracing run, driven as the window drives it.
 
-class RunTest : public ::testing::Test {
+class RunTest : public tl_test::ViewFixture {
 protected:
     void Apply(const RunStep& step) {
         state.Apply(step.commands);
@@ -138,7 +138,7 @@ protected:
             for (int i = 0; i < call.records; ++i)
                 batch += tl_test::Desc(kRecordCreate, 0, 0, static_cast<uint32_t>(100 + view.Records().RecordCount() + i), 1, 1);
             run.BeginBatch();
-            view.RegNewRecords(reinterpret_cast<const uint8_t*>(batch.data()), batch.size(), reader, options);
+            Feed(batch);
             if (clickDuringBatch) clickDuringBatch();
             run.EndBatch();
             while (auto option = run.TakeDeferredOption()) ran.push_back(*option);
@@ -148,9 +148,6 @@ protected:
 
     TracingRun run;
     CommandState state;
-    TraceView view;
-    TreeViewOptions options;
-    tl_test::FakeReader reader;
     std::deque<Call> script;
     int disabledGetting = 0;
     int faults = 0;
