@@ -248,6 +248,9 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // Unhook with List DLLs and a close behind it: the unhook completes, the
     // listing runs, the window closes.
     ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
+    // The command acts on the DLL the details name: a hook may be refreshing them.
+    ASSERT_NO_FATAL_FAILURE(SelectListedSample());
+    ASSERT_TRUE(WaitFor([&] { auto d = ui.Tree(kTree2); return !d.empty() && d[0].text == sample; }, 10000));
     Command(kHookUnhook);
     Command(kList);
     EXPECT_EQ(0u, Close(120000).exitCode) << "closed without a fault";
