@@ -2,8 +2,6 @@
 // bar through the three stages, the installation it completes from its
 // command line, and the event it signals; without a command line it touches
 // nothing but the engine's lists.
-#include <windows.h>
-#include <commctrl.h>
 
 #include <set>
 

@@ -3,10 +3,7 @@
 // writes; restored and removed at the end.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "events.h"
