@@ -3,6 +3,7 @@
 // command line, and the event it signals; without a command line it touches
 // nothing but the engine's lists.
 
+#include <filesystem>
 #include <set>
 
 #include "scannerexit.h"
@@ -18,22 +19,15 @@ constexpr int kPicTLibs = 101, kPicInterf = 102, kPicClasses = 103, kProgressBar
 
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..") names.insert(data.cFileName);
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
+    std::error_code none;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, none)) names.insert(entry.path().filename().string());
     return names;
 }
 
 void EmptyFolder(const std::string& folder) {
-    for (const std::string& name : FilesIn(folder)) {
-        ::DeleteFileA((folder + name).c_str());
-        ::RemoveDirectoryA((folder + name).c_str());
-    }
-    ::CreateDirectoryA(folder.c_str(), nullptr);
+    std::error_code none;
+    std::filesystem::remove_all(folder, none);
+    std::filesystem::create_directory(folder, none);
 }
 
 // A control's text as the system keeps it: read without a message, so even

@@ -12,12 +12,6 @@ namespace {
 
 constexpr int P = static_cast<int>(sizeof(void*));  // bytes per method-table slot
 
-std::string Line(ITypeInfo* info, bool registered) {
-    char text[512];
-    EXPECT_TRUE(vx::BuildDescriptorLine(info, registered, text, sizeof text));
-    return text;
-}
-
 std::string Numbers(int b, int g, int d, int low, int high, int r) {
     char text[96];
     std::snprintf(text, sizeof text, "; %d; %d, %d; %d, %d; %d;", b, g, d, low, high, r);
@@ -137,7 +131,9 @@ TEST(DescriptorLineTest, HandMadeOffsetsAndChains) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         HandType type(c.name, c.offsets, c.base, c.index);
-        EXPECT_EQ(Line(&type, c.registered), c.line);
+        char text[512];
+        EXPECT_TRUE(vx::BuildDescriptorLine(&type, c.registered, text, sizeof text));
+        EXPECT_EQ(std::string(text), c.line);
         EXPECT_TRUE(type.Balanced());
     }
     EXPECT_TRUE(root.Balanced() && middle.Balanced() && other.Balanced());
