@@ -22,8 +22,6 @@ check() {  # description command...: fails as the command does
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); return 1; fi
 }
-key_exists() { "$run" reg query "$1" >/dev/null 2>&1; }
-line_after() { tr -d '\r' <"$1" | grep -A1 -xF "$2" | sed -n 2p; }
 
 # The checks of one moment read one registry text in reg export's format
 # instead of starting a reg.exe each.
@@ -116,7 +114,7 @@ check "and the machine's App Paths" has_key "$WINEPREFIX/before.txt" 'HKLM\Softw
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
 wait_removed() {  # the folder and the uninstall entry gone, 20 s at most
     for _ in $(seq 100); do
-        [ -e "$unix_folder" ] || key_exists "$uninstall_key" || return 0
+        [ -e "$unix_folder" ] || [ -n "$(exported "$uninstall_key")" ] || return 0
         sleep 0.2
     done
     return 1
@@ -152,7 +150,7 @@ check "setup /quiet without a display succeeds (exit $rc)" test "$rc" = 0
 check "the scanner wrote the component list without a window" test -s "$unix_folder/CompList.txt"
 check "and the type-library list" test -s "$unix_folder/TLBlist.txt"
 check "and completed the settings" \
-    test "$(line_after "$unix_folder/Vexilo.txt" '[Path to file with TypeLibs structure]')" = "${folder}TLBlist.txt"
+    test "$(tr -d '\r' <"$unix_folder/Vexilo.txt" | grep -A1 -xF '[Path to file with TypeLibs structure]' | sed -n 2p)" = "${folder}TLBlist.txt"
 check "the snapshot sees the installation's files" grep -qxF './Program Files/Vexilo Test/Ledra.dll' <(drive)
 for f in Vexilo.exe Help.rtf VxKnown.tlb Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"

@@ -8,10 +8,9 @@ namespace e2e {
 
 std::string PolluxPath() { return vxinstall::WinePath(VX_STAGE_DIR) + "\\Pollux.dll"; }
 
+// Found in the system folder, which a 32-bit process sees as its own.
 ProcessResult Regsvr32(const std::string& options, const std::string& dll) {
-    char system[MAX_PATH];
-    ::GetSystemDirectoryA(system, sizeof system);
-    return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " " + options + " " + Quoted(dll));
+    return RunProgram("regsvr32.exe " + options + " " + Quoted(dll));
 }
 
 }  // namespace e2e

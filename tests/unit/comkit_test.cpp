@@ -60,11 +60,8 @@ TEST(RegistryScript, InstallReplacesForcedKeysAndRemovalKeepsNoRemoveKeys) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
     const std::wstring clsid = std::wstring(kBase) + L"\\{00000000-1111-2222-3333-444444444444}";
     // A stale value of an earlier registration disappears with ForceRemove.
-    vx::unique_hkey stale;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (clsid + L"\\Old").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              stale.put(), nullptr),
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (clsid + L"\\Old").c_str(), nullptr, REG_SZ, L"", sizeof(wchar_t)),
               ERROR_SUCCESS);
-    stale.reset();
 
     std::vector<vxs::ScriptRoot> roots;
     std::wstring error;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "complist.h"
+#include "privateroot.h"
 #include "signature.h"
 #include "structurefile.h"
 #include "tlblist.h"
@@ -17,8 +18,6 @@ using pollux::CompList;
 using pollux::IndexRecord;
 using pollux::TlbList;
 
-const std::string kPlus(80, '+');
-const std::string kMinus(80, '-');
 constexpr char kClass1[] = "{11111111-0000-0000-0000-000000000001}";
 constexpr char kClass2[] = "{11111111-0000-0000-0000-000000000002}";
 constexpr char kClass3[] = "{11111111-0000-0000-0000-000000000003}";
@@ -116,9 +115,6 @@ constexpr char kIidThree[] = "{AAAAAAAA-0000-0000-0000-000000000003}";
 const std::string kLibOne = std::string("[C:\\one.tlb]\r\n") + kIidOne + "\r\nIOne:IUnknown; 0; 0, 0; 12, 16; 1;";
 const std::string kLibTwo = std::string("[C:\\two.tlb]\r\n") + kIidThree + "\r\nIThree:IDispatch:IUnknown; 2; 0, 0; 28, 28; 0;";
 const std::string kHeader = "\r\n\r\n[Interfaces from Registry without TypeLibs]";
-const std::string kNoChanges =
-    "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
-    "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";
 
 // Libraries one (loads), a broken one, two; interfaces one (in library one,
 // registered in lower case) and two (no library).
@@ -201,7 +197,7 @@ TEST(TlbListTest, AFileReachedTwiceStaysListedTwice) {
     EXPECT_TRUE(again.Keep(7));
     EXPECT_FALSE(again.Keep(7)) << "each old record answers once";
     EXPECT_EQ(again.ListText(), text);
-    EXPECT_EQ(again.ChangesText(), kNoChanges);
+    EXPECT_EQ(again.ChangesText(), kNoTlbChanges);
 }
 
 // No record limit per scan: each of many new entries has a record of its own
