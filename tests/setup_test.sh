@@ -22,8 +22,6 @@ check() {  # description command...: fails as the command does
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); return 1; fi
 }
-key_exists() { "$run" reg query "$1" >/dev/null 2>&1; }
-line_after() { tr -d '\r' <"$1" | grep -A1 -xF "$2" | sed -n 2p; }
 
 # The checks of one moment read one registry text in reg export's format
 # instead of starting a reg.exe each.
@@ -68,7 +66,6 @@ has_key() {  # text key
         /^\[/ { for (i = 1; i <= n; i++) found = found || tolower($0) == "[" k[i] "]" || index(tolower($0), "[" k[i] "\\") == 1 }
         END { exit !found }' "$1"
 }
-lacks_key() { ! has_key "$@"; }
 reg_value() {  # text key [value name]: the value's string, empty when missing
     awk -v keys="$(key_names "$2")" -v name="${3-}" '
         BEGIN {
@@ -116,7 +113,7 @@ check "and the machine's App Paths" has_key "$WINEPREFIX/before.txt" 'HKLM\Softw
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexilo'
 wait_removed() {  # the folder and the uninstall entry gone, 20 s at most
     for _ in $(seq 100); do
-        [ -e "$unix_folder" ] || key_exists "$uninstall_key" || return 0
+        [ -e "$unix_folder" ] || [ -n "$(exported "$uninstall_key")" ] || return 0
         sleep 0.2
     done
     return 1
@@ -152,7 +149,7 @@ check "setup /quiet without a display succeeds (exit $rc)" test "$rc" = 0
 check "the scanner wrote the component list without a window" test -s "$unix_folder/CompList.txt"
 check "and the type-library list" test -s "$unix_folder/TLBlist.txt"
 check "and completed the settings" \
-    test "$(line_after "$unix_folder/Vexilo.txt" '[Path to file with TypeLibs structure]')" = "${folder}TLBlist.txt"
+    test "$(tr -d '\r' <"$unix_folder/Vexilo.txt" | grep -A1 -xF '[Path to file with TypeLibs structure]' | sed -n 2p)" = "${folder}TLBlist.txt"
 check "the snapshot sees the installation's files" grep -qxF './Program Files/Vexilo Test/Ledra.dll' <(drive)
 for f in Vexilo.exe Help.rtf VxKnown.tlb Vexilo.dll Korbin.dll Ledra.dll Pollux.dll PolluxTest.exe vxtrace.exe Uninstall.exe Vexilo.txt VexiloAdv.txt; do
     check "installed $f" test -f "$unix_folder/$f"
@@ -229,12 +226,12 @@ check "and says when it goes" grep -qF 'removed as soon as it ends; until then U
 # soon as the uninstaller has ended; reading the registry (two reg.exe runs)
 # takes longer than that pass, so what it would wrongly remove is gone by the
 # checks below.
-held=$(exported "$uninstall_key" 'HKCR\Ledra.TraceReader')
+held=$(exported "$uninstall_key")
+check "the trace reader is unregistered already" test -z "$(exported 'HKCR\Ledra.TraceReader')"
 check "the held kernel stays" test -f "$unix_folder/Korbin.dll"
 check "Uninstall.exe stays" test -f "$unix_folder/Uninstall.exe"
 check "the uninstall entry stays" has_key <(echo "$held") "$uninstall_key"
 check "the rest is gone" test ! -e "$unix_folder/Ledra.dll" -a ! -e "$unix_folder/Vexilo.txt"
-check "the trace reader is unregistered already" lacks_key <(echo "$held") 'HKCR\Ledra.TraceReader'
 echo >&3
 exec 3>&-
 wait "$client"; rc=$?

@@ -3,11 +3,8 @@
 // an independent walk with their events through the connection point. The
 // kernel's reading of a scanned list is checked by the lists' and the
 // interception tests.
-#include <ocidl.h>
-#include <olectl.h>
 
 #include <cstring>
-#include <map>
 #include <regex>
 
 #include "VxSample.h"
@@ -78,13 +75,8 @@ struct Group {
 };
 std::map<std::string, Group> ParseCompList(const std::string& text, std::string* problem) {
     std::map<std::string, Group> groups;
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(at, end - at));
-        at = end + 2;
-    }
+    const std::regex lineBreak("\r\n");
+    const std::vector<std::string> lines(std::sregex_token_iterator(text.begin(), text.end(), lineBreak, -1), {});
     for (size_t i = 0; i + 1 < lines.size(); ++i) {
         if (lines[i] != std::string(80, '+') && lines[i] != std::string(80, '-')) continue;
         Group& g = groups[lines[i + 1]];
@@ -117,16 +109,12 @@ protected:
             ::DeleteFileA((folder + name).c_str());
         ::CreateDirectoryA(folder.c_str(), nullptr);
         ASSERT_TRUE(SUCCEEDED(::CoCreateInstance(CLSID_Scanner, nullptr, CLSCTX_INPROC_SERVER, IID_IScanner, scanner.put_void())));
-        vx::com_ptr<IConnectionPointContainer> container;
-        ASSERT_TRUE(SUCCEEDED(scanner->QueryInterface(IID_IConnectionPointContainer, container.put_void())));
-        ASSERT_TRUE(SUCCEEDED(container->FindConnectionPoint(DIID__IScannerEvents, point.put())));
-        ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+        ASSERT_EQ(connection.advise(scanner.get(), DIID__IScannerEvents, &sink), S_OK);
         vx::unique_bstr path(vx::NewBstr(folder));
         ASSERT_EQ(scanner->put_InstallPath(path.get()), S_OK);
     }
     void TearDown() override {
-        if (point) point->Unadvise(cookie);
-        point.reset();
+        connection.reset();
         scanner.reset();
         std::string error;
         EXPECT_TRUE(vxinstall::RegisterComponent(SamplePath(), false, &error)) << error;
@@ -137,9 +125,8 @@ protected:
     static inline bool registered = false;
     std::string folder;
     vx::com_ptr<IScanner> scanner;
-    vx::com_ptr<IConnectionPoint> point;
-    DWORD cookie = 0;
     RecordingSink sink;
+    vx::advise_cookie connection;  // ends before the sink
 };
 
 }  // namespace
@@ -154,8 +141,7 @@ TEST_F(ScanTest, Regsvr32RegistersWhatClientsFindAndRemovesItAgainAndLoadsWriteT
     // below: their sink loads it by that id.
 
     // Unregistration removes what registration wrote; a second one still succeeds.
-    point->Unadvise(cookie);
-    point.reset();
+    connection.reset();
     scanner.reset();
     ::CoFreeUnusedLibraries();
     ProcessResult r = Regsvr32("/s /u", PolluxPath());

@@ -2,9 +2,8 @@
 // bar through the three stages, the installation it completes from its
 // command line, and the event it signals; without a command line it touches
 // nothing but the engine's lists.
-#include <windows.h>
-#include <commctrl.h>
 
+#include <filesystem>
 #include <set>
 
 #include "scannerexit.h"
@@ -20,30 +19,25 @@ constexpr int kPicTLibs = 101, kPicInterf = 102, kPicClasses = 103, kProgressBar
 
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..") names.insert(data.cFileName);
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
+    std::error_code none;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, none)) names.insert(entry.path().filename().string());
     return names;
 }
 
 void EmptyFolder(const std::string& folder) {
-    for (const std::string& name : FilesIn(folder)) {
-        ::DeleteFileA((folder + name).c_str());
-        ::RemoveDirectoryA((folder + name).c_str());
-    }
-    ::CreateDirectoryA(folder.c_str(), nullptr);
+    std::error_code none;
+    std::filesystem::remove_all(folder, none);
+    std::filesystem::create_directory(folder, none);
 }
 
-// A control's text as the system keeps it: read without a message, so even
-// while the program's thread is busy scanning.
-std::string ControlText(HWND window, int id) {
+// A stage picture's rank (0 not yet, 1 in progress, 2 done, -1 unknown) from
+// its text as the system keeps it: read without a message, so even while the
+// program's thread is busy scanning.
+int Stage(HWND window, int id) {
     char text[64] = "";
     ::GetWindowTextA(::GetDlgItem(window, id), text, sizeof text);
-    return text;
+    const std::string image = text;
+    return image == "NotYet" ? 0 : image == "InProgress" ? 1 : image == "Done" ? 2 : -1;
 }
 
 // The bar answers between the scan's events only; -1 when it did not.
@@ -53,8 +47,6 @@ long BarMessage(HWND window, UINT message, WPARAM wParam) {
         return -1;
     return static_cast<long>(result);
 }
-
-int Rank(const std::string& image) { return image == "NotYet" ? 0 : image == "InProgress" ? 1 : image == "Done" ? 2 : -1; }
 
 struct Snapshot {
     int tLibs, interf, classes;
@@ -98,8 +90,7 @@ protected:
                 // The bar first: its answers wait for the scan's next event,
                 // and the pictures read after them are at least as new.
                 const long value = BarMessage(window, PBM_GETPOS, 0), maximum = BarMessage(window, PBM_GETRANGE, FALSE);
-                Snapshot s{Rank(ControlText(window, kPicTLibs)), Rank(ControlText(window, kPicInterf)),
-                           Rank(ControlText(window, kPicClasses)), value, maximum};
+                Snapshot s{Stage(window, kPicTLibs), Stage(window, kPicInterf), Stage(window, kPicClasses), value, maximum};
                 const bool whole = s.tLibs >= 0 && s.interf >= 0 && s.classes >= 0 && s.value >= 0 && s.maximum >= 0;
                 if (whole && (seen.empty() || seen.back().Text() != s.Text())) seen.push_back(s);
                 if (!shot && s.classes == 1) {

@@ -8,10 +8,9 @@ namespace e2e {
 
 std::string PolluxPath() { return vxinstall::WinePath(VX_STAGE_DIR) + "\\Pollux.dll"; }
 
+// Found in the system folder, which a 32-bit process sees as its own.
 ProcessResult Regsvr32(const std::string& options, const std::string& dll) {
-    char system[MAX_PATH];
-    ::GetSystemDirectoryA(system, sizeof system);
-    return RunProgram(Quoted(std::string(system) + "\\regsvr32.exe") + " " + options + " " + Quoted(dll));
+    return RunProgram("regsvr32.exe " + options + " " + Quoted(dll));
 }
 
 }  // namespace e2e
@@ -20,14 +19,12 @@ std::string RecordingSink::MemberName(DISPID id) {
     if (auto known = names_.find(id); known != names_.end()) return known->second;
     vx::com_ptr<ITypeLib> library;
     vx::com_ptr<ITypeInfo> events;
-    vx::unique_bstr name;
-    UINT count = 0;
     if (FAILED(::LoadRegTypeLib(LIBID_POLLUXLib, 1, 0, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
                                 library.put())) ||
-        FAILED(library->GetTypeInfoOfGuid(DIID__IScannerEvents, events.put())) ||
-        FAILED(events->GetNames(id, name.put(), 1, &count)) || count != 1)
+        FAILED(library->GetTypeInfoOfGuid(DIID__IScannerEvents, events.put())))
         return {};
-    return names_[id] = Narrow(name.get());
+    vx::member_names name(events.get(), id);
+    return name.count() ? names_[id] = Narrow(name[0]) : std::string();
 }
 
 HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*,
@@ -44,16 +41,10 @@ HRESULT RecordingSink::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DIS
         if (params->cArgs == 2) {
             e.loadable = params->rgvarg[0].vt == VT_BOOL && params->rgvarg[0].boolVal == VARIANT_TRUE;
             SAFEARRAY* a = params->rgvarg[1].parray;
-            LONG low = 0, high = -1;
             if (params->rgvarg[1].vt == (VT_ARRAY | VT_BSTR) && a && SafeArrayGetDim(a) == 1) {
-                SafeArrayGetLBound(a, 1, &low);
-                SafeArrayGetUBound(a, 1, &high);
-                for (LONG i = low; i <= high; ++i) {
-                    vx::unique_bstr s;
-                    SafeArrayGetElement(a, &i, s.put());
-                    e.info.push_back(Narrow(s.get()));
-                }
-                if (low != 0) e.info.insert(e.info.begin(), "<lower bound not 0>");
+                vx::safearray_access<BSTR> items(a);
+                for (ULONG i = 0; i < items.size(); ++i) e.info.push_back(Narrow(items.data()[i]));
+                if (a->rgsabound[0].lLbound != 0) e.info.insert(e.info.begin(), "<lower bound not 0>");
             }
         }
         classes.push_back(e);

@@ -3,12 +3,8 @@
 // OneMoreClass's array and flag.
 #pragma once
 
-#include <windows.h>
-#include <oaidl.h>
 
 #include <map>
-#include <string>
-#include <vector>
 
 #include "Pollux.h"
 #include "e2e.h"

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <set>
-#include <string>
 
 #include "complist.h"
+#include "privateroot.h"
 #include "signature.h"
 #include "structurefile.h"
 #include "tlblist.h"
@@ -18,8 +18,6 @@ using pollux::CompList;
 using pollux::IndexRecord;
 using pollux::TlbList;
 
-const std::string kPlus(80, '+');
-const std::string kMinus(80, '-');
 constexpr char kClass1[] = "{11111111-0000-0000-0000-000000000001}";
 constexpr char kClass2[] = "{11111111-0000-0000-0000-000000000002}";
 constexpr char kClass3[] = "{11111111-0000-0000-0000-000000000003}";
@@ -31,16 +29,6 @@ ClassItem Class(const char* clsid, const char* name) {
     item.name = name ? name : "";
     return item;
 }
-
-struct LoadCounter {
-    int calls = 0;
-    std::function<bool(const std::string&)> fn() {
-        return [this](const std::string& path) {
-            ++calls;
-            return path.find("typed") != std::string::npos;
-        };
-    }
-};
 
 // Every record of an index points at the start of its entry.
 void ExpectOffsetsAt(const std::string& text, const std::vector<IndexRecord>& index, const std::string& lead) {
@@ -90,24 +78,28 @@ TEST(SignatureTest, EachAttributeChangesItAndNoneIsZero) {
 // rescan that finds a DLL gone.
 TEST(CompListTest, RescansKeepUnchangedGroupsAndListChanges) {
     CompList first;
-    LoadCounter loads;
-    EXPECT_TRUE(first.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads.fn()).newLoadingGroup);
-    first.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads.fn());
-    EXPECT_FALSE(first.Add(Class(kClass3, "Three"), "C:\\typed.dll", 10, loads.fn()).newLoadingGroup);
-    EXPECT_EQ(loads.calls, 2) << "one type-library load per new DLL";
+    int loadCalls = 0;
+    const auto loads = [&loadCalls](const std::string& path) {
+        ++loadCalls;
+        return path.find("typed") != std::string::npos;
+    };
+    EXPECT_TRUE(first.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads).newLoadingGroup);
+    first.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads);
+    EXPECT_FALSE(first.Add(Class(kClass3, "Three"), "C:\\typed.dll", 10, loads).newLoadingGroup);
+    EXPECT_EQ(loadCalls, 2) << "one type-library load per new DLL";
     const std::string text = first.ListText();
     const std::vector<IndexRecord> index = first.Index();
 
     CompList same(text, index);
-    EXPECT_TRUE(same.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads.fn()).loadable) << "kept '+' group";
-    same.Add(Class(kClass3, "Three"), "C:\\typed.dll", 10, loads.fn());
-    EXPECT_FALSE(same.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads.fn()).loadable) << "kept '-' group";
-    EXPECT_EQ(loads.calls, 2) << "kept groups load nothing";
+    EXPECT_TRUE(same.Add(Class(kClass1, "One"), "C:\\typed.dll", 10, loads).loadable) << "kept '+' group";
+    same.Add(Class(kClass3, "Three"), "C:\\typed.dll", 10, loads);
+    EXPECT_FALSE(same.Add(Class(kClass2, nullptr), "C:\\plain.dll", 20, loads).loadable) << "kept '-' group";
+    EXPECT_EQ(loadCalls, 2) << "kept groups load nothing";
 
     // The typed DLL rebuilt: new signature. Its group moves to the new part
     // and its old text shows as deleted; the plain DLL is gone altogether.
     CompList touched(text, index);
-    touched.Add(Class(kClass1, "One"), "C:\\typed.dll", 11, loads.fn());
+    touched.Add(Class(kClass1, "One"), "C:\\typed.dll", 11, loads);
     const std::string newGroup = "\r\n" + kPlus + "\r\nC:\\typed.dll\r\n" + kClass1 + "\r\nOne\r\n";
     EXPECT_EQ(touched.ListText(), newGroup);
     EXPECT_EQ(touched.ChangesText(), "\r\n--- New components ---\r\n" + newGroup + "\r\n--- Deleted components ---\r\n" +
@@ -123,9 +115,6 @@ constexpr char kIidThree[] = "{AAAAAAAA-0000-0000-0000-000000000003}";
 const std::string kLibOne = std::string("[C:\\one.tlb]\r\n") + kIidOne + "\r\nIOne:IUnknown; 0; 0, 0; 12, 16; 1;";
 const std::string kLibTwo = std::string("[C:\\two.tlb]\r\n") + kIidThree + "\r\nIThree:IDispatch:IUnknown; 2; 0, 0; 28, 28; 0;";
 const std::string kHeader = "\r\n\r\n[Interfaces from Registry without TypeLibs]";
-const std::string kNoChanges =
-    "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
-    "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";
 
 // Libraries one (loads), a broken one, two; interfaces one (in library one,
 // registered in lower case) and two (no library).
@@ -208,7 +197,7 @@ TEST(TlbListTest, AFileReachedTwiceStaysListedTwice) {
     EXPECT_TRUE(again.Keep(7));
     EXPECT_FALSE(again.Keep(7)) << "each old record answers once";
     EXPECT_EQ(again.ListText(), text);
-    EXPECT_EQ(again.ChangesText(), kNoChanges);
+    EXPECT_EQ(again.ChangesText(), kNoTlbChanges);
 }
 
 // No record limit per scan: each of many new entries has a record of its own

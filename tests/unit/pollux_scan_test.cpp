@@ -23,11 +23,6 @@ constexpr char kClassTyped[] = "{6D1C4E10-7A55-4C4B-9D0E-0A1B2C3D4E11}";
 constexpr char kClassPlain[] = "{6D1C4E10-7A55-4C4B-9D0E-0A1B2C3D4E12}";
 constexpr char kClassHooked[] = "{6D1C4E10-7A55-4C4B-9D0E-0A1B2C3D4E13}";
 constexpr char kClassGone[] = "{6D1C4E10-7A55-4C4B-9D0E-0A1B2C3D4E14}";
-const std::string kNoTlbChanges =
-    "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
-    "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";
-const std::string kPlus(80, '+');
-const std::string kMinus(80, '-');
 
 int Slot() { return static_cast<int>(sizeof(void*)); }
 
@@ -54,7 +49,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(root.ok());
         engine.SetFolder(dir.path());
-        ::CreateDirectoryA(dir.path().c_str(), nullptr);
         tlb = Copy(vxinstall::WinePath(VX_SCANLIB_TLB), dir / "scanlib.tlb");
         plainDll = Copy(vxinstall::WinePath(VX_PLAIN_FILE), dir / "plain.dll");
     }

@@ -1,12 +1,10 @@
-// HKEY_CLASSES_ROOT of this test process redirected to a fresh key of its
-// own (RegOverridePredefKey), so registry walks see exactly what a test
-// writes; restored and removed at the end.
+// What the scan engine's tests share: HKEY_CLASSES_ROOT of this test process
+// redirected to a fresh key of its own (RegOverridePredefKey), so registry
+// walks see exactly what a test writes, restored and removed at the end; the
+// scan's events as lines; list texts.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "events.h"
@@ -78,3 +76,11 @@ public:
     }
     std::vector<std::string> log;
 };
+
+// The lists' texts both list tests write out: a loading group's bar, a
+// group's that does not load, and a type-library change list of no changes.
+inline const std::string kPlus(80, '+');
+inline const std::string kMinus(80, '-');
+inline const std::string kNoTlbChanges =
+    "\r\n--- New TypeLibs ---\r\n\r\n--- New Interfaces without TypeLibs ---"
+    "\r\n\r\n--- Deleted TypeLibs ---\r\n\r\n--- Deleted Interfaces without TypeLibs ---";

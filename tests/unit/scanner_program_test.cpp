@@ -2,6 +2,10 @@
 // installation, and the stage pictures and bar moved by progress events.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "installsettings.h"
 #include "progress.h"
 
@@ -21,46 +25,38 @@ TEST(InstallSettingsTest, AMisplacedHeaderIsRefused) {
         "D:\\v", &out));
 }
 
+// Runs each step, then compares what the window shows: the pictures of the
+// type libraries, interfaces and classes (N not yet, I in progress, D done),
+// then the bar's value and maximum.
+void ExpectShown(const polluxtest::ScanProgress& p, const std::vector<std::pair<std::function<void()>, std::string>>& steps) {
+    const auto image = [](StageImage s) { return s == StageImage::NotYet ? 'N' : s == StageImage::InProgress ? 'I' : 'D'; };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        steps[i].first();
+        const polluxtest::Display& d = p.display();
+        const std::string shown = std::string{image(d.tLibs), image(d.interfaces), image(d.classes)} + " " +
+                                  std::to_string(d.value) + "/" + std::to_string(d.maximum);
+        EXPECT_EQ(shown, steps[i].second) << "after step " << i;
+    }
+}
+
 TEST(ScanProgressTest, StagesMoveInOrderAndTheBarStopsAtItsMaximum) {
     polluxtest::ScanProgress p({/*compClasses*/ 300, /*tLibs*/ 40, /*importedTLibs*/ 2, /*interfaces*/ 120});
-    EXPECT_EQ(p.display().tLibs, StageImage::NotYet);
-    p.BeginTypeLibraries();
-    EXPECT_EQ(p.display().tLibs, StageImage::InProgress);
-    EXPECT_EQ(p.display().maximum, 42);
-    p.ProcessedTLibs(35);
-    EXPECT_EQ(p.display().value, 35);
-    p.ProcessedTLibs(99);
-    EXPECT_EQ(p.display().value, 42) << "an amount above the maximum sets the maximum";
-    p.ProcessedTLibs(40);
-    p.ProcessedImportedTLibs(1);
-    EXPECT_EQ(p.display().value, 41) << "imported counts add to the bar";
-    p.ProcessedImportedTLibs(2);  // the total: the interface stage begins
-    EXPECT_EQ(p.display().tLibs, StageImage::Done);
-    EXPECT_EQ(p.display().interfaces, StageImage::InProgress);
-    EXPECT_EQ(p.display().value, 0);
-    EXPECT_EQ(p.display().maximum, 120);
-    p.ProcessedImportedTLibs(2);
-    EXPECT_EQ(p.display().value, 0) << "ignored once the stage is done";
-    p.ProcessedInterfaces(50);
-    EXPECT_EQ(p.display().value, 50);
-    p.EndTypeLibraries();
-    EXPECT_EQ(p.display().interfaces, StageImage::Done);
-    p.BeginClasses();
-    EXPECT_EQ(p.display().classes, StageImage::InProgress);
-    EXPECT_EQ(p.display().maximum, 300);
-    p.ProcessedClasses(301);
-    EXPECT_EQ(p.display().value, 300);
-    p.EndClasses();
-    EXPECT_EQ(p.display().classes, StageImage::Done);
+    ExpectShown(p, {{[] {}, "NNN 0/0"},
+                    {[&] { p.BeginTypeLibraries(); }, "INN 0/42"},
+                    {[&] { p.ProcessedTLibs(35); }, "INN 35/42"},
+                    {[&] { p.ProcessedTLibs(99); }, "INN 42/42"},  // an amount above the maximum sets the maximum
+                    {[&] { p.ProcessedTLibs(40); p.ProcessedImportedTLibs(1); }, "INN 41/42"},  // imported counts add
+                    {[&] { p.ProcessedImportedTLibs(2); }, "DIN 0/120"},  // the total: the interface stage begins
+                    {[&] { p.ProcessedImportedTLibs(2); }, "DIN 0/120"},  // ignored once the stage is done
+                    {[&] { p.ProcessedInterfaces(50); }, "DIN 50/120"},
+                    {[&] { p.EndTypeLibraries(); }, "DDN 50/120"},
+                    {[&] { p.BeginClasses(); }, "DDI 0/300"},
+                    {[&] { p.ProcessedClasses(301); }, "DDI 300/300"},
+                    {[&] { p.EndClasses(); }, "DDD 300/300"}});
 }
 
 TEST(ScanProgressTest, WithoutImportedLibrariesTheFirstInterfaceEventSwitchesStages) {
     polluxtest::ScanProgress p({10, 5, 0, 80});
-    p.BeginTypeLibraries();
-    p.ProcessedTLibs(5);
-    p.ProcessedInterfaces(50);
-    EXPECT_EQ(p.display().tLibs, StageImage::Done);
-    EXPECT_EQ(p.display().interfaces, StageImage::InProgress);
-    EXPECT_EQ(p.display().maximum, 80);
-    EXPECT_EQ(p.display().value, 50);
+    ExpectShown(p, {{[&] { p.BeginTypeLibraries(); p.ProcessedTLibs(5); }, "INN 5/5"},
+                    {[&] { p.ProcessedInterfaces(50); }, "DIN 50/80"}});
 }
