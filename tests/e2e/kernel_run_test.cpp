@@ -56,8 +56,7 @@ TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
         writer.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), writer.recordNumber());
         writer.UnLockDiagFile();
     };
-    vx::unique_file(::CreateFileA((inst.folder + "TraceDistilled.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr));
+    WriteFileText(inst.folder + "TraceDistilled.txt", "");
     std::thread keep([&] {
         while (!stop) {
             record();

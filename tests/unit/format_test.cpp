@@ -12,7 +12,6 @@
 #include "describe.h"
 #include "format.h"
 #include "linetext.h"
-#include "pool.h"
 
 using namespace korbin;
 
