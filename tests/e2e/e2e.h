@@ -134,6 +134,8 @@ protected:
     void TearDown() override;
     // Rewrites the settings files with the installation's current content.
     void Rewrite();
+    // Rewrites the settings with the distilled trace alone.
+    void DistilledOnly() { inst.advanced.fullTrace = false; Rewrite(); }
     std::string Distilled() const { return ReadFileText(inst.folder + "TraceDistilled.txt"); }
     std::string Full() const { return ReadFileText(inst.folder + "TraceFull.txt"); }
     std::string ClientCommand(const std::string& scenario) const { return Quoted(ClientPath()) + " " + scenario; }
