@@ -9,13 +9,7 @@
 
 namespace e2e {
 
-std::string ArchName() {
-#ifdef _WIN64
-    return "x86_64";
-#else
-    return "i686";
-#endif
-}
+std::string ArchName() { return sizeof(void*) == 8 ? "x86_64" : "i686"; }
 
 std::string SamplePath() { return vxinstall::WinePath(VX_SAMPLE_DLL); }
 std::string PlainPath() { return vxinstall::WinePath(VX_PLAIN_DLL); }
