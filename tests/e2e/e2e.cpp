@@ -1,23 +1,15 @@
 #include "e2e.h"
 
-#include "textconv.h"
 #include "window.h"
 
 #include <algorithm>
 #include <map>
 #include <regex>
-#include <cstdio>
 #include <cstring>
 
 namespace e2e {
 
-std::string ArchName() {
-#ifdef _WIN64
-    return "x86_64";
-#else
-    return "i686";
-#endif
-}
+std::string ArchName() { return sizeof(void*) == 8 ? "x86_64" : "i686"; }
 
 std::string SamplePath() { return vxinstall::WinePath(VX_SAMPLE_DLL); }
 std::string PlainPath() { return vxinstall::WinePath(VX_PLAIN_DLL); }
@@ -28,21 +20,6 @@ std::string ScriptCommand(const std::string& script) {
     return "C:\\windows\\system32\\cscript.exe //nologo " +
            Quoted(vxinstall::WinePath(std::string(VX_SCRIPTS_DIR) + "/" + script));
 }
-
-std::string ReadFileText(const std::string& path) {
-    std::string text;
-    return vx::ReadWholeFile(path, &text) ? text : "<missing>";
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    vx::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                written == text.size())
-        << "cannot write " << path;
-}
-
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<Call> Calls(const std::vector<std::string>& records) {
     static const std::regex pointer("ptr=[0-9a-f]+h");
@@ -71,12 +48,6 @@ std::string CallChecker::Enter(const std::string& enter, bool prefixOnly) {
     EXPECT_EQ(calls_[i + 1].kind, "EXIT " + calls_[i].kind.substr(6)) << enter;
     next_ = i + 2;
     return calls_[i + 1].body;
-}
-
-std::string Hex(unsigned long value) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%lx", value);
-    return b;
 }
 
 HeldMap::HeldMap(const char* name)

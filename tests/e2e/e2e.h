@@ -14,6 +14,7 @@
 #include "process.h"
 #include "raii.h"
 #include "testinstall.h"
+#include "../unit/tempdir.h"
 
 namespace e2e {
 
@@ -25,13 +26,12 @@ std::string StressPath();
 // The prefix's script host running one of the sample scripts ("calc.js").
 std::string ScriptCommand(const std::string& script);
 std::string Quoted(const std::string& path);
-std::string ReadFileText(const std::string& path);
-// Writes `text` as the whole file; a failure fails the test.
-void WriteFileText(const std::string& path, const std::string& text);
+// The unit tests' file helpers, under the names the end-to-end tests use.
+inline constexpr auto& ReadFileText = ReadWhole;
+inline constexpr auto& WriteFileText = WriteWhole;
 // A string value under HKEY_CLASSES_ROOT (the key's default value without a
 // name), "<missing>" when there is none.
 std::string RegString(const std::string& key, const char* name = nullptr);
-bool FileExists(const std::string& path);
 
 // The named trace map, opened or created by the test so that its content
 // outlives the clients.
@@ -118,8 +118,6 @@ private:
     size_t next_ = 0;
 };
 
-std::string Hex(unsigned long value);
-
 // How often a loop that hunts an intermittent fault runs: `normal` times in a
 // test run, `soak` times in a soak run (the environment variable VX_SOAK set).
 int Repeats(int normal, int soak);
@@ -136,6 +134,8 @@ protected:
     void TearDown() override;
     // Rewrites the settings files with the installation's current content.
     void Rewrite();
+    // Rewrites the settings with the distilled trace alone.
+    void DistilledOnly() { inst.advanced.fullTrace = false; Rewrite(); }
     std::string Distilled() const { return ReadFileText(inst.folder + "TraceDistilled.txt"); }
     std::string Full() const { return ReadFileText(inst.folder + "TraceFull.txt"); }
     std::string ClientCommand(const std::string& scenario) const { return Quoted(ClientPath()) + " " + scenario; }

@@ -7,8 +7,7 @@
 using namespace e2e;
 
 TEST_F(TraceTest, ProcessEndingMidCallKeepsClientAndTraceWhole) {
-    inst.advanced.fullTrace = false;
-    Rewrite();
+    DistilledOnly();
     for (int run = 0; run < Repeats(2, 10); ++run) {
         vxinstall::ClearTraceFiles(inst.folder);
         HeldMap map;

@@ -39,8 +39,7 @@ bool AllWhole(const std::vector<std::string>& records) {
 // The client's run is also the one whose object never handed out runs
 // untraced on a patched table.
 TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
-    inst.advanced.fullTrace = false;
-    Rewrite();
+    DistilledOnly();
     HeldMap map;
     // This process writes as a client of a run whose list the new process finds empty.
     korbin::TraceStore writer;
@@ -56,8 +55,7 @@ TEST_F(TraceTest, FileResetByANewProcessWhileAnotherKeepsWritingLosesNoRecord) {
         writer.Line("\b TID=%lxh PID=%lxh [%d]", ::GetCurrentThreadId(), ::GetCurrentProcessId(), writer.recordNumber());
         writer.UnLockDiagFile();
     };
-    vx::unique_file(::CreateFileA((inst.folder + "TraceDistilled.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr));
+    WriteFileText(inst.folder + "TraceDistilled.txt", "");
     std::thread keep([&] {
         while (!stop) {
             record();
@@ -127,8 +125,7 @@ TEST_F(TraceTest, MapFilledWithFFIsReportedAndTheClientRunsAsUntraced) {
 // At most one notice per tenth of a second: the first record's number, then
 // the latest, which the process's end carries at the last.
 TEST_F(TraceTest, ReaderWindowHearsOfTheFirstAndTheLatestRecordAtMostEveryTenthOfASecond) {
-    inst.advanced.fullTrace = false;
-    Rewrite();
+    DistilledOnly();
     HeldMap map;
     std::vector<korbin::HookEntry> hooksAtFirst;
     TextWindow window([&](const std::string&) {

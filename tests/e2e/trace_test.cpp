@@ -1,5 +1,4 @@
 // A real client under Wine creating the sample class through the hook.
-#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -234,8 +233,7 @@ TEST_F(TraceTest, WithoutAHookNumberOrARealPathTheCreationFailsWithNothingWritte
 // a keeps the component loaded while b runs eight threads through it for
 // seconds, each calling its own object in every way.
 TEST_F(TraceTest, TwoClientsOneWithEightThreadsForSecondsPairEveryCallAndLoseNoRecord) {
-    inst.advanced.fullTrace = false;  // the full trace reopens its file per line: too slow for seconds of load
-    Rewrite();
+    DistilledOnly();  // the full trace reopens its file per line: too slow for seconds of load
     HeldMap map;
     ChildProcess a, b;
     ASSERT_TRUE(a.Start(ClientCommand("wait")));
@@ -337,8 +335,8 @@ TEST_F(TraceTest, ExceptionsLeavingTracedCallsReachTheClientAsWithoutTheHook) {
     // catching inside, three Adds and Recurse(3).
     std::vector<std::string> after(records.begin() + static_cast<ptrdiff_t>(lastRaised) + 1, records.end());
     std::vector<std::string> afterKinds = RecordKinds(after);
-    EXPECT_EQ(std::count(afterKinds.begin(), afterKinds.end(), "ENTER " + raise), 3);
-    EXPECT_EQ(std::count(afterKinds.begin(), afterKinds.end(), "EXIT " + raise), 3);
+    EXPECT_EQ(Count(afterKinds, "ENTER " + raise), 3);
+    EXPECT_EQ(Count(afterKinds, "EXIT " + raise), 3);
     std::string adds;
     static const std::regex total("\\[out,retval\\]  total  ptr=[0-9a-f]+h  (\\*ptr=-?[0-9]+) ");
     std::smatch found;

@@ -1,7 +1,6 @@
 // Value and type-name texts, on values in the test's own memory.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <oleauto.h>
 
 #include <bit>
 #include <cstdarg>
@@ -12,7 +11,6 @@
 #include "describe.h"
 #include "format.h"
 #include "linetext.h"
-#include "pool.h"
 
 using namespace korbin;
 

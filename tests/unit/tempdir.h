@@ -1,6 +1,8 @@
-// A fresh folder under the temporary folder, removed with its files at the end.
+// A fresh folder under the temporary folder, removed with its files at the end,
+// and the file and number helpers the unit and end-to-end tests share.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -43,12 +45,22 @@ inline std::string ReadWhole(const std::string& path) {
     return vx::ReadWholeFile(path, &text) ? text : "<missing>";
 }
 
+// Writes `text` as the whole file; a failure fails the test.
 inline void WriteWhole(const std::string& path, const std::string& text) {
     vx::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    if (f) ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    EXPECT_TRUE(f && ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size())
+        << "cannot write " << path;
 }
 
 inline bool FileExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A number as the records write thread and process ids: "%lx".
+inline std::string Hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%lx", value);
+    return text;
 }

@@ -18,12 +18,6 @@ using namespace korbin;
 
 namespace {
 
-std::string Hex(unsigned long v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%lx", v);
-    return b;
-}
-
 // A store on a map and state block named for the test, so tests run beside a live trace.
 bool Configure(TraceStore& s, const std::string& folder, const std::string& mapName, const char* blockPrefix) {
     std::snprintf(s.mapName, sizeof s.mapName, "%s", mapName.c_str());
