@@ -69,8 +69,8 @@ TEST(ModuleList, TheKernelAndTheEditorsReadEveryLineAlike) {
     EXPECT_EQ(KernelPath(Settings("C:\\" + std::string(400, 'a') + ".dll\r\n"), 1), "");
 }
 
-// The first number of an empty list, and a freed number taken again while no
-// process runs, are the window's and vxtrace's hook tests'.
+// The first number of an empty list is the window's and vxtrace's hook tests';
+// a freed number taken again while no process runs, the window's (line 1 again).
 TEST(ModuleList, FreeNumberReusesFreedLinesNoLiveProcessHolds) {
     std::string text = Settings("C:\\a.dll\r\nC:\\b.dll\r\n//C:\\c.dll\r\n");
     EXPECT_EQ(vx::FindFreeHookNumber(text, Live({1, 2})), 3);
