@@ -4,14 +4,9 @@
 
 #include <cstdio>
 
-#include "Ledra.h"
-#include "e2e.h"
 #include "eventids.h"
 #include "eventsink.h"
 #include "readertest.h"
-#include "raii.h"
-#include "recorddescriptor.h"
-#include "textconv.h"
 
 namespace e2e {
 namespace {
@@ -42,14 +37,10 @@ protected:
         ASSERT_TRUE(reader);
         reader->put_StatHWND(static_cast<long>(window.Handle32()));
         reader->put_Mode(2);
-        vx::com_ptr<IConnectionPointContainer> container;
-        ASSERT_EQ(reader->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
-        ASSERT_EQ(container->FindConnectionPoint(DIID_ITraceReaderEvents, point.put()), S_OK);
-        ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+        ASSERT_EQ(connection.advise(reader.get(), DIID_ITraceReaderEvents, &sink), S_OK);
     }
     void TearDown() override {
-        if (point) point->Unadvise(cookie);
-        point.reset();
+        connection.reset();
         reader.reset();
         TraceTest::TearDown();
     }
@@ -101,9 +92,8 @@ protected:
 
     Apartment apartment;  // outlives the reader
     vx::com_ptr<ITraceReader> reader;
-    vx::com_ptr<IConnectionPoint> point;
-    DWORD cookie = 0;
     EventLetters sink;
+    vx::advise_cookie connection;
     TextWindow window;
 };
 

@@ -3,23 +3,16 @@
 // traces read back, a component that registers itself again.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <regex>
 #include <set>
 
 #include "readertest.h"
-#include "tracemap.h"
 
 namespace e2e {
 namespace {
 
 class NewUserTest : public HookedReaderTest {
 protected:
-    // The component's own registration, as regsvr32 would write it.
-    bool RegisterComponent() {
-        std::string error;
-        return vxinstall::RegisterComponent(sample, false, &error);
-    }
     // The distinct "PID=...h" values of the records printed.
     static std::set<std::string> ProcessIds(const std::string& output) {
         std::set<std::string> ids;
@@ -54,7 +47,8 @@ TEST_F(NewUserTest, DamagedModuleListLeavesTheComponentWorkingAndTraced) {
     noHeader.erase(noHeader.find("[List of modules"), std::string("[List of modules with components to investigate]").size());
     std::string garbageLines = settings;
     garbageLines.replace(garbageLines.find(sample), sample.size(), "garbage <*> \x02 line");
-    ASSERT_TRUE(RegisterComponent());
+    std::string error;  // the component's own registration, as regsvr32 would write it
+    ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
     ProcessResult unhooked = RunProgram(ClientCommand("basic"));
     ASSERT_EQ(Vxtrace("hook " + Quoted(sample)).exitCode, 0u);
     // vxtrace list answers from the registry, 2 without a module list, 0 when only its line is garbage.
@@ -183,7 +177,8 @@ TEST_F(NewUserTest, OutFilesDumpWholeAndCutFilesSaySo) {
 }
 
 TEST_F(NewUserTest, RunHooksAgainAComponentThatRegisteredItself) {
-    ASSERT_TRUE(RegisterComponent());
+    std::string error;  // the component's own registration, as regsvr32 would write it
+    ASSERT_TRUE(vxinstall::RegisterComponent(sample, false, &error)) << error;
     ASSERT_EQ(vxinstall::ClassesOfServer(sample).size(), 5u);
     ProcessResult list = Vxtrace("list");
     EXPECT_NE(list.output.find("1\t" + sample + "\t(not hooked in the registry"), std::string::npos) << list.output;
@@ -195,7 +190,6 @@ TEST_F(NewUserTest, RunHooksAgainAComponentThatRegisteredItself) {
     EXPECT_EQ(vxinstall::ClassesOfServer(inst.folder + "Zor#_01.dll").size(), 5u);
     EXPECT_EQ(Vxtrace("list").output, "1\t" + sample + "\n");
 }
-
 
 // The reader as the main window calls it: live intake with the window's
 // handle in the map, nothing more once the window's Stop disables it until a

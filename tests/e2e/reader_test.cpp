@@ -5,15 +5,9 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <thread>
 
-#include "Ledra.h"
-#include "e2e.h"
-#include "window.h"
 #include "readertest.h"
-#include "modulelist.h"
-#include "raii.h"
 
 namespace e2e {
 namespace {
@@ -37,7 +31,7 @@ int ThreadCount() {
 // view, and no thread left behind by a reader without hooks. (Setup's test
 // unregisters the reader, as its uninstall does, with regsvr32.)
 TEST_F(ReaderTest, RegistrationLateBoundCallsAndTheLibraryView) {
-    EXPECT_EQ(RegString(kReaderClsid + std::string("\\InprocServer32")), inst.folder + "Ledra.dll");
+    EXPECT_EQ(RegString("CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}\\InprocServer32"), inst.folder + "Ledra.dll");
 
     Apartment apartment;
     const int threads = ThreadCount();

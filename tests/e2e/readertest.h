@@ -15,8 +15,6 @@
 
 namespace e2e {
 
-inline const char kReaderClsid[] = "CLSID\\{45794C4E-2030-11D3-8BA2-00104B66DC5A}";
-
 // A record's lines without the empty ones, each ended by `lineEnd`: as the
 // reader hands them out ("\r\n") and vxtrace prints them ("\n").
 inline std::string RecordLines(const std::string& record, const char* lineEnd) {
@@ -78,16 +76,12 @@ inline std::vector<vx::RecordDescriptor> NewRecords(ITraceReader* reader) {
     vx::unique_variant array;
     long real = 0, lockedOut = 0, count = 0;
     EXPECT_EQ(reader->GetNewRecords(&array, &real, &lockedOut, &count), S_OK);
-    std::vector<vx::RecordDescriptor> out;
-    if (count <= 0) return out;
+    if (count <= 0) return {};
     EXPECT_EQ(array.vt, VT_ARRAY | VT_UI1);
-    if (array.vt != (VT_ARRAY | VT_UI1)) return out;
-    EXPECT_EQ(array.parray->rgsabound[0].cElements, sizeof(vx::RecordDescriptor) * static_cast<ULONG>(count));
-    void* data = nullptr;
-    ::SafeArrayAccessData(array.parray, &data);
-    out = vx::DescriptorsOf(data, array.parray->rgsabound[0].cElements, count);
-    ::SafeArrayUnaccessData(array.parray);
-    return out;
+    if (array.vt != (VT_ARRAY | VT_UI1)) return {};
+    vx::safearray_access<uint8_t> data(array.parray);
+    EXPECT_EQ(data.size(), sizeof(vx::RecordDescriptor) * static_cast<ULONG>(count));
+    return vx::DescriptorsOf(data.data(), data.size(), count);
 }
 
 // The sample unhooked and nothing in the module list; the reader registered.

@@ -5,12 +5,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 
-#include "e2e.h"
-#include "raii.h"
+#include "modulelist.h"
 #include "settings_template.h"
 #include "shellwindow.h"
 
@@ -58,18 +56,6 @@ bool NoRegistrationRunning() {
     return true;
 }
 
-// Line n of the text, or "" while the file is shorter (it is rewritten
-// through a copy, so a look may find it empty for a moment).
-std::string LineOf(const std::string& text, size_t n) {
-    size_t start = 0;
-    for (; n > 0; --n) {
-        start = text.find("\r\n", start);
-        if (start == std::string::npos) return {};
-        start += 2;
-    }
-    return text.substr(start, text.find("\r\n", start) - start);
-}
-
 class ShellTest : public MainWindowTest {
 protected:
     void SetUp() override {
@@ -79,6 +65,12 @@ protected:
         ASSERT_FALSE(classes.empty());
     }
     std::string Settings() const { return ReadFileText(inst.folder + "Vexilo.txt"); }
+    // Hook n's module line, "//" before a freed path, read by position as the
+    // kernel reads it; "" while the file is rewritten through its copy.
+    std::string HookLine(size_t n = 1) const {
+        std::vector<vx::ModuleLine> lines = vx::ModuleLines(Settings());
+        return n > lines.size() ? "" : (lines[n - 1].active ? "" : "//") + lines[n - 1].path;
+    }
     // Waits until the sample's first class is served by `server`.
     ::testing::AssertionResult ServedBy(const std::string& server, DWORD timeoutMs = 30000) {
         if (WaitFor([&] { return ServerOf(classes[0]) == server; }, timeoutMs)) return ::testing::AssertionSuccess();
@@ -220,7 +212,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     ASSERT_TRUE(WaitFor([&] {
         return ui.StatusText(0) == kListedStatus && NodeWithText(kTree1, ListedName(sample)).image == 1;
     }, 90000)) << "the listing ran before the hook was recorded";
-    EXPECT_EQ(sample, LineOf(Settings(), 5));
+    EXPECT_EQ(sample, HookLine());
     for (const std::string& cls : classes) EXPECT_EQ(Stub(), ServerOf(cls));
     ASSERT_TRUE(WaitFor([&] { return ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_FALSE(ui.MenuState(kStart) & MF_GRAYED);
@@ -234,7 +226,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // Unhook: the line commented out, the DLL's own registration back, "Run" off.
     ASSERT_NO_FATAL_FAILURE(SelectListedSample());
     Command(kHookUnhook);
-    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == "//" + sample; }, 10000)) << Settings();
+    ASSERT_TRUE(WaitFor([&] { return HookLine() == "//" + sample; }, 10000)) << Settings();
     EXPECT_TRUE(ServedBy(sample));
     ASSERT_TRUE(WaitFor([&] { return !ui.ButtonEnabled(kButtonRun); }, 5000));
     EXPECT_TRUE(ui.MenuState(kStart) & MF_GRAYED);
@@ -242,7 +234,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     // The freed number is used again.
     ASSERT_TRUE(WaitFor(NoRegistrationRunning, 30000));
     Command(kHookUnhook);
-    ASSERT_TRUE(WaitFor([&] { return LineOf(Settings(), 5) == sample; }, 10000)) << Settings();
+    ASSERT_TRUE(WaitFor([&] { return HookLine() == sample; }, 10000)) << Settings();
     EXPECT_TRUE(ServedBy(Stub()));
 
     // Unhook with List DLLs and a close behind it: the unhook completes, the
@@ -254,7 +246,7 @@ TEST_F(ShellTest, ComponentListHookAndUnhookFromTheWindow) {
     Command(kHookUnhook);
     Command(kList);
     EXPECT_EQ(0u, Close(120000).exitCode) << "closed without a fault";
-    EXPECT_EQ("//" + sample, LineOf(Settings(), 5));
+    EXPECT_EQ("//" + sample, HookLine());
     EXPECT_TRUE(ServedBy(sample));
 }
 
@@ -374,9 +366,9 @@ TEST_F(ShellTest, StartKeepsHooksRefusedForNowAndTheSessionEndRemovesTheOthers) 
     EXPECT_NE(std::string::npos, text.find("could not be hooked again now")) << text;
     EXPECT_NE(std::string::npos, text.find("\r\n" + copy)) << text;
     EXPECT_EQ(std::string::npos, text.find(gone)) << text;
-    EXPECT_EQ(sample, LineOf(Settings(), 5));
-    EXPECT_EQ(copy, LineOf(Settings(), 6)) << "kept for the next start";
-    EXPECT_EQ("//" + gone, LineOf(Settings(), 7)) << "a DLL that is gone is switched off";
+    EXPECT_EQ(sample, HookLine());
+    EXPECT_EQ(copy, HookLine(2)) << "kept for the next start";
+    EXPECT_EQ("//" + gone, HookLine(3)) << "a DLL that is gone is switched off";
     EXPECT_EQ(Stub(), ServerOf(classes[0]));
 
     DWORD_PTR answer = 0;

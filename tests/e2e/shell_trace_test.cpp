@@ -5,16 +5,11 @@
 // again, whole and cut.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <commctrl.h>
 #include <psapi.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "e2e.h"
 #include "resultnames.h"
 #include "shellwindow.h"
 
@@ -23,9 +18,10 @@ namespace {
 
 constexpr char kSeparator[] = "----------- Return values --------------------------------------------";
 
-std::string HexUpper(unsigned long v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%lX", v);
+// A process or thread id as the panes show it: decimal, then hexadecimal.
+std::string IdText(unsigned long v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lu(%lXh)", v, v);
     return text;
 }
 
@@ -181,8 +177,8 @@ protected:
                                    [](const vx::TraceRecord& r) { return r.kind == vx::RecordKind::Create; });
         if (create == records.end()) return ::testing::AssertionFailure() << "no creation in the records";
         const std::vector<Node> head = {
-            {0, "ProcessID=" + std::to_string(load.process) + "(" + HexUpper(load.process) + "h) (" + load.commandLine + ")"},
-            {1, "TreadID=" + std::to_string(create->thread) + "(" + HexUpper(create->thread) + "h)"}};
+            {0, "ProcessID=" + IdText(load.process) + " (" + load.commandLine + ")"},
+            {1, "TreadID=" + IdText(create->thread)}};
         if (WaitFor([&] {
                 std::vector<Node> pane = Pane(kTree2);
                 return pane.size() > head.size() && std::equal(head.begin(), head.end(), pane.begin());
@@ -192,8 +188,7 @@ protected:
     }
     // The right pane's lines for a call: its own, then its exit's.
     static std::vector<std::string> CallDetails(const vx::TraceRecord& enter, const vx::TraceRecord& exit) {
-        std::vector<std::string> lines = {"ProcessID=" + std::to_string(enter.process) + "(" + HexUpper(enter.process) +
-                                          "h)  ThreadID=" + std::to_string(enter.thread) + "(" + HexUpper(enter.thread) + "h)"};
+        std::vector<std::string> lines = {"ProcessID=" + IdText(enter.process) + "  ThreadID=" + IdText(enter.thread)};
         lines.insert(lines.end(), enter.lines.begin() + 1, enter.lines.end());
         lines.insert(lines.end(), {"", kSeparator, ""});
         lines.insert(lines.end(), exit.lines.begin() + 1, exit.lines.end());

@@ -4,13 +4,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <windows.h>
-
-#include <initializer_list>
-#include <string>
 
 #include "e2e.h"
-#include "tracerecord.h"
 #include "tracetext.h"
 #include "window.h"
 

@@ -3,13 +3,7 @@
 // through vxtrace as a user runs it and through the watcher's re-hook.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "Ledra.h"
-#include "e2e.h"
 #include "readertest.h"
-#include "raii.h"
-#include "textconv.h"
 
 namespace e2e {
 namespace {
@@ -62,13 +56,9 @@ protected:
     }
 };
 
-// The prefix's own scripting runtime, as this architecture's registry names it.
-std::string ScrrunPath() {
-    return ServerValue("{0D43FE01-F093-11CF-8940-00A0C9054228}", nullptr);  // Scripting.FileSystemObject
-}
-
 TEST_F(UnhookTest, HookThenUnhookLeavesTheClassKeysAsTheyWereAndARehookKeepsTheRealPath) {
-    const std::string scrrun = ScrrunPath();
+    // The prefix's own scripting runtime: Scripting.FileSystemObject's server.
+    const std::string scrrun = ServerValue("{0D43FE01-F093-11CF-8940-00A0C9054228}", nullptr);
     ASSERT_NE(scrrun, "<missing>");
     for (const std::string& dll : {sample, scrrun}) {
         SCOPED_TRACE(dll);

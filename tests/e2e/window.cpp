@@ -1,7 +1,5 @@
 #include "window.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include <wincodec.h>

@@ -4,16 +4,10 @@
 
 #include <thread>
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "hooks.h"
 #include "intake.h"
-#include "raii.h"
 #include "recordtext.h"
 #include "tempdir.h"
-#include "textconv.h"
 
 namespace {
 

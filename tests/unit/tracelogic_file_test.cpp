@@ -3,15 +3,9 @@
 // window's end-to-end tests' (a saved trace opened, whole, cut and large).
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <filesystem>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "tempdir.h"
-#include "tracelogic.h"
 #include "tracelogic_fakes.h"
 
 namespace {

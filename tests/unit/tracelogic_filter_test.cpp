@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "tracefilter.h"
-#include "tracelogic.h"
 #include "tracelogic_fakes.h"
 
 namespace {
@@ -52,7 +51,8 @@ TEST_F(FilterTest, AFailedCallGetsItsResultNameImageAndTintWhenItReturns) {
     Feed(Exit(2, 1, 1, static_cast<int32_t>(0x80020012)) + Enter(3, "Add", 1) + Exit(4, 3, 1) + Enter(5, "Odd", 1) +
          Exit(6, 5, 1, static_cast<int32_t>(0x80041234)));
     std::vector<TreeNode> changed = view.TakeChangedNodes(options);
-    // A named result in the node and the failed image are the window test's (the sample's Divide by zero).
+    // A named result in the node, also once rebuilt, and the failed image are the window test's (the
+    // sample's Divide by zero, its tree rebuilt after Show IUnknown off and on).
     ASSERT_EQ(changed.size(), 2u) << "the two failed calls; Add succeeded";
     EXPECT_EQ(changed[0].Tint, NodeTint::Failed);
     EXPECT_EQ(changed[1].Text, "Odd <Calc(1)>  -> 0x80041234");
@@ -62,7 +62,6 @@ TEST_F(FilterTest, AFailedCallGetsItsResultNameImageAndTintWhenItReturns) {
     options.Highlight = &highlight;
     std::vector<TreeNode> rebuilt = view.RebuildTraceTree(options);
     ASSERT_EQ(rebuilt.size(), 3u);
-    EXPECT_EQ(rebuilt[0].Text, "Divide <Calc(1)>  -> DISP_E_DIVBYZERO") << "rebuilt alike";
     EXPECT_EQ(rebuilt[0].Tint, NodeTint::Failed);
     EXPECT_EQ(rebuilt[1].Tint, NodeTint::Highlighted);
     EXPECT_EQ(rebuilt[2].Tint, NodeTint::Failed);
@@ -105,10 +104,10 @@ TEST_F(FilterTest, FailedOnlyShowsExactlyTheFailedCallsWithTheirCallersHidden) {
     Feed(Enter(1, "Outer", 1) + Enter(2, "Divide", 1) + Exit(3, 2, 1, static_cast<int32_t>(0x80020012)) +
          Enter(4, "Add", 1) + Exit(5, 4, 1) + Exit(6, 1, 1) + Enter(7, "QueryInterface", 1) +
          Exit(8, 7, 1, static_cast<int32_t>(0x80004002)));
+    // The count of all events beside the nodes shown is the window test's ("Showing 3 of n events").
     ASSERT_TRUE(view.TakeRebuildDue()) << "results came after their calls were offered";
     EXPECT_EQ(Texts(view.RebuildTraceTree(options)),
               (std::vector<std::string>{"Divide <Calc(1)>  -> DISP_E_DIVBYZERO", "QueryInterface <Calc(1)>  -> E_NOINTERFACE"}));
-    EXPECT_EQ(view.Tree().EventCount(), 4) << "of four calls";
 
     // Hiding a class hides what ran inside its calls, unless a show rule names it.
     TraceFilter hideOuter({{FilterField::Method, "Outer", false}});
