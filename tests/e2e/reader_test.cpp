@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "readertest.h"

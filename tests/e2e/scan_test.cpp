@@ -5,6 +5,7 @@
 // interception tests.
 
 #include <cstring>
+#include <map>
 #include <regex>
 
 #include "VxSample.h"

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <set>
+#include <windows.h>
 
 #include "scannerexit.h"
 #include "scansink.h"

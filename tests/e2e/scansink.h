@@ -5,6 +5,8 @@
 
 
 #include <map>
+#include <string>
+#include <vector>
 
 #include "Pollux.h"
 #include "e2e.h"

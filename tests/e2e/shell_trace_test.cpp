@@ -5,8 +5,12 @@
 // again, whole and cut.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 

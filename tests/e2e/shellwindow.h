@@ -4,6 +4,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <string>
+#include <windows.h>
 
 #include "e2e.h"
 #include "tracetext.h"

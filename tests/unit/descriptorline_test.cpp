@@ -2,9 +2,12 @@
 // seldom shows (the scanner's tests read lines of a built library, and the
 // kernel's end-to-end tests patch the slots the sample's lines give).
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "descriptorline.h"
 

@@ -2,7 +2,10 @@
 // traces, record text and fields, and the hook helpers.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "hooks.h"
 #include "intake.h"

@@ -1,6 +1,7 @@
 // Module-list rewriting: hook numbers are positions, freed lines are reused
 // unless a live traced process still holds the number.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "modulelist.h"
 #include "settings.h"

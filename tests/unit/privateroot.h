@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
+#include <windows.h>
 
 #include "events.h"
 #include "raii.h"

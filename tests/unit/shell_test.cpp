@@ -2,6 +2,7 @@
 // values, the layout, the component list, the settings
 // dialog's rewrite, the bounded wait at exit and the keyed tree.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "collectlines.h"
 #include "commandgate.h"

@@ -2,8 +2,11 @@
 // and a trace reader that answers from a table.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 

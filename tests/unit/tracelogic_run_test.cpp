@@ -5,6 +5,8 @@
 
 #include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "tracelogic_fakes.h"
 

@@ -3,6 +3,8 @@
 // event details and the final report. Rebuilds under the nearest shown call
 // are the window tests' (Show IUnknown off and on over a real trace).
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 #include "tracelogic_fakes.h"
 
