@@ -346,10 +346,15 @@ TEST_F(ShellTest, AFastClientFillsTheViewToItsBoundAndTheCloseStillEndsInTime) {
     EXPECT_EQ("3000", SettingValues()["MaxViewRecords"]) << "the bound is the user's, kept as it was";
     client.Kill();
     // A client killed in the middle of a call may leave its last record cut: the whole ones count.
-    std::vector<vx::TraceRecord> records = ReadRecords(ReadFileText(inst.folder + "TraceDistilled.txt"));
-    ASSERT_FALSE(records.empty());
-    EXPECT_GT(records.back().number, 3000) << "the trace file holds what the view left out";
-    EXPECT_EQ(records.back().number, static_cast<long>(records.size())) << "every record numbered one by one";
+    // Read a chunk at a time: a 32-bit test holds no million parsed records.
+    long count = 0, last = 0;
+    bool inOrder = true;
+    vx::ReadTraceFile(inst.folder + "TraceDistilled.txt", [&](vx::TraceRecord&& r) {
+        last = r.number;
+        inOrder = inOrder && r.number == ++count;
+    });
+    EXPECT_GT(last, 3000) << "the trace file holds what the view left out";
+    EXPECT_TRUE(inOrder) << "every record numbered one by one";
 }
 
 // Start-up re-hooks the module list: a line whose DLL cannot be loaded is

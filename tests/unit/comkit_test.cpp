@@ -204,12 +204,15 @@ TEST(EventIds, AreTheIdsTheServersTypeLibrariesGive) {
         vx::com_ptr<ITypeLib> library;
         ASSERT_EQ(::LoadTypeLibEx(vx::Wide(e.library).c_str(), REGKIND_NONE, library.put()), S_OK) << e.library;
         vx::com_ptr<ITypeInfo> events;
-        std::wstring interfaceName = e.events;
-        MEMBERID id = MEMBERID_NIL;
-        USHORT found = 1;
-        ASSERT_EQ(library->FindName(interfaceName.data(), 0, events.put(), &id, &found), S_OK);
-        ASSERT_TRUE(found == 1 && events) << "no " << vx::Narrow(e.events);
+        for (UINT i = 0; i < library->GetTypeInfoCount() && !events; ++i) {
+            vx::unique_bstr name;
+            if (SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr)) &&
+                vx::Narrow(name.get()) == vx::Narrow(e.events))
+                library->GetTypeInfo(i, events.put());
+        }
+        ASSERT_TRUE(events) << "no " << vx::Narrow(e.events);
         LPOLESTR name = const_cast<LPOLESTR>(e.name);
+        MEMBERID id = MEMBERID_NIL;
         ASSERT_EQ(events->GetIDsOfNames(&name, 1, &id), S_OK);
         EXPECT_EQ(id, e.id);
     }
