@@ -29,16 +29,14 @@ bool KeyedTree::Add(const std::string& parentKey, const std::string& key, const 
     node.text = text;
     node.image = image;
     node.parent = parent;
-    node.alive = true;
     node.expanded = expanded;
-    Link(at);
     // Below a node whose children are not in the control the new one waits
     // for its expansion.
     if ((parent == kNone || (nodes_[parent].item && nodes_[parent].filled)) && !Insert(at)) {
-        Unlink(at);
         nodes_.pop_back();
         return false;
     }
+    Link(at);
     index_.emplace(key, at);
     return true;
 }
@@ -52,17 +50,6 @@ void KeyedTree::Link(uint32_t at) {
     if (last != kNone) nodes_[last].next = at;
     else first = at;
     last = at;
-}
-
-void KeyedTree::Unlink(uint32_t at) {
-    Node& node = nodes_[at];
-    uint32_t& first = node.parent == kNone ? firstRoot_ : nodes_[node.parent].firstChild;
-    uint32_t& last = node.parent == kNone ? lastRoot_ : nodes_[node.parent].lastChild;
-    if (node.prev != kNone) nodes_[node.prev].next = node.next;
-    else first = node.next;
-    if (node.next != kNone) nodes_[node.next].prev = node.prev;
-    else last = node.prev;
-    node.prev = node.next = kNone;
 }
 
 bool KeyedTree::Insert(uint32_t first) {
@@ -130,7 +117,7 @@ bool KeyedTree::OnNotify(NMHDR* header, LRESULT* result) {
         TVITEMA& item = reinterpret_cast<NMTVDISPINFOA*>(header)->item;
         if (item.mask & TVIF_CHILDREN) {
             size_t at = static_cast<size_t>(item.lParam);
-            item.cChildren = at < nodes_.size() && nodes_[at].alive && nodes_[at].firstChild != kNone ? 1 : 0;
+            item.cChildren = at < nodes_.size() && nodes_[at].firstChild != kNone ? 1 : 0;
         }
         *result = 0;
         return true;
@@ -150,44 +137,11 @@ bool KeyedTree::OnNotify(NMHDR* header, LRESULT* result) {
     }
 }
 
-void KeyedTree::Forget(uint32_t top) {
-    // A list of the nodes still to visit, not recursion: traces nest deeply.
-    std::vector<uint32_t> pending = {top};
-    while (!pending.empty()) {
-        uint32_t at = pending.back();
-        pending.pop_back();
-        for (uint32_t child = nodes_[at].firstChild; child != kNone; child = nodes_[child].next)
-            pending.push_back(child);
-        nodes_[at].alive = false;
-        nodes_[at].item = nullptr;
-        index_.erase(nodes_[at].key);
-    }
-}
-
-bool KeyedTree::Remove(const std::string& key) {
-    uint32_t at = PositionOf(key);
-    if (at == kNone) return false;
-    HTREEITEM item = nodes_[at].item;
-    Unlink(at);
-    Forget(at);
-    if (item) TreeView_DeleteItem(tree_, item);
-    return true;
-}
-
 void KeyedTree::Clear() {
     TreeView_DeleteAllItems(tree_);
     nodes_.clear();
     index_.clear();
     firstRoot_ = lastRoot_ = kNone;
-}
-
-std::string KeyedTree::KeyAt(size_t i) const {
-    for (const Node& node : nodes_) {
-        if (!node.alive) continue;
-        if (i == 0) return node.key;
-        --i;
-    }
-    return {};
 }
 
 std::vector<std::string> KeyedTree::KeysInTreeOrder() const {
@@ -213,7 +167,7 @@ std::string KeyedTree::KeyOf(HTREEITEM item) const {
     get.hItem = item;
     if (!::SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get))) return {};
     size_t at = static_cast<size_t>(get.lParam);
-    return at < nodes_.size() && nodes_[at].alive ? nodes_[at].key : std::string();
+    return at < nodes_.size() ? nodes_[at].key : std::string();
 }
 
 uint32_t KeyedTree::PositionOf(const std::string& key) const {

@@ -1,8 +1,7 @@
 // A tree of keyed nodes over the system tree view: nodes are found by a text
-// key, children are added under a parent's key, and the nodes keep their
-// insertion order for index lookups. Each node can carry a picture from the
-// tree's image list and a text colour of its own. Both panes of the main
-// window and the trace tree use it.
+// key, children are added under a parent's key. Each node can carry a picture
+// from the tree's image list and a text colour of its own. Both panes of the
+// main window and the trace tree use it.
 // A lazy tree keeps every node in its own model and hands the control only
 // the top level and the children of nodes that have been expanded: the
 // control's cost per item grows with its item count, and a saved trace opens
@@ -45,14 +44,10 @@ public:
     // TVN_GETDISPINFO (whether a node has children) and TVN_ITEMEXPANDING
     // (its children into the control) of a lazy tree; true when handled.
     bool OnNotify(NMHDR* header, LRESULT* result);
-    // Removes the node and everything under it.
-    bool Remove(const std::string& key);
     void Clear();
 
     bool Exists(const std::string& key) const { return index_.count(key) != 0; }
     size_t Count() const { return index_.size(); }
-    // The key of the node at position i (0 first) in insertion order of the nodes still there.
-    std::string KeyAt(size_t i) const;
     std::string KeyOf(HTREEITEM item) const;
     // Null for a node that is not in the control (yet).
     HTREEITEM ItemOf(const std::string& key) const;
@@ -100,13 +95,10 @@ private:
         COLORREF colour = kDefaultColour;
         int image = kNoImage;
         uint32_t parent = kNone, firstChild = kNone, lastChild = kNone, prev = kNone, next = kNone;
-        bool alive = false;
         bool expanded = false;  // as inserted; the control's state once filled
         bool filled = false;    // its children are in the control
     };
     void Link(uint32_t at);
-    void Unlink(uint32_t at);
-    void Forget(uint32_t at);
     // Into the control under its parent, which is there and filled; with
     // the children of nodes inserted expanded. False when the control refused.
     bool Insert(uint32_t at);
