@@ -11,6 +11,7 @@
 #include "modulelist.h"
 #include "settings_template.h"
 #include "shellwindow.h"
+#include "tracetext.h"
 
 namespace e2e {
 namespace {

@@ -16,9 +16,23 @@
 
 #include "resultnames.h"
 #include "shellwindow.h"
+#include "tracetext.h"
 
 namespace e2e {
 namespace {
+
+// The records of a saved trace (of one process when `pid` is given), read
+// through the trace-record model that has its own unit tests.
+std::vector<vx::TraceRecord> ReadRecords(const std::string& fileText, unsigned long pid = 0) {
+    std::vector<vx::TraceRecord> out;
+    vx::RecordSplitter splitter([&](std::vector<std::string>&& lines) {
+        vx::TraceRecord r = vx::ParseRecord(std::move(lines));
+        if (!pid || r.process == pid) out.push_back(std::move(r));
+    });
+    splitter.Feed(fileText);
+    splitter.Finish();
+    return out;
+}
 
 constexpr char kSeparator[] = "----------- Return values --------------------------------------------";
 

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include "e2e.h"
-#include "tracetext.h"
 #include "window.h"
 
 namespace e2e {
@@ -34,19 +33,6 @@ inline std::string ListedName(const std::string& path) {
     std::string name = FileName(path);
     ::CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
     return name;
-}
-
-// The records of a saved trace (of one process when `pid` is given), read
-// through the trace-record model that has its own unit tests.
-inline std::vector<vx::TraceRecord> ReadRecords(const std::string& fileText, unsigned long pid = 0) {
-    std::vector<vx::TraceRecord> out;
-    vx::RecordSplitter splitter([&](std::vector<std::string>&& lines) {
-        vx::TraceRecord r = vx::ParseRecord(std::move(lines));
-        if (!pid || r.process == pid) out.push_back(std::move(r));
-    });
-    splitter.Feed(fileText);
-    splitter.Finish();
-    return out;
 }
 
 template <typename F>
