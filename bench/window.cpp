@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     std::string folder = argv[1];
     if (folder.back() != '\\') folder += '\\';
     vx::started_process pi;
-    e2e::RemoteWindow ui;
-    if (!e2e::StartMainWindow(folder, &pi, &ui, 60000)) {
+    vxremote::RemoteWindow ui;
+    if (!vxremote::StartMainWindow(folder, &pi, &ui, 60000)) {
         std::fprintf(stderr, "cannot start %sVexilo.exe or it shows no main window\n", folder.c_str());
         return 1;
     }

@@ -207,7 +207,8 @@ std::string DllRecord(const char* kind, const std::string& dllPath, DWORD thread
 std::string RegString(const std::string& key, const char* name) {
     char value[1024];
     DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                       value, &size) != ERROR_SUCCESS)
         return "<missing>";
     return value;
 }
@@ -220,7 +221,7 @@ int Repeats(int normal, int soak) {
 bool Screenshot(HWND window, const std::string& name) {
     if (!std::getenv("VX_TEST_SHOTS")) return true;
     ::Sleep(300);
-    return SavePng(window, vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name);
+    return vxremote::SavePng(window, vxinstall::WinePath(VX_OTHER_BUILD) + "\\..\\" + ArchName() + "\\" + name);
 }
 
 void TraceTest::SetUp() {

@@ -30,7 +30,7 @@ std::string Quoted(const std::string& path);
 inline constexpr auto& ReadFileText = ReadWhole;
 inline constexpr auto& WriteFileText = WriteWhole;
 // A string value under HKEY_CLASSES_ROOT (the key's default value without a
-// name), "<missing>" when there is none.
+// name) as stored, an expandable one not expanded; "<missing>" when there is none.
 std::string RegString(const std::string& key, const char* name = nullptr);
 
 // The named trace map, opened or created by the test so that its content

@@ -19,17 +19,6 @@ constexpr char kIPlain[] = "{B3A5848F-CEFF-4B33-8503-0D2FFFF8FA4E}";
 
 std::string Text(const GUID& guid) { return vx::Narrow(vx::GuidText(guid).c_str()); }
 
-// A value as stored, REG_EXPAND_SZ not expanded; false when there is none.
-bool StoredText(const std::string& key, const char* name, std::string* text) {
-    char value[1024];
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                       nullptr, value, &size) != ERROR_SUCCESS)
-        return false;
-    *text = value;
-    return true;
-}
-
 // Every class with an in-process server, read here without the engine:
 // CLSID -> its name ("" without one) and the path it is listed by (a hooked
 // class's real path).
@@ -47,12 +36,11 @@ std::map<std::string, RegisteredClass> WalkClasses() {
         if (s == ERROR_NO_MORE_ITEMS) break;
         if (s != ERROR_SUCCESS || name[0] != '{' || std::strlen(name) < 38 || name[37] != '}') continue;
         const std::string key = std::string("CLSID\\") + name;
-        RegisteredClass c;
-        if (!StoredText(key + "\\InprocServer32", nullptr, &c.path) || c.path.empty()) continue;
-        StoredText(key, nullptr, &c.name);
-        std::string real;
-        if (vx::FileNameOf(c.path).rfind("Zor#_", 0) == 0 && StoredText(key + "\\InprocServer32", "TypeLib", &real))
-            c.path = real;
+        RegisteredClass c{RegString(key), RegString(key + "\\InprocServer32")};
+        if (c.path == "<missing>" || c.path.empty()) continue;
+        if (c.name == "<missing>") c.name.clear();
+        const std::string real = RegString(key + "\\InprocServer32", "TypeLib");
+        if (vx::FileNameOf(c.path).rfind("Zor#_", 0) == 0 && real != "<missing>") c.path = real;
         classes[name] = c;
     }
     return classes;

@@ -10,7 +10,6 @@
 #include "scannerexit.h"
 #include "scansink.h"
 #include "settings_template.h"
-#include "window.h"
 
 namespace e2e {
 namespace {

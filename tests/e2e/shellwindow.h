@@ -12,6 +12,8 @@
 
 namespace e2e {
 
+using namespace vxremote;
+
 // Command ids, control ids and toolbar positions of the main window.
 enum : int {
     kList = 1001, kHookUnhook = 1002, kStart = 1011, kStop = 1012, kOpen = 1021, kSave = 1022, kExport = 1023,
@@ -33,16 +35,6 @@ inline std::string ListedName(const std::string& path) {
     std::string name = FileName(path);
     ::CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
     return name;
-}
-
-template <typename F>
-bool WaitFor(F condition, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(50);
-    }
-    return true;
 }
 
 class MainWindowTest : public ::testing::Test {

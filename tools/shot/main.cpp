@@ -16,6 +16,8 @@
 
 namespace {
 
+using vxremote::WaitFor;
+
 // Command ids and control ids of the main window.
 enum : int {
     kComponentList = 1001, kTracingStart = 1011, kTracingStop = 1012, kSave = 1022, kCompare = 1024, kHelp = 1051,
@@ -27,20 +29,13 @@ constexpr ULONG_PTR kNextTraceFilePath = 0x56585452;  // the path the next file 
 constexpr char kListedStatus[] =
     "Select component DLL/OCX to view its coclasses. You can Hook/Unhook it or run ITypeLib Viewer.";
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    for (DWORD start = ::GetTickCount();; ::Sleep(100)) {
-        if (condition()) return true;
-        if (::GetTickCount() - start >= timeoutMs) return false;
-    }
-}
-
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
 struct Shots {
-    e2e::RemoteWindow ui;
+    vxremote::RemoteWindow ui;
     DWORD processId = 0;
     std::string outDir;
     int saved = 0;
@@ -48,22 +43,22 @@ struct Shots {
     void Save(const char* name) {
         ::Sleep(400);  // let the window finish painting
         std::string path = outDir + "\\" + name;
-        if (e2e::SavePng(ui.hwnd(), path)) {
+        if (vxremote::SavePng(ui.hwnd(), path)) {
             ++saved;
             std::printf("  %s\n", name);
         } else {
             std::printf("  %s could not be saved\n", name);
         }
     }
-    HTREEITEM Node(int tree, const std::function<bool(const e2e::TreeNode&)>& match) {
-        for (const e2e::TreeNode& n : ui.Tree(tree))
+    HTREEITEM Node(int tree, const std::function<bool(const vxremote::TreeNode&)>& match) {
+        for (const vxremote::TreeNode& n : ui.Tree(tree))
             if (match(n)) return n.item;
         return nullptr;
     }
     // Presses OK on a message box of the program, if one shows within timeoutMs.
     void AnswerMessage(DWORD timeoutMs) {
-        if (HWND box = e2e::FindProcessWindow(processId, "#32770", "Vexilo", timeoutMs)) {
-            std::printf("  message: %s\n", e2e::MessageBoxText(box).c_str());
+        if (HWND box = vxremote::FindProcessWindow(processId, "#32770", "Vexilo", timeoutMs)) {
+            std::printf("  message: %s\n", vxremote::MessageBoxText(box).c_str());
             ::PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
     }
@@ -86,9 +81,9 @@ std::string ReadAll(const std::string& path) {
 
 // A window of the program as a PNG file, closed afterwards.
 void SaveOwned(Shots& shots, const char* className, const char* name) {
-    if (HWND window = e2e::FindProcessWindow(shots.processId, className, nullptr, 20000)) {
+    if (HWND window = vxremote::FindProcessWindow(shots.processId, className, nullptr, 20000)) {
         ::Sleep(400);
-        if (e2e::SavePng(window, shots.outDir + "\\" + name)) {
+        if (vxremote::SavePng(window, shots.outDir + "\\" + name)) {
             ++shots.saved;
             std::printf("  %s\n", name);
         }
@@ -153,7 +148,7 @@ int main(int argc, char** argv) {
     ::CreateDirectoryA(shots.outDir.c_str(), nullptr);
 
     vx::started_process pi;
-    if (!e2e::StartMainWindow(folder, &pi, &shots.ui, 60000)) {
+    if (!vxremote::StartMainWindow(folder, &pi, &shots.ui, 60000)) {
         std::fprintf(stderr, "vxshot: %sVexilo.exe did not start or showed no main window\n", folder.c_str());
         return 1;
     }
@@ -167,17 +162,17 @@ int main(int argc, char** argv) {
         ::Sleep(500);
         shots.AnswerMessage(500);
         if (!RunClient(client)) std::printf("  the client could not be started: %s\n", client.c_str());
-        auto finalReport = [&](const e2e::TreeNode& n) { return n.text.find("FINAL REPORT") != std::string::npos; };
+        auto finalReport = [&](const vxremote::TreeNode& n) { return n.text.find("FINAL REPORT") != std::string::npos; };
         if (WaitFor([&] { return shots.Node(kTree1, finalReport) != nullptr; }, 30000)) {
             // A call with its decoded values and its return values.
-            HTREEITEM call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.text.rfind("Divide ", 0) == 0; });
-            if (!call) call = shots.Node(kTree1, [](const e2e::TreeNode& n) { return n.depth == 0; });
+            HTREEITEM call = shots.Node(kTree1, [](const vxremote::TreeNode& n) { return n.text.rfind("Divide ", 0) == 0; });
+            if (!call) call = shots.Node(kTree1, [](const vxremote::TreeNode& n) { return n.depth == 0; });
             // The window may still be taking the last batch in: select until the details show.
-            HTREEITEM first = shots.Node(kTree1, [](const e2e::TreeNode&) { return true; });
+            HTREEITEM first = shots.Node(kTree1, [](const vxremote::TreeNode&) { return true; });
             WaitFor([&] {
                 if (!call || !ui.SelectNode(kTree1, first) || !ui.SelectNode(kTree1, call)) return false;
                 ::Sleep(200);
-                for (const e2e::TreeNode& n : ui.Tree(kTree2))
+                for (const vxremote::TreeNode& n : ui.Tree(kTree2))
                     if (n.text.rfind("----------- Return values", 0) == 0) return true;
                 return false;
             }, 10000);
@@ -195,7 +190,7 @@ int main(int argc, char** argv) {
 
     ::PostMessageA(ui.hwnd(), WM_COMMAND, kComponentList, 0);
     if (WaitFor([&] { return ui.StatusText(0) == kListedStatus; }, 120000)) {
-        if (HTREEITEM node = shots.Node(kTree1, [&](const e2e::TreeNode& n) { return n.text == dllName; })) {
+        if (HTREEITEM node = shots.Node(kTree1, [&](const vxremote::TreeNode& n) { return n.text == dllName; })) {
             ui.SelectNode(kTree1, node);
             WaitFor([&] { return !ui.Tree(kTree2).empty(); }, 5000);
         }

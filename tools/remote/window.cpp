@@ -7,7 +7,7 @@
 #include "raii.h"
 #include "textconv.h"
 
-namespace e2e {
+namespace vxremote {
 namespace {
 
 constexpr SIZE_T kRemoteSize = 8192;
@@ -213,6 +213,12 @@ bool SavePng(HWND window, const std::string& path) {
     return SaveBitmapAsPng(bitmap.get(), path);
 }
 
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    for (DWORD start = ::GetTickCount(); !condition(); ::Sleep(50))
+        if (::GetTickCount() - start > timeoutMs) return false;
+    return true;
+}
+
 bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -228,4 +234,4 @@ bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, Re
     return false;
 }
 
-}  // namespace e2e
+}  // namespace vxremote

@@ -5,10 +5,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace vxremote {
 
 struct TreeNode {
     HTREEITEM item;
@@ -57,7 +58,10 @@ std::string MessageBoxText(HWND box);
 // caller closes the process's handles.
 bool StartMainWindow(const std::string& folder, PROCESS_INFORMATION* process, RemoteWindow* ui, DWORD timeoutMs);
 
+// Polls `condition` until it holds (true) or timeoutMs have passed (false).
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
+
 // The window's screen area as a PNG file.
 bool SavePng(HWND window, const std::string& path);
 
-}  // namespace e2e
+}  // namespace vxremote
