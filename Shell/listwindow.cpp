@@ -3,9 +3,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "layout.h"
+#include "raii.h"
 
 namespace shell {
 namespace {
@@ -22,7 +24,7 @@ int Px(double twips) {
 
 }  // namespace
 
-bool ListWindow::Create(HINSTANCE instance, HWND owner, HFONT font) {
+bool ListWindow::Create(HINSTANCE instance, HWND owner) {
     if (window_) return true;
     WNDCLASSA cls = {};
     cls.lpfnWndProc = Proc;
@@ -42,7 +44,6 @@ bool ListWindow::Create(HINSTANCE instance, HWND owner, HFONT font) {
                               WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
                               window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), instance, nullptr);
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    for (HWND control : {summary_, list_}) ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     for (int i = 0; i < static_cast<int>(columns_.size()); ++i) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
@@ -51,13 +52,15 @@ bool ListWindow::Create(HINSTANCE instance, HWND owner, HFONT font) {
         column.cx = Px(columns_[i].width);
         ListView_InsertColumn(list_, i, &column);
     }
-    Layout();
     return true;
 }
 
 void ListWindow::Show(HINSTANCE instance, HWND owner, HFONT font, const std::string& title, const std::string& summary,
                       std::vector<std::vector<std::string>> rows, std::function<void(size_t)> activate) {
-    if (!Create(instance, owner, font)) return;
+    if (!Create(instance, owner)) return;
+    // The panes' font, also when the user chose another since the last showing.
+    for (HWND control : {summary_, list_}) ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    Layout();
     rows_ = std::move(rows);
     activate_ = std::move(activate);
     sortColumn_ = -1;
@@ -99,9 +102,16 @@ void ListWindow::Close() {
 void ListWindow::Layout() {
     RECT client;
     ::GetClientRect(window_, &client);
-    int margin = Px(kMargin), top = Px(kSummaryHeight);
-    ::MoveWindow(summary_, margin, margin, client.right - 2 * margin, top - margin, TRUE);
-    ::MoveWindow(list_, margin, margin + top, client.right - 2 * margin, client.bottom - 2 * margin - top, TRUE);
+    // The summary line grows with a large font instead of cutting its text.
+    TEXTMETRICA text = {};
+    {
+        vx::window_dc dc(summary_);
+        vx::select_object font(dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageA(summary_, WM_GETFONT, 0, 0)));
+        ::GetTextMetricsA(dc.get(), &text);
+    }
+    const int margin = Px(kMargin), line = std::max(Px(kSummaryHeight) - margin, static_cast<int>(text.tmHeight));
+    ::MoveWindow(summary_, margin, margin, client.right - 2 * margin, line, TRUE);
+    ::MoveWindow(list_, margin, 2 * margin + line, client.right - 2 * margin, client.bottom - 3 * margin - line, TRUE);
 }
 
 int CALLBACK ListWindow::Compare(LPARAM a, LPARAM b, LPARAM selfParam) {

@@ -37,7 +37,7 @@ public:
 private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static int CALLBACK Compare(LPARAM a, LPARAM b, LPARAM self);
-    bool Create(HINSTANCE instance, HWND owner, HFONT font);
+    bool Create(HINSTANCE instance, HWND owner);
     void Layout();
     void SortBy(int column);
 
