@@ -4,6 +4,7 @@
 
 #include <wincodec.h>
 
+#include "commands.h"
 #include "raii.h"
 #include "textconv.h"
 
@@ -67,7 +68,7 @@ std::vector<TreeNode> RemoteWindow::Tree(int id) {
 }
 
 std::string RemoteWindow::StatusText(int part) {
-    HWND status = Child(104);
+    HWND status = Child(shell::kStatusId);
     char text[1025] = {};
     ::SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote_ + kTextOffset));
     ::ReadProcessMemory(process_, remote_ + kTextOffset, text, 1024, nullptr);
@@ -102,15 +103,15 @@ std::string RemoteWindow::Text(int id) {
 }
 
 bool RemoteWindow::ButtonEnabled(int index) {
-    return ::SendMessageA(Child(103), TB_ISBUTTONENABLED, 2000 + index, 0) != 0;
+    return ::SendMessageA(Child(shell::kToolbarId), TB_ISBUTTONENABLED, shell::kToolbarBase + index, 0) != 0;
 }
 
 bool RemoteWindow::ButtonChecked(int index) {
-    return ::SendMessageA(Child(103), TB_ISBUTTONCHECKED, 2000 + index, 0) != 0;
+    return ::SendMessageA(Child(shell::kToolbarId), TB_ISBUTTONCHECKED, shell::kToolbarBase + index, 0) != 0;
 }
 
 UINT RemoteWindow::MenuState(int command) {
-    return static_cast<UINT>(::SendMessageA(window_, 0x8000 + 0x101, command, 0));
+    return static_cast<UINT>(::SendMessageA(window_, shell::kQueryMenuState, command, 0));
 }
 
 bool RemoteWindow::SelectNode(int treeId, HTREEITEM item) {
